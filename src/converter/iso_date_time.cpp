@@ -1,0 +1,344 @@
+// ISO 8601 date and time text of the converter's JSON, to and from the
+// table's date-time values. Calendar arithmetic is std::chrono's.
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include <fmt/format.h>
+
+#include "converter/converter_util.h"
+#include "text/charset.h"
+
+namespace tandemize::converter {
+namespace {
+
+using std::chrono::day;
+using std::chrono::days;
+using std::chrono::month;
+using std::chrono::sys_days;
+using std::chrono::year;
+using std::chrono::year_month_day;
+
+constexpr std::int64_t kMSecsPerDay = 86'400'000;
+// 1899-12-30, day 0 of the date-time values.
+constexpr sys_days kDateTimeEpoch = sys_days{year{1899} / 12 / 30};
+// Years 1 to 9999 are the range of the date-time values.
+constexpr sys_days kMinDate = sys_days{year{1} / 1 / 1};
+constexpr sys_days kMaxDate = sys_days{year{9999} / 12 / 31};
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+  std::int64_t q = a / b;
+  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+  return q;
+}
+
+// Milliseconds since 1899-12-30 00:00 -> date-time value.
+TDateTimeValue FromMSecs(std::int64_t msecs) {
+  const std::int64_t dayNumber = FloorDiv(msecs, kMSecsPerDay);
+  const double fraction = static_cast<double>(msecs - dayNumber * kMSecsPerDay) / kMSecsPerDay;
+  const double whole = static_cast<double>(dayNumber);
+  return dayNumber >= 0 ? whole + fraction : whole - fraction;
+}
+
+// A decoded date-time value, rounded to the millisecond.
+struct TDecoded {
+  year_month_day Date;
+  std::int64_t MSecOfDay = 0;
+};
+
+TDecoded Decode(TDateTimeValue value) {
+  // Beyond these bounds no calendar date exists for the value.
+  constexpr double kLow = static_cast<double>((kMinDate - kDateTimeEpoch).count()) - 1;
+  constexpr double kHigh = static_cast<double>((kMaxDate - kDateTimeEpoch).count()) + 1;
+  if (!std::isfinite(value) || value <= kLow || value >= kHigh) {
+    throw std::runtime_error(fmt::format("Invalid date and time value: {}", value));
+  }
+  const double whole = std::trunc(value);
+  const auto msecOfDay = static_cast<std::int64_t>(std::llround(std::fabs(value - whole) * kMSecsPerDay));
+  const std::int64_t total = static_cast<std::int64_t>(whole) * kMSecsPerDay + msecOfDay;
+  const std::int64_t dayNumber = FloorDiv(total, kMSecsPerDay);
+  return {year_month_day{kDateTimeEpoch + days{dayNumber}}, total - dayNumber * kMSecsPerDay};
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A cursor over ASCII text that reads runs of digits.
+class TScanner {
+ public:
+  explicit TScanner(std::string_view text) : FText(text) {}
+
+  bool AtEnd() const { return FPos >= FText.size(); }
+  char Peek() const { return AtEnd() ? '\0' : FText[FPos]; }
+  bool Accept(char c) {
+    if (Peek() != c) return false;
+    ++FPos;
+    return true;
+  }
+  // Reads between `minDigits` and `maxDigits` digits; nullopt when fewer are there.
+  std::optional<int> Digits(std::size_t minDigits, std::size_t maxDigits) {
+    std::size_t count = 0;
+    int value = 0;
+    while (count < maxDigits && IsDigit(Peek())) {
+      value = value * 10 + (FText[FPos] - '0');
+      ++FPos;
+      ++count;
+    }
+    if (count < minDigits) return std::nullopt;
+    return value;
+  }
+  void Skip(std::size_t count) { FPos += count; }
+  std::string_view Rest() const { return FText.substr(std::min(FPos, FText.size())); }
+
+ private:
+  std::string_view FText;
+  std::size_t FPos = 0;
+};
+
+struct TDateParts {
+  int Year = 0, Month = 0, Day = 0;
+};
+
+[[noreturn]] void InvalidDateString(std::string_view datePart) {
+  throw std::runtime_error(fmt::format("Invalid date string: {}", datePart));
+}
+
+[[noreturn]] void InvalidTimeString(std::string_view timePart) {
+  throw std::runtime_error(fmt::format("Invalid time string: {}", timePart));
+}
+
+TDateParts ReadIsoDate(std::string_view datePart) {
+  std::string_view text = datePart;
+  if (!text.empty() && text.front() == '-') text.remove_prefix(1);
+  if (text.size() < 4) InvalidDateString(datePart);
+  TScanner scan(text);
+  TDateParts parts;
+  const bool extended = text.find('-') != std::string_view::npos;
+  // A missing month or day stays 0 and is refused as an impossible date.
+  const auto readPart = [&](std::size_t minDigits, std::size_t maxDigits) {
+    const std::optional<int> value = scan.Digits(minDigits, maxDigits);
+    if (!value) InvalidDateString(datePart);
+    return *value;
+  };
+  if (extended) {
+    parts.Year = readPart(1, 4);
+    if (scan.Accept('-')) {
+      parts.Month = readPart(1, 2);
+      if (scan.Accept('-')) parts.Day = readPart(1, 2);
+    }
+  } else {
+    parts.Year = readPart(4, 4);
+    if (!scan.AtEnd()) parts.Month = readPart(2, 2);
+    if (!scan.AtEnd()) parts.Day = readPart(2, 2);
+  }
+  if (!scan.AtEnd()) InvalidDateString(datePart);
+  return parts;
+}
+
+struct TTimeParts {
+  int Hour = 0, Minute = 0, Second = 0, MSec = 0;
+  // Minutes east of UTC.
+  int OffsetMinutes = 0;
+};
+
+// "0.<digits>" * 1000 rounded to the nearest integer, ties to even.
+int FractionToMSec(std::string_view digits) {
+  int msec = 0;
+  for (std::size_t i = 0; i < 3; ++i) msec = msec * 10 + (i < digits.size() ? digits[i] - '0' : 0);
+  if (digits.size() <= 3) return msec;
+  const std::string_view rest = digits.substr(3);
+  const bool aboveHalf =
+      rest[0] > '5' || (rest[0] == '5' && rest.find_first_not_of('0', 1) != std::string_view::npos);
+  const bool exactlyHalf = !aboveHalf && rest[0] == '5';
+  if (aboveHalf || (exactlyHalf && msec % 2 == 1)) ++msec;
+  return msec;
+}
+
+TTimeParts ReadIsoTime(std::string_view timePart) {
+  const std::size_t zoneStart = timePart.find_first_of("Z+-");
+  const bool extended = timePart.substr(0, zoneStart).find(':') != std::string_view::npos;
+  TScanner scan(timePart);
+  TTimeParts parts;
+  const auto readPart = [&](std::size_t minDigits, std::size_t maxDigits) {
+    const std::optional<int> value = scan.Digits(minDigits, maxDigits);
+    if (!value) InvalidTimeString(timePart);
+    return *value;
+  };
+  if (extended) {
+    parts.Hour = readPart(1, 2);
+    if (scan.Accept(':')) {
+      parts.Minute = readPart(1, 2);
+      if (scan.Accept(':')) parts.Second = readPart(1, 2);
+    }
+  } else {
+    parts.Hour = readPart(2, 2);
+    if (IsDigit(scan.Peek())) parts.Minute = readPart(2, 2);
+    if (IsDigit(scan.Peek())) parts.Second = readPart(2, 2);
+  }
+  if (scan.Accept('.')) {
+    const std::string_view rest = scan.Rest();
+    std::size_t count = 0;
+    while (count < rest.size() && IsDigit(rest[count])) ++count;
+    if (count == 0 || count > 18) InvalidTimeString(timePart);
+    parts.MSec = FractionToMSec(rest.substr(0, count));
+    scan.Skip(count);
+  }
+  if (scan.Accept('Z')) {
+    // UTC: nothing to remove.
+  } else if (scan.Peek() == '+' || scan.Peek() == '-') {
+    const int sign = scan.Peek() == '-' ? -1 : 1;
+    scan.Accept(scan.Peek());
+    const std::optional<int> hours = scan.Digits(2, 2);
+    if (!hours || *hours > 23) {
+      throw std::runtime_error(fmt::format("Invalid time Offset string: {}", timePart));
+    }
+    int minutes = 0;
+    if (scan.Accept(':') || IsDigit(scan.Peek())) minutes = readPart(2, 2);
+    if (minutes > 59) {
+      throw std::runtime_error(fmt::format("Invalid time Offset string: {}", timePart));
+    }
+    parts.OffsetMinutes = sign * (*hours * 60 + minutes);
+  }
+  if (!scan.AtEnd()) InvalidTimeString(timePart);
+  return parts;
+}
+
+// Integer text: optional leading spaces, optional sign, decimal digits or a
+// hexadecimal number after "$", "0x", "0X", "x" or "X"; nothing may follow;
+// the value must fit 32 bits (two's complement for hexadecimal).
+std::optional<std::int32_t> ReadInt32(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size() && text[pos] == ' ') ++pos;
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+    negative = text[pos] == '-';
+    ++pos;
+  }
+  int base = 10;
+  if (pos < text.size() && text[pos] == '$') {
+    base = 16;
+    ++pos;
+  } else if (pos + 1 < text.size() && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
+    base = 16;
+    pos += 2;
+  } else if (pos < text.size() && (text[pos] == 'x' || text[pos] == 'X')) {
+    base = 16;
+    ++pos;
+  }
+  if (pos >= text.size()) return std::nullopt;
+  std::uint64_t magnitude = 0;
+  for (; pos < text.size(); ++pos) {
+    const char c = text[pos];
+    int digit;
+    if (IsDigit(c)) {
+      digit = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    magnitude = magnitude * base + digit;
+    if (magnitude > 0xFFFF'FFFFull) return std::nullopt;
+  }
+  if (base == 16) {
+    const auto bits = static_cast<std::uint32_t>(magnitude);
+    const auto value = static_cast<std::int32_t>(negative ? 0u - bits : bits);
+    return value;
+  }
+  if (negative) {
+    if (magnitude > 0x8000'0000ull) return std::nullopt;
+    return static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude));
+  }
+  if (magnitude > 0x7FFF'FFFFull) return std::nullopt;
+  return static_cast<std::int32_t>(magnitude);
+}
+
+// Characters `first` (1-based) to `first + count - 1` of the text, counted
+// in UTF-16 code units as the positions of the ISO forms are.
+std::string Copy(const std::u16string& text, std::size_t first, std::size_t count) {
+  if (first - 1 >= text.size()) return {};
+  return text::Utf16ToUtf8(std::u16string_view(text).substr(first - 1, count));
+}
+
+int PositionalInt(const std::u16string& text, std::size_t first, std::size_t count) {
+  const std::string part = Copy(text, first, count);
+  const std::optional<std::int32_t> value = ReadInt32(part);
+  if (!value) throw std::runtime_error(fmt::format("'{}' is not a valid integer value", part));
+  return *value;
+}
+
+}  // namespace
+
+std::string TConverterUtil::DateTimeToISOTimeStamp(TDateTimeValue aDateTime) {
+  const TDecoded value = Decode(aDateTime);
+  const std::int64_t ms = value.MSecOfDay;
+  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}.{:03}Z",
+                     static_cast<int>(value.Date.year()), static_cast<unsigned>(value.Date.month()),
+                     static_cast<unsigned>(value.Date.day()), ms / 3'600'000, ms / 60'000 % 60,
+                     ms / 1000 % 60, ms % 1000);
+}
+
+std::string TConverterUtil::DateToISODate(TDateTimeValue aDate) {
+  const year_month_day date = Decode(aDate).Date;
+  return fmt::format("{:04}-{:02}-{:02}", static_cast<int>(date.year()),
+                     static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+}
+
+std::string TConverterUtil::TimeToISOTime(TDateTimeValue aTime) {
+  const std::int64_t ms = Decode(aTime).MSecOfDay;
+  return fmt::format("{:02}:{:02}:{:02}", ms / 3'600'000, ms / 60'000 % 60, ms / 1000 % 60);
+}
+
+TDateTimeValue TConverterUtil::ISOTimeStampToDateTime(std::string_view aDateTime) {
+  const std::size_t t = aDateTime.find('T');
+  const std::string_view datePart = aDateTime.substr(0, t);
+  const TDateParts date = ReadIsoDate(datePart);
+  TTimeParts time;
+  if (t != std::string_view::npos) time = ReadIsoTime(aDateTime.substr(t + 1));
+
+  const year_month_day ymd{year{date.Year}, month{static_cast<unsigned>(date.Month)},
+                           day{static_cast<unsigned>(date.Day)}};
+  const bool valid = date.Year >= 1 && ymd.ok() && time.Hour <= 24 && time.Minute <= 59 &&
+                     time.Second <= 60 && time.MSec <= 1000;
+  if (!valid) {
+    throw std::runtime_error(fmt::format("'{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:03}' is not a valid date and time",
+                                         date.Year, date.Month, date.Day, time.Hour, time.Minute,
+                                         time.Second, time.MSec));
+  }
+  // Hour 24, second 60 and 1000 ms simply run on into the next unit.
+  using namespace std::chrono;
+  const milliseconds local = sys_days{ymd} - kDateTimeEpoch + hours{time.Hour} +
+                             minutes{time.Minute} + seconds{time.Second} + milliseconds{time.MSec};
+  return FromMSecs((local - minutes{time.OffsetMinutes}).count());
+}
+
+TDateTimeValue TConverterUtil::ISODateToDate(std::string_view aDate) {
+  const std::u16string text = text::Utf8ToUtf16(aDate);
+  const int y = PositionalInt(text, 1, 4);
+  const int m = PositionalInt(text, 6, 2);
+  const int d = PositionalInt(text, 9, 2);
+  const bool inRange = y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= 31;
+  const year_month_day ymd{year{inRange ? y : 1}, month{static_cast<unsigned>(inRange ? m : 1)},
+                           day{static_cast<unsigned>(inRange ? d : 1)}};
+  if (!inRange || !ymd.ok()) throw std::runtime_error("Invalid argument to date encode");
+  return static_cast<TDateTimeValue>((sys_days{ymd} - kDateTimeEpoch).count());
+}
+
+TDateTimeValue TConverterUtil::ISOTimeToTime(std::string_view aTime) {
+  const std::u16string text = text::Utf8ToUtf16(aTime);
+  const int h = PositionalInt(text, 1, 2);
+  const int n = PositionalInt(text, 4, 2);
+  const int s = PositionalInt(text, 7, 2);
+  if (h < 0 || h > 23 || n < 0 || n > 59 || s < 0 || s > 59) {
+    throw std::runtime_error("Invalid argument to time encode");
+  }
+  return FromMSecs((h * 3600 + n * 60 + s) * 1000);
+}
+
+}  // namespace tandemize::converter

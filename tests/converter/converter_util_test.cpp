@@ -1,0 +1,197 @@
+#include "converter/converter_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace tandemize::converter {
+namespace {
+
+constexpr double kMarch5th2024 = 45356;  // 2024-03-05 as days since 1899-12-30
+constexpr double kSecond = 1.0 / 86400;
+
+std::string ErrorOf(const auto& call) {
+  try {
+    call();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST(IsoWriters, FormatDateTimeDateAndTime) {
+  struct Case {
+    double Value;
+    const char* TimeStamp;
+    const char* Date;
+    const char* Time;
+  };
+  const Case cases[] = {
+      {36526, "2000-01-01T00:00:00.000Z", "2000-01-01", "00:00:00"},
+      {0, "1899-12-30T00:00:00.000Z", "1899-12-30", "00:00:00"},
+      // Milliseconds are kept in the time stamp and dropped (not rounded) by the time.
+      {kMarch5th2024 + (14 * 3600 + 7 * 60 + 9.9) * kSecond, "2024-03-05T14:07:09.900Z",
+       "2024-03-05", "14:07:09"},
+      {kMarch5th2024 + 0.123 * kSecond, "2024-03-05T00:00:00.123Z", "2024-03-05", "00:00:00"},
+      // Before day 0 the fraction still counts forward within the day.
+      {-1.25, "1899-12-29T06:00:00.000Z", "1899-12-29", "06:00:00"},
+      // Less than half a millisecond before midnight is the next day.
+      {kMarch5th2024 + 1 - 0.0004 / 86400, "2024-03-06T00:00:00.000Z", "2024-03-06", "00:00:00"},
+      {2958465, "9999-12-31T00:00:00.000Z", "9999-12-31", "00:00:00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.TimeStamp);
+    EXPECT_EQ(TConverterUtil::DateTimeToISOTimeStamp(c.Value), c.TimeStamp);
+    EXPECT_EQ(TConverterUtil::DateToISODate(c.Value), c.Date);
+    EXPECT_EQ(TConverterUtil::TimeToISOTime(c.Value), c.Time);
+  }
+}
+
+TEST(IsoWriters, RefuseValuesWithoutACalendarDate) {
+  for (const double value : {1e300, -1e9, std::nan("")}) {
+    EXPECT_THROW(TConverterUtil::DateTimeToISOTimeStamp(value), std::runtime_error);
+  }
+}
+
+TEST(IsoTimeStampReader, ReadsExtendedAndBasicFormsIntoUtc) {
+  struct Case {
+    const char* Text;
+    const char* Utc;
+  };
+  const Case cases[] = {
+      {"2024-03-05", "2024-03-05T00:00:00.000Z"},
+      {"20240305", "2024-03-05T00:00:00.000Z"},
+      {"20240305T140709", "2024-03-05T14:07:09.000Z"},
+      {"20240305T1407", "2024-03-05T14:07:00.000Z"},
+      {"-2024-03-05", "2024-03-05T00:00:00.000Z"},
+      {"2024-3-5T4:7", "2024-03-05T04:07:00.000Z"},
+      {"2024-03-05T14:07:09.5Z", "2024-03-05T14:07:09.500Z"},
+      {"2024-03-05T14:07:09.123456789012345678", "2024-03-05T14:07:09.123Z"},
+      // Fractions round to the millisecond, ties to even.
+      {"2024-03-05T14:07:09.0005", "2024-03-05T14:07:09.000Z"},
+      {"2024-03-05T14:07:09.0015", "2024-03-05T14:07:09.002Z"},
+      {"2024-03-05T14:07:09.00050001", "2024-03-05T14:07:09.001Z"},
+      // Offsets are removed.
+      {"2024-03-05T14:07:09-03:00", "2024-03-05T17:07:09.000Z"},
+      {"2024-03-05T10:00+02:00", "2024-03-05T08:00:00.000Z"},
+      {"2024-03-05T10:00:00+0230", "2024-03-05T07:30:00.000Z"},
+      {"2024-03-05T01:00:00+02", "2024-03-04T23:00:00.000Z"},
+      {"20240305T233000-0100", "2024-03-06T00:30:00.000Z"},
+      // Carries into the next unit.
+      {"2024-03-05T24:00:00", "2024-03-06T00:00:00.000Z"},
+      {"2024-12-31T23:59:60", "2025-01-01T00:00:00.000Z"},
+      {"2024-03-05T23:59:59.9996", "2024-03-06T00:00:00.000Z"},
+      {"2024-02-29T12:00:00Z", "2024-02-29T12:00:00.000Z"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(TConverterUtil::DateTimeToISOTimeStamp(TConverterUtil::ISOTimeStampToDateTime(c.Text)),
+              c.Utc);
+  }
+  EXPECT_DOUBLE_EQ(TConverterUtil::ISOTimeStampToDateTime("1899-12-29T06:00"), -1.25);
+  EXPECT_DOUBLE_EQ(TConverterUtil::ISOTimeStampToDateTime("2024-03-05T12:00Z"),
+                   kMarch5th2024 + 0.5);
+}
+
+TEST(IsoTimeStampReader, ReportsTheFaultyPart) {
+  struct Case {
+    const char* Text;
+    const char* Message;
+  };
+  const Case cases[] = {
+      {"2024-03-05T14:07:09 junk", "Invalid time string: 14:07:09 junk"},
+      {"2024-03-05T", "Invalid time string: "},
+      {"2024-03-05T14:07:09.Z", "Invalid time string: 14:07:09.Z"},
+      {"2024-03-05T14:07:09.1234567890123456789", "Invalid time string: 14:07:09.1234567890123456789"},
+      {"2024-03-05T14:", "Invalid time string: 14:"},
+      {"2024-03-05T1", "Invalid time string: 1"},
+      {"2024-03-05T10:00+02:0", "Invalid time string: 10:00+02:0"},
+      {"2024-03-05T14:07:09+", "Invalid time Offset string: 14:07:09+"},
+      {"2024-03-05T14:07:09-3", "Invalid time Offset string: 14:07:09-3"},
+      {"202", "Invalid date string: 202"},
+      {"-202", "Invalid date string: -202"},
+      {"2024-03-05x", "Invalid date string: 2024-03-05x"},
+      {"2024-03-", "Invalid date string: 2024-03-"},
+      {"2024030", "Invalid date string: 2024030"},
+      {"05/03/2024", "Invalid date string: 05/03/2024"},
+      {"", "Invalid date string: "},
+      {"2024-13-05", "'2024-13-05 00:00:00.000' is not a valid date and time"},
+      {"2024-03", "'2024-03-00 00:00:00.000' is not a valid date and time"},
+      {"2023-02-29", "'2023-02-29 00:00:00.000' is not a valid date and time"},
+      {"0000-01-01", "'0000-01-01 00:00:00.000' is not a valid date and time"},
+      {"2024-03-05T14:60", "'2024-03-05 14:60:00.000' is not a valid date and time"},
+      {"2024-03-05T25:00", "'2024-03-05 25:00:00.000' is not a valid date and time"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(ErrorOf([&] { TConverterUtil::ISOTimeStampToDateTime(c.Text); }), c.Message);
+  }
+}
+
+TEST(IsoPositionalReaders, ReadDateAndTimeByCharacterPosition) {
+  EXPECT_EQ(TConverterUtil::ISODateToDate("2024-03-05"), kMarch5th2024);
+  EXPECT_EQ(TConverterUtil::ISODateToDate("2024-03-05T10:00:00"), kMarch5th2024);
+  EXPECT_EQ(TConverterUtil::ISODateToDate("2024/03/05"), kMarch5th2024);
+  EXPECT_EQ(TConverterUtil::ISODateToDate("1899-12-29"), -1);
+  EXPECT_DOUBLE_EQ(TConverterUtil::ISOTimeToTime("14:07:09"), (14 * 3600 + 7 * 60 + 9) * kSecond);
+  EXPECT_DOUBLE_EQ(TConverterUtil::ISOTimeToTime("12:00:00.999"), 0.5);
+
+  struct Case {
+    const char* Text;
+    bool IsDate;
+    const char* Message;
+  };
+  const Case cases[] = {
+      {"05/03/2024", true, "'05/0' is not a valid integer value"},
+      {"2024-03", true, "'' is not a valid integer value"},
+      {"2024-0x-05", true, "'0x' is not a valid integer value"},
+      {"2024-02-30", true, "Invalid argument to date encode"},
+      {"2024-00-10", true, "Invalid argument to date encode"},
+      {"0000-01-01", true, "Invalid argument to date encode"},
+      {"ab:00:00", false, "'ab' is not a valid integer value"},
+      {"14h07", false, "'' is not a valid integer value"},
+      {"24:00:00", false, "Invalid argument to time encode"},
+      {"12:00:60", false, "Invalid argument to time encode"},
+      {"-1:00:00", false, "Invalid argument to time encode"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(ErrorOf([&] {
+                if (c.IsDate) {
+                  TConverterUtil::ISODateToDate(c.Text);
+                } else {
+                  TConverterUtil::ISOTimeToTime(c.Text);
+                }
+              }),
+              c.Message);
+  }
+}
+
+TEST(ConverterUtilText, LowerCasesAndMakesIdentifiers) {
+  struct Case {
+    const char* Text;
+    const char* Lower;
+    const char* Ident;
+  };
+  const Case cases[] = {
+      {"CUSTOMER_ID", "customer_id", "CUSTOMER_ID"},
+      {"OrderDate", "orderdate", "OrderDate"},
+      {"Order Date", "order date", "OrderDate"},
+      {"2nd", "2nd", "_2nd"},
+      {"\xC3\x87\xC3\x83O", "\xC3\xA7\xC3\xA3o", "O"},  // ÇÃO
+      {"\xC3\xA7\xC3\xA3", "\xC3\xA7\xC3\xA3", "_"},    // çã
+      {"\xC3\xA9" "1", "\xC3\xA9" "1", "_1"},           // é1
+      {"a-b", "a-b", "ab"},
+      {"", "", "_"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(TConverterUtil::ToLowerCamelCase(c.Text), c.Lower);
+    EXPECT_EQ(TConverterUtil::MakeValidIdent(c.Text), c.Ident);
+  }
+}
+
+}  // namespace
+}  // namespace tandemize::converter
