@@ -1,0 +1,178 @@
+// The process-wide driver registry and the driver links that feed it.
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+
+#include "dbaccess/db_connection.h"
+#include "dbaccess/phys_driver.h"
+
+namespace tandemize::dbaccess {
+namespace {
+
+constexpr int kDriverIdNotDefined = 340;
+constexpr int kDriverNotRegistered = 300;
+
+using TFactory = std::unique_ptr<phys::TPhysDriver> (*)(const std::string&);
+
+struct TKind {
+  std::string_view DriverID;
+  TFactory Factory;  // null when the kind's driver is not part of this build
+};
+
+#ifndef TANDEMIZE_HAVE_DRIVER_SQLITE
+#define TANDEMIZE_HAVE_DRIVER_SQLITE 0
+#endif
+#ifndef TANDEMIZE_HAVE_DRIVER_PG
+#define TANDEMIZE_HAVE_DRIVER_PG 0
+#endif
+#ifndef TANDEMIZE_HAVE_DRIVER_MYSQL
+#define TANDEMIZE_HAVE_DRIVER_MYSQL 0
+#endif
+#ifndef TANDEMIZE_HAVE_DRIVER_FIREBIRD
+#define TANDEMIZE_HAVE_DRIVER_FIREBIRD 0
+#endif
+#ifndef TANDEMIZE_HAVE_DRIVER_ODBC
+#define TANDEMIZE_HAVE_DRIVER_ODBC 0
+#endif
+
+const TKind kKinds[] = {
+#if TANDEMIZE_HAVE_DRIVER_FIREBIRD
+    {"FB", &phys::CreateDriverFB},
+    {"IB", &phys::CreateDriverIB},
+#else
+    {"FB", nullptr},
+    {"IB", nullptr},
+#endif
+#if TANDEMIZE_HAVE_DRIVER_PG
+    {"PG", &phys::CreateDriverPG},
+#else
+    {"PG", nullptr},
+#endif
+#if TANDEMIZE_HAVE_DRIVER_MYSQL
+    {"MySQL", &phys::CreateDriverMySQL},
+#else
+    {"MySQL", nullptr},
+#endif
+#if TANDEMIZE_HAVE_DRIVER_ODBC
+    {"MSSQL", &phys::CreateDriverMSSQL},
+#else
+    {"MSSQL", nullptr},
+#endif
+#if TANDEMIZE_HAVE_DRIVER_SQLITE
+    {"SQLite", &phys::CreateDriverSQLite},
+#else
+    {"SQLite", nullptr},
+#endif
+};
+
+bool SameId(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+const TKind* FindKind(std::string_view driverId) {
+  for (const TKind& kind : kKinds) {
+    if (SameId(kind.DriverID, driverId)) return &kind;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+struct TDbDriverRegistry::TState {
+  struct TLinkState {
+    const TDbDriverLink* Link;
+    std::string VendorLib;
+    std::uint64_t Stamp;
+  };
+  mutable std::mutex Lock;
+  std::vector<std::pair<std::string_view, std::unique_ptr<phys::TPhysDriver>>> Drivers;
+  std::vector<TLinkState> Links;
+  std::uint64_t NextStamp = 1;
+
+  // The VendorLib of the live link of `driverId` assigned last.
+  std::string VendorLibOf(std::string_view driverId) const {
+    const TLinkState* best = nullptr;
+    for (const TLinkState& link : Links) {
+      if (SameId(link.Link->DriverID(), driverId) && (best == nullptr || link.Stamp > best->Stamp)) {
+        best = &link;
+      }
+    }
+    return best != nullptr ? best->VendorLib : std::string();
+  }
+};
+
+TDbDriverRegistry::TDbDriverRegistry() : FState(std::make_unique<TState>()) {}
+TDbDriverRegistry::~TDbDriverRegistry() = default;
+
+TDbDriverRegistry& TDbDriverRegistry::Instance() {
+  // Never destroyed: loaded clients stay until the process ends.
+  static TDbDriverRegistry* instance = new TDbDriverRegistry();
+  return *instance;
+}
+
+phys::TPhysDriver& TDbDriverRegistry::Driver(const std::string& driverId) {
+  if (driverId.empty()) {
+    throw memtable::EDALException(
+        {"Phys"}, kDriverIdNotDefined,
+        "Driver ID is not defined. Set TDbConnection.DriverName or add DriverID to your "
+        "connection definition");
+  }
+  const TKind* kind = FindKind(driverId);
+  if (kind == nullptr || kind->Factory == nullptr) {
+    throw memtable::EDALException({"Phys"}, kDriverNotRegistered,
+                                  "Driver [" + driverId + "] is not registered");
+  }
+  std::lock_guard lock(FState->Lock);
+  for (auto& [id, driver] : FState->Drivers) {
+    if (id == kind->DriverID) return *driver;
+  }
+  const std::string vendorLib = FState->VendorLibOf(kind->DriverID);
+  std::unique_ptr<phys::TPhysDriver> driver = kind->Factory(vendorLib);
+  FState->Drivers.emplace_back(kind->DriverID, std::move(driver));
+  return *FState->Drivers.back().second;
+}
+
+bool TDbDriverRegistry::IsLoaded(const std::string& driverId) const {
+  std::lock_guard lock(FState->Lock);
+  return std::any_of(FState->Drivers.begin(), FState->Drivers.end(),
+                     [&](const auto& item) { return SameId(item.first, driverId); });
+}
+
+TDbDriverLink::TDbDriverLink(std::string driverId, TDbDriverRegistry* registry)
+    : FRegistry(registry != nullptr ? *registry : TDbDriverRegistry::Instance()),
+      FDriverID(std::move(driverId)) {
+  std::lock_guard lock(FRegistry.FState->Lock);
+  FRegistry.FState->Links.push_back({this, std::string(), 0});
+}
+
+TDbDriverLink::~TDbDriverLink() {
+  std::lock_guard lock(FRegistry.FState->Lock);
+  auto& links = FRegistry.FState->Links;
+  links.erase(std::remove_if(links.begin(), links.end(),
+                             [&](const auto& link) { return link.Link == this; }),
+              links.end());
+}
+
+std::string TDbDriverLink::VendorLib() const {
+  std::lock_guard lock(FRegistry.FState->Lock);
+  for (const auto& link : FRegistry.FState->Links) {
+    if (link.Link == this) return link.VendorLib;
+  }
+  return {};
+}
+
+void TDbDriverLink::SetVendorLib(std::string value) {
+  std::lock_guard lock(FRegistry.FState->Lock);
+  for (auto& link : FRegistry.FState->Links) {
+    if (link.Link == this) {
+      link.VendorLib = std::move(value);
+      link.Stamp = FRegistry.FState->NextStamp++;
+    }
+  }
+}
+
+}  // namespace tandemize::dbaccess

@@ -1,0 +1,333 @@
+// Value conversions the drivers share.
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <type_traits>
+
+#include "dbaccess/phys_driver.h"
+
+namespace tandemize::dbaccess::phys {
+namespace {
+
+using memtable::TBcd;
+using memtable::TBytes;
+using memtable::TCurrency;
+using memtable::TDateTime;
+using memtable::TInterval;
+using memtable::TSQLTimeStamp;
+
+constexpr double kMsPerDay = 86400000.0;
+// Days from 0000-03-01 (proleptic Gregorian) to 1899-12-30.
+constexpr std::int64_t kDateTimeEpochDays = 693899;
+
+// Days since 0000-03-01 of a civil date (Howard Hinnant's algorithm).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe);
+}
+
+void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<std::int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+}
+
+template <class T>
+std::string ShortestText(T value) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+std::string CurrencyText(TCurrency value) {
+  const bool negative = value.Value < 0;
+  const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value.Value)
+                                           : static_cast<std::uint64_t>(value.Value);
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%s%llu.%04llu", negative ? "-" : "",
+                static_cast<unsigned long long>(magnitude / 10000),
+                static_cast<unsigned long long>(magnitude % 10000));
+  return buffer;
+}
+
+[[noreturn]] void NoReading(std::string_view what) {
+  throw memtable::EDatabaseError("Value cannot be converted to " + std::string(what));
+}
+
+}  // namespace
+
+TSQLTimeStamp DateTimeToTimeStamp(TDateTime value) {
+  // Whole days count from the epoch; the fraction is the time of day even
+  // for dates before it.
+  const double days = std::trunc(value.Value);
+  std::int64_t ms = std::llround(std::fabs(value.Value - days) * kMsPerDay);
+  std::int64_t dayNumber = static_cast<std::int64_t>(days);
+  if (ms >= static_cast<std::int64_t>(kMsPerDay)) {
+    ms -= static_cast<std::int64_t>(kMsPerDay);
+    dayNumber += value.Value < 0 ? -1 : 1;
+  }
+  std::int64_t y;
+  unsigned m, d;
+  CivilFromDays(dayNumber + kDateTimeEpochDays, y, m, d);
+  TSQLTimeStamp ts;
+  ts.Year = static_cast<std::int16_t>(y);
+  ts.Month = static_cast<std::uint16_t>(m);
+  ts.Day = static_cast<std::uint16_t>(d);
+  ts.Hour = static_cast<std::uint16_t>(ms / 3600000);
+  ts.Minute = static_cast<std::uint16_t>(ms / 60000 % 60);
+  ts.Second = static_cast<std::uint16_t>(ms / 1000 % 60);
+  ts.Fractions = static_cast<std::uint32_t>(ms % 1000);
+  return ts;
+}
+
+TDateTime TimeStampToDateTime(const TSQLTimeStamp& value) {
+  double days = 0;
+  if (value.Year != 0 || value.Month != 0 || value.Day != 0) {
+    days = static_cast<double>(DaysFromCivil(value.Year, value.Month, value.Day) -
+                               kDateTimeEpochDays);
+  }
+  const double time = (value.Hour * 3600000.0 + value.Minute * 60000.0 + value.Second * 1000.0 +
+                       value.Fractions) /
+                      kMsPerDay;
+  return TDateTime{days < 0 ? days - time : days + time};
+}
+
+std::string TimeStampToText(const TSQLTimeStamp& value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u", value.Year, value.Month,
+                value.Day, value.Hour, value.Minute, value.Second);
+  std::string text = buffer;
+  if (value.Fractions != 0) {
+    std::snprintf(buffer, sizeof buffer, ".%03u", value.Fractions % 1000);
+    text += buffer;
+  }
+  return text;
+}
+
+bool TextToTimeStamp(std::string_view text, TSQLTimeStamp& out) {
+  out = {};
+  auto number = [&](std::size_t& pos, std::size_t digits, unsigned& value) {
+    if (pos + digits > text.size()) return false;
+    value = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+      const char c = text[pos + i];
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    pos += digits;
+    return true;
+  };
+  auto expect = [&](std::size_t& pos, char c) {
+    if (pos >= text.size() || text[pos] != c) return false;
+    ++pos;
+    return true;
+  };
+  std::size_t pos = 0;
+  unsigned a = 0, b = 0, c = 0;
+  auto readTime = [&]() {
+    if (!number(pos, 2, a) || !expect(pos, ':') || !number(pos, 2, b) || !expect(pos, ':') ||
+        !number(pos, 2, c)) {
+      return false;
+    }
+    out.Hour = static_cast<std::uint16_t>(a);
+    out.Minute = static_cast<std::uint16_t>(b);
+    out.Second = static_cast<std::uint16_t>(c);
+    if (pos < text.size() && text[pos] == '.') {
+      ++pos;
+      unsigned ms = 0, scale = 100;
+      while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        ms += scale * static_cast<unsigned>(text[pos] - '0');
+        scale /= 10;
+        ++pos;
+      }
+      out.Fractions = ms;
+    }
+    return true;
+  };
+  if (text.size() >= 8 && text[2] == ':') return readTime() && pos == text.size();
+  if (!number(pos, 4, a) || !expect(pos, '-') || !number(pos, 2, b) || !expect(pos, '-') ||
+      !number(pos, 2, c)) {
+    return false;
+  }
+  out.Year = static_cast<std::int16_t>(a);
+  out.Month = static_cast<std::uint16_t>(b);
+  out.Day = static_cast<std::uint16_t>(c);
+  if (pos == text.size()) return true;
+  if (text[pos] != ' ' && text[pos] != 'T') return false;
+  ++pos;
+  if (!readTime()) return false;
+  // A zone suffix ("+00", "Z") is accepted and ignored.
+  return pos == text.size() || text[pos] == '+' || text[pos] == '-' || text[pos] == 'Z';
+}
+
+std::string BcdToText(const TBcd& value) {
+  const int precision = std::min<int>(value.Precision, 64);
+  const int places = std::min<int>(value.SignSpecialPlaces & 0x3F, precision);
+  std::string digits;
+  for (int i = 0; i < precision; ++i) {
+    const std::uint8_t byte = value.Fraction[static_cast<std::size_t>(i / 2)];
+    digits += static_cast<char>('0' + ((i % 2 == 0) ? (byte >> 4) : (byte & 0x0F)) % 10);
+  }
+  std::string whole = digits.substr(0, static_cast<std::size_t>(precision - places));
+  const std::string fraction = digits.substr(static_cast<std::size_t>(precision - places));
+  const auto firstNonZero = whole.find_first_not_of('0');
+  whole = firstNonZero == std::string::npos ? "0" : whole.substr(firstNonZero);
+  std::string text = whole;
+  if (!fraction.empty()) text += "." + fraction;
+  const bool zero = text.find_first_not_of("0.") == std::string::npos;
+  if ((value.SignSpecialPlaces & 0x80) != 0 && !zero) text.insert(0, "-");
+  return text;
+}
+
+bool TextToBcd(std::string_view text, TBcd& out) {
+  out = {};
+  std::size_t pos = 0;
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) negative = text[pos++] == '-';
+  std::string whole, fraction;
+  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') whole += text[pos++];
+  if (pos < text.size() && text[pos] == '.') {
+    ++pos;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') fraction += text[pos++];
+  }
+  if (pos != text.size() || (whole.empty() && fraction.empty())) return false;
+  const auto firstNonZero = whole.find_first_not_of('0');
+  whole = firstNonZero == std::string::npos ? "" : whole.substr(firstNonZero);
+  if (whole.empty() && fraction.empty()) whole = "0";
+  const std::string digits = whole + fraction;
+  if (digits.size() > 64 || fraction.size() > 63) return false;
+  out.Precision = static_cast<std::uint8_t>(digits.size());
+  out.SignSpecialPlaces =
+      static_cast<std::uint8_t>((negative ? 0x80 : 0) | static_cast<int>(fraction.size()));
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    const auto digit = static_cast<std::uint8_t>(digits[i] - '0');
+    out.Fraction[i / 2] |= (i % 2 == 0) ? static_cast<std::uint8_t>(digit << 4) : digit;
+  }
+  return true;
+}
+
+std::string VariantToText(const TVariant& value) {
+  return std::visit(
+      [](const auto& v) -> std::string {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, std::monostate>) {
+          return {};
+        } else if constexpr (std::is_same_v<T, bool>) {
+          return v ? "1" : "0";
+        } else if constexpr (std::is_integral_v<T>) {
+          return std::to_string(v);
+        } else if constexpr (std::is_floating_point_v<T>) {
+          return ShortestText(v);
+        } else if constexpr (std::is_same_v<T, TCurrency>) {
+          return CurrencyText(v);
+        } else if constexpr (std::is_same_v<T, TDateTime>) {
+          return TimeStampToText(DateTimeToTimeStamp(v));
+        } else if constexpr (std::is_same_v<T, TSQLTimeStamp>) {
+          return TimeStampToText(v);
+        } else if constexpr (std::is_same_v<T, TBcd>) {
+          return BcdToText(v);
+        } else if constexpr (std::is_same_v<T, TInterval>) {
+          static constexpr char kHex[] = "0123456789ABCDEF";
+          std::string text;
+          for (const std::uint8_t byte : v.Raw) {
+            text += kHex[byte >> 4];
+            text += kHex[byte & 0x0F];
+          }
+          return text;
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return v;
+        } else {
+          return std::string(v.begin(), v.end());
+        }
+      },
+      value);
+}
+
+std::int64_t VariantToInt64(const TVariant& value) {
+  return std::visit(
+      [](const auto& v) -> std::int64_t {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          return v ? 1 : 0;
+        } else if constexpr (std::is_integral_v<T>) {
+          return static_cast<std::int64_t>(v);
+        } else if constexpr (std::is_floating_point_v<T>) {
+          return static_cast<std::int64_t>(v);
+        } else if constexpr (std::is_same_v<T, TCurrency>) {
+          return v.Value / 10000;
+        } else if constexpr (std::is_same_v<T, TBcd> || std::is_same_v<T, std::string>) {
+          const std::string text = VariantToText(v);
+          std::int64_t result = 0;
+          const auto parsed = std::from_chars(text.data(), text.data() + text.size(), result);
+          if (parsed.ec != std::errc() || (parsed.ptr != text.data() + text.size() &&
+                                           *parsed.ptr != '.')) {
+            NoReading("an integer");
+          }
+          return result;
+        } else {
+          NoReading("an integer");
+        }
+      },
+      value);
+}
+
+double VariantToDouble(const TVariant& value) {
+  return std::visit(
+      [](const auto& v) -> double {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          return v ? 1 : 0;
+        } else if constexpr (std::is_arithmetic_v<T>) {
+          return static_cast<double>(v);
+        } else if constexpr (std::is_same_v<T, TCurrency>) {
+          return static_cast<double>(v.Value) / 10000.0;
+        } else if constexpr (std::is_same_v<T, TDateTime>) {
+          return v.Value;
+        } else if constexpr (std::is_same_v<T, TSQLTimeStamp>) {
+          return TimeStampToDateTime(v).Value;
+        } else if constexpr (std::is_same_v<T, TBcd> || std::is_same_v<T, std::string>) {
+          const std::string text = VariantToText(v);
+          double result = 0;
+          const auto parsed = std::from_chars(text.data(), text.data() + text.size(), result);
+          if (parsed.ec != std::errc() || parsed.ptr != text.data() + text.size()) {
+            NoReading("a number");
+          }
+          return result;
+        } else {
+          NoReading("a number");
+        }
+      },
+      value);
+}
+
+TBytes VariantToBytes(const TVariant& value) {
+  if (const auto* bytes = std::get_if<TBytes>(&value)) return *bytes;
+  const std::string text = VariantToText(value);
+  return TBytes(text.begin(), text.end());
+}
+
+TSQLTimeStamp VariantToTimeStamp(const TVariant& value) {
+  if (const auto* ts = std::get_if<TSQLTimeStamp>(&value)) return *ts;
+  if (const auto* dt = std::get_if<TDateTime>(&value)) return DateTimeToTimeStamp(*dt);
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    TSQLTimeStamp ts;
+    if (TextToTimeStamp(*text, ts)) return ts;
+  }
+  if (std::holds_alternative<double>(value) || std::holds_alternative<float>(value)) {
+    return DateTimeToTimeStamp(TDateTime{VariantToDouble(value)});
+  }
+  NoReading("a date and time");
+}
+
+}  // namespace tandemize::dbaccess::phys

@@ -1,0 +1,194 @@
+#include "dbaccess/sql_markers.h"
+
+#include <algorithm>
+
+#include "memtable/errors.h"
+#include "text/charset.h"
+
+namespace tandemize::dbaccess {
+namespace {
+
+constexpr int kTooLongIdentifier = 323;
+constexpr std::size_t kMaxNameLength = 255;
+
+struct TQuotePair {
+  char Open;
+  char Close;
+};
+
+std::vector<TQuotePair> NameQuotesOf(std::string_view driverId) {
+  std::vector<TQuotePair> quotes{{'"', '"'}};
+  if (driverId == "MySQL") quotes.push_back({'`', '`'});
+  if (driverId == "MSSQL") quotes.push_back({'[', ']'});
+  return quotes;
+}
+
+// Upper case of the letters a plain name may hold: ASCII and Latin-1.
+char32_t UpperCase(char32_t cp) {
+  if (cp >= U'a' && cp <= U'z') return cp - 32;
+  if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7) return cp - 32;
+  if (cp == 0xFF) return 0x178;
+  return cp;
+}
+
+// The code point ending just before `pos` (0 at the start).
+char32_t PreviousCodePoint(std::string_view text, std::size_t pos) {
+  if (pos == 0) return 0;
+  std::size_t start = pos - 1;
+  while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+  std::size_t p = start;
+  return text::DecodeUtf8(text, p);
+}
+
+}  // namespace
+
+bool IsNameChar(char32_t cp) {
+  if (cp < 0x80) {
+    return (cp >= U'a' && cp <= U'z') || (cp >= U'A' && cp <= U'Z') ||
+           (cp >= U'0' && cp <= U'9') || cp == U'_' || cp == U'$' || cp == U'#';
+  }
+  // Letters outside ASCII: the Latin-1 letters and every script block; the
+  // punctuation, symbol and emoji blocks are not letters.
+  if (cp == 0xAA || cp == 0xB5 || cp == 0xBA) return true;
+  if (cp < 0xC0 || cp == 0xD7 || cp == 0xF7) return false;
+  if (cp >= 0x2000 && cp <= 0x2BFF) return false;
+  if (cp >= 0x3000 && cp <= 0x303F) return false;
+  if (cp >= 0xD800 && cp <= 0xF8FF) return false;
+  if (cp >= 0xFE00 && cp <= 0xFE6F) return false;
+  if (cp >= 0xFF00 && cp <= 0xFF20) return false;
+  if (cp >= 0xFFF0 && cp <= 0xFFFF) return false;
+  if (cp >= 0x1F000) return false;
+  return true;
+}
+
+TMarkerScan ScanMarkers(std::string_view text, std::string_view driverId) {
+  const std::vector<TQuotePair> quotes = NameQuotesOf(driverId);
+  auto isCloseQuote = [&](char32_t cp) {
+    return std::any_of(quotes.begin(), quotes.end(),
+                       [&](const TQuotePair& q) { return static_cast<char32_t>(q.Close) == cp; });
+  };
+  auto addName = [](TMarkerScan& scan, std::string name, bool quoted) {
+    for (std::size_t i = 0; i < scan.Names.size(); ++i) {
+      const std::string& known = scan.Names[i];
+      bool same = known.size() == name.size();
+      if (same && !quoted) same = known == name;
+      if (same && quoted) {
+        // Quoted names keep their case but still match without regard to it.
+        std::size_t a = 0, b = 0;
+        while (same && a < known.size()) {
+          same = UpperCase(text::DecodeUtf8(known, a)) == UpperCase(text::DecodeUtf8(name, b));
+        }
+      }
+      if (same) return static_cast<int>(i);
+    }
+    scan.Names.push_back(std::move(name));
+    return static_cast<int>(scan.Names.size() - 1);
+  };
+  auto tooLong = [&](std::string_view name) {
+    std::size_t count = 0;
+    for (std::size_t p = 0; p < name.size(); ++count) text::DecodeUtf8(name, p);
+    if (count > kMaxNameLength) {
+      if (driverId.empty()) {
+        throw memtable::EDALException({"Phys"}, kTooLongIdentifier, "Too long identifier (> 255)");
+      }
+      throw memtable::EDALException({"Phys", driverId}, kTooLongIdentifier,
+                                    "Too long identifier (> 255)");
+    }
+  };
+
+  TMarkerScan scan;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const char c = text[pos];
+    if (c == '\'') {  // string literal; '' inside is a quote
+      pos = text.find('\'', pos + 1);
+      while (pos != std::string_view::npos && pos + 1 < text.size() && text[pos + 1] == '\'') {
+        pos = text.find('\'', pos + 2);
+      }
+      pos = pos == std::string_view::npos ? text.size() : pos + 1;
+      continue;
+    }
+    if (c == '-' && pos + 1 < text.size() && text[pos + 1] == '-') {
+      pos = text.find('\n', pos);
+      pos = pos == std::string_view::npos ? text.size() : pos + 1;
+      continue;
+    }
+    if (c == '/' && pos + 1 < text.size() && text[pos + 1] == '*') {
+      pos = text.find("*/", pos + 2);
+      pos = pos == std::string_view::npos ? text.size() : pos + 2;
+      continue;
+    }
+    if (c != ':') {
+      ++pos;
+      continue;
+    }
+    if (pos + 1 < text.size() && text[pos + 1] == ':') {  // "::" (a cast) is not a marker
+      pos += 2;
+      continue;
+    }
+    const char32_t before = PreviousCodePoint(text, pos);
+    if (pos > 0 && (IsNameChar(before) || isCloseQuote(before))) {
+      ++pos;
+      continue;
+    }
+    if (pos + 1 >= text.size()) break;
+    const char after = text[pos + 1];
+    if (after == ' ' || after == '\t' || after == '\r' || after == '\n' || after == '\0' ||
+        after == '=') {
+      ++pos;
+      continue;
+    }
+    const auto quote = std::find_if(quotes.begin(), quotes.end(),
+                                    [&](const TQuotePair& q) { return q.Open == after; });
+    if (quote != quotes.end()) {
+      const std::size_t close = text.find(quote->Close, pos + 2);
+      if (close == std::string_view::npos) {
+        ++pos;
+        continue;
+      }
+      std::string name(text.substr(pos + 2, close - pos - 2));
+      if (name.empty()) {
+        pos = close + 1;
+        continue;
+      }
+      tooLong(name);
+      scan.Occurrences.push_back({pos, close + 1, addName(scan, std::move(name), true)});
+      pos = close + 1;
+      continue;
+    }
+    std::size_t end = pos + 1;
+    std::string name;
+    while (end < text.size()) {
+      std::size_t next = end;
+      const char32_t cp = text::DecodeUtf8(text, next);
+      if (!IsNameChar(cp)) break;
+      text::AppendUtf8(name, UpperCase(cp));
+      end = next;
+    }
+    if (name.empty()) {
+      ++pos;
+      continue;
+    }
+    tooLong(name);
+    scan.Occurrences.push_back({pos, end, addName(scan, std::move(name), false)});
+    pos = end;
+  }
+  return scan;
+}
+
+std::string RewriteMarkers(std::string_view text, const TMarkerScan& scan,
+                           const std::function<std::string(int)>& placeholder) {
+  std::string out;
+  out.reserve(text.size() + scan.Occurrences.size() * 2);
+  std::size_t copied = 0;
+  for (std::size_t i = 0; i < scan.Occurrences.size(); ++i) {
+    const auto& occurrence = scan.Occurrences[i];
+    out.append(text.substr(copied, occurrence.Begin - copied));
+    out += placeholder(static_cast<int>(i));
+    copied = occurrence.End;
+  }
+  out.append(text.substr(copied));
+  return out;
+}
+
+}  // namespace tandemize::dbaccess
