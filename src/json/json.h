@@ -16,6 +16,7 @@
 //
 // A tree is used by one thread at a time; separate trees are independent.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -87,6 +88,10 @@ std::optional<double> TryReadNumber(std::string_view aText);
 // Writes a number with 15 significant digits: fixed notation while the decimal
 // exponent lies in -3..15, otherwise "1.5E20" / "1E-5"; "INF", "-INF", "NAN".
 std::string NumberToText(double aValue);
+
+namespace scan {
+struct TMarks;
+}
 
 class TJsonValue;
 class TJsonArray;
@@ -204,10 +209,12 @@ class TJsonValue final : public TJsonBase {
 
  private:
   friend class TJsonArray;
-  friend class TJsonObject;
   friend class TJsonPair;
+  friend class TJsonObject;
+  friend class TJson;
 
   void Retype(TJsonValueType Type);
+  void CopyFrom(const TJsonValue& Source);
   [[noreturn]] void RaiseTypeError(TJsonValueType Wanted) const;
 
   std::string FStringValue;
@@ -252,9 +259,8 @@ class TJsonArray final : public TJsonBase {
   TJsonValue& Put(const TJsonObject& Value);
   TJsonValue& Put(const TJsonValue& Value);
   template <typename T>
-    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> &&
-             !std::is_same_v<T, std::int64_t>)
-  TJsonValue& Put(T Value) {
+  requires(std::is_integral_v<T> && !std::is_same_v<T, bool> &&
+           !std::is_same_v<T, std::int64_t>) TJsonValue& Put(T Value) {
     return Put(static_cast<std::int64_t>(Value));
   }
 
@@ -268,7 +274,13 @@ class TJsonArray final : public TJsonBase {
 
  private:
   friend class TJsonValue;
+  friend class TJsonPair;
+  friend class TJsonObject;
+  friend class TJson;
+
   void CheckIndex(int Index, int Limit) const;
+  void CopyFrom(const TJsonArray& Source);  // appends
+  TJsonValue& PutCopy(const TJsonBase& Value);
 
   std::vector<std::unique_ptr<TJsonValue>> FList;
 };
@@ -293,10 +305,15 @@ class TJsonPair final : public TJsonBase {
   void ParseAt(std::string_view JsonString, int Depth) override;
 
  private:
+  friend class TJsonValue;
+  friend class TJsonArray;
   friend class TJsonObject;
-  // Reads a pair whose top-level ':' positions are already known.
-  void ParseSplit(std::string_view Text, std::string_view NameText, std::string_view ValueText,
-                  int Depth);
+  friend class TJson;
+
+  void CopyFrom(const TJsonPair& Source);
+  // Reads a trimmed pair text whose top-level ':' positions are already
+  // known (counted from Offset).
+  void ParseMarked(std::string_view Text, const scan::TMarks& Marks, std::size_t Offset, int Depth);
 
   std::string FName;
   TJsonValue FValue;
@@ -345,9 +362,8 @@ class TJsonObject final : public TJsonBase {
   TJsonValue& Put(std::string_view Name, const TJsonObject& Value);
   TJsonValue& Put(std::string_view Name, const TJsonValue& Value);
   template <typename T>
-    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> &&
-             !std::is_same_v<T, std::int64_t>)
-  TJsonValue& Put(std::string_view Name, T Value) {
+  requires(std::is_integral_v<T> && !std::is_same_v<T, bool> &&
+           !std::is_same_v<T, std::int64_t>) TJsonValue& Put(std::string_view Name, T Value) {
     return Put(Name, static_cast<std::int64_t>(Value));
   }
   // Appends a copy of Value (name and deep copy of its value).
@@ -365,7 +381,13 @@ class TJsonObject final : public TJsonBase {
 
  private:
   friend class TJsonValue;
+  friend class TJsonArray;
+  friend class TJsonPair;
+  friend class TJson;
+
   void CheckIndex(int Index, int Limit) const;
+  void CopyFrom(const TJsonObject& Source);  // appends
+  TJsonValue& PutCopy(std::string_view Name, const TJsonBase& Value);
 
   std::vector<std::unique_ptr<TJsonPair>> FList;
   bool FAutoAdd = true;
@@ -410,9 +432,8 @@ class TJson final : public TJsonBase {
   TJsonValue& Put(const TJsonObject& Value) { return JsonArray().Put(Value); }
   TJsonValue& Put(const TJsonValue& Value) { return JsonArray().Put(Value); }
   template <typename T>
-    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> &&
-             !std::is_same_v<T, std::int64_t>)
-  TJsonValue& Put(T Value) {
+  requires(std::is_integral_v<T> && !std::is_same_v<T, bool> &&
+           !std::is_same_v<T, std::int64_t>) TJsonValue& Put(T Value) {
     return Put(static_cast<std::int64_t>(Value));
   }
   // Appends a value holding a copy of Value's array or object; a jsNone
