@@ -156,6 +156,12 @@ std::string TimeStampToText(const memtable::TSQLTimeStamp& value);
 // "HH:MM:SS[.f]"; false when the text is none of those.
 bool TextToTimeStamp(std::string_view text, memtable::TSQLTimeStamp& out);
 
+// How a parameter of a data type is sent to a client: the groups the drivers
+// bind by. Text covers the string, memo, wide and GUID types (always UTF-8,
+// never narrowed); Unknown is a type with no value kind (an untyped NULL).
+enum class TBindKind { Unknown, Boolean, Integer, Float, Decimal, Date, Time, DateTime, Blob, Text };
+TBindKind BindKindOf(TFieldType dataType);
+
 std::string BcdToText(const memtable::TBcd& value);
 // A plain decimal text ("-12.340") as BCD; false when it is not one or has
 // more than 64 digits.

@@ -331,3 +331,35 @@ TSQLTimeStamp VariantToTimeStamp(const TVariant& value) {
 }
 
 }  // namespace tandemize::dbaccess::phys
+
+namespace tandemize::dbaccess::phys {
+
+TBindKind BindKindOf(TFieldType dataType) {
+  using enum memtable::TFieldType;
+  switch (dataType) {
+    case ftBoolean:
+      return TBindKind::Boolean;
+    case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: case ftLargeint:
+    case ftLongWord: case ftShortint: case ftByte:
+      return TBindKind::Integer;
+    case ftFloat: case ftExtended: case ftSingle:
+      return TBindKind::Float;
+    case ftCurrency: case ftBCD: case ftFMTBcd:
+      return TBindKind::Decimal;
+    case ftDate:
+      return TBindKind::Date;
+    case ftTime:
+      return TBindKind::Time;
+    case ftDateTime: case ftTimeStamp: case ftOraTimeStamp: case ftTimeStampOffset:
+      return TBindKind::DateTime;
+    case ftBytes: case ftVarBytes: case ftBlob: case ftGraphic: case ftTypedBinary:
+    case ftOraBlob: case ftStream: case ftParadoxOle: case ftDBaseOle:
+      return TBindKind::Blob;
+    case ftUnknown:
+      return TBindKind::Unknown;
+    default:
+      return TBindKind::Text;
+  }
+}
+
+}  // namespace tandemize::dbaccess::phys

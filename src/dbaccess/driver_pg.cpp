@@ -1,0 +1,396 @@
+// The PG kind: the PostgreSQL client library loaded at run time. Parameters
+// go as text (binary for byte arrays) with their types left to the server,
+// which infers them from where "$n" stands; results come back as text and
+// are read by their column types.
+
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <cctype>
+
+#include "dbaccess/phys_driver.h"
+
+namespace tandemize::dbaccess::phys {
+namespace {
+
+// Column type identifiers of the server's built-in types.
+enum : Oid {
+  kOidBool = 16, kOidBytea = 17, kOidInt8 = 20, kOidInt2 = 21, kOidInt4 = 23, kOidOid = 26,
+  kOidFloat4 = 700, kOidFloat8 = 701, kOidDate = 1082, kOidTime = 1083, kOidTimestamp = 1114,
+  kOidTimestampTz = 1184, kOidNumeric = 1700
+};
+
+struct TPqApi {
+  std::shared_ptr<TVendorLibrary> Library;
+  PGconn* (*PQconnectdb)(const char*);
+  ConnStatusType (*PQstatus)(const PGconn*);
+  char* (*PQerrorMessage)(const PGconn*);
+  void (*PQfinish)(PGconn*);
+  int (*PQsetClientEncoding)(PGconn*, const char*);
+  PGresult* (*PQexec)(PGconn*, const char*);
+  PGresult* (*PQprepare)(PGconn*, const char*, const char*, int, const Oid*);
+  PGresult* (*PQexecPrepared)(PGconn*, const char*, int, const char* const*, const int*,
+                              const int*, int);
+  ExecStatusType (*PQresultStatus)(const PGresult*);
+  char* (*PQresultErrorMessage)(const PGresult*);
+  void (*PQclear)(PGresult*);
+  int (*PQntuples)(const PGresult*);
+  int (*PQnfields)(const PGresult*);
+  char* (*PQfname)(const PGresult*, int);
+  Oid (*PQftype)(const PGresult*, int);
+  int (*PQgetisnull)(const PGresult*, int, int);
+  char* (*PQgetvalue)(const PGresult*, int, int);
+  int (*PQgetlength)(const PGresult*, int, int);
+  char* (*PQcmdTuples)(PGresult*);
+  char* (*PQcmdStatus)(PGresult*);
+};
+
+// The server's or client's text without its leading severity word and colon,
+// and without trailing line breaks.
+std::string CleanMessage(std::string_view text) {
+  std::string message(text);
+  for (const std::string_view severity : {"ERROR:", "FATAL:"}) {
+    const std::size_t at = message.find(severity);
+    if (at != std::string::npos && (at == 0 || (at >= 2 && message.compare(at - 2, 2, ": ") == 0))) {
+      std::size_t end = at + severity.size();
+      while (end < message.size() && message[end] == ' ') ++end;
+      message.erase(at, end - at);
+      break;
+    }
+  }
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  return message;
+}
+
+[[noreturn]] void Fail(std::string_view text) {
+  throw memtable::EDatabaseError(ClientMessage({"Phys", "PG", "libpq"}, " ", CleanMessage(text)));
+}
+
+// Four dot-separated numbers, each below 256.
+bool IsDottedIPv4(std::string_view host) {
+  int parts = 0;
+  std::size_t pos = 0;
+  while (true) {
+    std::size_t end = host.find('.', pos);
+    const std::string_view part =
+        host.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+    unsigned value = 0;
+    const auto parsed = std::from_chars(part.data(), part.data() + part.size(), value);
+    if (part.empty() || parsed.ec != std::errc() || parsed.ptr != part.data() + part.size() ||
+        value > 255) {
+      return false;
+    }
+    ++parts;
+    if (end == std::string_view::npos) break;
+    pos = end + 1;
+  }
+  return parts == 4;
+}
+
+// key='value' with quotes and backslashes escaped.
+void AddPair(std::string& conninfo, std::string_view key, std::string_view value) {
+  if (!conninfo.empty()) conninfo += ' ';
+  conninfo += key;
+  conninfo += "='";
+  for (const char c : value) {
+    if (c == '\'' || c == '\\') conninfo += '\\';
+    conninfo += c;
+  }
+  conninfo += '\'';
+}
+
+std::string DecodeHexBytea(std::string_view text, memtable::TBytes& out) {
+  out.clear();
+  if (text.size() < 2 || text[0] != '\\' || text[1] != 'x') return "unexpected bytea format";
+  auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  out.reserve((text.size() - 2) / 2);
+  for (std::size_t i = 2; i + 1 < text.size(); i += 2) {
+    const int high = nibble(text[i]), low = nibble(text[i + 1]);
+    if (high < 0 || low < 0) return "unexpected bytea format";
+    out.push_back(static_cast<std::uint8_t>(high << 4 | low));
+  }
+  return {};
+}
+
+class TPgStatement final : public TPhysStatement {
+ public:
+  TPgStatement(const TPqApi& api, PGconn* conn, std::string name)
+      : FApi(api), FConn(conn), FName(std::move(name)) {}
+  ~TPgStatement() override { CloseCursor(); }
+
+  void Execute(std::span<const TPhysBind> binds) override {
+    CloseCursor();
+    std::vector<std::string> texts(binds.size());
+    std::vector<const char*> values(binds.size(), nullptr);
+    std::vector<int> lengths(binds.size(), 0);
+    std::vector<int> formats(binds.size(), 0);
+    for (std::size_t i = 0; i < binds.size(); ++i) {
+      const TVariant& value = *binds[i].Value;
+      if (memtable::VarIsNull(value)) continue;
+      switch (BindKindOf(binds[i].DataType)) {
+        case TBindKind::Boolean:
+          texts[i] = VariantToInt64(value) != 0 ? "1" : "0";
+          break;
+        case TBindKind::Integer:
+          texts[i] = std::holds_alternative<std::uint64_t>(value)
+                         ? std::to_string(std::get<std::uint64_t>(value))
+                         : std::to_string(VariantToInt64(value));
+          break;
+        case TBindKind::Float: {
+          texts[i] = VariantToText(value);
+          if (texts[i] == "inf") texts[i] = "Infinity";
+          if (texts[i] == "-inf") texts[i] = "-Infinity";
+          if (texts[i] == "nan" || texts[i] == "-nan") texts[i] = "NaN";
+          break;
+        }
+        case TBindKind::Date:
+          texts[i] = TimeStampToText(VariantToTimeStamp(value)).substr(0, 10);
+          break;
+        case TBindKind::Time:
+          texts[i] = TimeStampToText(VariantToTimeStamp(value)).substr(11);
+          break;
+        case TBindKind::DateTime:
+          texts[i] = TimeStampToText(VariantToTimeStamp(value));
+          break;
+        case TBindKind::Blob: {
+          const memtable::TBytes bytes = VariantToBytes(value);
+          texts[i].assign(bytes.begin(), bytes.end());
+          formats[i] = 1;
+          break;
+        }
+        default:
+          texts[i] = VariantToText(value);
+          break;
+      }
+      values[i] = texts[i].data();
+      lengths[i] = static_cast<int>(texts[i].size());
+    }
+    FResult = FApi.PQexecPrepared(FConn, FName.c_str(), static_cast<int>(binds.size()),
+                                  values.data(), lengths.data(), formats.data(), 0);
+    const ExecStatusType status = FResult != nullptr ? FApi.PQresultStatus(FResult)
+                                                     : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      const std::string message = FResult != nullptr ? FApi.PQresultErrorMessage(FResult)
+                                                     : FApi.PQerrorMessage(FConn);
+      CloseCursor();
+      Fail(message);
+    }
+    FRow = -1;
+  }
+
+  bool Fetch() override {
+    if (FResult == nullptr || FApi.PQnfields(FResult) == 0) return false;
+    if (FRow + 1 >= FApi.PQntuples(FResult)) {
+      FRow = FApi.PQntuples(FResult);
+      return false;
+    }
+    ++FRow;
+    return true;
+  }
+
+  int ColumnCount() const override { return FResult != nullptr ? FApi.PQnfields(FResult) : 0; }
+  std::string ColumnName(int index) const override { return FApi.PQfname(FResult, index); }
+
+  TVariant ColumnValue(int index) const override {
+    if (FResult == nullptr || FRow < 0 || FRow >= FApi.PQntuples(FResult) ||
+        FApi.PQgetisnull(FResult, FRow, index)) {
+      return TVariant{};
+    }
+    const std::string_view text(FApi.PQgetvalue(FResult, FRow, index),
+                                static_cast<std::size_t>(FApi.PQgetlength(FResult, FRow, index)));
+    auto integer = [&]() -> TVariant {
+      std::int64_t value = 0;
+      std::from_chars(text.data(), text.data() + text.size(), value);
+      return value;
+    };
+    switch (FApi.PQftype(FResult, index)) {
+      case kOidBool:
+        return text == "t";
+      case kOidInt2:
+        return static_cast<std::int16_t>(std::get<std::int64_t>(integer()));
+      case kOidInt4:
+        return static_cast<std::int32_t>(std::get<std::int64_t>(integer()));
+      case kOidInt8:
+      case kOidOid:
+        return integer();
+      case kOidFloat4:
+      case kOidFloat8: {
+        const std::string copy(text);
+        return std::strtod(copy.c_str(), nullptr);
+      }
+      case kOidNumeric: {
+        memtable::TBcd bcd;
+        if (TextToBcd(text, bcd)) return bcd;
+        return std::string(text);
+      }
+      case kOidBytea: {
+        memtable::TBytes bytes;
+        if (const std::string error = DecodeHexBytea(text, bytes); !error.empty()) Fail(error);
+        return bytes;
+      }
+      case kOidDate:
+      case kOidTime:
+      case kOidTimestamp:
+      case kOidTimestampTz: {
+        memtable::TSQLTimeStamp ts;
+        if (TextToTimeStamp(text, ts)) return ts;
+        return std::string(text);
+      }
+      default:
+        return std::string(text);
+    }
+  }
+
+  std::int64_t RowsAffected() const override {
+    if (FResult == nullptr) return -1;
+    const char* tuples = FApi.PQcmdTuples(FResult);
+    if (tuples == nullptr || *tuples == '\0') return -1;
+    return std::strtoll(tuples, nullptr, 10);
+  }
+
+  void CloseCursor() override {
+    if (FResult != nullptr) FApi.PQclear(FResult);
+    FResult = nullptr;
+    FRow = -1;
+  }
+
+ private:
+  const TPqApi& FApi;
+  PGconn* FConn;
+  std::string FName;
+  PGresult* FResult = nullptr;
+  int FRow = -1;
+};
+
+class TPgConnection final : public TPhysConnection {
+ public:
+  TPgConnection(const TPqApi& api, const TDbDefinition& definition) : FApi(api) {
+    std::string conninfo;
+    const std::string& server = definition.Server();
+    if (!server.empty()) AddPair(conninfo, IsDottedIPv4(server) ? "hostaddr" : "host", server);
+    if (!definition.Port().empty()) AddPair(conninfo, "port", definition.Port());
+    AddPair(conninfo, "dbname",
+            definition.Database().empty() ? std::string("postgres") : definition.Database());
+    if (!definition.UserName().empty()) AddPair(conninfo, "user", definition.UserName());
+    if (!definition.Password().empty()) AddPair(conninfo, "password", definition.Password());
+    FConn = FApi.PQconnectdb(conninfo.c_str());
+    if (FConn == nullptr) Fail("out of memory");
+    if (FApi.PQstatus(FConn) != CONNECTION_OK) {
+      const std::string message = FApi.PQerrorMessage(FConn);
+      FApi.PQfinish(FConn);
+      Fail(message);
+    }
+    // Text inside the program is UTF-8 and is exchanged as such whatever
+    // CharacterSet names; the server converts to the database's encoding.
+    // A CharacterSet that is not a UTF-8 name would make the server read our
+    // UTF-8 bytes in another code page and store wrong characters.
+    const std::string& charset = definition.CharacterSet();
+    const std::string encoding = IsUtf8Name(charset) ? charset : std::string("UTF8");
+    if (FApi.PQsetClientEncoding(FConn, encoding.c_str()) != 0) {
+      const std::string message = FApi.PQerrorMessage(FConn);
+      FApi.PQfinish(FConn);
+      Fail(message);
+    }
+  }
+  ~TPgConnection() override { FApi.PQfinish(FConn); }
+
+  void StartTransaction() override { Exec("BEGIN"); }
+  void Commit() override {
+    // COMMIT of a transaction that a failed statement aborted answers
+    // "ROLLBACK" without an error: report it as the failure it is.
+    if (Exec("COMMIT") == "ROLLBACK") {
+      Fail("the transaction was aborted by an earlier error and has been rolled back");
+    }
+  }
+  void Rollback() override { Exec("ROLLBACK"); }
+
+  std::unique_ptr<TPhysStatement> Prepare(const std::string& sql, int placeholderCount) override {
+    std::string name = "tz" + std::to_string(++FStatementCount);
+    PGresult* result = FApi.PQprepare(FConn, name.c_str(), sql.c_str(), placeholderCount, nullptr);
+    CheckCommand(result);
+    return std::make_unique<TPgStatement>(FApi, FConn, std::move(name));
+  }
+
+ private:
+  static bool IsUtf8Name(std::string_view name) {
+    std::string upper;
+    for (const char c : name) {
+      if (c != '-' && c != '_') upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper == "UTF8" || upper == "UNICODE";
+  }
+
+  // Checks a command's result, frees it and returns its command tag.
+  std::string CheckCommand(PGresult* result) {
+    const ExecStatusType status = result != nullptr ? FApi.PQresultStatus(result)
+                                                    : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      const std::string message = result != nullptr ? FApi.PQresultErrorMessage(result)
+                                                    : FApi.PQerrorMessage(FConn);
+      if (result != nullptr) FApi.PQclear(result);
+      Fail(message);
+    }
+    std::string tag = FApi.PQcmdStatus(result);
+    FApi.PQclear(result);
+    return tag;
+  }
+
+  std::string Exec(const char* sql) { return CheckCommand(FApi.PQexec(FConn, sql)); }
+
+  const TPqApi& FApi;
+  PGconn* FConn = nullptr;
+  std::uint64_t FStatementCount = 0;
+};
+
+class TPgDriver final : public TPhysDriver {
+ public:
+  explicit TPgDriver(const std::string& vendorLib) {
+    FApi.Library = LoadVendorLibrary("PG", VendorLibNames(vendorLib, {"libpq.so.5", "libpq.so"}));
+    TEntryPoints ep(*FApi.Library);
+    ep(FApi.PQconnectdb, "PQconnectdb");
+    ep(FApi.PQstatus, "PQstatus");
+    ep(FApi.PQerrorMessage, "PQerrorMessage");
+    ep(FApi.PQfinish, "PQfinish");
+    ep(FApi.PQsetClientEncoding, "PQsetClientEncoding");
+    ep(FApi.PQexec, "PQexec");
+    ep(FApi.PQprepare, "PQprepare");
+    ep(FApi.PQexecPrepared, "PQexecPrepared");
+    ep(FApi.PQresultStatus, "PQresultStatus");
+    ep(FApi.PQresultErrorMessage, "PQresultErrorMessage");
+    ep(FApi.PQclear, "PQclear");
+    ep(FApi.PQntuples, "PQntuples");
+    ep(FApi.PQnfields, "PQnfields");
+    ep(FApi.PQfname, "PQfname");
+    ep(FApi.PQftype, "PQftype");
+    ep(FApi.PQgetisnull, "PQgetisnull");
+    ep(FApi.PQgetvalue, "PQgetvalue");
+    ep(FApi.PQgetlength, "PQgetlength");
+    ep(FApi.PQcmdTuples, "PQcmdTuples");
+    ep(FApi.PQcmdStatus, "PQcmdStatus");
+    ep.Check();
+  }
+
+  std::string_view DriverID() const override { return "PG"; }
+  std::string Placeholder(int index) const override { return "$" + std::to_string(index + 1); }
+  bool ChecksUntypedParams() const override { return true; }
+  std::unique_ptr<TPhysConnection> Connect(const TDbDefinition& definition) override {
+    return std::make_unique<TPgConnection>(FApi, definition);
+  }
+
+ private:
+  TPqApi FApi{};
+};
+
+}  // namespace
+
+std::unique_ptr<TPhysDriver> CreateDriverPG(const std::string& vendorLib) {
+  return std::make_unique<TPgDriver>(vendorLib);
+}
+
+}  // namespace tandemize::dbaccess::phys
