@@ -1,2 +1,4 @@
-// Placeholder entry point until the server program lands.
-int main() { return 0; }
+// Tandemize_srv: the console HTTP service.
+#include "app/base_router.h"
+
+int main() { return tandemize::app::RunServer(); }

@@ -1,0 +1,37 @@
+#pragma once
+// Route registration of the server program, the status page, the credential
+// check and the banner.
+
+#include <ctime>
+#include <string>
+
+#include "web/relay.h"
+
+namespace tandemize::app {
+
+inline constexpr int kServicePort = 9095;
+inline constexpr std::size_t kCompressionThreshold = 1024;
+
+class TBase {
+ public:
+  // Registers GET "/", GET "/checkrequest", POST "/testedb", POST "/tandemize".
+  static void Router();
+};
+
+// True exactly for user "tulip" and password "tulip" (case-sensitive).
+bool CheckCredentials(const std::string& aUsername, const std::string& aPassword);
+
+// "<h2>Servidor Tandemize Ativo! - <label> - dd-mm-yyyy hh:nn:ss</h2>" at aNow (local time).
+std::string StatusPageText(std::time_t aNow);
+void StatusPage(web::TRelayResponse& aResponse);
+
+// "Servidor ativo <host>:<port> - <label>".
+std::string BannerText(const std::string& aHost, int aPort);
+// Prints the banner with the listener's host and port.
+void ListenCallback(web::TRelayCore& aRelay);
+
+// Start-up: middlewares, routes, then listening on kServicePort until the
+// process ends (or a start failure has been shown).
+int RunServer();
+
+}  // namespace tandemize::app

@@ -1,0 +1,134 @@
+#include "web/basic_auth.h"
+
+#include <boost/beast/core/detail/base64.hpp>
+
+#include <stdexcept>
+
+#include "web/relay_request.h"
+#include "web/web_layer.h"
+
+namespace tandemize::web {
+
+namespace {
+
+bool IsBase64Char(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
+}
+
+// Characters outside the alphabet ("=" padding included) are skipped.
+std::string DecodeBase64(std::string_view aText) {
+  std::string clean;
+  for (char c : aText) {
+    if (IsBase64Char(c)) clean.push_back(c);
+  }
+  namespace b64 = boost::beast::detail::base64;
+  std::string out(b64::decoded_size(clean.size()) + 3, '\0');
+  const auto result = b64::decode(out.data(), clean.data(), clean.size());
+  out.resize(result.first);
+  return out;
+}
+
+[[noreturn]] void Answer(TRelayResponse& aResponse, int aStatus, std::string aText) {
+  aResponse.Send(std::move(aText)).Status(aStatus);
+  throw ERelayCallbackInterrupted();
+}
+
+}  // namespace
+
+std::shared_ptr<IRelayBasicAuthenticationConfig> TRelayBasicAuthenticationConfig::New() {
+  return std::make_shared<TRelayBasicAuthenticationConfig>();
+}
+
+IRelayBasicAuthenticationConfig& TRelayBasicAuthenticationConfig::Header(const std::string& aValue) {
+  FHeader = aValue;
+  return *this;
+}
+
+IRelayBasicAuthenticationConfig& TRelayBasicAuthenticationConfig::RealmMessage(
+    const std::string& aValue) {
+  FRealmMessage = aValue;
+  return *this;
+}
+
+IRelayBasicAuthenticationConfig& TRelayBasicAuthenticationConfig::SkipRoutes(
+    const std::vector<std::string>& aValue) {
+  FSkipRoutes = aValue;
+  for (std::string& route : FSkipRoutes) {
+    if (!Trim(route).starts_with('/')) route = "/" + route;
+  }
+  return *this;
+}
+
+std::vector<std::string> SplitCredentials(const std::string& aText) {
+  std::vector<std::string> items;
+  if (aText.empty()) return items;
+  std::size_t pos = 0;
+  while (true) {
+    std::string item;
+    if (pos < aText.size() && aText[pos] == '"') {
+      const std::size_t close = aText.find('"', pos + 1);
+      item = aText.substr(pos + 1, close == std::string::npos ? std::string::npos : close - pos - 1);
+      pos = close == std::string::npos ? aText.size() : close + 1;
+      // Whatever follows the closing quote up to the next ":" still belongs to the item.
+      const std::size_t colon = aText.find(':', pos);
+      item += aText.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+      pos = colon == std::string::npos ? aText.size() : colon;
+    } else {
+      const std::size_t colon = aText.find(':', pos);
+      item = aText.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+      pos = colon == std::string::npos ? aText.size() : colon;
+    }
+    items.push_back(std::move(item));
+    if (pos >= aText.size()) break;
+    ++pos;  // past ":"; a ":" at the very end yields a final empty item
+  }
+  return items;
+}
+
+TRelayCallback RelayBasicAuthentication(TRelayBasicAuthenticationCallback aAuthenticate,
+                                        std::shared_ptr<IRelayBasicAuthenticationConfig> aConfig) {
+  return [authenticate = std::move(aAuthenticate), config = std::move(aConfig)](
+             TRelayRequest& req, TRelayResponse& res, const TNextProc& next) {
+    std::string path = req.RawWebRequest().PathInfo;
+    if (path.empty()) path = "/";
+    for (const std::string& route : config->SkipRoutes()) {
+      if (SameText(route, path)) {
+        next();
+        return;
+      }
+    }
+    const std::string headerName = config->Header();
+    std::string credentials = Trim(req.Headers().Field(headerName).AsString());
+    if (credentials.empty()) {
+      std::string fromQuery;
+      if (req.Query().TryGetValue(headerName, fromQuery)) {
+        credentials = fromQuery;
+      } else {
+        res.RawWebResponse().Data.Realm = config->RealmMessage();
+        Answer(res, 401, "Authorization not found");
+      }
+    }
+    credentials = Trim(credentials);
+    if (!LowerCase(credentials).starts_with("basic ")) {
+      Answer(res, 401, "Invalid authorization type");
+    }
+    const std::string encoded = credentials.substr(6);
+    bool accepted = false;
+    try {
+      const std::vector<std::string> items = SplitCredentials(DecodeBase64(encoded));
+      for (std::size_t index : {std::size_t{0}, std::size_t{1}}) {
+        if (index >= items.size()) {
+          throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+        }
+      }
+      accepted = authenticate(items[0], items[1]);
+    } catch (const std::exception& e) {
+      Answer(res, 500, e.what());
+    }
+    if (!accepted) Answer(res, 401, "Unauthorized");
+    next();
+  };
+}
+
+}  // namespace tandemize::web

@@ -1,0 +1,43 @@
+#pragma once
+// The socket transport: HTTP/1.1 over TCP, one thread per connection, one
+// request per connection. Everything about the answer comes from the handler.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "web/web_layer.h"
+
+namespace tandemize::web {
+
+// The listening socket could not be opened (bad address, port in use, ...).
+class ESocketError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class THttpServer {
+ public:
+  using THandler = std::function<TWireResponse(TWebRequest&)>;
+
+  explicit THttpServer(THandler aHandler);
+  ~THttpServer();
+  THttpServer(const THttpServer&) = delete;
+  THttpServer& operator=(const THttpServer&) = delete;
+
+  // Binds aHost:aPort (aHost "0.0.0.0" = every interface; port 0 = any free
+  // port) and starts accepting. Throws ESocketError.
+  void Start(const std::string& aHost, int aPort, int aBacklog);
+  // Stops accepting; connections in progress finish on their own threads.
+  void Stop();
+  bool Active() const;
+  std::uint16_t LocalPort() const;
+
+ private:
+  struct TImpl;
+  std::shared_ptr<TImpl> FImpl;
+};
+
+}  // namespace tandemize::web

@@ -1,0 +1,47 @@
+#pragma once
+// Every resource limit and fixed size of the HTTP layer, in one place.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace tandemize::web {
+
+// The "x-request" header carries a whole import envelope header, so a header
+// block of 1 MiB is accepted; a larger one is refused with 431.
+inline constexpr std::uint32_t kMaxHeaderBlockBytes = 1024 * 1024;
+
+// Bodies are held whole in memory (twice on the import route); a larger body is
+// refused with 413 before it is read.
+inline constexpr std::uint64_t kMaxBodyBytes = 256ull * 1024 * 1024;
+
+// A client that stops sending in the middle of a request must not hold its
+// thread forever: 60 s without a byte closes the connection.
+inline constexpr std::chrono::seconds kIdleReadTimeout{60};
+
+// Writing an answer to a client that does not read is given the same patience.
+inline constexpr std::chrono::seconds kWriteTimeout{60};
+
+// After refusing a request, its unread remainder is drained this long so the
+// client can still read the refusal instead of a connection reset.
+inline constexpr std::chrono::seconds kDrainTimeout{2};
+
+// Requests inside the web layer at once; each holds a thread and its body.
+inline constexpr int kMaxConcurrentRequests = 32;
+
+// Listen backlog used when none was configured.
+inline constexpr int kDefaultListenQueue = 15;
+
+// Port used when the configured one is below 1.
+inline constexpr int kDefaultPort = 9000;
+
+// Host meaning "every interface"; also the default when none is configured.
+inline constexpr const char* kAnyHost = "0.0.0.0";
+
+// Chunk size of the octet-stream body copy.
+inline constexpr std::size_t kBodyCopyChunk = 1024;
+
+// Output buffer of one zlib deflate step in the compression middleware.
+inline constexpr std::size_t kCompressionBufferBytes = 1024 * 1024;
+
+}  // namespace tandemize::web

@@ -1,0 +1,51 @@
+#pragma once
+// The console listener: process-wide server settings, start of the transport,
+// the listen callback, and the wait of the main thread while serving.
+
+#include <functional>
+#include <string>
+
+namespace tandemize::web {
+
+class TRelayCore;
+class THttpServer;
+
+using TRelayListenCallback = std::function<void(TRelayCore&)>;
+
+// Set by a console program before Listen: Listen then blocks while serving and
+// reports a start failure on the console instead of throwing it.
+void SetConsoleProgram(bool aIsConsole);
+bool IsConsoleProgram();
+
+class TRelayProvider {
+ public:
+  static int Port();
+  static void Port(int aPort);
+  static std::string Host();
+  static void Host(const std::string& aHost);
+  static int MaxConnections();
+  static void MaxConnections(int aValue);
+  static int ListenQueue();
+  static void ListenQueue(int aValue);
+
+  static void Listen(int aPort, const std::string& aHost, TRelayListenCallback aListen = {},
+                     TRelayListenCallback aStop = {});
+  static void Listen(int aPort, TRelayListenCallback aListen = {}, TRelayListenCallback aStop = {});
+  static void Listen(const std::string& aHost, TRelayListenCallback aListen = {},
+                     TRelayListenCallback aStop = {});
+  static void Listen(TRelayListenCallback aListen, TRelayListenCallback aStop = {});
+  static void Listen();
+
+  // Stops a running server and releases a waiting Listen; "Relay not listen"
+  // when no server exists.
+  static void StopListen();
+  static bool IsRunning();
+
+ private:
+  static void InternalListen();
+};
+
+// "ClassName: message" of a start failure, as the console shows it.
+std::string StartFailureLine(const std::exception& aError);
+
+}  // namespace tandemize::web
