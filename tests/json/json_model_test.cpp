@@ -1,0 +1,321 @@
+// The node model: ownership and deep copies, lookups, conversions between
+// kinds, document shapes, and the exact error messages.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include "json/json.h"
+
+namespace tandemize::json {
+namespace {
+
+// Runs `action` and returns the message it failed with ("" when it did not).
+std::string FailureOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const EJsonException& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(JsonModel, ObjectLookupsFoldAsciiCaseOnlyAndAutoAdd) {
+  TJsonObject object;
+  object.Put("a", 1);
+  object.Put("a", 2);  // Put never replaces
+  object.Put("Name", "n");
+  object.Put("\xc3\xa9", "e-acute");  // é
+  EXPECT_EQ(object.Count(), 4);
+  EXPECT_EQ(object.Find("A"), 0);
+  EXPECT_EQ(object.Find("NAME"), 2);
+  EXPECT_EQ(object.Find("\xc3\x89"), -1);  // É is not folded onto é
+  EXPECT_EQ(object.Find("Nam"), -1);
+  EXPECT_EQ(object["A"].AsInteger(), 1);
+
+  // Reading a missing member adds it, and it is written as null.
+  EXPECT_TRUE(object.Values("x").IsEmpty());
+  EXPECT_EQ(object.Count(), 5);
+  EXPECT_EQ(object.Stringify(),
+            "{\"a\":1,\"a\":2,\"Name\":\"n\",\"\\u00e9\":\"e-acute\",\"x\":null}");
+
+  object.AutoAdd(false);
+  EXPECT_EQ(FailureOf([&] { object.Values("y"); }), "<TJsonObject>y not found");
+  EXPECT_EQ(object.Count(), 5);
+
+  object.Delete("A");
+  EXPECT_EQ(object["a"].AsInteger(), 2);
+  EXPECT_EQ(FailureOf([&] { object.Delete("zz"); }), "<TJsonObject>\"zz\" not found");
+  object.Insert(0, "first").Value().AsBoolean(true);
+  EXPECT_EQ(object.Items(0).Name(), "first");
+  EXPECT_EQ(FailureOf([&] { object.Items(5); }), "List index out of bounds (5)");
+  EXPECT_EQ(FailureOf([&] { object.Insert(-1, "z"); }), "List index out of bounds (-1)");
+}
+
+TEST(JsonModel, GettersConvertBetweenScalarKinds) {
+  struct Row {
+    std::function<void(TJsonValue&)> set;
+    const char* asString;
+    std::int64_t asInteger;
+    double asNumber;
+    bool asBoolean;
+  };
+  const Row rows[] = {
+      {[](TJsonValue&) {}, "", 0, 0, false},
+      {[](TJsonValue& v) { v.IsNull(true); }, "", 0, 0, false},
+      {[](TJsonValue& v) { v.AsString("0x10"); }, "0x10", 16, 0, false},  // number read fails
+      {[](TJsonValue& v) { v.AsString("TRUE"); }, "TRUE", 0, 0, true},
+      {[](TJsonValue& v) { v.AsString("2.5"); }, "2.5", 0, 2.5, false},
+      {[](TJsonValue& v) { v.AsInteger(-7); }, "-7", -7, -7, true},
+      {[](TJsonValue& v) { v.AsInteger(0); }, "0", 0, 0, false},
+      {[](TJsonValue& v) { v.AsNumber(-2.9); }, "-2.9", -2, -2.9, true},
+      {[](TJsonValue& v) { v.AsNumber(0.1); }, "0.1", 0, 0.1, true},
+      {[](TJsonValue& v) { v.AsBoolean(true); }, "true", 1, 1, true},
+      {[](TJsonValue& v) { v.AsBoolean(false); }, "false", 0, 0, false},
+  };
+  for (const Row& row : rows) {
+    TJsonValue value;
+    row.set(value);
+    SCOPED_TRACE(value.Stringify());
+    EXPECT_EQ(value.AsString(), row.asString);
+    EXPECT_EQ(value.AsBoolean(), row.asBoolean);
+    if (value.ValueType() == TJsonValueType::jvString) {
+      // Texts convert only when they read wholly as the wanted kind.
+      if (row.asInteger == 0) {
+        EXPECT_EQ(FailureOf([&] { value.AsInteger(); }),
+                  std::string("'") + row.asString + "' is not a valid integer value");
+      } else {
+        EXPECT_EQ(value.AsInteger(), row.asInteger);
+      }
+      if (row.asNumber == 0) {
+        EXPECT_EQ(FailureOf([&] { value.AsNumber(); }),
+                  std::string("'") + row.asString + "' is not a valid floating point value");
+      } else {
+        EXPECT_EQ(value.AsNumber(), row.asNumber);
+      }
+    } else {
+      EXPECT_EQ(value.AsInteger(), row.asInteger);
+      EXPECT_EQ(value.AsNumber(), row.asNumber);
+    }
+  }
+
+  TJsonValue nan;
+  nan.AsNumber(std::numeric_limits<double>::quiet_NaN());
+  EXPECT_TRUE(nan.AsBoolean());
+  EXPECT_EQ(FailureOf([&] { nan.AsInteger(); }), "'NAN' is not a valid integer value");
+  TJsonValue huge;
+  huge.AsNumber(1e30);
+  EXPECT_EQ(FailureOf([&] { huge.AsInteger(); }), "'1E30' is not a valid integer value");
+  TJsonValue yes;
+  yes.AsString("yes");
+  EXPECT_FALSE(yes.AsBoolean());
+}
+
+TEST(JsonModel, KindErrorsNameTheMemberAndBothKinds) {
+  TJson document;
+  document.Parse("{\"city\":\"Lisboa\",\"n\":null,\"o\":{},\"list\":[[1]]}");
+  const struct {
+    std::function<void()> action;
+    const char* message;
+  } cases[] = {
+      {[&] { document["city"].AsObject(); },
+       "<TJsonValue>\"city\" value type error: jvString to jvObject"},
+      {[&] { document["n"].AsArray(); }, "<TJsonValue>\"n\" value type error: jvNull to jvArray"},
+      {[&] { document["o"].AsString(); },
+       "<TJsonValue>\"o\" value type error: jvObject to jvString"},
+      {[&] { document["o"].AsInteger(); },
+       "<TJsonValue>\"o\" value type error: jvObject to jvInteger"},
+      {[&] { document["list"].AsArray().Items(0).AsNumber(); },
+       "<TJsonValue>\"list\" value type error: jvArray to jvNumber"},
+      {[&] { document["list"].AsBoolean(); },
+       "<TJsonValue>\"list\" value type error: jvArray to jvBoolean"},
+      {[] { TJsonValue().AsObject().Put("k", 1).AsArray(); },
+       "<TJsonValue>\"k\" value type error: jvInteger to jvArray"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FailureOf(c.action), c.message);
+
+  // An unset value becomes the container asked for.
+  TJsonValue value;
+  value.AsObject().Put("a", 1);
+  EXPECT_EQ(value.Stringify(), "{\"a\":1}");
+  TJsonValue other;
+  other.AsArray().Put(TJsonNull::null);
+  EXPECT_EQ(other.Stringify(), "[null]");
+}
+
+TEST(JsonModel, EmptyAndNullFlagsRetypeTheValue) {
+  TJsonValue value;
+  value.AsString("abc");
+  value.IsNull(false);  // targets jvNone: the text is discarded
+  EXPECT_EQ(value.ValueType(), TJsonValueType::jvNone);
+  EXPECT_EQ(value.AsString(), "");
+  value.AsInteger(5);
+  value.IsEmpty(false);  // targets jvNull
+  EXPECT_TRUE(value.IsNull());
+  EXPECT_EQ(value.AsInteger(), 0);
+  value.IsNull(true);
+  EXPECT_TRUE(value.IsNull());
+  value.IsEmpty(true);
+  EXPECT_TRUE(value.IsEmpty());
+  EXPECT_EQ(value.Stringify(), "null");
+}
+
+TEST(JsonModel, EveryHandOverIsADeepCopy) {
+  TJsonObject source;
+  source.Put("n", 1);
+  source.Put("inner", TJsonObject()).AsObject().Put("deep", "x");
+
+  TJsonArray array;
+  TJsonValue& held = array.Put(source);
+  source["inner"].AsObject()["deep"].AsString("changed");
+  source.Put("later", true);
+  EXPECT_EQ(held.Stringify(), "{\"n\":1,\"inner\":{\"deep\":\"x\"}}");
+
+  // The copy's nodes belong to the array that holds them.
+  EXPECT_EQ(held.Owner(), &array);
+  TJsonObject& copy = held.AsObject();
+  EXPECT_EQ(copy.Owner(), &held);
+  EXPECT_EQ(copy.Items(1).Owner(), &copy);
+  EXPECT_EQ(copy.Items(1).Value().Owner(), &copy.Items(1));
+
+  TJsonObject merged;
+  merged.Put("n", 0);
+  merged.Merge(source);  // existing names are kept, copies appended
+  EXPECT_EQ(merged.Stringify(),
+            "{\"n\":0,\"n\":1,\"inner\":{\"deep\":\"changed\"},\"later\":true}");
+
+  TJsonArray other;
+  other.Put(TJsonEmpty::empty);
+  other.Put(2.5);
+  other.Put(TJsonValue());
+  array.Merge(other);
+  EXPECT_EQ(array.Count(), 4);
+  EXPECT_EQ(array.Stringify(), "[{\"n\":1,\"inner\":{\"deep\":\"x\"}},null,2.5,null]");
+
+  TJsonPair pair(nullptr, "p");
+  pair.Value().AsArray().Put(1);
+  TJsonObject holder;
+  holder.Put(pair).AsArray().Put(2);
+  EXPECT_EQ(pair.Stringify(), "\"p\":[1]");
+  EXPECT_EQ(holder.Stringify(), "{\"p\":[1,2]}");
+}
+
+TEST(JsonModel, CopiesWithinOneTreeAreSafe) {
+  // Source and target on one branch: the copy must not read what it frees or grows.
+  TJson document;
+  document.Parse("{\"a\":{\"b\":[1,2]}}");
+  TJsonValue& a = document["a"];
+  a.Assign(&a.AsObject()["b"]);  // a value takes its own descendant
+  EXPECT_EQ(document.Stringify(), "{\"a\":[1,2]}");
+
+  TJsonArray& list = a.AsArray();
+  list.Put(list);
+  list.Merge(list);
+  EXPECT_EQ(document.Stringify(), "{\"a\":[1,2,[1,2],1,2,[1,2]]}");
+
+  TJsonObject& root = document.JsonObject();
+  root.Put("self", root);
+  root.Merge(root);
+  EXPECT_EQ(root.Count(), 4);
+  EXPECT_EQ(root.Items(1).Value().Stringify(), "{\"a\":[1,2,[1,2],1,2,[1,2]]}");
+
+  TJsonValue& inner = list.Items(2);
+  inner.AsArray(inner.AsArray());  // assigning a container to itself keeps it
+  EXPECT_EQ(inner.Stringify(), "[1,2]");
+  list.Items(0).Assign(&list.Items(0));
+  EXPECT_EQ(list.Items(0).AsInteger(), 1);
+
+  TJson copy;
+  copy.Put(document);
+  copy.Assign(&copy);
+  EXPECT_EQ(copy.Get(0).AsObject().Count(), 4);
+}
+
+TEST(JsonModel, AssignRefusesSourcesOfTheWrongClass) {
+  TJsonObject object;
+  object.Put("k", 1);
+  TJsonArray array;
+  array.Put(1);
+  TJsonValue scalar;
+  scalar.AsInteger(3);
+  TJsonPair pair(nullptr, "name");
+  pair.Value().AsString("kept");
+
+  const struct {
+    std::function<void()> action;
+    const char* message;
+  } cases[] = {
+      {[&] { array.Assign(&object); }, "<TJsonArray>assign error: TJsonObject to TJsonArray"},
+      {[&] { object.Assign(nullptr); }, "<TJsonObject>assign error: nil to TJsonObject"},
+      {[&] { scalar.Assign(&pair); }, "<TJsonValue>assign error: TJsonPair to TJsonValue"},
+      {[&] { pair.Assign(&scalar); }, "<TJsonPair>assign error: TJsonValue to TJsonPair"},
+      {[&] { scalar.AsObject(nullptr); }, "<TJsonObject>assign error: nil to TJsonObject"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FailureOf(c.action), c.message);
+  // A failed assign has cleared its target; a refused pair is untouched.
+  EXPECT_EQ(array.Count(), 0);
+  EXPECT_EQ(object.Count(), 0);
+  EXPECT_EQ(scalar.Stringify(), "{}");
+  EXPECT_EQ(pair.Stringify(), "\"name\":\"kept\"");
+
+  TJson document;
+  TJsonValue number;
+  number.AsNumber(1);
+  EXPECT_EQ(FailureOf([&] { document.Assign(&number); }),
+            "<TJson>assign error: TJsonValue to TJson");
+  TJsonValue holder;
+  holder.AsArray().Put("x");
+  document.Assign(&holder);
+  EXPECT_EQ(document.StructType(), TJsonStructType::jsArray);
+  EXPECT_EQ(document.Stringify(), "[\"x\"]");
+}
+
+TEST(JsonModel, DocumentTakesItsShapeFromTheFirstUse) {
+  TJson document;
+  EXPECT_EQ(document.Count(), 0);
+  EXPECT_EQ(document.Stringify(), "");
+  EXPECT_EQ(FailureOf([&] { document.Get(0); }), "<TJson>json struct type is jsNone");
+  EXPECT_EQ(FailureOf([&] { document.Delete(0); }), "<TJson>json struct type is jsNone");
+  EXPECT_EQ(FailureOf([&] { document.Delete("a"); }), "<TJson>json struct type is not jsObject");
+  EXPECT_EQ(document.StructType(), TJsonStructType::jsNone);
+
+  document.Put(7);
+  EXPECT_EQ(document.Stringify(), "[7]");
+  EXPECT_EQ(FailureOf([&] { document.Put("a", 1); }), "<TJson>json struct type is not jsObject");
+  EXPECT_EQ(FailureOf([&] { document.JsonObject(); }), "<TJson>json struct type is not jsObject");
+  EXPECT_EQ(FailureOf([&] { document["a"]; }), "<TJson>json struct type is not jsObject");
+
+  TJson none;
+  EXPECT_EQ(document.Put(none), nullptr);
+  EXPECT_EQ(document.Count(), 1);
+  TJson object;
+  EXPECT_TRUE(object.Get("a").IsEmpty());  // makes it an object with "a"
+  EXPECT_EQ(object.Stringify(), "{\"a\":null}");
+  EXPECT_EQ(FailureOf([&] { object.Put(1); }), "<TJson>json struct type is not jsArray");
+  object.Put("b", TJsonNull::null);
+  EXPECT_EQ(object.Put("none", none), nullptr);
+  ASSERT_NE(document.Put(object), nullptr);
+  EXPECT_EQ(document.Stringify(), "[7,{\"a\":null,\"b\":null}]");
+  EXPECT_EQ(document.Get(1).AsObject().Items(1).Name(), "b");
+  document.Delete(0);
+  EXPECT_EQ(document.Count(), 1);
+  document.Clear();
+  EXPECT_EQ(document.StructType(), TJsonStructType::jsNone);
+  EXPECT_EQ(object.Get(1).IsNull(), true);
+  object.Delete("A");
+  EXPECT_EQ(object.Stringify(), "{\"b\":null}");
+}
+
+TEST(JsonModel, FailedParseKeepsWhatWasBuilt) {
+  TJsonObject object;
+  object.Put("old", 1);
+  EXPECT_NE(FailureOf([&] { object.Parse("{\"a\":1,\"b\":[2,x],\"c\":3}"); }), "");
+  // Cleared first; "a" stays, "b" keeps its kind with the elements before the failure.
+  EXPECT_EQ(object.Stringify(), "{\"a\":1,\"b\":[2,null]}");
+}
+
+}  // namespace
+}  // namespace tandemize::json
