@@ -1,0 +1,701 @@
+#include "memtable/mem_table.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include <boost/algorithm/string/split.hpp>
+#include <boost/algorithm/string/trim.hpp>
+#include <fmt/format.h>
+
+#include "memtable/storage/binary_storage.h"
+#include "memtable/value_convert.h"
+
+namespace tandemize::memtable {
+
+namespace {
+
+using DT = TColumnDataType;
+using FT = TFieldType;
+using CA = TColumnAttribute;
+using FA = TFieldAttribute;
+using RS = TRowStoreRowState;
+
+// Records the cursor keeps buffered around the current one.
+constexpr int kBufferWindow = 10;
+
+// Largest precision and scale a ftBCD field holds; wider decimals show as ftFMTBcd.
+constexpr std::int32_t kMaxBcdPrecision = 18;
+constexpr std::int32_t kMaxBcdScale = 4;
+
+constexpr std::string_view kDefaultTableName = "_MEM_TAB";
+
+bool IsNestedReference(DT aType) {
+  return aType == DT::dtRowSetRef || aType == DT::dtCursorRef || aType == DT::dtRowRef ||
+         aType == DT::dtArrayRef;
+}
+
+// Whether aName is one of the names in a ";"-separated list (ignoring case).
+bool ListedName(const std::string& aList, std::string_view aName) {
+  std::vector<std::string> names;
+  boost::algorithm::split(names, aList, [](char c) { return c == ';' || c == ','; });
+  return std::any_of(names.begin(), names.end(), [&](std::string& name) {
+    boost::algorithm::trim(name);
+    return !name.empty() && SameTextIgnoringCase(name, aName);
+  });
+}
+
+struct TColumnShape {
+  TColumnShape(FT aType, std::int32_t aSize = 0) : Type(aType), Size(aSize) {}
+  FT Type;
+  std::int32_t Size;
+};
+
+// Field type and size of a column.
+TColumnShape FieldShapeOfColumn(const TRowStoreColumn& aColumn, std::int32_t aMaxStringSize) {
+  const bool fixed = aColumn.Attributes.Contains(CA::caFixedLen);
+  const bool autoInc = aColumn.Attributes.Contains(CA::caAutoInc);
+  const bool tooLong = aColumn.Size > aMaxStringSize;
+  switch (aColumn.DataType) {
+    case DT::dtBoolean: return {FT::ftBoolean};
+    case DT::dtSByte: return {FT::ftShortint};
+    case DT::dtInt16: return {FT::ftSmallint};
+    case DT::dtInt32: return {autoInc ? FT::ftAutoInc : FT::ftInteger};
+    case DT::dtInt64:
+    case DT::dtUInt64: return {FT::ftLargeint};
+    case DT::dtByte: return {FT::ftByte};
+    case DT::dtUInt16: return {FT::ftWord};
+    case DT::dtUInt32: return {autoInc ? FT::ftAutoInc : FT::ftLongWord};
+    case DT::dtSingle: return {FT::ftSingle};
+    case DT::dtDouble: return {FT::ftFloat};
+    case DT::dtExtended: return {FT::ftExtended};
+    case DT::dtCurrency: return {FT::ftCurrency};
+    case DT::dtBCD: {
+      const bool fits = aColumn.Precision <= kMaxBcdPrecision && aColumn.Scale <= kMaxBcdScale;
+      return {fits ? FT::ftBCD : FT::ftFMTBcd, aColumn.Size};
+    }
+    case DT::dtFmtBCD: return {FT::ftFMTBcd, aColumn.Size};
+    case DT::dtDateTime: return {FT::ftDateTime};
+    case DT::dtTime: return {FT::ftTime};
+    case DT::dtDate: return {FT::ftDate};
+    case DT::dtDateTimeStamp: return {FT::ftTimeStamp};
+    case DT::dtTimeIntervalFull:
+    case DT::dtTimeIntervalYM:
+    case DT::dtTimeIntervalDS: return {FT::ftOraInterval};
+    case DT::dtAnsiString:
+      return {tooLong ? FT::ftMemo : fixed ? FT::ftFixedChar : FT::ftString, aColumn.Size};
+    case DT::dtWideString:
+      return {tooLong ? FT::ftWideMemo : fixed ? FT::ftFixedWideChar : FT::ftWideString,
+              aColumn.Size};
+    case DT::dtByteString:
+      return {tooLong ? FT::ftBlob : fixed ? FT::ftBytes : FT::ftVarBytes, aColumn.Size};
+    case DT::dtBlob: return {FT::ftBlob};
+    case DT::dtMemo: return {FT::ftMemo};
+    case DT::dtWideMemo:
+    case DT::dtWideHMemo: return {FT::ftWideMemo};
+    case DT::dtXML: return {FT::ftDBaseOle};
+    case DT::dtHBlob:
+    case DT::dtHBFile: return {FT::ftOraBlob};
+    case DT::dtHMemo: return {FT::ftOraClob};
+    case DT::dtRowSetRef: return {FT::ftDataSet};
+    case DT::dtCursorRef: return {FT::ftCursor};
+    case DT::dtRowRef: return {FT::ftADT};
+    case DT::dtArrayRef: return {FT::ftArray};
+    case DT::dtParentRowRef: return {FT::ftReference};
+    case DT::dtGUID: return {FT::ftGuid, 38};
+    case DT::dtObject: return {FT::ftInterface};
+    case DT::dtUnknown: return {FT::ftUnknown};
+  }
+  return {FT::ftUnknown};
+}
+
+// Column data type and extra attributes of a field type.
+struct TColumnOfField {
+  TColumnOfField(DT aType, TColumnAttributes aExtra = {}) : Type(aType), Extra(aExtra) {}
+  DT Type;
+  TColumnAttributes Extra;
+};
+
+TColumnOfField ColumnOfFieldType(FT aType) {
+  switch (aType) {
+    case FT::ftString: return {DT::dtAnsiString};
+    case FT::ftFixedChar: return {DT::dtAnsiString, {CA::caFixedLen}};
+    case FT::ftWideString: return {DT::dtWideString};
+    case FT::ftFixedWideChar: return {DT::dtWideString, {CA::caFixedLen}};
+    case FT::ftSmallint: return {DT::dtInt16};
+    case FT::ftInteger: return {DT::dtInt32};
+    case FT::ftLargeint: return {DT::dtInt64};
+    case FT::ftShortint: return {DT::dtSByte};
+    case FT::ftByte: return {DT::dtByte};
+    case FT::ftWord: return {DT::dtUInt16};
+    case FT::ftLongWord: return {DT::dtUInt32};
+    case FT::ftAutoInc: return {DT::dtInt32, {CA::caAutoInc}};
+    case FT::ftBoolean: return {DT::dtBoolean};
+    case FT::ftFloat: return {DT::dtDouble};
+    case FT::ftSingle: return {DT::dtSingle};
+    case FT::ftExtended: return {DT::dtExtended};
+    case FT::ftCurrency: return {DT::dtCurrency};
+    case FT::ftBCD: return {DT::dtBCD};
+    case FT::ftFMTBcd: return {DT::dtFmtBCD};
+    case FT::ftDate: return {DT::dtDate};
+    case FT::ftTime: return {DT::dtTime};
+    case FT::ftDateTime: return {DT::dtDateTime};
+    case FT::ftTimeStamp: return {DT::dtDateTimeStamp};
+    case FT::ftParadoxOle:
+    case FT::ftOraInterval: return {DT::dtTimeIntervalDS};
+    case FT::ftBytes: return {DT::dtByteString, {CA::caFixedLen}};
+    case FT::ftVarBytes: return {DT::dtByteString};
+    case FT::ftBlob:
+    case FT::ftGraphic:
+    case FT::ftTypedBinary: return {DT::dtBlob, {CA::caBlobData}};
+    case FT::ftMemo: return {DT::dtMemo, {CA::caBlobData}};
+    case FT::ftFmtMemo:
+    case FT::ftWideMemo: return {DT::dtWideMemo, {CA::caBlobData}};
+    case FT::ftDBaseOle: return {DT::dtXML, {CA::caBlobData}};
+    case FT::ftOraBlob: return {DT::dtHBlob, {CA::caBlobData}};
+    case FT::ftOraClob: return {DT::dtHMemo, {CA::caBlobData}};
+    case FT::ftStream: return {DT::dtHBlob};
+    case FT::ftCursor: return {DT::dtCursorRef};
+    case FT::ftDataSet: return {DT::dtRowSetRef};
+    case FT::ftADT: return {DT::dtRowRef};
+    case FT::ftArray: return {DT::dtArrayRef};
+    case FT::ftInterface:
+    case FT::ftIDispatch: return {DT::dtObject};
+    case FT::ftGuid: return {DT::dtGUID};
+    default: return {DT::dtUnknown};
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TFieldDefs
+
+TFieldDef& TFieldDefs::Add(std::string aName, TFieldType aDataType, std::int32_t aSize,
+                           bool aRequired) {
+  TFieldDef def;
+  def.Name = std::move(aName);
+  def.DataType = aDataType;
+  def.Size = aSize;
+  def.Attributes.Set(FA::faRequired, aRequired);
+  def.FieldNo = static_cast<std::int32_t>(FItems.size()) + 1;
+  FItems.push_back(std::move(def));
+  return FItems.back();
+}
+
+int TFieldDefs::IndexOf(std::string_view aName) const {
+  for (std::size_t i = 0; i < FItems.size(); ++i) {
+    if (SameTextIgnoringCase(FItems[i].Name, aName)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+const TFieldDef* TFieldDefs::Find(std::string_view aName) const {
+  const int index = IndexOf(aName);
+  return index < 0 ? nullptr : &FItems[static_cast<std::size_t>(index)];
+}
+
+// ---------------------------------------------------------------------------
+// TMemTable: creation, loading and opening
+
+TMemTable::TMemTable() : FManager(std::make_unique<TRowStoreManager>()), FFields(*this) {}
+
+TMemTable::~TMemTable() = default;
+
+std::string TMemTable::DisplayName() const {
+  if (!FName.empty()) return FName;
+  return fmt::format("{}(${:08X})", ClassName(), reinterpret_cast<std::uintptr_t>(this));
+}
+
+void TMemTable::RaiseCannotOpen() const {
+  throw EDALException({"Comp", "DS"}, 206,
+                      fmt::format("Cannot open dataset [{}]. A DataTable or a DataView must be "
+                                  "supplied. Hint: if that is TMemTable, use CreateDataSet or "
+                                  "CloneCursor to open dataset",
+                                  DisplayName()));
+}
+
+void TMemTable::LoadFromStream(std::string_view aStream, TStorageFormat aFormat) {
+  if (aFormat != TStorageFormat::sfBinary) {
+    throw EDatabaseError("Only the binary storage format can be loaded");
+  }
+  // A load replaces the whole content: nothing is merged.
+  Close();
+  FFieldDefs.Clear();
+  try {
+    // The reader checks the header before the row store changes.
+    TBinaryStorageReader reader(aStream);
+    reader.LoadManager(*FManager);
+    FTable = FManager->RootTable(FName);
+    FOwnTable = false;
+    if (FTable != nullptr && !FCachedUpdates && FManager->HasChangesFor(*FTable)) {
+      FCachedUpdates = true;
+    }
+    if (FTable == nullptr) RaiseCannotOpen();
+    OpenAttached();
+  } catch (...) {
+    Close();
+    FFieldDefs.Clear();
+    throw;
+  }
+}
+
+void TMemTable::AttachTable(TRowStoreTable* aTable) {
+  Close();
+  FTable = aTable;
+  FOwnTable = false;
+}
+
+void TMemTable::Open() {
+  if (Active()) return;
+  if (FTable == nullptr) {
+    if (FFields.Count() == 0 && FFieldDefs.Count() == 0) RaiseCannotOpen();
+    BuildTableFromFields();
+  }
+  try {
+    OpenAttached();
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+void TMemTable::OpenAttached() {
+  if (!FOwnTable) BuildFieldDefsFromColumns();
+  if (FFields.Count() == 0) {
+    CreateFieldsFromDefs();
+    FDefaultFields = true;
+  }
+  BindFields();
+  FState = TDataSetState::dsBrowse;
+  RebuildView();
+  First();
+}
+
+void TMemTable::Close() {
+  FState = TDataSetState::dsInactive;
+  FView.clear();
+  FCursor = -1;
+  FEof = FBof = true;
+  FRecordCount = FActiveRecord = FWindowStart = 0;
+  FEditBuffer = TRowStoreRowBuffer();
+  FEditRow = nullptr;
+  if (FDefaultFields) {
+    FFields.Clear();
+    FDefaultFields = false;
+  }
+  for (const auto& field : FFields) {
+    field->FColumnIndex = -1;
+    field->FColumnType = DT::dtUnknown;
+  }
+  if (FTable != nullptr && FOwnTable) FManager->RemoveTable(*FTable);
+  FTable = nullptr;
+  FOwnTable = false;
+}
+
+void TMemTable::BuildFieldDefsFromColumns() {
+  FFieldDefs.Clear();
+  std::int32_t fieldNo = 0;
+  for (std::size_t i = 0; i < FTable->ColumnCount(); ++i) {
+    const TRowStoreColumn& column = FTable->Column(i);
+    if (column.Attributes.Contains(CA::caInternal)) continue;
+    std::string name = column.Name;
+    for (int suffix = 1; FFieldDefs.IndexOf(name) >= 0; ++suffix) {
+      name = fmt::format("{}_{}", column.Name, suffix);
+    }
+    const TColumnShape shape = FieldShapeOfColumn(column, FFormatOptions.MaxStringSize);
+    TFieldDef& def = FFieldDefs.Add(std::move(name), shape.Type, shape.Size,
+                                    !column.Attributes.Contains(CA::caAllowNull));
+    def.Precision = column.Precision;
+    def.Scale = column.Scale;
+    if ((def.DataType == FT::ftBCD || def.DataType == FT::ftFMTBcd) && def.Size == 0 &&
+        column.Scale > 0) {
+      def.Size = column.Scale;
+    }
+    def.Attributes.Set(FA::faReadonly,
+                       column.Attributes.Contains(CA::caReadOnly) && FUpdateOptions.CheckReadOnly);
+    def.Attributes.Set(FA::faUnNamed, column.Attributes.Contains(CA::caUnnamed));
+    def.Attributes.Set(FA::faFixed, column.Attributes.Contains(CA::caFixedLen));
+    def.InternalCalcField = column.Attributes.Contains(CA::caCalculated) && column.SourceID < 1;
+    def.FieldNo = ++fieldNo;
+    def.ColumnIndex = static_cast<int>(i);
+    if (IsNestedReference(column.DataType) && column.NestedTable != nullptr) {
+      std::int32_t nestedCount = 0;
+      for (std::size_t j = 0; j < column.NestedTable->ColumnCount(); ++j) {
+        const TRowStoreColumn& nested = column.NestedTable->Column(j);
+        if (nested.Attributes.Contains(CA::caInternal)) continue;
+        TFieldDef child;
+        child.Name = nested.Name;
+        const TColumnShape nestedShape = FieldShapeOfColumn(nested, FFormatOptions.MaxStringSize);
+        child.DataType = nestedShape.Type;
+        child.Size = nestedShape.Size;
+        child.Precision = nested.Precision;
+        child.Scale = nested.Scale;
+        child.Attributes.Set(FA::faRequired, !nested.Attributes.Contains(CA::caAllowNull));
+        child.FieldNo = ++nestedCount;
+        child.ColumnIndex = static_cast<int>(j);
+        def.ChildDefs.push_back(std::move(child));
+      }
+      if (column.DataType == DT::dtRowRef || column.DataType == DT::dtArrayRef) {
+        def.Size = nestedCount;
+      }
+    }
+  }
+}
+
+void TMemTable::BuildTableFromFields() {
+  if (FFieldDefs.Count() == 0) {
+    for (const auto& field : FFields) {
+      TFieldDef& def = FFieldDefs.Add(field->FieldName(), field->DataType(), field->Size(),
+                                      field->Required());
+      def.Attributes.Set(FA::faReadonly, field->ReadOnly());
+      const auto* stringField = dynamic_cast<const TStringField*>(field.get());
+      def.Attributes.Set(FA::faFixed, stringField != nullptr && stringField->FixedChar());
+      if (field->DataType() == FT::ftBCD || field->DataType() == FT::ftFMTBcd) {
+        def.Precision = field->Precision();
+      }
+    }
+  }
+  TRowStoreTable& table = FManager->AddTable(FName.empty() ? kDefaultTableName : FName);
+  for (std::size_t i = 0; i < FFieldDefs.Count(); ++i) {
+    TFieldDef& def = FFieldDefs[i];
+    TColumnOfField mapped = ColumnOfFieldType(def.DataType);
+    // A fixed-length text definition keeps its fixed length.
+    if (def.Attributes.Contains(FA::faFixed) &&
+        (mapped.Type == DT::dtAnsiString || mapped.Type == DT::dtWideString)) {
+      mapped.Extra.Include(CA::caFixedLen);
+    }
+    TRowStoreColumn& column = table.AddColumn(def.Name, mapped.Type);
+    switch (def.DataType) {
+      case FT::ftString:
+      case FT::ftFixedChar:
+      case FT::ftWideString:
+      case FT::ftFixedWideChar:
+      case FT::ftBytes:
+      case FT::ftVarBytes: column.Size = def.Size; break;
+      case FT::ftBCD:
+      case FT::ftFMTBcd:
+        column.Precision = def.Precision;
+        column.Scale = def.Scale != 0 ? def.Scale : def.Size;
+        break;
+      case FT::ftCurrency:
+        column.Precision = def.Precision != 0 ? def.Precision : 19;
+        column.Scale = def.Scale != 0 ? def.Scale : 4;
+        break;
+      case FT::ftFloat:
+      case FT::ftSingle:
+      case FT::ftExtended:
+        column.Precision = def.Precision;
+        column.Scale = def.Scale;
+        break;
+      case FT::ftDate:
+      case FT::ftTime:
+      case FT::ftDateTime:
+      case FT::ftTimeStamp:
+      case FT::ftParadoxOle:
+      case FT::ftOraInterval: column.Scale = def.Scale; break;
+      default: break;
+    }
+    column.Attributes = mapped.Extra;
+    column.Attributes.Set(CA::caAllowNull, !def.Required());
+    column.Attributes.Set(CA::caReadOnly, def.Attributes.Contains(FA::faReadonly));
+    column.Attributes.Set(CA::caInternal, def.Attributes.Contains(FA::faHiddenCol));
+    column.Attributes.Set(CA::caUnnamed, def.Attributes.Contains(FA::faUnNamed));
+    column.Attributes.Include(def.InternalCalcField ? CA::caCalculated : CA::caBase);
+    if (!IsNestedReference(mapped.Type)) column.Attributes.Include(CA::caSearchable);
+    if (def.DataType == FT::ftAutoInc || ListedName(FUpdateOptions.AutoIncFields, def.Name)) {
+      column.Attributes.Include(CA::caAllowNull).Include(CA::caAutoInc);
+      column.AutoIncrement = true;
+    }
+    if (ListedName(FUpdateOptions.KeyFields, def.Name)) column.Options.Include(TColumnOption::coInKey);
+    column.SourceID = def.FieldNo != 0 ? def.FieldNo : static_cast<std::int32_t>(i) + 1;
+    def.ColumnIndex = static_cast<int>(i);
+  }
+  FTable = &table;
+  FOwnTable = true;
+}
+
+void TMemTable::CreateFieldsFromDefs() {
+  for (const TFieldDef& def : FFieldDefs) {
+    std::unique_ptr<TField> field = CreateField(def.DataType, TFieldClassList::fcTable);
+    if (!field) continue;  // a type without a field class shows no field
+    field->SetFieldName(def.Name);
+    field->FSize = def.Size;
+    field->FPrecision = def.Precision;
+    field->FRequired = def.Required();
+    field->FReadOnly = def.Attributes.Contains(FA::faReadonly);
+    field->FDataSet = this;
+    field->FFieldNo = static_cast<std::int32_t>(FFields.FItems.size()) + 1;
+    FFields.FItems.push_back(std::move(field));
+  }
+}
+
+void TMemTable::BindFields() {
+  std::int32_t fieldNo = 0;
+  for (const auto& field : FFields) {
+    const TFieldDef* def = FFieldDefs.Find(field->FieldName());
+    if (def == nullptr || def->ColumnIndex < 0 ||
+        static_cast<std::size_t>(def->ColumnIndex) >= FTable->ColumnCount()) {
+      throw EDatabaseError(fmt::format("Field '{}' not found", field->FieldName()));
+    }
+    field->FDataSet = this;
+    field->FFieldNo = ++fieldNo;
+    field->FColumnIndex = def->ColumnIndex;
+    field->FColumnType = FTable->Column(static_cast<std::size_t>(def->ColumnIndex)).DataType;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Cursor
+
+void TMemTable::SetFilterChanges(TUpdateRecordTypes aValue) {
+  FFilterChanges = aValue;
+  if (FState == TDataSetState::dsBrowse) {
+    RebuildView();
+    First();
+  }
+}
+
+bool TMemTable::RowVisible(const TRowStoreRow& aRow) const {
+  RS state = aRow.RowState();
+  if (state != RS::rsInserted && state != RS::rsDeleted && state != RS::rsModified &&
+      state != RS::rsUnchanged) {
+    state = aRow.RowPriorState();
+  }
+  switch (state) {
+    case RS::rsInserted: return FFilterChanges.Contains(TUpdateRecordType::rtInserted);
+    case RS::rsModified: return FFilterChanges.Contains(TUpdateRecordType::rtModified);
+    case RS::rsUnchanged: return FFilterChanges.Contains(TUpdateRecordType::rtUnmodified);
+    case RS::rsDeleted: return FFilterChanges.Contains(TUpdateRecordType::rtDeleted);
+    default: return false;
+  }
+}
+
+void TMemTable::RebuildView() {
+  FView.clear();
+  if (FTable == nullptr) return;
+  for (std::size_t i = 0; i < FTable->RowCount(); ++i) {
+    TRowStoreRow& row = FTable->Row(i);
+    if (RowVisible(row)) FView.push_back(&row);
+  }
+}
+
+void TMemTable::UpdateWindow() {
+  const int visible = static_cast<int>(FView.size());
+  if (FCursor < 0 || visible == 0) {
+    FWindowStart = FRecordCount = FActiveRecord = 0;
+    return;
+  }
+  if (FCursor < FWindowStart) FWindowStart = FCursor;
+  if (FCursor >= FWindowStart + kBufferWindow) FWindowStart = FCursor - kBufferWindow + 1;
+  FWindowStart = std::max(0, std::min(FWindowStart, visible - 1));
+  FRecordCount = std::min(kBufferWindow, visible - FWindowStart);
+  FActiveRecord = FCursor - FWindowStart;
+}
+
+void TMemTable::MoveTo(int aIndex) {
+  FCursor = FView.empty() ? -1 : std::clamp(aIndex, 0, static_cast<int>(FView.size()) - 1);
+  UpdateWindow();
+}
+
+void TMemTable::CheckActive() const {
+  if (!Active()) throw EDatabaseError("Cannot perform this operation on a closed dataset");
+}
+
+void TMemTable::CheckBrowse() const {
+  CheckActive();
+  if (FState != TDataSetState::dsBrowse) const_cast<TMemTable*>(this)->Post();
+}
+
+void TMemTable::First() {
+  CheckBrowse();
+  FWindowStart = 0;
+  MoveTo(0);
+  FBof = true;
+  FEof = FView.empty();
+}
+
+void TMemTable::Last() {
+  CheckBrowse();
+  MoveTo(static_cast<int>(FView.size()) - 1);
+  FEof = true;
+  FBof = FView.empty();
+}
+
+void TMemTable::Next() {
+  CheckBrowse();
+  if (FCursor + 1 < static_cast<int>(FView.size())) {
+    MoveTo(FCursor + 1);
+    FBof = false;
+  } else {
+    FEof = true;
+  }
+}
+
+void TMemTable::Prior() {
+  CheckBrowse();
+  if (FCursor > 0) {
+    MoveTo(FCursor - 1);
+    FEof = false;
+  } else {
+    FBof = true;
+  }
+}
+
+int TMemTable::RecordCount() const {
+  CheckActive();
+  return static_cast<int>(FView.size());
+}
+
+int TMemTable::RecNo() const {
+  CheckActive();
+  if (FState == TDataSetState::dsInsert) return static_cast<int>(FView.size()) + 1;
+  return FCursor + 1;
+}
+
+void TMemTable::SetRecNo(int aValue) {
+  CheckBrowse();
+  if (aValue < 1 || aValue > static_cast<int>(FView.size())) return;
+  MoveTo(aValue - 1);
+  FBof = FEof = false;
+}
+
+bool TMemTable::IsEmpty() const {
+  if (FState == TDataSetState::dsInsert) return false;
+  return FActiveRecord >= FRecordCount;
+}
+
+TRowStoreRow* TMemTable::CurrentRow() const {
+  if (FCursor < 0 || FCursor >= static_cast<int>(FView.size())) return nullptr;
+  return FView[static_cast<std::size_t>(FCursor)];
+}
+
+// ---------------------------------------------------------------------------
+// Record values and editing
+
+const TVariant& TMemTable::RecordValue(int aColumn) const {
+  static const TVariant kNull;
+  const auto column = static_cast<std::size_t>(aColumn);
+  if (FState == TDataSetState::dsInsert || FState == TDataSetState::dsEdit) {
+    return FEditBuffer.GetValue(column);
+  }
+  const TRowStoreRow* const row = CurrentRow();
+  return row != nullptr ? row->GetValue(column) : kNull;
+}
+
+void TMemTable::SetRecordValue(int aColumn, TVariant aValue) {
+  if (FState != TDataSetState::dsInsert && FState != TDataSetState::dsEdit) {
+    throw EDatabaseError("Dataset not in edit or insert mode");
+  }
+  FEditBuffer.SetValue(static_cast<std::size_t>(aColumn), std::move(aValue));
+}
+
+void TMemTable::Append() {
+  CheckBrowse();
+  FEditBuffer = TRowStoreRowBuffer(FTable->ColumnCount());
+  for (std::size_t i = 0; i < FTable->ColumnCount(); ++i) {
+    TRowStoreColumn& column = FTable->Column(i);
+    if (column.AutoIncrement) {
+      FEditBuffer.SetValue(i, PlainToColumn(column.DataType, column.NextAutoIncValue()));
+    }
+  }
+  FEditRow = nullptr;
+  FState = TDataSetState::dsInsert;
+  FEof = true;
+}
+
+void TMemTable::Edit() {
+  CheckActive();
+  if (FState == TDataSetState::dsEdit || FState == TDataSetState::dsInsert) return;
+  TRowStoreRow* const row = CurrentRow();
+  if (row == nullptr) {
+    Append();  // editing an empty table inserts a record
+    return;
+  }
+  FEditBuffer = TRowStoreRowBuffer(FTable->ColumnCount());
+  for (std::size_t i = 0; i < FTable->ColumnCount(); ++i) FEditBuffer.SetValue(i, row->GetValue(i));
+  FEditRow = row;
+  FState = TDataSetState::dsEdit;
+}
+
+void TMemTable::Cancel() {
+  CheckActive();
+  FEditBuffer = TRowStoreRowBuffer();
+  FEditRow = nullptr;
+  FState = TDataSetState::dsBrowse;
+  UpdateWindow();
+  FEof = FView.empty();
+}
+
+void TMemTable::Post() {
+  CheckActive();
+  if (FState == TDataSetState::dsBrowse) return;
+  for (const auto& field : FFields) {
+    if (!field->Required() || field->FColumnIndex < 0) continue;
+    if (FTable->Column(static_cast<std::size_t>(field->FColumnIndex)).AutoIncrement) continue;
+    if (FEditBuffer.IsNull(static_cast<std::size_t>(field->FColumnIndex))) {
+      throw EDatabaseError(fmt::format("Field '{}' must have a value", field->DisplayLabel()));
+    }
+  }
+  TRowStoreRow* row = FEditRow;
+  if (FState == TDataSetState::dsInsert) {
+    row = &FTable->AppendRow();
+    // Without cached updates a posted row counts as already applied.
+    const bool pending = FCachedUpdates;
+    row->SetRowState(pending ? RS::rsInserted : RS::rsUnchanged);
+    row->CreateBuffer(pending ? TRowStoreBufferKind::bkCurrent : TRowStoreBufferKind::bkOriginal) =
+        std::move(FEditBuffer);
+    FTable->AccountAutoIncValues(*row);
+  } else {
+    const RS state = row->RowState();
+    if (FCachedUpdates && state == RS::rsUnchanged) {
+      row->SetRowPriorState(state);
+      row->SetRowState(RS::rsModified);
+    }
+    const bool inOriginal = row->RowState() == RS::rsUnchanged;
+    row->CreateBuffer(inOriginal ? TRowStoreBufferKind::bkOriginal : TRowStoreBufferKind::bkCurrent) =
+        std::move(FEditBuffer);
+  }
+  FEditBuffer = TRowStoreRowBuffer();
+  FEditRow = nullptr;
+  FState = TDataSetState::dsBrowse;
+  RebuildView();
+  const auto it = std::find(FView.begin(), FView.end(), row);
+  MoveTo(it != FView.end() ? static_cast<int>(it - FView.begin()) : FCursor);
+  FEof = FView.empty();
+  FBof = FCursor <= 0;
+}
+
+void TMemTable::Delete() {
+  CheckActive();
+  if (FState == TDataSetState::dsInsert) {
+    Cancel();
+    return;
+  }
+  if (FState == TDataSetState::dsEdit) Cancel();
+  TRowStoreRow* const row = CurrentRow();
+  if (row == nullptr) throw EDatabaseError("Cannot perform this operation on an empty dataset");
+  const int position = FCursor;
+  if (FCachedUpdates && row->RowState() != RS::rsInserted) {
+    row->SetRowPriorState(row->RowState());
+    row->SetRowState(RS::rsDeleted);
+  } else {
+    FTable->RemoveRow(*row);
+  }
+  RebuildView();
+  MoveTo(std::min(position, static_cast<int>(FView.size()) - 1));
+  FEof = FView.empty();
+  FBof = FCursor <= 0;
+}
+
+// ---------------------------------------------------------------------------
+// Field access
+
+TField* TMemTable::FindField(std::string_view aFieldName) const { return FFields.Find(aFieldName); }
+
+TField& TMemTable::FieldByName(std::string_view aFieldName) const {
+  TField* const field = FindField(aFieldName);
+  if (field == nullptr) throw EDatabaseError(fmt::format("Field '{}' not found", aFieldName));
+  return *field;
+}
+
+}  // namespace tandemize::memtable
