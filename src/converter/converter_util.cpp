@@ -7,6 +7,9 @@
 
 #include <locale.h>
 
+#include <fmt/format.h>
+
+#include "memtable/mem_table.h"
 #include "text/charset.h"
 
 namespace tandemize::converter {
@@ -20,6 +23,16 @@ locale_t LowerCaseLocale() {
     return loc;
   }();
   return kLocale;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return TConverterUtil::ToLowerCamelCase(a) == TConverterUtil::ToLowerCamelCase(b);
+}
+
+std::string_view Trim(std::string_view value) {
+  while (!value.empty() && static_cast<unsigned char>(value.front()) <= ' ') value.remove_prefix(1);
+  while (!value.empty() && static_cast<unsigned char>(value.back()) <= ' ') value.remove_suffix(1);
+  return value;
 }
 
 bool IsIdentChar(char c) {
@@ -48,6 +61,59 @@ std::string TConverterUtil::ToLowerCamelCase(std::string_view aValue) {
     text::AppendUtf8(result, cp);
   }
   return result;
+}
+
+memtable::TField& TConverterUtil::NewDataSetField(memtable::TMemTable& aDataSet,
+                                                  memtable::TFieldType aFieldType,
+                                                  std::string_view aFieldName, std::int32_t aSize,
+                                                  std::string_view aOrigin,
+                                                  std::string_view aDisplaylabel) {
+  using memtable::TFieldType;
+  const int ordinal = static_cast<int>(aFieldType);
+  std::unique_ptr<memtable::TField> created;
+  if (ordinal >= 0 && ordinal < memtable::kFieldTypeCount) {
+    created = memtable::CreateField(aFieldType, memtable::TFieldClassList::fcGeneral);
+  }
+  if (!created) {
+    const std::string typeName = ordinal >= 0 && ordinal < memtable::kFieldTypeCount
+                                     ? std::string(memtable::FieldTypeName(aFieldType))
+                                     : std::to_string(ordinal);
+    throw EDataSetConverterException(
+        fmt::format("Field type {} cannot be used for field \"{}\".", typeName, aFieldName));
+  }
+
+  created->SetFieldName(aFieldName.empty()
+                            ? fmt::format("Field{}", aDataSet.Fields().Count() + 1)
+                            : std::string(aFieldName));
+  memtable::TField& field = aDataSet.Fields().Add(std::move(created));
+
+  const std::string componentName = MakeValidIdent(aDataSet.Name() + field.FieldName());
+  for (const auto& other : aDataSet.Fields()) {
+    if (other.get() != &field && EqualsIgnoringCase(other->Name(), componentName)) {
+      throw std::runtime_error(fmt::format("A component named {} already exists", componentName));
+    }
+  }
+  field.SetName(componentName);
+
+  field.SetSize(aSize);
+  field.SetOrigin(std::string(aOrigin));
+  if (!aDisplaylabel.empty()) field.SetDisplayLabel(std::string(aDisplaylabel));
+
+  if ((aFieldType == TFieldType::ftString || aFieldType == TFieldType::ftWideString) &&
+      aSize <= 0) {
+    throw EDataSetConverterException(
+        fmt::format("Size not defined for field \"{}\".", aFieldName));
+  }
+  return field;
+}
+
+TDataSetFieldType TConverterUtil::DataSetFieldToType(
+    const memtable::TDataSetField& aDataSetField) {
+  const std::string origin = ToLowerCamelCase(Trim(aDataSetField.Origin()));
+  if (origin == "unknown") return TDataSetFieldType::dfUnknown;
+  if (origin == "jsonobject") return TDataSetFieldType::dfJSONObject;
+  if (origin == "jsonarray") return TDataSetFieldType::dfJSONArray;
+  return TDataSetFieldType::dfUnknown;
 }
 
 std::string TConverterUtil::MakeValidIdent(std::string_view aValue) {

@@ -3,6 +3,7 @@
 // field-name casing, identifiers, field creation and nested-table origins.
 // Stateless; every operation may be called from any thread.
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -10,9 +11,9 @@
 #include "memtable/field_type.h"
 
 namespace tandemize::memtable {
-class TDataSet;
 class TDataSetField;
 class TField;
+class TMemTable;
 }  // namespace tandemize::memtable
 
 namespace tandemize::converter {
@@ -61,6 +62,26 @@ class TConverterUtil {
   // Characters 1-2, 4-5 and 7-8 are hour, minute and second. Throws "'%s' is
   // not a valid integer value" or "Invalid argument to time encode".
   static TDateTimeValue ISOTimeToTime(std::string_view aTime);
+
+  // Adds one field to the closed table aDataSet and returns it, in steps:
+  // field of the general class list for aFieldType (a type without a field
+  // class is refused before anything changes); name (empty -> "Field<n>");
+  // attached to aDataSet.Fields() ("Duplicate field name '%s'"); component
+  // name MakeValidIdent(table name + field name), unique ignoring case ("A
+  // component named %s already exists"); Size ("Invalid field size"); Origin
+  // and DisplayLabel (when not empty); last, ftString and ftWideString with
+  // aSize <= 0 fail with EDataSetConverterException "Size not defined for
+  // field \"%s\".". A failing step leaves the earlier ones done: the field
+  // stays attached to the table.
+  static memtable::TField& NewDataSetField(memtable::TMemTable& aDataSet,
+                                           memtable::TFieldType aFieldType,
+                                           std::string_view aFieldName, std::int32_t aSize,
+                                           std::string_view aOrigin,
+                                           std::string_view aDisplaylabel);
+
+  // The field's Origin, trimmed and compared ignoring case with "Unknown",
+  // "JSONObject" and "JSONArray"; anything else is dfUnknown.
+  static TDataSetFieldType DataSetFieldToType(const memtable::TDataSetField& aDataSetField);
 
   // Keeps 0-9, A-Z, a-z and "_"; "" becomes "_", a leading digit gets "_".
   static std::string MakeValidIdent(std::string_view aValue);

@@ -1,5 +1,8 @@
 #include "converter/converter_util.h"
 
+#include "converter/converter_test_util.h"
+#include "memtable/mem_table.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,14 +15,8 @@ namespace {
 constexpr double kMarch5th2024 = 45356;  // 2024-03-05 as days since 1899-12-30
 constexpr double kSecond = 1.0 / 86400;
 
-std::string ErrorOf(const auto& call) {
-  try {
-    call();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using testing::ErrorOf;
+using testing::FieldList;
 
 TEST(IsoWriters, FormatDateTimeDateAndTime) {
   struct Case {
@@ -190,6 +187,114 @@ TEST(ConverterUtilText, LowerCasesAndMakesIdentifiers) {
     SCOPED_TRACE(c.Text);
     EXPECT_EQ(TConverterUtil::ToLowerCamelCase(c.Text), c.Lower);
     EXPECT_EQ(TConverterUtil::MakeValidIdent(c.Text), c.Ident);
+  }
+}
+
+using memtable::TFieldType;
+using memtable::TMemTable;
+
+TEST(NewDataSetField, CreatesFieldsOrFailsLeavingThemAttached) {
+  struct Case {
+    TFieldType Type;
+    const char* Name;
+    int Size;
+    const char* Fields;  // the table's fields afterwards
+    const char* Error;
+  };
+  using FT = TFieldType;
+  const Case cases[] = {
+      {FT::ftInteger, "id", 0, "id:ftInteger:0", ""},
+      {FT::ftWideString, "nome", 60, "nome:ftWideString:60", ""},
+      // The general class list turns several requested types into another.
+      {FT::ftFixedChar, "c", 3, "c:ftString:3", ""},
+      {FT::ftOraInterval, "c", 3, "c:ftString:3", ""},
+      {FT::ftFixedWideChar, "c", 3, "c:ftWideString:3", ""},
+      {FT::ftFmtMemo, "b", 0, "b:ftBlob:0", ""},
+      {FT::ftParadoxOle, "b", 0, "b:ftBlob:0", ""},
+      {FT::ftOraBlob, "b", 0, "b:ftBlob:0", ""},
+      {FT::ftOraClob, "m", 0, "m:ftMemo:0", ""},
+      {FT::ftOraTimeStamp, "t", 0, "t:ftTimeStamp:0", ""},
+      {FT::ftAutoInc, "a", 0, "a:ftAutoInc:0", ""},
+      {FT::ftGuid, "g", 38, "g:ftGuid:38", ""},
+      {FT::ftBCD, "n", 32, "n:ftBCD:32", ""},
+      {FT::ftFMTBcd, "n", 64, "n:ftFMTBcd:64", ""},
+      {FT::ftBlob, "b", 123, "b:ftBlob:123", ""},
+      {FT::ftDataSet, "d", 7, "d:ftDataSet:7", ""},
+      {FT::ftFixedChar, "c", 0, "c:ftString:0", ""},
+      {FT::ftInteger, "", 0, "Field1:ftInteger:0", ""},
+      // Size checks of the field classes; the field stays attached.
+      {FT::ftInteger, "id", 4, "id:ftInteger:0", "Invalid field size"},
+      {FT::ftDateTime, "d", 8, "d:ftDateTime:0", "Invalid field size"},
+      {FT::ftString, "s", -1, "s:ftString:20", "Invalid field size"},
+      {FT::ftBytes, "b", 0, "b:ftBytes:16", "Invalid field size"},
+      {FT::ftGuid, "g", 37, "g:ftGuid:38", "Invalid field size"},
+      {FT::ftBCD, "n", 33, "n:ftBCD:4", "Invalid field size"},
+      {FT::ftFMTBcd, "n", 65, "n:ftFMTBcd:8", "Invalid field size"},
+      // Text sizes are checked last, after the field joined the table.
+      {FT::ftWideString, "nome", 0, "nome:ftWideString:0", "Size not defined for field \"nome\"."},
+      {FT::ftString, "s", 0, "s:ftString:0", "Size not defined for field \"s\"."},
+      // Types without a field class are refused before anything changes.
+      {FT::ftStream, "x", 0, "", "Field type ftStream cannot be used for field \"x\"."},
+      {FT::ftUnknown, "x", 0, "", "Field type ftUnknown cannot be used for field \"x\"."},
+      {static_cast<FT>(200), "x", 0, "", "Field type 200 cannot be used for field \"x\"."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Fields);
+    TMemTable table;
+    EXPECT_EQ(ErrorOf([&] { TConverterUtil::NewDataSetField(table, c.Type, c.Name, c.Size, "", ""); }),
+              *c.Error ? c.Error : "(no error)");
+    EXPECT_EQ(FieldList(table), c.Fields);
+  }
+}
+
+TEST(NewDataSetField, NamesOriginsAndClashes) {
+  TMemTable table;
+  memtable::TField& first =
+      TConverterUtil::NewDataSetField(table, TFieldType::ftInteger, "a-b", 0, "JSONObject", "Label");
+  EXPECT_EQ(first.Name(), "ab");
+  EXPECT_EQ(first.Origin(), "JSONObject");
+  EXPECT_EQ(first.DisplayLabel(), "Label");
+  EXPECT_EQ(&table.FieldByName("A-B"), &first);
+  EXPECT_EQ(TConverterUtil::NewDataSetField(table, TFieldType::ftInteger, "", 0, "", "").FieldName(),
+            "Field2");
+
+  // Names that differ only in characters identifiers drop clash as components;
+  // equal names (ignoring case) clash as fields. Both leave the field attached.
+  EXPECT_EQ(ErrorOf([&] {
+              TConverterUtil::NewDataSetField(table, TFieldType::ftInteger, "AB", 0, "", "");
+            }),
+            "A component named AB already exists");
+  EXPECT_EQ(ErrorOf([&] {
+              TConverterUtil::NewDataSetField(table, TFieldType::ftInteger, "a-B", 0, "", "");
+            }),
+            "Duplicate field name 'a-B'");
+  EXPECT_EQ(FieldList(table), "a-b:ftInteger:0,Field2:ftInteger:0,AB:ftInteger:0");
+
+  // A named table prefixes its component names.
+  TMemTable named;
+  named.SetName("Orders");
+  EXPECT_EQ(TConverterUtil::NewDataSetField(named, TFieldType::ftInteger, "1 id", 0, "", "").Name(),
+            "Orders1id");
+}
+
+TEST(DataSetFieldToType, ClassifiesTheTrimmedOriginIgnoringCase) {
+  struct Case {
+    const char* Origin;
+    TDataSetFieldType Type;
+  };
+  const Case cases[] = {
+      {"JSONObject", TDataSetFieldType::dfJSONObject},
+      {"  jsonobject\t", TDataSetFieldType::dfJSONObject},
+      {"JSONARRAY", TDataSetFieldType::dfJSONArray},
+      {"Unknown", TDataSetFieldType::dfUnknown},
+      {"", TDataSetFieldType::dfUnknown},
+      {"JSON Object", TDataSetFieldType::dfUnknown},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Origin);
+    memtable::TDataSetField field;
+    field.SetOrigin(c.Origin);
+    EXPECT_EQ(TConverterUtil::DataSetFieldToType(field), c.Type);
   }
 }
 

@@ -1,0 +1,38 @@
+#include "converter/field_access.h"
+
+#include <fmt/format.h>
+
+#include "json/json.h"
+#include "text/charset.h"
+
+namespace tandemize::converter {
+
+memtable::TMemTable* NestedDataSet(memtable::TDataSetField&) { return nullptr; }
+
+bool IsVisible(memtable::TMemTable& aDataSet, const memtable::TField& aField) {
+  const memtable::TFieldDef* def = aDataSet.FieldDefs().Find(aField.FieldName());
+  return def == nullptr || !def->Attributes.Contains(memtable::TFieldAttribute::faHiddenCol);
+}
+
+std::string FitText(const memtable::TField& aField, std::string_view aText) {
+  using memtable::TFieldType;
+  const TFieldType type = aField.DataType();
+  if (type != TFieldType::ftString && type != TFieldType::ftWideString) return std::string(aText);
+  const auto limit = static_cast<std::size_t>(std::max(aField.Size(), 0));
+  if (aText.size() <= limit) return std::string(aText);  // never more units than bytes
+  std::u16string wide = text::Utf8ToUtf16(aText);
+  if (wide.size() <= limit) return std::string(aText);
+  std::size_t cut = limit;
+  if (cut > 0 && wide[cut - 1] >= 0xD800 && wide[cut - 1] <= 0xDBFF) --cut;
+  wide.resize(cut);
+  return text::Utf16ToUtf8(wide);
+}
+
+void RaiseRangeError(const memtable::TField& aField, double aValue, double aMin, double aMax) {
+  throw memtable::EDatabaseError(fmt::format(
+      "{} is not a valid value for field '{}'. The allowed range is {} to {}",
+      json::NumberToText(aValue), aField.DisplayLabel(), json::NumberToText(aMin),
+      json::NumberToText(aMax)));
+}
+
+}  // namespace tandemize::converter

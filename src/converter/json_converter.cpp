@@ -1,0 +1,293 @@
+// JSON -> table: the facade, the structure loader and the record loaders.
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "converter/base64.h"
+#include "converter/converter.h"
+#include "converter/field_access.h"
+
+namespace tandemize::converter {
+
+using json::TJsonArray;
+using json::TJsonObject;
+using json::TJsonValue;
+using json::TJsonValueType;
+using memtable::TField;
+using memtable::TFieldType;
+using memtable::TMemTable;
+
+namespace {
+
+constexpr const char* kJsonValueUninformed = "JSON Value Uninformed.";
+
+// Currency values are 64-bit integers of ten-thousandths.
+constexpr double kCurrencyMin = -922337203685477.5808;
+constexpr double kCurrencyMax = 922337203685477.5807;
+
+void CheckRange(const TField& field, std::int64_t value) {
+  const auto range = field.Range();
+  const double min = range ? range->first : std::numeric_limits<std::int32_t>::min();
+  const double max = range ? range->second : std::numeric_limits<std::int32_t>::max();
+  const auto asDouble = static_cast<double>(value);
+  if (asDouble < min || asDouble > max) RaiseRangeError(field, asDouble, min, max);
+}
+
+// The number times 10000, rounded to the nearest integer with ties to even.
+memtable::TCurrency ToCurrency(const TField& field, double value) {
+  const double scaled = std::nearbyint(value * 10000.0);
+  // 2^63 is the first value past the end of the 64-bit range.
+  if (!(scaled >= -9223372036854775808.0 && scaled < 9223372036854775808.0)) {
+    RaiseRangeError(field, value, kCurrencyMin, kCurrencyMax);
+  }
+  return memtable::TCurrency{static_cast<std::int64_t>(scaled)};
+}
+
+memtable::TBytes DecodeBlob(const TField& field, const std::string& text) {
+  std::optional<std::vector<std::uint8_t>> bytes = DecodeBase64(text);
+  if (!bytes) {
+    throw EDataSetConverterException(
+        fmt::format("Invalid Base64 value for field \"{}\".", field.FieldName()));
+  }
+  return std::move(*bytes);
+}
+
+// Stores one member's value into the field of the record being written.
+void WriteField(TField& field, const TJsonValue& value) {
+  switch (field.DataType()) {
+    case TFieldType::ftString:
+    case TFieldType::ftMemo:
+    case TFieldType::ftWideString:
+    case TFieldType::ftWideMemo:
+      field.SetAsString(FitText(field, value.AsString()));
+      break;
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+    case TFieldType::ftShortint: {
+      const std::int64_t number = value.AsInteger();
+      CheckRange(field, number);
+      field.SetAsInteger(static_cast<std::int32_t>(number));
+      break;
+    }
+    case TFieldType::ftLongWord:
+    case TFieldType::ftAutoInc:
+    case TFieldType::ftLargeint: {
+      // Unsigned 32-bit values above the signed range go in whole.
+      const std::int64_t number = value.AsInteger();
+      if (field.DataType() != TFieldType::ftLargeint) CheckRange(field, number);
+      field.SetAsLargeInt(number);
+      break;
+    }
+    case TFieldType::ftBoolean:
+      field.SetAsBoolean(value.AsBoolean());
+      break;
+    case TFieldType::ftFloat:
+    case TFieldType::ftBCD:
+    case TFieldType::ftFMTBcd:
+    case TFieldType::ftExtended:
+    case TFieldType::ftSingle:
+      field.SetAsFloat(value.AsNumber());
+      break;
+    case TFieldType::ftCurrency:
+      field.SetAsCurrency(ToCurrency(field, value.AsNumber()));
+      break;
+    case TFieldType::ftDate:
+      field.SetAsDateTime(TConverterUtil::ISODateToDate(value.AsString()));
+      break;
+    case TFieldType::ftTime:
+      field.SetAsDateTime(TConverterUtil::ISOTimeToTime(value.AsString()));
+      break;
+    case TFieldType::ftDateTime:
+    case TFieldType::ftTimeStamp:
+      field.SetAsDateTime(TConverterUtil::ISOTimeStampToDateTime(value.AsString()));
+      break;
+    case TFieldType::ftBlob:
+    case TFieldType::ftGraphic:
+    case TFieldType::ftStream:
+      field.SetAsBytes(DecodeBlob(field, value.AsString()));
+      break;
+    default:
+      throw EDataSetConverterException(
+          fmt::format("Cannot find type for field \"{}\"", field.FieldName()));
+  }
+}
+
+void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode);
+
+// Writes one row object as a record: edits the record at aRecNo (1-based;
+// 0 keeps the current one) in edit mode, appends a new record otherwise.
+void LoadRecord(TJsonObject& row, TMemTable& table, int recNo, bool editMode) {
+  if (recNo > 0 && table.RecordCount() > 1) table.SetRecNo(recNo);
+  if (editMode && !table.IsEmpty()) {
+    table.Edit();
+  } else {
+    table.Append();
+  }
+  for (const auto& fieldPtr : table.Fields()) {
+    TField& field = *fieldPtr;
+    if (field.ReadOnly()) continue;
+    TJsonValue& value = row.Values(field.FieldName());
+    if (field.DataType() == TFieldType::ftDataSet) {
+      auto& dataSetField = static_cast<memtable::TDataSetField&>(field);
+      TMemTable* nested = NestedDataSet(dataSetField);
+      if (nested == nullptr) continue;
+      switch (TConverterUtil::DataSetFieldToType(dataSetField)) {
+        case TDataSetFieldType::dfJSONObject:
+          LoadRecord(value.AsObject(), *nested, 0, true);
+          break;
+        case TDataSetFieldType::dfJSONArray:
+          nested->First();
+          while (!nested->IsEmpty()) nested->Delete();
+          LoadArray(value.AsArray(), *nested, false);
+          break;
+        case TDataSetFieldType::dfUnknown:
+          break;
+      }
+      continue;
+    }
+    if (value.IsNull()) {
+      field.Clear();
+    } else {
+      WriteField(field, value);
+    }
+  }
+  table.Post();
+}
+
+// Row objects in order; an element that is an array is walked the same way
+// into the same table, counting its records from the start again.
+void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode) {
+  int recNo = 0;
+  for (int i = 0; i < rows.Count(); ++i) {
+    if (!table.IsEmpty()) ++recNo;
+    TJsonValue& element = rows.Items(i);
+    if (element.ValueType() == TJsonValueType::jvArray) {
+      LoadArray(element.AsArray(), table, editMode);
+    } else {
+      LoadRecord(element.AsObject(), table, recNo, editMode);
+    }
+  }
+}
+
+}  // namespace
+
+// ---- TConverter ----
+
+std::shared_ptr<IConverter> TConverter::New() { return std::make_shared<TConverter>(); }
+
+std::shared_ptr<IDataSetConverter> TConverter::ForDataSet() { return TDataSetConverter::New(); }
+
+std::shared_ptr<IDataSetConverter> TConverter::ForDataSet(TMemTable& aDataSet) {
+  return TDataSetConverter::New()->UseDataSet(aDataSet);
+}
+
+std::shared_ptr<IJsonConverter> TConverter::ForJson() { return TJsonConverter::New(); }
+
+std::shared_ptr<IJsonConverter> TConverter::ForJson(TJsonObject& aJsonObject) {
+  return TJsonConverter::New()->UseJson(aJsonObject);
+}
+
+std::shared_ptr<IJsonConverter> TConverter::ForJson(TJsonArray& aJsonArray) {
+  return TJsonConverter::New()->UseJson(aJsonArray);
+}
+
+std::shared_ptr<IJsonConverter> TConverter::ForJson(std::string_view aJsonString) {
+  return TJsonConverter::New()->UseJson(aJsonString);
+}
+
+// ---- TJsonConverter ----
+
+std::shared_ptr<IJsonConverter> TJsonConverter::New() {
+  return std::make_shared<TJsonConverter>(TPrivateTag{});
+}
+
+TJsonConverter::~TJsonConverter() = default;
+
+std::shared_ptr<IJsonConverter> TJsonConverter::UseJson(TJsonObject& aJsonObject) {
+  FJsonObject = &aJsonObject;
+  FJsonArray = nullptr;
+  return shared_from_this();
+}
+
+std::shared_ptr<IJsonConverter> TJsonConverter::UseJson(TJsonArray& aJsonArray) {
+  FJsonArray = &aJsonArray;
+  FJsonObject = nullptr;
+  return shared_from_this();
+}
+
+std::shared_ptr<IJsonConverter> TJsonConverter::UseJson(std::string_view aJsonString) {
+  if (aJsonString.empty()) throw std::runtime_error("JSON string Uninformed.");
+  auto document = std::make_unique<json::TJson>();
+  document->Parse(aJsonString);
+  // Nothing stays bound to a document this call replaces.
+  FJsonObject = nullptr;
+  FJsonArray = nullptr;
+  FJson = std::move(document);
+  if (json::TJsonBase::IsJsonObject(aJsonString)) FJsonObject = &FJson->JsonObject();
+  if (json::TJsonBase::IsJsonArray(aJsonString)) FJsonArray = &FJson->JsonArray();
+  return shared_from_this();
+}
+
+void TJsonConverter::LoadDataSet(TMemTable& aDataSet) {
+  if (aDataSet.FieldDefs().Count() == 0 && aDataSet.Fields().Count() == 0) {
+    throw EDataSetConverterException("DataSet without Fields.");
+  }
+  if (!aDataSet.Active()) aDataSet.Open();
+  // The table has no attached controls whose notifications would need holding.
+  if (FJsonObject != nullptr) {
+    LoadRecord(*FJsonObject, aDataSet, 0, FIsRecord);
+  } else if (FJsonArray != nullptr) {
+    LoadArray(*FJsonArray, aDataSet, FIsRecord);
+  } else {
+    throw EDataSetConverterException(kJsonValueUninformed);
+  }
+}
+
+void TJsonConverter::LoadRecords(TMemTable& aDataSet) { LoadDataSet(aDataSet); }
+
+void TJsonConverter::LoadCurrentRecord(TMemTable& aDataSet) {
+  struct TEditModeScope {
+    bool& Flag;
+    explicit TEditModeScope(bool& flag) : Flag(flag) { Flag = true; }
+    ~TEditModeScope() { Flag = false; }
+  } scope(FIsRecord);
+  LoadDataSet(aDataSet);
+}
+
+void TJsonConverter::LoadStructure(TMemTable& aDataSet) {
+  if (FJsonObject != nullptr) {
+    throw EDataSetConverterException("To convert a structure only JSONArray is allowed.");
+  }
+  if (FJsonArray == nullptr) throw EDataSetConverterException(kJsonValueUninformed);
+  if (aDataSet.Active()) aDataSet.Close();
+  // A row-store table built for earlier fields must not outlive them.
+  if (aDataSet.Table() != nullptr) aDataSet.AttachTable(nullptr);
+  aDataSet.Fields().Clear();
+  aDataSet.FieldDefs().Clear();
+  if (FJsonArray->Count() == 0) throw EDataSetConverterException("The JSON is Empty.");
+
+  for (int i = 0; i < FJsonArray->Count(); ++i) {
+    TJsonObject& column = FJsonArray->Items(i).AsObject();
+    const std::string typeName = column.Values("dataType").AsString();
+    const std::optional<TFieldType> type = memtable::FieldTypeByName(typeName);
+    const std::string fieldName = column.Values("fieldName").AsString();
+    const std::int64_t size = column.Values("size").AsInteger();
+    if (!type) {
+      throw EDataSetConverterException(
+          fmt::format("Unknown data type \"{}\" for field \"{}\".", typeName, fieldName));
+    }
+    if (size < std::numeric_limits<std::int32_t>::min() ||
+        size > std::numeric_limits<std::int32_t>::max()) {
+      throw memtable::EDatabaseError("Invalid field size");
+    }
+    TConverterUtil::NewDataSetField(aDataSet, *type, fieldName, static_cast<std::int32_t>(size),
+                                    "", "");
+  }
+}
+
+}  // namespace tandemize::converter
