@@ -10,7 +10,9 @@
 #include <ibase.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,7 @@ struct TFirebirdApi {
   decltype(&::isc_vax_integer) vax_integer = nullptr;
   decltype(&::fb_interpret) interpret = nullptr;         // Firebird clients
   ISC_LONG (*interprete_old)(ISC_SCHAR*, ISC_STATUS**) = nullptr;  // older clients
+  decltype(&::fb_shutdown) shutdown = nullptr;                    // Firebird clients
 };
 
 constexpr int kStatusSize = 20;
@@ -62,6 +65,7 @@ constexpr std::size_t kBlobSegment = 32768;
 // ISC_DATE counts days from 1858-11-17; TDateTime from 1899-12-30.
 constexpr int kIscDateOffset = 15018;
 constexpr ISC_TIME kIscTimeUnitsPerSecond = 10000;
+constexpr unsigned kShutdownTimeoutMs = 3000;
 
 // All lines the client has for a status vector, joined with CR LF.
 std::string StatusText(const TFirebirdApi& api, const ISC_STATUS* status) {
@@ -769,10 +773,12 @@ class TFirebirdDriver final : public TPhysDriver {
     ep(FApi.close_blob, "isc_close_blob");
     ep(FApi.vax_integer, "isc_vax_integer");
     ep.Optional(FApi.interpret, "fb_interpret");
+    ep.Optional(FApi.shutdown, "fb_shutdown");
     if (FApi.interpret == nullptr) ep(FApi.interprete_old, "isc_interprete");
     ep.Check();
   }
 
+  decltype(&::fb_shutdown) Shutdown() const { return FApi.shutdown; }
   std::string_view DriverID() const override { return FDriverID; }
   std::string Placeholder(int) const override { return "?"; }
   bool ChecksUntypedParams() const override { return false; }
@@ -807,6 +813,25 @@ class TFirebirdDriver final : public TPhysDriver {
   TFirebirdApi FApi;
 };
 
+// The clients' shutdown entry points, run once at process exit: the client
+// keeps worker threads that would otherwise still run while the process
+// tears down.
+std::mutex gShutdownMutex;
+std::vector<decltype(&::fb_shutdown)> gShutdowns;
+
+void ShutdownClients() {
+  std::lock_guard lock(gShutdownMutex);
+  for (const auto shutdown : gShutdowns) shutdown(kShutdownTimeoutMs, fb_shutrsn_exit_called);
+  gShutdowns.clear();
+}
+
+void ShutdownAtExit(decltype(&::fb_shutdown) shutdown) {
+  if (shutdown == nullptr) return;
+  std::lock_guard lock(gShutdownMutex);
+  if (gShutdowns.empty()) std::atexit(ShutdownClients);
+  gShutdowns.push_back(shutdown);
+}
+
 }  // namespace
 
 std::string FirebirdDatabaseString(const TDbDefinition& definition) {
@@ -821,13 +846,17 @@ std::string FirebirdClientMessage(std::string_view driverId, std::string_view te
 }
 
 std::unique_ptr<TPhysDriver> CreateDriverFB(const std::string& vendorLib) {
-  return std::make_unique<TFirebirdDriver>(
+  auto driver = std::make_unique<TFirebirdDriver>(
       "FB", LoadVendorLibrary("FB", VendorLibNames(vendorLib, {"libfbclient.so.2", "libfbclient.so"})));
+  ShutdownAtExit(driver->Shutdown());
+  return driver;
 }
 
 std::unique_ptr<TPhysDriver> CreateDriverIB(const std::string& vendorLib) {
-  return std::make_unique<TFirebirdDriver>(
+  auto driver = std::make_unique<TFirebirdDriver>(
       "IB", LoadVendorLibrary("IB", VendorLibNames(vendorLib, {"libgds.so", "libibtogo.so"})));
+  ShutdownAtExit(driver->Shutdown());
+  return driver;
 }
 
 }  // namespace tandemize::dbaccess::phys
