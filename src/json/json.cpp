@@ -286,10 +286,15 @@ TJsonArray& TJsonValue::AsArray() {
 }
 
 void TJsonValue::AsString(std::string_view Value) {
-  // Value may point into this very string; copy before re-typing.
-  std::string copy(Value);
+  if (FValueType == TJsonValueType::jvObject || FValueType == TJsonValueType::jvArray) {
+    // Value may be text inside the container that re-typing frees.
+    std::string copy(Value);
+    Retype(TJsonValueType::jvString);
+    FStringValue = std::move(copy);
+    return;
+  }
   Retype(TJsonValueType::jvString);
-  FStringValue = std::move(copy);
+  FStringValue.assign(Value.data(), Value.size());  // safe when Value is this very text
 }
 
 void TJsonValue::AsInteger(std::int64_t Value) {
@@ -716,10 +721,10 @@ TJsonValue& TJsonObject::Put(std::string_view Name, double Value) {
 }
 
 TJsonValue& TJsonObject::Put(std::string_view Name, std::string_view Value) {
-  // Add may not disturb Value, which could be text of this very object.
-  std::string copy(Value);
+  // Adding a pair frees nothing, so Value stays valid even when it is text
+  // of this very object.
   TJsonValue& v = Add(Name).FValue;
-  v.AsString(copy);
+  v.AsString(Value);
   return v;
 }
 

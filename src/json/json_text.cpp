@@ -219,6 +219,49 @@ constexpr std::array<bool, 256> kPlain = [] {
   return t;
 }();
 
+// The two-character escapes of the writer, or nullptr.
+const char* ShortEscape(unsigned char c) {
+  switch (c) {
+    case '\b':
+      return "\\b";
+    case '\t':
+      return "\\t";
+    case '\n':
+      return "\\n";
+    case '\f':
+      return "\\f";
+    case '\r':
+      return "\\r";
+    case '"':
+      return "\\\"";
+    case '/':
+      return "\\/";
+    case '\\':
+      return "\\\\";
+    default:
+      return nullptr;
+  }
+}
+
+// What a backslash followed by `e` stands for, other than \u: the control
+// character of b, f, n, r and t, otherwise `e` itself.
+char Unescaped(char e) {
+  switch (e) {
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return e;
+  }
+}
+
 }  // namespace
 
 void EncodeTo(std::string& out, std::string_view s) {
@@ -232,41 +275,10 @@ void EncodeTo(std::string& out, std::string_view s) {
     i = run;
     if (i >= n) break;
     const auto c = static_cast<unsigned char>(data[i]);
-    switch (c) {
-      case 8:
-        out += "\\b";
-        ++i;
-        continue;
-      case 9:
-        out += "\\t";
-        ++i;
-        continue;
-      case 10:
-        out += "\\n";
-        ++i;
-        continue;
-      case 12:
-        out += "\\f";
-        ++i;
-        continue;
-      case 13:
-        out += "\\r";
-        ++i;
-        continue;
-      case '"':
-        out += "\\\"";
-        ++i;
-        continue;
-      case '/':
-        out += "\\/";
-        ++i;
-        continue;
-      case '\\':
-        out += "\\\\";
-        ++i;
-        continue;
-      default:
-        break;
+    if (const char* escape = ShortEscape(c)) {
+      out.append(escape, 2);
+      ++i;
+      continue;
     }
     if (c < 0x80) {
       AppendUnicodeEscape(out, c);
@@ -316,27 +328,9 @@ void DecodeTo(std::string& out, std::string_view s) {
     }
     const char e = data[i + 1];
     i += 2;
-    switch (e) {
-      case 'b':
-        out += '\b';
-        continue;
-      case 'f':
-        out += '\f';
-        continue;
-      case 'n':
-        out += '\n';
-        continue;
-      case 'r':
-        out += '\r';
-        continue;
-      case 't':
-        out += '\t';
-        continue;
-      case 'u':
-        break;
-      default:
-        out += e;
-        continue;
+    if (e != 'u') {
+      out += Unescaped(e);
+      continue;
     }
     // Up to four characters (UTF-16 code units) follow.
     std::size_t end = i;

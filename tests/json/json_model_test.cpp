@@ -228,6 +228,13 @@ TEST(JsonModel, CopiesWithinOneTreeAreSafe) {
   list.Items(0).Assign(&list.Items(0));
   EXPECT_EQ(list.Items(0).AsInteger(), 1);
 
+  // Text taken from inside the container that the new text replaces.
+  TJsonValue holder;
+  const std::string name = "a member name too long to sit inside the string object";
+  holder.AsObject().Add(name);
+  holder.AsString(holder.AsObject().Items(0).Name());
+  EXPECT_EQ(holder.AsString(), name);
+
   TJson copy;
   copy.Put(document);
   copy.Assign(&copy);
