@@ -151,6 +151,33 @@ void TJsonBase::RaiseAssignError(const TJsonBase* Source) const {
 
 TJsonValue::TJsonValue(TJsonBase* AOwner) : TJsonBase(AOwner) {}
 
+TJsonValue::TJsonValue(TJsonValue&& Other) noexcept : TJsonBase(nullptr) {
+  TakeFrom(Other);
+}
+
+TJsonValue& TJsonValue::operator=(TJsonValue&& Other) {
+  if (Overlaps(&Other, this)) {
+    Assign(&Other);
+  } else {
+    Clear();
+    TakeFrom(Other);
+  }
+  return *this;
+}
+
+void TJsonValue::TakeFrom(TJsonValue& Source) noexcept {
+  FValueType = Source.FValueType;
+  FStringValue = std::move(Source.FStringValue);
+  FIntegerValue = Source.FIntegerValue;
+  FNumberValue = Source.FNumberValue;
+  FBooleanValue = Source.FBooleanValue;
+  FObjectValue = std::move(Source.FObjectValue);
+  FArrayValue = std::move(Source.FArrayValue);
+  if (FObjectValue) FObjectValue->FOwner = this;
+  if (FArrayValue) FArrayValue->FOwner = this;
+  Source.Clear();
+}
+
 TJsonValue::~TJsonValue() {
   Clear();
 }
@@ -457,6 +484,26 @@ void TJsonValue::StringifyTo(std::string& Out) const {
 
 TJsonArray::TJsonArray(TJsonBase* AOwner) : TJsonBase(AOwner) {}
 
+TJsonArray::TJsonArray(TJsonArray&& Other) noexcept : TJsonBase(nullptr) {
+  TakeFrom(Other);
+}
+
+TJsonArray& TJsonArray::operator=(TJsonArray&& Other) {
+  if (Overlaps(&Other, this)) {
+    Assign(&Other);
+  } else {
+    Clear();
+    TakeFrom(Other);
+  }
+  return *this;
+}
+
+void TJsonArray::TakeFrom(TJsonArray& Source) noexcept {
+  FList = std::move(Source.FList);
+  Source.FList.clear();
+  for (const auto& item : FList) item->FOwner = this;
+}
+
 TJsonArray::~TJsonArray() {
   Clear();
 }
@@ -598,6 +645,11 @@ void TJsonArray::StringifyTo(std::string& Out) const {
 TJsonPair::TJsonPair(TJsonBase* AOwner, std::string_view AName)
     : TJsonBase(AOwner), FName(AName), FValue(this) {}
 
+TJsonPair::TJsonPair(TJsonPair&& Other) noexcept
+    : TJsonBase(nullptr), FName(std::move(Other.FName)), FValue(this) {
+  FValue.TakeFrom(Other.FValue);
+}
+
 void TJsonPair::Assign(const TJsonBase* Source) {
   const auto* pair = dynamic_cast<const TJsonPair*>(Source);
   if (pair == nullptr) RaiseAssignError(Source);
@@ -653,6 +705,27 @@ void TJsonPair::StringifyTo(std::string& Out) const {
 // TJsonObject
 
 TJsonObject::TJsonObject(TJsonBase* AOwner) : TJsonBase(AOwner) {}
+
+TJsonObject::TJsonObject(TJsonObject&& Other) noexcept : TJsonBase(nullptr) {
+  TakeFrom(Other);
+}
+
+TJsonObject& TJsonObject::operator=(TJsonObject&& Other) {
+  if (Overlaps(&Other, this)) {
+    Assign(&Other);
+  } else {
+    Clear();
+    TakeFrom(Other);
+  }
+  return *this;
+}
+
+void TJsonObject::TakeFrom(TJsonObject& Source) noexcept {
+  FList = std::move(Source.FList);
+  Source.FList.clear();
+  FAutoAdd = Source.FAutoAdd;
+  for (const auto& pair : FList) pair->FOwner = this;
+}
 
 TJsonObject::~TJsonObject() {
   Clear();
@@ -830,6 +903,27 @@ void TJsonObject::StringifyTo(std::string& Out) const {
 // TJson
 
 TJson::TJson() : TJsonBase(nullptr) {}
+
+TJson::TJson(TJson&& Other) noexcept : TJsonBase(nullptr) {
+  TakeFrom(Other);
+}
+
+TJson& TJson::operator=(TJson&& Other) {
+  if (this != &Other) {
+    Clear();
+    TakeFrom(Other);
+  }
+  return *this;
+}
+
+void TJson::TakeFrom(TJson& Source) noexcept {
+  FStructType = Source.FStructType;
+  FJsonArray = std::move(Source.FJsonArray);
+  FJsonObject = std::move(Source.FJsonObject);
+  if (FJsonArray) FJsonArray->FOwner = this;
+  if (FJsonObject) FJsonObject->FOwner = this;
+  Source.FStructType = TJsonStructType::jsNone;
+}
 
 TJson::~TJson() {
   Clear();

@@ -163,6 +163,11 @@ class TJsonBase {
 class TJsonValue final : public TJsonBase {
  public:
   explicit TJsonValue(TJsonBase* AOwner = nullptr);
+  // Moving takes the content (children re-parented to the new node) and
+  // leaves the source empty; a moved-into new node has no owner. Moving
+  // between a node and one of its own descendants deep-copies instead.
+  TJsonValue(TJsonValue&& Other) noexcept;
+  TJsonValue& operator=(TJsonValue&& Other);
   ~TJsonValue() override;
 
   const char* ClassName() const override { return "TJsonValue"; }
@@ -215,6 +220,7 @@ class TJsonValue final : public TJsonBase {
 
   void Retype(TJsonValueType Type);
   void CopyFrom(const TJsonValue& Source);
+  void TakeFrom(TJsonValue& Source) noexcept;
   [[noreturn]] void RaiseTypeError(TJsonValueType Wanted) const;
 
   std::string FStringValue;
@@ -230,6 +236,11 @@ class TJsonValue final : public TJsonBase {
 class TJsonArray final : public TJsonBase {
  public:
   explicit TJsonArray(TJsonBase* AOwner = nullptr);
+  // Moving takes the content (children re-parented to the new node) and
+  // leaves the source empty; a moved-into new node has no owner. Moving
+  // between a node and one of its own descendants deep-copies instead.
+  TJsonArray(TJsonArray&& Other) noexcept;
+  TJsonArray& operator=(TJsonArray&& Other);
   ~TJsonArray() override;
 
   const char* ClassName() const override { return "TJsonArray"; }
@@ -280,6 +291,7 @@ class TJsonArray final : public TJsonBase {
 
   void CheckIndex(int Index, int Limit) const;
   void CopyFrom(const TJsonArray& Source);  // appends
+  void TakeFrom(TJsonArray& Source) noexcept;
   TJsonValue& PutCopy(const TJsonBase& Value);
 
   std::vector<std::unique_ptr<TJsonValue>> FList;
@@ -289,6 +301,8 @@ class TJsonArray final : public TJsonBase {
 class TJsonPair final : public TJsonBase {
  public:
   TJsonPair(TJsonBase* AOwner, std::string_view AName);
+  // Moving takes the name and the value's content (see TJsonValue).
+  TJsonPair(TJsonPair&& Other) noexcept;
 
   const char* ClassName() const override { return "TJsonPair"; }
   void Parse(std::string_view JsonString) override { ParseAt(JsonString, 0); }
@@ -324,6 +338,11 @@ class TJsonPair final : public TJsonBase {
 class TJsonObject final : public TJsonBase {
  public:
   explicit TJsonObject(TJsonBase* AOwner = nullptr);
+  // Moving takes the content (children re-parented to the new node) and
+  // leaves the source empty; a moved-into new node has no owner. Moving
+  // between a node and one of its own descendants deep-copies instead.
+  TJsonObject(TJsonObject&& Other) noexcept;
+  TJsonObject& operator=(TJsonObject&& Other);
   ~TJsonObject() override;
 
   const char* ClassName() const override { return "TJsonObject"; }
@@ -387,6 +406,7 @@ class TJsonObject final : public TJsonBase {
 
   void CheckIndex(int Index, int Limit) const;
   void CopyFrom(const TJsonObject& Source);  // appends
+  void TakeFrom(TJsonObject& Source) noexcept;
   TJsonValue& PutCopy(std::string_view Name, const TJsonBase& Value);
 
   std::vector<std::unique_ptr<TJsonPair>> FList;
@@ -398,6 +418,9 @@ class TJsonObject final : public TJsonBase {
 class TJson final : public TJsonBase {
  public:
   TJson();
+  // Moving takes the array or object and leaves the source jsNone.
+  TJson(TJson&& Other) noexcept;
+  TJson& operator=(TJson&& Other);
   ~TJson() override;
 
   const char* ClassName() const override { return "TJson"; }
@@ -461,6 +484,8 @@ class TJson final : public TJsonBase {
   void ParseAt(std::string_view JsonString, int Depth) override;
 
  private:
+  void TakeFrom(TJson& Source) noexcept;
+
   std::unique_ptr<TJsonArray> FJsonArray;    // non-null exactly when jsArray
   std::unique_ptr<TJsonObject> FJsonObject;  // non-null exactly when jsObject
   TJsonStructType FStructType = TJsonStructType::jsNone;

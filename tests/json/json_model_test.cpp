@@ -316,6 +316,46 @@ TEST(JsonModel, DocumentTakesItsShapeFromTheFirstUse) {
   EXPECT_EQ(object.Stringify(), "{\"b\":null}");
 }
 
+TJsonObject ParsedObject(const char* text) {
+  TJsonObject object;
+  object.Parse(text);
+  return object;  // moved out
+}
+
+TEST(JsonModel, MovingHandsOverTheChildren) {
+  TJsonObject object = ParsedObject("{\"a\":{\"b\":[1]},\"c\":2}");
+  EXPECT_EQ(object.Owner(), nullptr);
+  EXPECT_EQ(object.Items(0).Owner(), &object);
+  EXPECT_EQ(FailureOf([&] { object["a"].AsString(); }),
+            "<TJsonValue>\"a\" value type error: jvObject to jvString");
+
+  TJsonArray target;
+  TJsonValue& slot = target.Add();
+  TJsonValue moved = std::move(object["a"]);
+  EXPECT_TRUE(object["a"].IsEmpty());
+  EXPECT_EQ(moved.AsObject().Owner(), &moved);
+  slot = std::move(moved);  // the slot keeps its place in the array
+  EXPECT_EQ(slot.Owner(), &target);
+  EXPECT_EQ(slot.AsObject().Owner(), &slot);
+  EXPECT_EQ(target.Stringify(), "[{\"b\":[1]}]");
+
+  // Moving a descendant over its own ancestor copies instead of freeing the source.
+  slot = std::move(slot.AsObject()["b"]);
+  EXPECT_EQ(target.Stringify(), "[[1]]");
+
+  TJson document;
+  document.Parse("[1,{\"k\":true}]");
+  TJson other = std::move(document);
+  EXPECT_EQ(document.StructType(), TJsonStructType::jsNone);
+  EXPECT_EQ(other.JsonArray().Owner(), &other);
+  EXPECT_EQ(other.Stringify(), "[1,{\"k\":true}]");
+  TJsonPair pair(nullptr, "p");
+  pair.Value().AsArray().Put(3);
+  TJsonPair movedPair = std::move(pair);
+  EXPECT_EQ(movedPair.Value().AsArray().Owner(), &movedPair.Value());
+  EXPECT_EQ(movedPair.Stringify(), "\"p\":[3]");
+}
+
 TEST(JsonModel, FailedParseKeepsWhatWasBuilt) {
   TJsonObject object;
   object.Put("old", 1);
