@@ -14,7 +14,9 @@ bool IsBase64Char(char c) {
          c == '/';
 }
 
-bool IsSpace(char c) { return c == '\r' || c == '\n' || c == ' ' || c == '\t'; }
+bool IsSpace(char c) {
+  return c == '\r' || c == '\n' || c == ' ' || c == '\t';
+}
 
 }  // namespace
 

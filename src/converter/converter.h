@@ -117,7 +117,7 @@ class TJsonConverter final : public IJsonConverter,
  private:
   void LoadDataSet(memtable::TMemTable& aDataSet);
 
-  std::unique_ptr<json::TJson> FJson;         // a document parsed from text, owned
+  std::unique_ptr<json::TJson> FJson;        // a document parsed from text, owned
   json::TJsonObject* FJsonObject = nullptr;  // bound, not owned
   json::TJsonArray* FJsonArray = nullptr;    // bound, not owned
   bool FIsRecord = false;                    // edit records instead of appending

@@ -18,10 +18,8 @@ namespace {
 // The process runs without a user locale; the built-in UTF-8 locale gives
 // the lower-case mapping of every Unicode letter, not only of ASCII.
 locale_t LowerCaseLocale() {
-  static const locale_t kLocale = [] {
-    locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    return loc;
-  }();
+  static const locale_t kLocale =
+      newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
   return kLocale;
 }
 
@@ -50,7 +48,7 @@ std::string TConverterUtil::ToLowerCamelCase(std::string_view aValue) {
     const unsigned char first = static_cast<unsigned char>(aValue[pos]);
     if (first < 0x80) {
       result += (first >= 'A' && first <= 'Z') ? static_cast<char>(first + ('a' - 'A'))
-                                                : static_cast<char>(first);
+                                               : static_cast<char>(first);
       ++pos;
       continue;
     }
@@ -82,9 +80,8 @@ memtable::TField& TConverterUtil::NewDataSetField(memtable::TMemTable& aDataSet,
         fmt::format("Field type {} cannot be used for field \"{}\".", typeName, aFieldName));
   }
 
-  created->SetFieldName(aFieldName.empty()
-                            ? fmt::format("Field{}", aDataSet.Fields().Count() + 1)
-                            : std::string(aFieldName));
+  created->SetFieldName(aFieldName.empty() ? fmt::format("Field{}", aDataSet.Fields().Count() + 1)
+                                           : std::string(aFieldName));
   memtable::TField& field = aDataSet.Fields().Add(std::move(created));
 
   const std::string componentName = MakeValidIdent(aDataSet.Name() + field.FieldName());
@@ -101,14 +98,12 @@ memtable::TField& TConverterUtil::NewDataSetField(memtable::TMemTable& aDataSet,
 
   if ((aFieldType == TFieldType::ftString || aFieldType == TFieldType::ftWideString) &&
       aSize <= 0) {
-    throw EDataSetConverterException(
-        fmt::format("Size not defined for field \"{}\".", aFieldName));
+    throw EDataSetConverterException(fmt::format("Size not defined for field \"{}\".", aFieldName));
   }
   return field;
 }
 
-TDataSetFieldType TConverterUtil::DataSetFieldToType(
-    const memtable::TDataSetField& aDataSetField) {
+TDataSetFieldType TConverterUtil::DataSetFieldToType(const memtable::TDataSetField& aDataSetField) {
   const std::string origin = ToLowerCamelCase(Trim(aDataSetField.Origin()));
   if (origin == "unknown") return TDataSetFieldType::dfUnknown;
   if (origin == "jsonobject") return TDataSetFieldType::dfJSONObject;

@@ -7,7 +7,9 @@
 
 namespace tandemize::converter {
 
-memtable::TMemTable* NestedDataSet(memtable::TDataSetField&) { return nullptr; }
+memtable::TMemTable* NestedDataSet(memtable::TDataSetField&) {
+  return nullptr;
+}
 
 bool IsVisible(memtable::TMemTable& aDataSet, const memtable::TField& aField) {
   const memtable::TFieldDef* def = aDataSet.FieldDefs().Find(aField.FieldName());
@@ -29,10 +31,10 @@ std::string FitText(const memtable::TField& aField, std::string_view aText) {
 }
 
 void RaiseRangeError(const memtable::TField& aField, double aValue, double aMin, double aMax) {
-  throw memtable::EDatabaseError(fmt::format(
-      "{} is not a valid value for field '{}'. The allowed range is {} to {}",
-      json::NumberToText(aValue), aField.DisplayLabel(), json::NumberToText(aMin),
-      json::NumberToText(aMax)));
+  throw memtable::EDatabaseError(
+      fmt::format("{} is not a valid value for field '{}'. The allowed range is {} to {}",
+                  json::NumberToText(aValue), aField.DisplayLabel(), json::NumberToText(aMin),
+                  json::NumberToText(aMax)));
 }
 
 }  // namespace tandemize::converter

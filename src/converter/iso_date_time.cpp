@@ -59,13 +59,16 @@ TDecoded Decode(TDateTimeValue value) {
     throw std::runtime_error(fmt::format("Invalid date and time value: {}", value));
   }
   const double whole = std::trunc(value);
-  const auto msecOfDay = static_cast<std::int64_t>(std::llround(std::fabs(value - whole) * kMSecsPerDay));
+  const auto msecOfDay =
+      static_cast<std::int64_t>(std::llround(std::fabs(value - whole) * kMSecsPerDay));
   const std::int64_t total = static_cast<std::int64_t>(whole) * kMSecsPerDay + msecOfDay;
   const std::int64_t dayNumber = FloorDiv(total, kMSecsPerDay);
   return {year_month_day{kDateTimeEpoch + days{dayNumber}}, total - dayNumber * kMSecsPerDay};
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // A cursor over ASCII text that reads runs of digits.
 class TScanner {
@@ -222,7 +225,8 @@ std::optional<std::int32_t> ReadInt32(std::string_view text) {
   if (pos < text.size() && text[pos] == '$') {
     base = 16;
     ++pos;
-  } else if (pos + 1 < text.size() && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
+  } else if (pos + 1 < text.size() && text[pos] == '0' &&
+             (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
     base = 16;
     pos += 2;
   } else if (pos < text.size() && (text[pos] == 'x' || text[pos] == 'X')) {
@@ -307,9 +311,9 @@ TDateTimeValue TConverterUtil::ISOTimeStampToDateTime(std::string_view aDateTime
   const bool valid = date.Year >= 1 && ymd.ok() && time.Hour <= 24 && time.Minute <= 59 &&
                      time.Second <= 60 && time.MSec <= 1000;
   if (!valid) {
-    throw std::runtime_error(fmt::format("'{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:03}' is not a valid date and time",
-                                         date.Year, date.Month, date.Day, time.Hour, time.Minute,
-                                         time.Second, time.MSec));
+    throw std::runtime_error(fmt::format(
+        "'{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:03}' is not a valid date and time", date.Year,
+        date.Month, date.Day, time.Hour, time.Minute, time.Second, time.MSec));
   }
   // Hour 24, second 60 and 1000 ms simply run on into the next unit.
   using namespace std::chrono;

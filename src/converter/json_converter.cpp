@@ -178,15 +178,21 @@ void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode) {
 
 // ---- TConverter ----
 
-std::shared_ptr<IConverter> TConverter::New() { return std::make_shared<TConverter>(); }
+std::shared_ptr<IConverter> TConverter::New() {
+  return std::make_shared<TConverter>();
+}
 
-std::shared_ptr<IDataSetConverter> TConverter::ForDataSet() { return TDataSetConverter::New(); }
+std::shared_ptr<IDataSetConverter> TConverter::ForDataSet() {
+  return TDataSetConverter::New();
+}
 
 std::shared_ptr<IDataSetConverter> TConverter::ForDataSet(TMemTable& aDataSet) {
   return TDataSetConverter::New()->UseDataSet(aDataSet);
 }
 
-std::shared_ptr<IJsonConverter> TConverter::ForJson() { return TJsonConverter::New(); }
+std::shared_ptr<IJsonConverter> TConverter::ForJson() {
+  return TJsonConverter::New();
+}
 
 std::shared_ptr<IJsonConverter> TConverter::ForJson(TJsonObject& aJsonObject) {
   return TJsonConverter::New()->UseJson(aJsonObject);
@@ -248,7 +254,9 @@ void TJsonConverter::LoadDataSet(TMemTable& aDataSet) {
   }
 }
 
-void TJsonConverter::LoadRecords(TMemTable& aDataSet) { LoadDataSet(aDataSet); }
+void TJsonConverter::LoadRecords(TMemTable& aDataSet) {
+  LoadDataSet(aDataSet);
+}
 
 void TJsonConverter::LoadCurrentRecord(TMemTable& aDataSet) {
   struct TEditModeScope {
@@ -285,8 +293,8 @@ void TJsonConverter::LoadStructure(TMemTable& aDataSet) {
         size > std::numeric_limits<std::int32_t>::max()) {
       throw memtable::EDatabaseError("Invalid field size");
     }
-    TConverterUtil::NewDataSetField(aDataSet, *type, fieldName, static_cast<std::int32_t>(size),
-                                    "", "");
+    TConverterUtil::NewDataSetField(aDataSet, *type, fieldName, static_cast<std::int32_t>(size), "",
+                                    "");
   }
 }
 

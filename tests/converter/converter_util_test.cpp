@@ -84,8 +84,9 @@ TEST(IsoTimeStampReader, ReadsExtendedAndBasicFormsIntoUtc) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Text);
-    EXPECT_EQ(TConverterUtil::DateTimeToISOTimeStamp(TConverterUtil::ISOTimeStampToDateTime(c.Text)),
-              c.Utc);
+    EXPECT_EQ(
+        TConverterUtil::DateTimeToISOTimeStamp(TConverterUtil::ISOTimeStampToDateTime(c.Text)),
+        c.Utc);
   }
   EXPECT_DOUBLE_EQ(TConverterUtil::ISOTimeStampToDateTime("1899-12-29T06:00"), -1.25);
   EXPECT_DOUBLE_EQ(TConverterUtil::ISOTimeStampToDateTime("2024-03-05T12:00Z"),
@@ -101,7 +102,8 @@ TEST(IsoTimeStampReader, ReportsTheFaultyPart) {
       {"2024-03-05T14:07:09 junk", "Invalid time string: 14:07:09 junk"},
       {"2024-03-05T", "Invalid time string: "},
       {"2024-03-05T14:07:09.Z", "Invalid time string: 14:07:09.Z"},
-      {"2024-03-05T14:07:09.1234567890123456789", "Invalid time string: 14:07:09.1234567890123456789"},
+      {"2024-03-05T14:07:09.1234567890123456789",
+       "Invalid time string: 14:07:09.1234567890123456789"},
       {"2024-03-05T14:", "Invalid time string: 14:"},
       {"2024-03-05T1", "Invalid time string: 1"},
       {"2024-03-05T10:00+02:0", "Invalid time string: 10:00+02:0"},
@@ -179,7 +181,11 @@ TEST(ConverterUtilText, LowerCasesAndMakesIdentifiers) {
       {"2nd", "2nd", "_2nd"},
       {"\xC3\x87\xC3\x83O", "\xC3\xA7\xC3\xA3o", "O"},  // ÇÃO
       {"\xC3\xA7\xC3\xA3", "\xC3\xA7\xC3\xA3", "_"},    // çã
-      {"\xC3\xA9" "1", "\xC3\xA9" "1", "_1"},           // é1
+      {"\xC3\xA9"
+       "1",
+       "\xC3\xA9"
+       "1",
+       "_1"},  // é1
       {"a-b", "a-b", "ab"},
       {"", "", "_"},
   };
@@ -241,22 +247,24 @@ TEST(NewDataSetField, CreatesFieldsOrFailsLeavingThemAttached) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Fields);
     TMemTable table;
-    EXPECT_EQ(ErrorOf([&] { TConverterUtil::NewDataSetField(table, c.Type, c.Name, c.Size, "", ""); }),
-              *c.Error ? c.Error : "(no error)");
+    EXPECT_EQ(
+        ErrorOf([&] { TConverterUtil::NewDataSetField(table, c.Type, c.Name, c.Size, "", ""); }),
+        *c.Error ? c.Error : "(no error)");
     EXPECT_EQ(FieldList(table), c.Fields);
   }
 }
 
 TEST(NewDataSetField, NamesOriginsAndClashes) {
   TMemTable table;
-  memtable::TField& first =
-      TConverterUtil::NewDataSetField(table, TFieldType::ftInteger, "a-b", 0, "JSONObject", "Label");
+  memtable::TField& first = TConverterUtil::NewDataSetField(table, TFieldType::ftInteger, "a-b", 0,
+                                                            "JSONObject", "Label");
   EXPECT_EQ(first.Name(), "ab");
   EXPECT_EQ(first.Origin(), "JSONObject");
   EXPECT_EQ(first.DisplayLabel(), "Label");
   EXPECT_EQ(&table.FieldByName("A-B"), &first);
-  EXPECT_EQ(TConverterUtil::NewDataSetField(table, TFieldType::ftInteger, "", 0, "", "").FieldName(),
-            "Field2");
+  EXPECT_EQ(
+      TConverterUtil::NewDataSetField(table, TFieldType::ftInteger, "", 0, "", "").FieldName(),
+      "Field2");
 
   // Names that differ only in characters identifiers drop clash as components;
   // equal names (ignoring case) clash as fields. Both leave the field attached.

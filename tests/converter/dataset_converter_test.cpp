@@ -35,7 +35,8 @@ TEST(CurrentRecordToJsonObject, WritesMembersByFieldType) {
     const char* Json;
   };
   const Case cases[] = {
-      {"ftWideString", 10, [](TField& f) { f.SetAsString("Ana \xC3\xA9"); }, R"({"v":"Ana \u00e9"})"},
+      {"ftWideString", 10, [](TField& f) { f.SetAsString("Ana \xC3\xA9"); },
+       R"({"v":"Ana \u00e9"})"},
       {"ftWideString", 10, [](TField&) {}, R"({"v":null})"},
       {"ftMemo", 0, [](TField& f) { f.SetAsString(""); }, R"({"v":""})"},
       {"ftInteger", 0, [](TField& f) { f.SetAsInteger(-7); }, R"({"v":-7})"},
@@ -63,7 +64,11 @@ TEST(CurrentRecordToJsonObject, WritesMembersByFieldType) {
        R"({"v":"2024-03-05T14:07:09.123Z"})"},
       {"ftTimeStamp", 0, [](TField& f) { f.SetAsDateTime(kMarch5th2024 + 0.5); },
        R"({"v":"2024-03-05T12:00:00.000Z"})"},
-      {"ftBlob", 0, [](TField& f) { f.SetAsBytes({1, 2, 3}); }, R"({"v":"AQID"})"},
+      {"ftBlob", 0,
+       [](TField& f) {
+         f.SetAsBytes({1, 2, 3});
+       },
+       R"({"v":"AQID"})"},
       {"ftBlob", 0, [](TField&) {}, R"({"v":""})"},
       {"ftDataSet", 0, [](TField&) {}, "{}"},
   };
@@ -73,7 +78,8 @@ TEST(CurrentRecordToJsonObject, WritesMembersByFieldType) {
     LoadStructureText(table, std::string(R"([{"fieldName":"V","dataType":")") + c.Type +
                                  R"(","size":)" + std::to_string(c.Size) + "}]");
     AppendRecord(table, [&](TMemTable& t) { c.Set(t.FieldByName("v")); });
-    EXPECT_EQ(TConverter::New()->ForDataSet(table)->CurrentRecordToJsonObject().Stringify(), c.Json);
+    EXPECT_EQ(TConverter::New()->ForDataSet(table)->CurrentRecordToJsonObject().Stringify(),
+              c.Json);
   }
 }
 
@@ -111,7 +117,9 @@ TEST(CurrentRecordToJsonObject, BreaksLongBlobsIntoLinesOf76) {
     EXPECT_EQ(lines, c.Lines);
     EXPECT_LE(text.size() - lineStart, 76u);
     // The loader reads the broken lines back.
-    TConverter::New()->ForJson(R"([{"b":")" + json::TJsonBase::Encode(text) + R"("}])")->LoadRecords(table);
+    TConverter::New()
+        ->ForJson(R"([{"b":")" + json::TJsonBase::Encode(text) + R"("}])")
+        ->LoadRecords(table);
     EXPECT_EQ(table.FieldByName("b").AsBytes(), bytes);
   }
 }
@@ -172,8 +180,7 @@ TEST(DataSetConverter, NeedsATable) {
   const std::shared_ptr<IDataSetConverter> converter = TConverter::New()->ForDataSet();
   for (const auto& call : std::initializer_list<std::function<void()>>{
            [&] { converter->CurrentRecordToJsonObject(); },
-           [&] { converter->RecordsToJsonArray(); },
-           [&] { converter->StructureToJsonArray(); }}) {
+           [&] { converter->RecordsToJsonArray(); }, [&] { converter->StructureToJsonArray(); }}) {
     EXPECT_EQ(ErrorOf(call), "DataSet Uninformed.");
     EXPECT_THROW(call(), EDataSetConverterException);
   }
@@ -183,24 +190,23 @@ TEST(DataSetConverter, NeedsATable) {
 
 // Table -> JSON -> table keeps types, sizes and values.
 TEST(DataSetConverter, RoundTripKeepsTypesSizesAndValues) {
-  constexpr const char* kStructure =
-      R"([{"fieldName":"id","dataType":"ftInteger","size":0},)"
-      R"({"fieldName":"code","dataType":"ftString","size":5},)"
-      R"({"fieldName":"nome","dataType":"ftWideString","size":40},)"
-      R"({"fieldName":"notes","dataType":"ftWideMemo","size":0},)"
-      R"({"fieldName":"small","dataType":"ftSmallint","size":0},)"
-      R"({"fieldName":"big","dataType":"ftLargeint","size":0},)"
-      R"({"fieldName":"seq","dataType":"ftAutoInc","size":0},)"
-      R"({"fieldName":"unsigned","dataType":"ftLongWord","size":0},)"
-      R"({"fieldName":"ativo","dataType":"ftBoolean","size":0},)"
-      R"({"fieldName":"ratio","dataType":"ftFloat","size":0},)"
-      R"({"fieldName":"price","dataType":"ftCurrency","size":0},)"
-      R"({"fieldName":"amount","dataType":"ftBCD","size":4},)"
-      R"({"fieldName":"nasc","dataType":"ftDate","size":0},)"
-      R"({"fieldName":"hora","dataType":"ftTime","size":0},)"
-      R"({"fieldName":"quando","dataType":"ftDateTime","size":0},)"
-      R"({"fieldName":"stamp","dataType":"ftTimeStamp","size":0},)"
-      R"({"fieldName":"foto","dataType":"ftBlob","size":0}])";
+  constexpr const char* kStructure = R"([{"fieldName":"id","dataType":"ftInteger","size":0},)"
+                                     R"({"fieldName":"code","dataType":"ftString","size":5},)"
+                                     R"({"fieldName":"nome","dataType":"ftWideString","size":40},)"
+                                     R"({"fieldName":"notes","dataType":"ftWideMemo","size":0},)"
+                                     R"({"fieldName":"small","dataType":"ftSmallint","size":0},)"
+                                     R"({"fieldName":"big","dataType":"ftLargeint","size":0},)"
+                                     R"({"fieldName":"seq","dataType":"ftAutoInc","size":0},)"
+                                     R"({"fieldName":"unsigned","dataType":"ftLongWord","size":0},)"
+                                     R"({"fieldName":"ativo","dataType":"ftBoolean","size":0},)"
+                                     R"({"fieldName":"ratio","dataType":"ftFloat","size":0},)"
+                                     R"({"fieldName":"price","dataType":"ftCurrency","size":0},)"
+                                     R"({"fieldName":"amount","dataType":"ftBCD","size":4},)"
+                                     R"({"fieldName":"nasc","dataType":"ftDate","size":0},)"
+                                     R"({"fieldName":"hora","dataType":"ftTime","size":0},)"
+                                     R"({"fieldName":"quando","dataType":"ftDateTime","size":0},)"
+                                     R"({"fieldName":"stamp","dataType":"ftTimeStamp","size":0},)"
+                                     R"({"fieldName":"foto","dataType":"ftBlob","size":0}])";
   constexpr const char* kData =
       R"([{"id":1,"code":"AB","nome":"Jo\u00e3o","notes":"line\nbreak","small":-5,)"
       R"("big":9007199254740993,"seq":"10","unsigned":"4294967295","ativo":true,"ratio":0.125,)"

@@ -19,9 +19,8 @@ using testing::FieldList;
 using testing::LoadStructureText;
 using testing::Render;
 
-constexpr const char* kIdNome =
-    R"([{"fieldName":"id","dataType":"ftInteger","size":0},)"
-    R"({"fieldName":"nome","dataType":"ftWideString","size":60}])";
+constexpr const char* kIdNome = R"([{"fieldName":"id","dataType":"ftInteger","size":0},)"
+                                R"({"fieldName":"nome","dataType":"ftWideString","size":60}])";
 
 TEST(LoadStructure, BuildsFieldsOrStopsAtTheFailingElement) {
   struct Case {
@@ -149,8 +148,7 @@ TEST(LoadRecords, ConvertsMembersByFieldType) {
     LoadStructureText(table, std::string(R"([{"fieldName":"v","dataType":")") + c.Type +
                                  R"(","size":)" + std::to_string(c.Size) + "}]");
     const std::string row = c.Member ? std::string(R"([{"V":)") + c.Member + "}]" : "[{}]";
-    ASSERT_EQ(ErrorOf([&] { TConverter::New()->ForJson(row)->LoadRecords(table); }),
-              "(no error)");
+    ASSERT_EQ(ErrorOf([&] { TConverter::New()->ForJson(row)->LoadRecords(table); }), "(no error)");
     ASSERT_EQ(table.RecordCount(), 1);
     EXPECT_EQ(Render(table.FieldByName("v")), c.Stored);
   }
@@ -180,12 +178,12 @@ TEST(LoadRecords, RefusesValuesTheFieldCannotTake) {
        "922337203685478"},
       {"ftDate", R"({"v":"05/03/2024"})", "'05/0' is not a valid integer value"},
       {"ftDate", "{}", "'' is not a valid integer value"},
-      {"ftDateTime", R"({"v":"2024-03-05T14:07:09 junk"})",
-       "Invalid time string: 14:07:09 junk"},
+      {"ftDateTime", R"({"v":"2024-03-05T14:07:09 junk"})", "Invalid time string: 14:07:09 junk"},
       {"ftTime", R"({"v":"25:00:00"})", "Invalid argument to time encode"},
       {"ftBlob", R"({"v":"A*QID"})", "Invalid Base64 value for field \"v\"."},
       {"ftBlob", R"({"v":"AQIDB"})", "Invalid Base64 value for field \"v\"."},
-      {"ftInteger", R"({"v":{"a":1}})", "<TJsonValue>\"v\" value type error: jvObject to jvInteger"},
+      {"ftInteger", R"({"v":{"a":1}})",
+       "<TJsonValue>\"v\" value type error: jvObject to jvInteger"},
       {"ftWord", R"({"v":1})", "Cannot find type for field \"v\""},
       {"ftVarBytes", R"({"v":"AQID"})", "Cannot find type for field \"v\""},
       {"ftGuid", R"({"v":"x"})", "Cannot find type for field \"v\""},
@@ -194,7 +192,9 @@ TEST(LoadRecords, RefusesValuesTheFieldCannotTake) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.Type) + " " + c.Row);
     TMemTable table;
-    const int size = std::string(c.Type) == "ftGuid" ? 38 : std::string(c.Type) == "ftVarBytes" ? 8 : 0;
+    const int size = std::string(c.Type) == "ftGuid"       ? 38
+                     : std::string(c.Type) == "ftVarBytes" ? 8
+                                                           : 0;
     LoadStructureText(table, std::string(R"([{"fieldName":"v","dataType":")") + c.Type +
                                  R"(","size":)" + std::to_string(size) + "}]");
     EXPECT_EQ(ErrorOf([&] {
@@ -214,7 +214,8 @@ TEST(LoadRecords, AppendsOneRecordPerRowObject) {
       {R"([{"ID":1,"NOME":"Ana","other":true}])", "int:1/text:Ana;"},
       {R"([{"id":3}])", "int:3/text:;"},
       {R"([[{"id":1}],[{"id":2}]])", "int:1/text:;int:2/text:;"},
-      {R"([{"id":1},[{"id":2},[{"id":3}]],{"id":4}])", "int:1/text:;int:2/text:;int:3/text:;int:4/text:;"},
+      {R"([{"id":1},[{"id":2},[{"id":3}]],{"id":4}])",
+       "int:1/text:;int:2/text:;int:3/text:;int:4/text:;"},
       {R"({"id":9,"nome":"one"})", "int:9/text:one;"},
       {"[]", ""},
       {"[[]]", ""},
@@ -322,7 +323,9 @@ TEST(LoadCurrentRecord, EditsRecordsInPlace) {
   TConverter::New()->ForJson(R"([{"id":1},{"id":2},{"id":3}])")->LoadRecords(table);
 
   // An array edits the records from the first on; a bound object the current one.
-  TConverter::New()->ForJson(R"([{"id":10,"nome":"a"},{"id":20,"nome":"b"}])")->LoadCurrentRecord(table);
+  TConverter::New()
+      ->ForJson(R"([{"id":10,"nome":"a"},{"id":20,"nome":"b"}])")
+      ->LoadCurrentRecord(table);
   table.SetRecNo(3);
   TConverter::New()->ForJson(R"({"id":30,"nome":"c"})")->LoadCurrentRecord(table);
 
