@@ -33,6 +33,51 @@ std::string HttpDate() {
   return buffer;
 }
 
+// Collects the request into plain strings. Header values of any size up to
+// the header-block limit are kept (the framework's own header fields would
+// refuse values above 64 KiB).
+class TRequestParser : public http::basic_parser<true> {
+ public:
+  std::string Method;
+  std::string Target;
+  THeaderLines Headers;
+  std::string Body;
+
+  bool ExpectsContinue() const {
+    for (const auto& [name, value] : Headers) {
+      if (beast::iequals(name, "Expect") && beast::iequals(value, "100-continue")) return true;
+    }
+    return false;
+  }
+
+ private:
+  void on_request_impl(http::verb, beast::string_view aMethod, beast::string_view aTarget, int,
+                       error_code&) override {
+    Method.assign(aMethod.data(), aMethod.size());
+    Target.assign(aTarget.data(), aTarget.size());
+  }
+  void on_response_impl(int, beast::string_view, int, error_code&) override {}
+  void on_field_impl(http::field, beast::string_view aName, beast::string_view aValue,
+                     error_code&) override {
+    Headers.emplace_back(std::string(aName.data(), aName.size()),
+                         std::string(aValue.data(), aValue.size()));
+  }
+  void on_header_impl(error_code&) override {}
+  void on_body_init_impl(const boost::optional<std::uint64_t>& aLength, error_code&) override {
+    if (aLength) Body.reserve(static_cast<std::size_t>(*aLength));
+  }
+  std::size_t on_body_impl(beast::string_view aBody, error_code&) override {
+    Body.append(aBody.data(), aBody.size());
+    return aBody.size();
+  }
+  void on_chunk_header_impl(std::uint64_t, beast::string_view, error_code&) override {}
+  std::size_t on_chunk_body_impl(std::uint64_t, beast::string_view aBody, error_code&) override {
+    Body.append(aBody.data(), aBody.size());
+    return aBody.size();
+  }
+  void on_finish_impl(error_code&) override {}
+};
+
 // One accepted connection with its own I/O context; the stream is declared
 // last so it is destroyed before the context it belongs to.
 struct TConnection {
@@ -55,7 +100,7 @@ struct TConnection {
 
   // Reads the request; every read re-arms the idle timer, so only silence
   // (not a slow upload) ends the connection.
-  error_code ReadRequest(http::request_parser<http::string_body>& aParser) {
+  error_code ReadRequest(TRequestParser& aParser) {
     bool continueSent = false;
     while (!aParser.is_done()) {
       Stream.expires_after(kIdleReadTimeout);
@@ -64,7 +109,7 @@ struct TConnection {
       });
       if (ec) return ec;
       if (!continueSent && aParser.is_header_done() && !aParser.is_done() &&
-          beast::iequals(aParser.get()[http::field::expect], "100-continue")) {
+          aParser.ExpectsContinue()) {
         continueSent = true;
         http::response<http::empty_body> interim{http::status::continue_, 11};
         Stream.expires_after(kWriteTimeout);
@@ -105,7 +150,7 @@ struct TConnection {
   }
 
   void Serve(const THttpServer::THandler& aHandler) {
-    http::request_parser<http::string_body> parser;
+    TRequestParser parser;
     parser.header_limit(kMaxHeaderBlockBytes);
     parser.body_limit(kMaxBodyBytes);
     const error_code ec = ReadRequest(parser);
@@ -131,14 +176,8 @@ struct TConnection {
       CloseAfterRefusal();
       return;
     }
-    http::request<http::string_body> msg = parser.release();
-    THeaderLines headers;
-    for (const auto& field : msg) {
-      headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
-    }
-    TWebRequest request = BuildWebRequest(std::string(msg.method_string()),
-                                          std::string_view(msg.target().data(), msg.target().size()),
-                                          std::move(headers), std::move(msg.body()));
+    TWebRequest request = BuildWebRequest(std::move(parser.Method), parser.Target,
+                                          std::move(parser.Headers), std::move(parser.Body));
     Write(aHandler(request));
     error_code ignored;
     Stream.socket().shutdown(tcp::socket::shutdown_both, ignored);

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "web/http_server.h"
+#include "web/octet_stream.h"
+#include "web/relay.h"
+
+namespace tandemize::web {
+namespace {
+
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+// Sends raw bytes to the server and reads until it closes the connection.
+std::string Exchange(std::uint16_t aPort, const std::string& aRequest) {
+  net::io_context ioc;
+  tcp::socket socket(ioc);
+  socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), aPort));
+  boost::system::error_code ec;
+  net::write(socket, net::buffer(aRequest), ec);
+  std::string reply;
+  char buffer[65536];
+  for (;;) {
+    const std::size_t n = socket.read_some(net::buffer(buffer), ec);
+    if (ec) break;
+    reply.append(buffer, n);
+  }
+  return reply;
+}
+
+int StatusOf(const std::string& aReply) {
+  return aReply.size() > 12 ? std::stoi(aReply.substr(9, 3)) : 0;
+}
+
+std::string BodyOf(const std::string& aReply) {
+  const std::size_t end = aReply.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : aReply.substr(end + 4);
+}
+
+// A server on an ephemeral loopback port in front of a small tree.
+class TransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FTree.RegisterMiddleware("/", OctetStream);
+    FTree.RegisterRoute(mtGet, "/hello", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) {
+                          r.Send("hello");
+                        })));
+    FTree.RegisterRoute(mtGet, "/header", AdaptCallback(TRelayCallbackRequestResponse(
+                                              [](TRelayRequest& q, TRelayResponse& r) {
+                                                r.Send(std::to_string(q.Headers()["x-request"].size()));
+                                              })));
+    FTree.RegisterRoute(mtPost, "/size", AdaptCallback(TRelayCallbackRequestResponse(
+                                             [](TRelayRequest& q, TRelayResponse& r) {
+                                               auto* body = q.Body<TMemoryStream>();
+                                               r.Send(body ? std::to_string(body->Size()) : "none");
+                                             })));
+    FTree.RegisterRoute(mtGet, "/path/:rest", AdaptCallback(TRelayCallbackRequestResponse(
+                                            [](TRelayRequest& q, TRelayResponse& r) {
+                                              r.Send(q.RawWebRequest().PathInfo);
+                                            })));
+    FServer.Start("127.0.0.1", 0, 15);
+    FPort = FServer.LocalPort();
+  }
+
+  std::string Get(const std::string& aTarget, const std::string& aExtra = {}) {
+    return Exchange(FPort, "GET " + aTarget + " HTTP/1.1\r\nHost: x\r\n" + aExtra + "\r\n");
+  }
+
+  TRelayRouterTree FTree;
+  TWebLayer FLayer{[this](TWebRequest& q, TWebResponse& r) { TRelayWebModule::Dispatch(FTree, q, r); }};
+  THttpServer FServer{[this](TWebRequest& q) { return FLayer.Handle(q); }};
+  std::uint16_t FPort = 0;
+};
+
+TEST_F(TransportTest, AnswersOnceAndClosesWithDateAndServer) {
+  // Two requests on one connection: only the first is answered, then the
+  // connection closes.
+  const std::string reply = Exchange(
+      FPort, "GET /hello HTTP/1.1\r\nHost: x\r\n\r\nGET /hello HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(reply.find("HTTP/1.1 200 OK\r\n"), 0u);
+  EXPECT_EQ(reply.find("HTTP/1.1", 1), std::string::npos);
+  EXPECT_NE(reply.find("\r\nDate: "), std::string::npos);
+  EXPECT_NE(reply.find("\r\nServer: "), std::string::npos);
+  EXPECT_NE(reply.find("\r\nConnection: close\r\n"), std::string::npos);
+  EXPECT_NE(reply.find("\r\nContent-Length: 5\r\n"), std::string::npos);
+  EXPECT_EQ(BodyOf(reply), "hello");
+
+  const std::string head = Exchange(FPort, "HEAD /hello HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(StatusOf(head), 405);
+  EXPECT_EQ(BodyOf(head), "");
+  EXPECT_EQ(BodyOf(Get("/path/a%20b?q=1")), "/path/a b");
+}
+
+TEST_F(TransportTest, LimitsRefuseWithClearAnswersAndTheServerGoesOn) {
+  const std::string bigHeader(kMaxHeaderBlockBytes - 200, 'h');
+  const std::string tooBig(kMaxHeaderBlockBytes + 10, 'h');
+  struct Case {
+    const char* name;
+    std::string request;
+    int status;
+    std::string body;
+  };
+  const Case cases[] = {
+      {"header block just under 1 MiB", "GET /header HTTP/1.1\r\nHost: x\r\nX-Request: " + bigHeader + "\r\n\r\n",
+       200, std::to_string(bigHeader.size())},
+      {"header block over 1 MiB", "GET /header HTTP/1.1\r\nHost: x\r\nX-Request: " + tooBig + "\r\n\r\n",
+       431, "Request header block larger than 1048576 bytes"},
+      {"body over 256 MiB announced",
+       "POST /size HTTP/1.1\r\nHost: x\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+           std::to_string(kMaxBodyBytes + 1) + "\r\n\r\nabc",
+       413, "Request body larger than 268435456 bytes"},
+      {"malformed request line", "NOT HTTP\r\n\r\n", 400, ""},
+      {"body read whole",
+       "POST /size HTTP/1.1\r\nHost: x\r\nContent-Type: application/octet-stream\r\nContent-Length: 3000\r\n\r\n" +
+           std::string(3000, 'b'),
+       200, "3000"},
+      {"chunked body",
+       "POST /size HTTP/1.1\r\nHost: x\r\nContent-Type: application/octet-stream\r\n"
+       "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n",
+       200, "5"},
+      {"any authorization scheme passes the transport",
+       "GET /hello HTTP/1.1\r\nHost: x\r\nAuthorization: Negotiate abc\r\n\r\n", 200, "hello"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string reply = Exchange(FPort, c.request);
+    EXPECT_EQ(StatusOf(reply), c.status);
+    if (!c.body.empty()) {
+      EXPECT_EQ(BodyOf(reply), c.body);
+    }
+    EXPECT_EQ(BodyOf(Get("/hello")), "hello");
+  }
+}
+
+TEST(WebLayer, AtMost32RequestsInsideAtOnce) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int inside = 0;
+  bool release = false;
+  TWebLayer layer([&](TWebRequest&, TWebResponse& res) {
+    std::unique_lock lock(mutex);
+    ++inside;
+    changed.notify_all();
+    changed.wait(lock, [&] { return release; });
+    res.Data.Content = "done";
+  });
+  std::vector<std::future<TWireResponse>> running;
+  for (int i = 0; i < kMaxConcurrentRequests; ++i) {
+    running.push_back(std::async(std::launch::async, [&layer] {
+      TWebRequest req = BuildWebRequest("GET", "/", {}, {});
+      return layer.Handle(req);
+    }));
+  }
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return inside == kMaxConcurrentRequests; });
+  }
+  TWebRequest extra = BuildWebRequest("GET", "/", {}, {});
+  const TWireResponse refused = layer.Handle(extra);
+  EXPECT_EQ(refused.Status, 500);
+  EXPECT_EQ(refused.Body, "Maximum number of concurrent connections exceeded.  Please try again later");
+  {
+    std::lock_guard lock(mutex);
+    release = true;
+  }
+  changed.notify_all();
+  for (auto& f : running) EXPECT_EQ(f.get().Body, "done");
+  // Once they have left, requests get in again.
+  std::thread([&] {
+    TWebRequest again = BuildWebRequest("GET", "/", {}, {});
+    EXPECT_EQ(layer.Handle(again).Body, "done");
+  }).join();
+}
+
+TEST(WebLayer, ExceptionEscapingTheModuleIsA500WithItsMessage) {
+  TWebLayer layer([](TWebRequest&, TWebResponse&) { throw std::runtime_error("layer broke \xC3\xA3"); });
+  TWebRequest req = BuildWebRequest("GET", "/", {}, {});
+  const TWireResponse wire = layer.Handle(req);
+  EXPECT_EQ(wire.Status, 500);
+  EXPECT_EQ(wire.Body, "layer broke \xC3\xA3");
+  EXPECT_EQ(wire.Headers.front().second, "text/plain; charset=utf-8");
+}
+
+TEST(HttpServer, BusyPortIsASocketError) {
+  THttpServer first([](TWebRequest&) { return PlainTextResponse(200, "x"); });
+  first.Start("127.0.0.1", 0, 15);
+  THttpServer second([](TWebRequest&) { return PlainTextResponse(200, "x"); });
+  try {
+    second.Start("127.0.0.1", first.LocalPort(), 15);
+    FAIL() << "second bind succeeded";
+  } catch (const ESocketError& e) {
+    EXPECT_NE(std::string(e.what()).find("in use"), std::string::npos) << e.what();
+    EXPECT_EQ(StartFailureLine(e).rfind("ESocketError: ", 0), 0u);
+  }
+  EXPECT_THROW(second.Start(" not an address", 0, 15), ESocketError);
+}
+
+}  // namespace
+}  // namespace tandemize::web
