@@ -183,6 +183,25 @@ TEST(JsonReader, ReadsLargePiecesWhole) {
   EXPECT_EQ(document.Count(), 100000);
 }
 
+TEST(JsonText, AnEnvelopeInWriterFormReadsAndWritesBackByteForByte) {
+  std::string text =
+      "{\"tandemize\":\"t\",\"params\":{\"tipo_sgdb\":5,\"database\":\"\\/tmp\\/a.db\"},"
+      "\"pks\":[\"id\"],\"data\":[";
+  for (int i = 0; i < 1000; ++i) {
+    if (i) text += ',';
+    text += "{\"id\":" + std::to_string(i - 500) + ",\"nome\":\"S\\u00e3o \\\"" +
+            std::to_string(i) + "\\\"\\n\",\"valor\":" + std::to_string(i) +
+            ".25,\"ok\":" + (i % 2 ? "true" : "false") + ",\"nada\":null,\"vazio\":[],\"obj\":{}}";
+  }
+  text += "]}";
+  TJsonObject envelope;
+  envelope.Parse(text);
+  EXPECT_EQ(envelope["data"].AsArray().Count(), 1000);
+  EXPECT_EQ(envelope["data"].AsArray().Items(7).AsObject()["nome"].AsString(),
+            "S\xc3\xa3o \"7\"\n");
+  EXPECT_EQ(envelope.Stringify(), text);
+}
+
 TEST(JsonWriter, WritesNumbersWithFifteenDigits) {
   const struct {
     double value;
