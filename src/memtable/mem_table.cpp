@@ -225,12 +225,22 @@ void TMemTable::LoadFromStream(std::string_view aStream, TStorageFormat aFormat)
     // The reader checks the header before the row store changes.
     TBinaryStorageReader reader(aStream);
     reader.LoadManager(*FManager);
+    OpenFromManager();
+  } catch (...) {
+    Close();
+    FFieldDefs.Clear();
+    throw;
+  }
+}
+
+void TMemTable::OpenFromManager() {
+  Close();
+  FFieldDefs.Clear();
+  try {
     FTable = FManager->RootTable(FName);
-    FOwnTable = false;
-    if (FTable != nullptr && !FCachedUpdates && FManager->HasChangesFor(*FTable)) {
-      FCachedUpdates = true;
-    }
     if (FTable == nullptr) RaiseCannotOpen();
+    // Pending changes of the loaded rows stay pending: their states are kept.
+    if (!FCachedUpdates && FManager->HasChangesFor(*FTable)) FCachedUpdates = true;
     OpenAttached();
   } catch (...) {
     Close();
@@ -287,6 +297,11 @@ void TMemTable::Close() {
     field->FColumnIndex = -1;
     field->FColumnType = DT::dtUnknown;
   }
+  // Definitions the table derived follow the fields or columns of the next open.
+  if (FDerivedDefs) {
+    FFieldDefs.Clear();
+    FDerivedDefs = false;
+  }
   if (FTable != nullptr && FOwnTable) FManager->RemoveTable(*FTable);
   FTable = nullptr;
   FOwnTable = false;
@@ -294,6 +309,7 @@ void TMemTable::Close() {
 
 void TMemTable::BuildFieldDefsFromColumns() {
   FFieldDefs.Clear();
+  FDerivedDefs = true;
   std::int32_t fieldNo = 0;
   for (std::size_t i = 0; i < FTable->ColumnCount(); ++i) {
     const TRowStoreColumn& column = FTable->Column(i);
@@ -344,6 +360,7 @@ void TMemTable::BuildFieldDefsFromColumns() {
 
 void TMemTable::BuildTableFromFields() {
   if (FFieldDefs.Count() == 0) {
+    FDerivedDefs = true;
     for (const auto& field : FFields) {
       TFieldDef& def = FFieldDefs.Add(field->FieldName(), field->DataType(), field->Size(),
                                       field->Required());

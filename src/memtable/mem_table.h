@@ -537,6 +537,11 @@ class TMemTable {
   // Replaces the content with a stream and opens the table. Only sfBinary is
   // read; other formats fail.
   void LoadFromStream(std::string_view aStream, TStorageFormat aFormat);
+  // What a load does once the row store is read: attaches the table a load
+  // picks (the table named like the dataset, else the first root table),
+  // turns CachedUpdates on when the journal holds changes of it, and opens.
+  // Error 206 when the row store has no such table.
+  void OpenFromManager();
   // Attaches a table of Manager() (or null to detach); the table closes first.
   void AttachTable(TRowStoreTable* aTable);
 
@@ -604,7 +609,8 @@ class TMemTable {
   std::unique_ptr<TRowStoreManager> FManager;
   TRowStoreTable* FTable = nullptr;
   TFieldDefs FFieldDefs;
-  bool FOwnTable = false;  // built from fields or definitions by Open
+  bool FOwnTable = false;     // built from fields or definitions by Open
+  bool FDerivedDefs = false;  // definitions made by the table itself
   TFields FFields;
   bool FDefaultFields = false;  // fields were created from definitions on open
   TUpdateOptions FUpdateOptions;

@@ -172,6 +172,11 @@ TRowStoreRow& TRowStoreTable::AppendRow() {
   return *FRows.back();
 }
 
+TRowStoreRow& TRowStoreTable::AppendLoadedRow() {
+  FRows.push_back(std::make_unique<TRowStoreRow>(std::numeric_limits<std::uint32_t>::max()));
+  return *FRows.back();
+}
+
 bool TRowStoreTable::RemoveRow(const TRowStoreRow& aRow) {
   const auto it = std::find_if(FRows.begin(), FRows.end(),
                                [&](const auto& row) { return row.get() == &aRow; });

@@ -313,6 +313,9 @@ class TRowStoreTable {
   TRowStoreRow& Row(std::size_t aIndex) const { return *FRows.at(aIndex); }
   // Appends a detached row with the next RowID (which then advances).
   TRowStoreRow& AppendRow();
+  // Appends a row for a loader, which sets its RowID from the stream and then
+  // calls AccountRowID; the next RowID does not advance here.
+  TRowStoreRow& AppendLoadedRow();
   // Removes a row from the list; false when it is not in this table.
   bool RemoveRow(const TRowStoreRow& aRow);
   void ClearRows();
