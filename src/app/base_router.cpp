@@ -46,8 +46,7 @@ void TBase::Router() {
   web::TRelay::Post("/tandemize", web::TRelayCallbackRequestResponse(TandemizeHandler));
 }
 
-int RunServer() {
-  web::SetConsoleProgram(true);
+void RegisterMiddlewaresAndRoutes() {
   auto config = web::TRelayBasicAuthenticationConfig::New();
   config->SkipRoutes({"/"});
   web::TRelay::Use(web::RelayBasicAuthentication(CheckCredentials, config))
@@ -56,6 +55,11 @@ int RunServer() {
         web::OctetStream(req, res, next);
       });
   TBase::Router();
+}
+
+int RunServer() {
+  web::SetConsoleProgram(true);
+  RegisterMiddlewaresAndRoutes();
   web::TRelay::Listen(kServicePort, ListenCallback);
   return 0;
 }

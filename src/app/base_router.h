@@ -30,6 +30,10 @@ std::string BannerText(const std::string& aHost, int aPort);
 // Prints the banner with the listener's host and port.
 void ListenCallback(web::TRelayCore& aRelay);
 
+// Registers the three middlewares (authentication, compression, octet-stream)
+// on the root and then the routes.
+void RegisterMiddlewaresAndRoutes();
+
 // Start-up: middlewares, routes, then listening on kServicePort until the
 // process ends (or a start failure has been shown).
 int RunServer();
