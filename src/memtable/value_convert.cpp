@@ -193,13 +193,17 @@ std::int32_t EncodeDayNumber(int aYear, unsigned aMonth, unsigned aDay) {
 void DecodeDayNumber(std::int32_t aDayNumber, int& aYear, unsigned& aMonth, unsigned& aDay) {
   using namespace std::chrono;
   const sys_days first{year(1) / January / 1};
-  const year_month_day ymd{first + days(aDayNumber - 1)};
+  const year_month_day ymd{first + days(std::int64_t{aDayNumber} - 1)};
   aYear = static_cast<int>(ymd.year());
   aMonth = static_cast<unsigned>(ymd.month());
   aDay = static_cast<unsigned>(ymd.day());
 }
 
 void DateTimeToDayAndTime(double aDateTime, std::int32_t& aDayNumber, std::int32_t& aMSecs) {
+  // 0001-01-01 to 9999-12-31 are the dates a value can name.
+  if (!(aDateTime > -693594.0 && aDateTime < 2958466.0)) {
+    throw EDatabaseError(fmt::format("{} is not a valid date and time", aDateTime));
+  }
   double whole = std::trunc(aDateTime);
   auto msecs = std::llround(std::fabs(aDateTime - whole) * static_cast<double>(kMSecsPerDay));
   if (msecs >= kMSecsPerDay) {
@@ -407,6 +411,7 @@ TVariant ColumnToPlain(TColumnDataType aType, const TVariant& aRaw) {
       if (!std::holds_alternative<TDateTime>(aRaw)) {
         const double ms = PlainToDouble(aRaw);
         const double day = std::floor(ms / static_cast<double>(kMSecsPerDay));
+        if (!(day >= 1 && day <= 3652059)) ConversionError(aRaw, "Date");
         const auto msecs = static_cast<std::int32_t>(ms - day * static_cast<double>(kMSecsPerDay));
         return TDateTime{DayAndTimeToDateTime(static_cast<std::int32_t>(day), msecs)};
       }

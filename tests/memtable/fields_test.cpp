@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -358,6 +359,11 @@ TEST(ValueConvertTest, DayNumbersAndDateTimes) {
   // A date-time column value round-trips through its plain form.
   const TVariant raw = PlainToColumn(DT::dtDateTime, TDateTime{-1.25});
   EXPECT_EQ(ColumnToPlain(DT::dtDateTime, raw), TVariant(TDateTime{-1.25}));
+  // Values outside 0001-01-01 .. 9999-12-31 are refused, not wrapped.
+  for (const double outside : {-693594.0, 2958466.0, 1e300, std::nan("")}) {
+    EXPECT_THROW(PlainToColumn(DT::dtDateTime, TDateTime{outside}), EDatabaseError) << outside;
+  }
+  EXPECT_THROW(ColumnToPlain(DT::dtDateTime, 1e300), EDatabaseError);
   EXPECT_THROW(PlainToDateTime(std::string("2024-02-30")), EDatabaseError);
   EXPECT_THROW(PlainToDateTime(std::string("25:00")), EDatabaseError);
 }
