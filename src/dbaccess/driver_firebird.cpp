@@ -98,7 +98,7 @@ ISC_DATE ToIscDate(const TSQLTimeStamp& ts) {
 
 ISC_TIME ToIscTime(const TSQLTimeStamp& ts) {
   return ((ts.Hour * 60u + ts.Minute) * 60u + ts.Second) * kIscTimeUnitsPerSecond +
-         ts.Fractions / 100000u;
+         ts.Fractions * (kIscTimeUnitsPerSecond / 1000);
 }
 
 void FromIscDate(ISC_DATE date, TSQLTimeStamp& ts) {
@@ -109,7 +109,7 @@ void FromIscDate(ISC_DATE date, TSQLTimeStamp& ts) {
 }
 
 void FromIscTime(ISC_TIME time, TSQLTimeStamp& ts) {
-  ts.Fractions = (time % kIscTimeUnitsPerSecond) * 100000u;
+  ts.Fractions = (time % kIscTimeUnitsPerSecond) / (kIscTimeUnitsPerSecond / 1000);
   time /= kIscTimeUnitsPerSecond;
   ts.Second = static_cast<std::uint16_t>(time % 60);
   time /= 60;

@@ -90,7 +90,7 @@ MYSQL_TIME ToMySQLTime(const TSQLTimeStamp& ts, enum_mysql_timestamp_type kind) 
   t.hour = ts.Hour;
   t.minute = ts.Minute;
   t.second = ts.Second;
-  t.second_part = ts.Fractions / 1000;
+  t.second_part = ts.Fractions * 1000ul;  // milliseconds to microseconds
   t.time_type = kind;
   return t;
 }
@@ -103,7 +103,7 @@ TSQLTimeStamp FromMySQLTime(const MYSQL_TIME& t) {
   ts.Hour = static_cast<std::uint16_t>(t.hour);
   ts.Minute = static_cast<std::uint16_t>(t.minute);
   ts.Second = static_cast<std::uint16_t>(t.second);
-  ts.Fractions = static_cast<std::uint32_t>(t.second_part * 1000);
+  ts.Fractions = static_cast<std::uint32_t>(t.second_part / 1000);
   return ts;
 }
 

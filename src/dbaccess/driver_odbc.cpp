@@ -262,7 +262,7 @@ class TODBCStatement final : public TPhysStatement {
             ts.Hour = t.hour;
             ts.Minute = t.minute;
             ts.Second = t.second;
-            ts.Fractions = t.fraction;
+            ts.Fractions = t.fraction / 1000000;  // nanoseconds to milliseconds
             FRow[i] = ts;
           }
           break;
@@ -394,10 +394,10 @@ class TODBCStatement final : public TPhysStatement {
         if (!isNull) {
           const TSQLTimeStamp ts = VariantToTimeStamp(value);
           buf.Stamp = {static_cast<SQLSMALLINT>(ts.Year), ts.Month, ts.Day, ts.Hour, ts.Minute,
-                       ts.Second, ts.Fractions};
+                       ts.Second, ts.Fractions * 1000000u};
           if (ts.Fractions != 0) {
-            size = 27;
-            digits = 7;
+            size = 23;
+            digits = 3;
           }
         }
         break;

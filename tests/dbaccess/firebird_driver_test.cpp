@@ -7,6 +7,7 @@
 
 #include "dbaccess/db_connection.h"
 #include "dbaccess/driver_firebird.h"
+#include "dbaccess/test_kinds.h"
 #include "mysql_firebird_odbc_kit.h"
 
 namespace tandemize::dbaccess {
@@ -20,6 +21,40 @@ using testkit::Scalar;
 std::vector<std::string> Recreate(const std::string& table, const std::string& type) {
   return {"recreate table " + table + " (ID INTEGER, V " + type + ")"};
 }
+
+// The shared suite's descriptor for FB, or for IB through the Firebird client.
+test::TTestKind FirebirdKind(const char* driverId, std::string vendorLib) {
+  const std::string prefix = std::string("[DAL][Phys][") + driverId + "]";
+  return {
+      .Name = driverId,
+      .DriverID = driverId,
+      .ErrorPrefix = prefix,
+      .VendorLib = std::move(vendorLib),
+      .Fill = [](TDbDefinition& d) { test::FillFromEnv(d, "FB"); },
+      .FailedConnects = {{"a wrong password",
+                          [](TDbDefinition& d) { d.SetValue("Password", "wrong-password"); }},
+                         {"an unknown host",
+                          [](TDbDefinition& d) { d.SetValue("Server", "nohost.invalid"); }}},
+      .ChecksUntypedParams = false,
+      // Firebird 3 numerics stop at 18 digits; the 30-digit decimal is kept
+      // exactly as text.
+      .Decimal30Type = "VARCHAR(40)",
+      .TimestampType = "TIMESTAMP",
+      .RecreateTable =
+          [](const std::string& table, const std::string& columns) {
+            return std::vector<std::string>{"RECREATE TABLE " + table + " (" + columns + ")"};
+          },
+  };
+}
+
+std::string FirebirdLibFromEnv() {
+  const char* lib = std::getenv("TANDEMIZE_FB_LIB");
+  // Unset: IB tries its own client names and fails loudly with 314.
+  return lib != nullptr ? lib : "";
+}
+
+const bool kRegistered = test::RegisterTestKind(FirebirdKind("FB", "")) &&
+                         test::RegisterTestKind(FirebirdKind("IB", FirebirdLibFromEnv()));
 
 TEST(FirebirdDatabaseString, ServerPortAndDatabase) {
   struct {

@@ -5,6 +5,7 @@
 
 #include "dbaccess/db_connection.h"
 #include "dbaccess/driver_mysql.h"
+#include "dbaccess/test_kinds.h"
 #include "mysql_firebird_odbc_kit.h"
 
 namespace tandemize::dbaccess {
@@ -16,6 +17,20 @@ using testkit::Exec;
 using testkit::Scalar;
 
 const testkit::TServer kMySQL{"MySQL", "MYSQL"};
+
+const bool kRegistered = test::RegisterTestKind({
+    .Name = "MySQL",
+    .DriverID = "MySQL",
+    .ErrorPrefix = "[DAL][Phys][MySQL] ",
+    .Fill = [](TDbDefinition& d) { test::FillFromEnv(d, "MYSQL"); },
+    .FailedConnects = {{"a wrong password",
+                        [](TDbDefinition& d) { d.SetValue("Password", "wrong-password"); }},
+                       {"an unknown host",
+                        [](TDbDefinition& d) { d.SetValue("Server", "nohost.invalid"); }}},
+    // TIMESTAMP there is a 1970-2038 column that updates itself.
+    .TimestampType = "DATETIME(3)",
+    .BlobType = "LONGBLOB",
+});
 
 std::vector<std::string> Recreate(const std::string& table, const std::string& type) {
   return {"drop table if exists " + table,

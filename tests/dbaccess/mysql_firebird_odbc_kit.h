@@ -117,7 +117,7 @@ struct TValueCase {
 
 inline std::vector<TValueCase> ValueCases() {
   using enum TFieldType;
-  TSQLTimeStamp stamp{2001, 2, 3, 4, 5, 6, 123400000};
+  TSQLTimeStamp stamp{2001, 2, 3, 4, 5, 6, 123};
   TSQLTimeStamp leapDay{2024, 2, 29, 13, 45, 30, 0};
   return {
       {"int16", std::int16_t{-32768}, ftUnknown, "SMALLINT", "SMALLINT", "SMALLINT", {}},
