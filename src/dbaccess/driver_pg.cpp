@@ -28,6 +28,7 @@ struct TPqApi {
   char* (*PQerrorMessage)(const PGconn*);
   void (*PQfinish)(PGconn*);
   int (*PQsetClientEncoding)(PGconn*, const char*);
+  PQnoticeProcessor (*PQsetNoticeProcessor)(PGconn*, PQnoticeProcessor, void*);
   PGresult* (*PQexec)(PGconn*, const char*);
   PGresult* (*PQprepare)(PGconn*, const char*, const char*, int, const Oid*);
   PGresult* (*PQexecPrepared)(PGconn*, const char*, int, const char* const*, const int*,
@@ -286,6 +287,9 @@ class TPgConnection final : public TPhysConnection {
       FApi.PQfinish(FConn);
       Fail(message);
     }
+    // The client would print the server's notices on stderr; the service
+    // writes nothing to the console but its banner.
+    FApi.PQsetNoticeProcessor(FConn, [](void*, const char*) {}, nullptr);
     // Text inside the program is UTF-8 and is exchanged as such whatever
     // CharacterSet names; the server converts to the database's encoding.
     // A CharacterSet that is not a UTF-8 name would make the server read our
@@ -358,6 +362,7 @@ class TPgDriver final : public TPhysDriver {
     ep(FApi.PQerrorMessage, "PQerrorMessage");
     ep(FApi.PQfinish, "PQfinish");
     ep(FApi.PQsetClientEncoding, "PQsetClientEncoding");
+    ep(FApi.PQsetNoticeProcessor, "PQsetNoticeProcessor");
     ep(FApi.PQexec, "PQexec");
     ep(FApi.PQprepare, "PQprepare");
     ep(FApi.PQexecPrepared, "PQexecPrepared");

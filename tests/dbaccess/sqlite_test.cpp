@@ -1,0 +1,150 @@
+// The SQLite kind: its shared-suite descriptor and what only it does (the
+// file it creates, encryption).
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "dbaccess/db_connection.h"
+#include "dbaccess/phys_driver.h"
+#include "dbaccess/test_kinds.h"
+
+namespace tandemize::dbaccess {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder of its own per test process.
+fs::path ScratchFolder() {
+  static const fs::path folder = [] {
+    fs::path path = fs::temp_directory_path() / ("tandemize_sqlite_" + std::to_string(::getpid()));
+    fs::remove_all(path);
+    fs::create_directories(path);
+    return path;
+  }();
+  return folder;
+}
+
+const bool kRegistered = test::RegisterTestKind({
+    .Name = "SQLite",
+    .DriverID = "SQLite",
+    .ErrorPrefix = "[DAL][Phys][SQLite] ERROR: ",
+    .Fill = [](TDbDefinition& d) { d.SetValue("Database", (ScratchFolder() / "kinds.db").string()); },
+    .FailedConnects = {{"a file in a missing folder",
+                        [](TDbDefinition& d) { d.SetValue("Database", "/nonexistent/dir/x.db"); }},
+                       {"a file that is not a database",
+                        [](TDbDefinition& d) {
+                          const fs::path path = ScratchFolder() / "not_a_database.db";
+                          std::ofstream(path) << std::string(4096, 'x');
+                          d.SetValue("Database", path.string());
+                        }}},
+    // Exact decimals stay text; SQLite would turn a NUMERIC column's value
+    // into a binary float.
+    .Decimal18Type = "TEXT",
+    .Decimal30Type = "TEXT",
+    .TimestampType = "TEXT",
+    .BooleanType = "INTEGER",
+    .TextType = "TEXT",
+});
+
+std::string FileHeader(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string header(16, '\0');
+  in.read(header.data(), 16);
+  return header;
+}
+
+void Connect(TDbConnection& connection, const fs::path& file, const std::string& password) {
+  connection.Params().SetValue("DriverID", "SQLite");
+  connection.Params().SetValue("Database", file.string());
+  connection.Params().SetValue("Password", password);
+  connection.SetConnected(true);
+}
+
+std::string ScalarText(TDbConnection& connection, const std::string& sql) {
+  TDbQuery query(&connection);
+  query.SQL().SetText(sql);
+  query.Open();
+  return phys::VariantToText(query.FieldValue(0));
+}
+
+TEST(SQLiteTest, AMissingFileIsCreatedAsAnEmptyUtf8Database) {
+  const fs::path file = ScratchFolder() / "created.db";
+  ASSERT_FALSE(fs::exists(file));
+  TDbConnection connection;
+  Connect(connection, file, "");
+  EXPECT_TRUE(fs::exists(file));
+  EXPECT_EQ(ScalarText(connection, "PRAGMA encoding"), "UTF-8");
+  EXPECT_EQ(ScalarText(connection, "SELECT count(*) FROM sqlite_master"), "0");
+  TDbQuery create(&connection);
+  create.SQL().SetText("CREATE TABLE t (x TEXT)");
+  create.ExecSQL();
+  connection.SetConnected(false);
+  EXPECT_EQ(FileHeader(file), std::string("SQLite format 3\0", 16));
+}
+
+TEST(SQLiteTest, APasswordEncryptsTheFileAndOnlyThatPasswordOpensIt) {
+  const fs::path file = ScratchFolder() / "encrypted.db";
+  {
+    TDbConnection connection;
+    Connect(connection, file, "s3cret");
+    TDbQuery query(&connection);
+    query.SQL().SetText("CREATE TABLE t (x TEXT)");
+    query.ExecSQL();
+    query.SQL().SetText("INSERT INTO t VALUES (:x)");
+    query.ParamByName("x") = std::string("secret text ção 漢字");
+    query.ExecSQL();
+  }
+  EXPECT_NE(FileHeader(file), std::string("SQLite format 3\0", 16)) << "stored in the clear";
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(bytes.find("secret text"), std::string::npos);
+
+  struct Case {
+    const char* Label;
+    std::string Password;
+    bool Opens;
+  };
+  const Case cases[] = {{"no password", "", false},
+                        {"a wrong password", "wrong", false},
+                        {"the password", "s3cret", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Label);
+    TDbConnection connection;
+    if (!c.Opens) {
+      try {
+        Connect(connection, file, c.Password);
+        ADD_FAILURE() << "opened";
+      } catch (const memtable::EDatabaseError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("[DAL][Phys][SQLite] ERROR: ", 0), 0u)
+            << error.what();
+      }
+      EXPECT_FALSE(connection.Connected());
+      continue;
+    }
+    Connect(connection, file, c.Password);
+    EXPECT_EQ(ScalarText(connection, "SELECT x FROM t"), "secret text ção 漢字");
+  }
+}
+
+TEST(SQLiteTest, APlainFileStaysReadableByThePlainEngineAfterAnEncryptedOneWasUsed) {
+  // Both engines live in one process; each must keep to its own files.
+  const fs::path encrypted = ScratchFolder() / "mixed_encrypted.db";
+  const fs::path plain = ScratchFolder() / "mixed_plain.db";
+  TDbConnection a, b;
+  Connect(a, encrypted, "k");
+  Connect(b, plain, "");
+  for (TDbConnection* connection : {&a, &b}) {
+    TDbQuery query(connection);
+    query.SQL().SetText("CREATE TABLE t (x INTEGER)");
+    query.ExecSQL();
+  }
+  EXPECT_NE(FileHeader(encrypted), std::string("SQLite format 3\0", 16));
+  EXPECT_EQ(FileHeader(plain), std::string("SQLite format 3\0", 16));
+  EXPECT_EQ(ScalarText(b, "SELECT sqlite_version()").substr(0, 4), "3.40");
+}
+
+}  // namespace
+}  // namespace tandemize::dbaccess
