@@ -84,6 +84,7 @@ struct TConnection {
   std::shared_ptr<net::io_context> Ioc;
   beast::tcp_stream Stream;
   beast::flat_buffer Buffer;
+  std::chrono::milliseconds IdleTimeout{kIdleReadTimeout};
 
   TConnection(std::shared_ptr<net::io_context> aIoc, tcp::socket aSocket)
       : Ioc(std::move(aIoc)), Stream(std::move(aSocket)) {}
@@ -103,7 +104,7 @@ struct TConnection {
   error_code ReadRequest(TRequestParser& aParser) {
     bool continueSent = false;
     while (!aParser.is_done()) {
-      Stream.expires_after(kIdleReadTimeout);
+      Stream.expires_after(IdleTimeout);
       const error_code ec = RunStep([&](auto handler) {
         http::async_read_some(Stream, Buffer, aParser, std::move(handler));
       });
@@ -195,6 +196,7 @@ struct THttpServer::TImpl {
   std::thread AcceptThread;
   std::atomic<bool> Active{false};
   std::uint16_t Port = 0;
+  std::chrono::milliseconds IdleTimeout{kIdleReadTimeout};
 
   void DoAccept(const std::shared_ptr<TImpl>& aSelf) {
     auto ioc = std::make_shared<net::io_context>(1);
@@ -202,6 +204,7 @@ struct THttpServer::TImpl {
       if (ec == net::error::operation_aborted || !Acceptor.is_open()) return;
       if (!ec) {
         auto connection = std::make_unique<TConnection>(ioc, std::move(socket));
+        connection->IdleTimeout = IdleTimeout;
         try {
           // The thread keeps the server state alive for as long as it serves.
           std::thread([aSelf, connection = std::move(connection)]() mutable {
@@ -258,6 +261,8 @@ void THttpServer::Stop() {
   });
   if (FImpl->AcceptThread.joinable()) FImpl->AcceptThread.join();
 }
+
+void THttpServer::IdleTimeout(std::chrono::milliseconds aTimeout) { FImpl->IdleTimeout = aTimeout; }
 
 bool THttpServer::Active() const { return FImpl->Active; }
 

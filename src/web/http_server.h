@@ -2,6 +2,7 @@
 // The socket transport: HTTP/1.1 over TCP, one thread per connection, one
 // request per connection. Everything about the answer comes from the handler.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,6 +34,9 @@ class THttpServer {
   // Stops accepting; connections in progress finish on their own threads.
   void Stop();
   bool Active() const;
+  // Silence allowed while a request is read (kIdleReadTimeout unless changed
+  // before Start).
+  void IdleTimeout(std::chrono::milliseconds aTimeout);
   std::uint16_t LocalPort() const;
 
  private:

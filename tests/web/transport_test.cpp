@@ -141,6 +141,61 @@ TEST_F(TransportTest, LimitsRefuseWithClearAnswersAndTheServerGoesOn) {
   }
 }
 
+TEST(HttpServer, SilentClientIsDisconnectedAndOthersAreStillServed) {
+  THttpServer server([](TWebRequest&) { return PlainTextResponse(200, "ok"); });
+  server.IdleTimeout(std::chrono::milliseconds(200));
+  server.Start("127.0.0.1", 0, 15);
+  net::io_context ioc;
+  tcp::socket silent(ioc);
+  silent.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), server.LocalPort()));
+  net::write(silent, net::buffer(std::string("GET / HTTP/1.1\r\nHost: x\r\n")));  // never finished
+  char byte;
+  boost::system::error_code ec;
+  const auto started = std::chrono::steady_clock::now();
+  const std::size_t n = silent.read_some(net::buffer(&byte, 1), ec);  // returns when the server closes
+  EXPECT_EQ(n, 0u);
+  EXPECT_TRUE(ec == net::error::eof || ec == net::error::connection_reset) << ec.message();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+  EXPECT_EQ(BodyOf(Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")), "ok");
+}
+
+// The listener on a free loopback port, in a program that is not a console
+// program (Listen returns instead of waiting).
+TEST(RelayProvider, ListensOnTheTrimmedHostAndStops) {
+  EXPECT_THROW(
+      {
+        try {
+          TRelay::StopListen();
+        } catch (const std::runtime_error& e) {
+          EXPECT_STREQ(e.what(), "Relay not listen");
+          throw;
+        }
+      },
+      std::runtime_error);
+  int port = 0;
+  {
+    THttpServer probe([](TWebRequest&) { return PlainTextResponse(200, ""); });
+    probe.Start("127.0.0.1", 0, 1);
+    port = probe.LocalPort();
+  }
+  SetConsoleProgram(false);
+  std::string seen;
+  bool stopped = false;
+  TRelay::Listen(
+      port, "  127.0.0.1 ",
+      [&](TRelayCore&) { seen = TRelay::Host() + ":" + std::to_string(TRelay::Port()); },
+      [&](TRelayCore&) { stopped = true; });
+  EXPECT_EQ(seen, "127.0.0.1:" + std::to_string(port));
+  EXPECT_TRUE(TRelay::IsRunning());
+  EXPECT_EQ(TRelay::ListenQueue(), kDefaultListenQueue);
+  const std::string reply = Exchange(static_cast<std::uint16_t>(port),
+                                     "GET /not-registered HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(StatusOf(reply), 404);
+  TRelay::StopListen();
+  EXPECT_TRUE(stopped);
+  EXPECT_FALSE(TRelay::IsRunning());
+}
+
 TEST(WebLayer, AtMost32RequestsInsideAtOnce) {
   std::mutex mutex;
   std::condition_variable changed;
