@@ -10,8 +10,10 @@
 #                                connects to 5432 unless told a port
 #                                (TANDEMIZE_MSSQL_*)
 #   MariaDB     127.0.0.1:33306  (TANDEMIZE_MYSQL_*)
-#   Firebird    127.0.0.1:3050   (TANDEMIZE_FB_*; TANDEMIZE_FB_LIB is the client
-#                                library, for the InterBase kind's VendorLib)
+#   Firebird    127.0.0.1:3050   (TANDEMIZE_FB_*, and TANDEMIZE_IB_* for a second
+#                                database the InterBase kind uses;
+#                                TANDEMIZE_FB_LIB is the Firebird client
+#                                library, the InterBase kind's VendorLib)
 #
 # The ODBC driver list lives in build-test/odbc/odbcinst.ini (ODBCSYSINI in the
 # env file), so /etc stays untouched. Data lives in one temporary folder; its
@@ -149,15 +151,20 @@ start_firebird() {
     sleep 0.1
   done
   [[ $ready == 1 ]] || { cat "$f/server.log" >&2 || true; die "Firebird did not start on 127.0.0.1:$kFbPort"; }
-  # The test user owns the database, so it may create tables there.
-  isql-fb -q >"$f/create.log" 2>&1 <<EOF || { cat "$f/create.log" >&2; die "creating the Firebird test database"; }
-CREATE DATABASE '127.0.0.1/$kFbPort:$f/$kDatabase.fdb' USER '$kUser' PASSWORD '$kPassword' DEFAULT CHARACTER SET UTF8;
+  # The test user owns the databases, so it may create tables there. The
+  # InterBase kind (the same client API) gets a database of its own, so the
+  # two kinds' tests can run side by side.
+  local db
+  for db in "$kDatabase" "${kDatabase}_ib"; do
+    isql-fb -q >"$f/create.log" 2>&1 <<EOF || { cat "$f/create.log" >&2; die "creating the Firebird database $db"; }
+CREATE DATABASE '127.0.0.1/$kFbPort:$f/$db.fdb' USER '$kUser' PASSWORD '$kPassword' DEFAULT CHARACTER SET UTF8;
 COMMIT;
 EOF
-  grep -q . "$f/create.log" && { cat "$f/create.log" >&2; die "creating the Firebird test database"; }
-  echo 'select count(*) from rdb$database;' |
-    isql-fb -q -user "$kUser" -password "$kPassword" "127.0.0.1/$kFbPort:$f/$kDatabase.fdb" \
-      >/dev/null 2>&1 || die "Firebird: test login over TCP"
+    grep -q . "$f/create.log" && { cat "$f/create.log" >&2; die "creating the Firebird database $db"; }
+    echo 'select count(*) from rdb$database;' |
+      isql-fb -q -user "$kUser" -password "$kPassword" "127.0.0.1/$kFbPort:$f/$db.fdb" \
+        >/dev/null 2>&1 || die "Firebird: test login over TCP to $db"
+  done
   note "Firebird on 127.0.0.1:$kFbPort"
 }
 
@@ -202,6 +209,11 @@ export TANDEMIZE_FB_DATABASE=$base/firebird/$kDatabase.fdb
 export TANDEMIZE_FB_USER=$kUser
 export TANDEMIZE_FB_PASSWORD=$kPassword
 export TANDEMIZE_FB_LIB=$lib
+export TANDEMIZE_IB_HOST=127.0.0.1
+export TANDEMIZE_IB_PORT=$kFbPort
+export TANDEMIZE_IB_DATABASE=$base/firebird/${kDatabase}_ib.fdb
+export TANDEMIZE_IB_USER=$kUser
+export TANDEMIZE_IB_PASSWORD=$kPassword
 export TANDEMIZE_MSSQL_HOST=127.0.0.1
 export TANDEMIZE_MSSQL_PORT=$kPgOdbcPort
 export TANDEMIZE_MSSQL_DATABASE=$kDatabase

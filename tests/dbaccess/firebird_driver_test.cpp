@@ -23,6 +23,7 @@ std::vector<std::string> Recreate(const std::string& table, const std::string& t
 }
 
 // The shared suite's descriptor for FB, or for IB through the Firebird client.
+// Each kind has a database of its own (TANDEMIZE_FB_* and TANDEMIZE_IB_*).
 test::TTestKind FirebirdKind(const char* driverId, std::string vendorLib) {
   const std::string prefix = std::string("[DAL][Phys][") + driverId + "]";
   return {
@@ -30,7 +31,7 @@ test::TTestKind FirebirdKind(const char* driverId, std::string vendorLib) {
       .DriverID = driverId,
       .ErrorPrefix = prefix,
       .VendorLib = std::move(vendorLib),
-      .Fill = [](TDbDefinition& d) { test::FillFromEnv(d, "FB"); },
+      .Fill = [driverId](TDbDefinition& d) { test::FillFromEnv(d, driverId); },
       .FailedConnects = {{"a wrong password",
                           [](TDbDefinition& d) { d.SetValue("Password", "wrong-password"); }},
                          {"an unknown host",
@@ -97,7 +98,7 @@ class FirebirdServer : public ::testing::TestWithParam<TKind> {
   }
   std::unique_ptr<TDbConnection> NewConnection() {
     auto connection = std::make_unique<TDbConnection>(FRegistry);
-    testkit::UseServer(*connection, {GetParam().DriverID, "FB"});
+    testkit::UseServer(*connection, {GetParam().DriverID, GetParam().DriverID});
     return connection;
   }
   std::string Table(const std::string& base) const {
@@ -272,7 +273,7 @@ TEST(FirebirdLibrary, MissingVendorLibFailsWith314NamingTheFile) {
     TDbDriverLink link(c.DriverID, &registry);
     link.SetVendorLib(c.VendorLib);
     TDbConnection connection(registry);
-    testkit::UseServer(connection, {c.DriverID, "FB"});
+    testkit::UseServer(connection, {c.DriverID, c.DriverID});
     try {
       connection.SetConnected(true);
       ADD_FAILURE() << "connected";
