@@ -1,25 +1,58 @@
 #include "app/data_handlers.h"
 
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "app/build_label.h"
+#include "service/dm.h"
+#include "web/relay_types.h"
+#include "web/web_layer.h"
+
 namespace tandemize::app {
 
 namespace {
 
-void AnswerUnavailable(web::TRelayResponse& aResponse) {
-  aResponse.Status(500).ContentType("text/plain; charset=utf-8").Send(kDataServiceUnavailable);
+constexpr const char* kJsonContentType = "application/json";
+
+// Header look-up ignoring letter case; absent gives "", blanks are trimmed.
+std::string RequestHeader(web::TRelayRequest& aRequest) {
+  return aRequest.Headers().Field(kRequestHeader).AsString();
 }
 
 }  // namespace
 
-void CheckRequestHandler(web::TRelayRequest&, web::TRelayResponse& aResponse) {
-  AnswerUnavailable(aResponse);
+void CheckRequestHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aResponse) {
+  aResponse.ContentType(kJsonContentType);
+  service::TDMInstance dm;
+  dm->ToolchainText(ToolchainText());
+  aResponse.Send(dm->checkRequest(RequestHeader(aRequest)));
 }
 
-void TesteDatabaseHandler(web::TRelayRequest&, web::TRelayResponse& aResponse) {
-  AnswerUnavailable(aResponse);
+void TesteDatabaseHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aResponse) {
+  aResponse.ContentType(kJsonContentType);
+  service::TDMInstance dm;
+  aResponse.Send(dm->TesteDatabase(aRequest.Body()));
 }
 
-void TandemizeHandler(web::TRelayRequest&, web::TRelayResponse& aResponse) {
-  AnswerUnavailable(aResponse);
+void TandemizeHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aResponse) {
+  const bool binary = !web::Trim(RequestHeader(aRequest)).empty();
+  // The handler's own copy of the body: bytes for a dataset stream, text for
+  // a JSON envelope.
+  std::unique_ptr<service::TStream> body;
+  if (binary) {
+    body = std::make_unique<service::TMemoryStream>();
+  } else {
+    body = std::make_unique<service::TStringStream>();
+  }
+  const auto* attached = aRequest.Body<web::TMemoryStream>();
+  if (attached == nullptr) throw std::runtime_error(kImportBodyMissing);
+  body->Write(attached->Bytes());
+  body->Position(0);
+
+  aResponse.ContentType(kJsonContentType);
+  service::TDMInstance dm;
+  aResponse.Send(dm->Tandemize(RequestHeader(aRequest), body.get(), binary));
 }
 
 }  // namespace tandemize::app

@@ -1,0 +1,185 @@
+#include "service/dm.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "converter/converter.h"
+#include "text/charset.h"
+
+namespace tandemize::service {
+namespace {
+
+// The instance getInstancia hands out, one slot per thread.
+thread_local std::unique_ptr<TDM> tInstance;
+
+bool IsBlank(std::string_view aText) {
+  return std::all_of(aText.begin(), aText.end(),
+                     [](char c) { return static_cast<unsigned char>(c) <= ' '; });
+}
+
+// The verdict: "success" then "message".
+void PutVerdict(json::TJsonObject& E, bool aSuccess, std::string_view aMessage) {
+  E.Clear();
+  E.Put("success", aSuccess);
+  E.Put("message", aMessage);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------- streams
+
+void TStream::Position(std::size_t aPosition) { FPosition = std::min(aPosition, FBytes.size()); }
+
+void TStream::Write(std::string_view aBytes) {
+  if (FPosition + aBytes.size() > FBytes.size()) FBytes.resize(FPosition + aBytes.size());
+  std::copy(aBytes.begin(), aBytes.end(), FBytes.begin() + static_cast<std::ptrdiff_t>(FPosition));
+  FPosition += aBytes.size();
+}
+
+std::string_view TStream::Remaining() const {
+  return std::string_view(FBytes).substr(FPosition);
+}
+
+std::string TStringStream::DataString() const { return text::DecodeUtf8OrWindows1252(Bytes()); }
+
+// ---------------------------------------------------------------- lifecycle
+
+TDM::TDM() { DataModuleCreate(); }
+
+TDM::~TDM() {
+  try {
+    DataModuleDestroy();
+  } catch (...) {
+    // A failing disconnect cannot be reported from a destructor; the
+    // connection object still frees its resources below.
+  }
+}
+
+void TDM::DataModuleCreate() {
+  FDbConnection = std::make_unique<dbaccess::TDbConnection>();
+  FDbConnection->SetLoginPrompt(false);
+  FDbConnection->BeforeConnect = [this](dbaccess::TDbConnection& aSender) {
+    DbConnectionBeforeConnect(aSender);
+  };
+  FDriverLinkFB = std::make_unique<dbaccess::TDbDriverLink>("FB");
+  FDriverLinkMySQL = std::make_unique<dbaccess::TDbDriverLink>("MySQL");
+  FDriverLinkPg = std::make_unique<dbaccess::TDbDriverLink>("PG");
+  FDriverLinkSQLite = std::make_unique<dbaccess::TDbDriverLink>("SQLite");
+  FDriverLinkMSSQL = std::make_unique<dbaccess::TDbDriverLink>("MSSQL");
+  FDriverLinkIB = std::make_unique<dbaccess::TDbDriverLink>("IB");
+  FParamsDB = TParamsDB::New("db");
+}
+
+void TDM::DataModuleDestroy() {
+  // Queries are created and freed by the operations themselves, so none is
+  // left open here; only the connection remains to close.
+  if (FDbConnection) FDbConnection->SetConnected(false);
+}
+
+TDM& TDM::getInstancia() {
+  if (!tInstance) tInstance = std::make_unique<TDM>();
+  return *tInstance;
+}
+
+void TDM::freeInstancia() {
+  std::unique_ptr<TDM> instance = std::move(tInstance);
+  instance.reset();
+}
+
+TDM& TDM::ToolchainText(std::string aValue) {
+  FToolchainText = std::move(aValue);
+  return *this;
+}
+
+void TDM::DbConnectionBeforeConnect(dbaccess::TDbConnection& aSender) {
+  if (!FParamsDB) return;
+  const iParamsDB& params = *FParamsDB;
+  switch (params.TipoSgdb()) {
+    case TTipoSgdb::tpFB: FDriverLinkFB->SetVendorLib(params.LibPath()); break;
+    case TTipoSgdb::tpIB: FDriverLinkIB->SetVendorLib(params.LibPath()); break;
+    case TTipoSgdb::tpPG: FDriverLinkPg->SetVendorLib(params.LibPath()); break;
+    case TTipoSgdb::tpMySQL: FDriverLinkMySQL->SetVendorLib(params.LibPath()); break;
+    case TTipoSgdb::tpMSSQL: FDriverLinkMSSQL->SetVendorLib(params.LibPath()); break;
+    case TTipoSgdb::tpSQLite: FDriverLinkSQLite->SetVendorLib(params.LibPath()); break;
+    default: break;  // an unknown kind has no link (and no driver id: 340)
+  }
+  dbaccess::TDbDefinition& definition = aSender.Params();
+  definition.SetValue("DriverID", params.Driver());
+  definition.SetValue("Server", params.Host());
+  definition.SetValue("Port", params.PortString());
+  definition.SetValue("CharacterSet", params.CharacterSet());
+  definition.SetValue("Database", params.Database());
+  definition.SetValue("User_Name", params.User());
+  definition.SetValue("Password", params.Password());
+}
+
+// --------------------------------------------------------------- operations
+
+std::string TDM::checkRequest(std::string_view Value) const {
+  json::TJsonObject E;
+  E.Put("can_header", !IsBlank(Value));
+  E.Put("ide", FToolchainText);
+  return E.Stringify();
+}
+
+std::string TDM::TesteDatabase(std::string_view aJson) {
+  json::TJsonObject E;
+  try {
+    if (IsBlank(aJson)) throw EDataService(kParamsNotFound);
+    FParamsDB->fromJson(aJson);
+    FDbConnection->SetConnected(false);
+    FDbConnection->SetConnected(true);
+    FDbConnection->SetConnected(false);
+    PutVerdict(E, true, kConnectionTestOk);
+  } catch (const std::exception& e) {
+    PutVerdict(E, false, e.what());
+  }
+  return E.Stringify();
+}
+
+std::string TDM::Tandemize(std::string_view aJsonHeader, TStream* aStream, bool aBinaryRequest) {
+  json::TJsonObject E;
+  try {
+    if (aBinaryRequest) {
+      if (!json::TJsonBase::IsJsonObject(aJsonHeader)) throw EDataService(kContentInvalid);
+      if (aStream == nullptr || aStream->Size() == 0) throw EDataService(kDataNotFound);
+      E.Parse(aJsonHeader);
+    } else if (auto* text = dynamic_cast<TStringStream*>(aStream)) {
+      if (text->Size() < 1) throw EDataService(kDataInvalid);
+      const std::string envelope = text->DataString();
+      if (!json::TJsonBase::IsJsonObject(envelope)) throw EDataService(kContentInvalid);
+      E.Parse(envelope);
+    }
+    if (E.Find("params") < 0) throw EDataService(kParamsNotFound);
+    if (E.Find("headers") < 0) throw EDataService(kHeadersNotFound);
+    json::TJsonObject& H = E["headers"].AsObject();
+    if (H.Find("teble_name") < 0) throw EDataService(kTableNameNotFound);
+    if (H.Find("pks") < 0) throw EDataService(kPrimaryKeyNotFound);
+    if (H.Find("fields") < 0) throw EDataService(kFieldsNotFound);
+
+    // The next connection attempt must take the parameters loaded below.
+    if (FDbConnection->Connected()) FDbConnection->SetConnected(false);
+    FParamsDB->fromJson(&E["params"].AsObject());
+
+    memtable::TMemTable T;
+    if (aBinaryRequest) {
+      T.LoadFromStream(aStream->Remaining(), memtable::TStorageFormat::sfBinary);
+    } else {
+      converter::TConverter::New()
+          ->ForJson(E["tandemize"].AsObject()["structure"].AsArray())
+          ->LoadStructure(T);
+      converter::TConverter::New()
+          ->ForJson(E["tandemize"].AsObject()["data"].AsArray())
+          ->LoadRecords(T);
+    }
+    if (!T.Active() || T.IsEmpty()) throw EDataService(kNoRecords);
+
+    ApplyRows(E, T);
+    PutVerdict(E, true, kImportSucceeded);
+  } catch (const std::exception& e) {
+    PutVerdict(E, false, e.what());
+  }
+  return E.Stringify();
+}
+
+}  // namespace tandemize::service

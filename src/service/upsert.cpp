@@ -1,0 +1,167 @@
+// The upsert engine: for each row an existence query on the key columns,
+// then an UPDATE of the other columns or an INSERT of all of them, every row
+// of one import in one transaction.
+
+#include <fmt/format.h>
+
+#include <string>
+#include <vector>
+
+#include "dbaccess/db_connection.h"
+#include "service/dm.h"
+
+namespace tandemize::service {
+namespace {
+
+// Only the ASCII letters change.
+std::string Lowered(std::string aText) {
+  for (char& c : aText) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return aText;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string TableName(json::TJsonObject& H) { return H["teble_name"].AsString(); }
+
+std::vector<std::string> Names(json::TJsonObject& H, std::string_view aMember) {
+  json::TJsonArray& list = H[aMember].AsArray();
+  std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(list.Count()));
+  for (int i = 0; i < list.Count(); ++i) names.push_back(list[i].AsString());
+  return names;
+}
+
+// " k1 = :k1 AND  k2 = :k2" (lowered names): the condition on the keys.
+std::string KeyConditions(json::TJsonObject& H) {
+  std::string where;
+  for (const std::string& key : Names(H, "pks")) {
+    if (!where.empty()) where += " AND ";
+    const std::string k = Lowered(key);
+    where = fmt::format("{} {} = :{}", where, k, k);
+  }
+  return where;
+}
+
+// A row's value goes to the parameter typed by the value itself; a null
+// takes the data type of the field that holds it, so that every kind can
+// bind it and the column receives NULL.
+void BindValue(dbaccess::TDbParam& aParam, const memtable::TField& aField) {
+  memtable::TVariant value = aField.AsVariant();
+  aParam.SetDataType(memtable::TFieldType::ftUnknown);
+  if (memtable::VarIsNull(value)) aParam.SetDataType(aField.DataType());
+  aParam.SetValue(std::move(value));
+}
+
+}  // namespace
+
+std::vector<std::string> TDM::BuildExistsSql(json::TJsonObject& H) {
+  const std::string where = KeyConditions(H);
+  return {"SELECT *  ", fmt::format("  FROM {} ", Lowered(TableName(H))),
+          fmt::format(" WHERE {} ", where)};
+}
+
+std::string TDM::BuildUpdateSql(json::TJsonObject& H) {
+  const std::string where = KeyConditions(H);
+  std::string set;
+  for (const std::string& field : Names(H, "fields")) {
+    if (!set.empty()) set += ", ";
+    const std::string f = Lowered(field);
+    set = fmt::format("{} {} = :{}", set, f, f);
+  }
+  return fmt::format("UPDATE {} SET {} WHERE {}", Lowered(TableName(H)), set, where);
+}
+
+std::string TDM::BuildInsertSql(json::TJsonObject& H) {
+  std::vector<std::string> names = Names(H, "pks");
+  for (std::string& field : Names(H, "fields")) names.push_back(std::move(field));
+  std::string columns, values;
+  for (const std::string& name : names) {
+    if (!columns.empty()) {
+      columns += ", ";
+      values += ", ";
+    }
+    columns = fmt::format("{} {}", columns, name);
+    values = fmt::format("{} :{}", values, name);
+  }
+  return fmt::format("INSERT INTO {} ({}) VALUES ({})", Lowered(TableName(H)), columns, values);
+}
+
+void TDM::CheckHeaderIdentifiers(json::TJsonObject& H) const {
+  const TTipoSgdb kind = FParamsDB->TipoSgdb();
+  CheckIdentifier(TableName(H), kind);
+  for (const std::string& name : Names(H, "pks")) CheckIdentifier(name, kind);
+  for (const std::string& name : Names(H, "fields")) CheckIdentifier(name, kind);
+}
+
+bool TDM::RecordExists(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& Q) {
+  dbaccess::TDbParams& params = Q.Params();
+  for (int i = 0; i < params.Count(); ++i) {
+    dbaccess::TDbParam& param = params[i];
+    const memtable::TField* field = T.FindField(param.Name());
+    if (field == nullptr) {
+      // Name the key as the envelope spells it.
+      std::string key = param.Name();
+      for (const std::string& name : Names(H, "pks")) {
+        if (SameText(name, key)) key = name;
+      }
+      throw EDataService(fmt::format(fmt::runtime(kKeyFieldNotFound), key));
+    }
+    BindValue(param, *field);
+  }
+  Q.Open();
+  const bool found = !Q.IsEmpty();
+  Q.Close();
+  return found;
+}
+
+void TDM::ApplyRows(json::TJsonObject& E, memtable::TMemTable& T) {
+  json::TJsonObject& H = E["headers"].AsObject();
+  // No statement runs with a name that could change its meaning.
+  CheckHeaderIdentifiers(H);
+
+  dbaccess::TDbConnection& connection = *FDbConnection;
+  // One query per statement text for the whole import: each text is
+  // prepared once and then only bound and run again for every row.
+  dbaccess::TDbQuery exists(&connection);
+  dbaccess::TDbQuery update(&connection);
+  dbaccess::TDbQuery insert(&connection);
+  try {
+    if (!connection.Connected()) connection.SetConnected(true);
+    if (!connection.InTransaction()) connection.StartTransaction();
+    exists.SQL().Clear();
+    for (const std::string& line : BuildExistsSql(H)) exists.SQL().Add(line);
+    update.SQL().SetText(BuildUpdateSql(H));
+    insert.SQL().SetText(BuildInsertSql(H));
+
+    for (T.First(); !T.Eof(); T.Next()) {
+      dbaccess::TDbQuery& write = RecordExists(H, T, exists) ? update : insert;
+      dbaccess::TDbParams& params = write.Params();
+      for (int i = 0; i < params.Count(); ++i) {
+        BindValue(params[i], T.FieldByName(params[i].Name()));
+      }
+      write.ExecSQL();
+    }
+    if (connection.InTransaction()) connection.Commit();
+  } catch (const std::exception& e) {
+    const std::string message = e.what();
+    try {
+      if (connection.InTransaction()) connection.Rollback();
+    } catch (...) {
+      // The import's own failure is what the client needs to see.
+    }
+    throw EDataService(message);
+  }
+}
+
+}  // namespace tandemize::service

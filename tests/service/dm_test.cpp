@@ -1,0 +1,300 @@
+// The data service in process: statement texts, the identifier check, the
+// instance lifecycle and the connection settings, the envelope checks in
+// their order, and one SQLite import that prepares each statement once.
+
+#include "service/dm.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tandemize::service {
+namespace {
+
+namespace fs = std::filesystem;
+
+json::TJsonObject Headers(const std::string& aText) {
+  json::TJsonObject h;
+  h.Parse(aText);
+  return h;
+}
+
+TEST(StatementTexts, AreBuiltFromTheHeaders) {
+  struct Case {
+    const char* headers;
+    std::vector<std::string> exists;
+    const char* update;
+    const char* insert;
+  };
+  const Case cases[] = {
+      {R"({"teble_name":"Clientes","pks":["ID"],"fields":["Nome","Preco"]})",
+       {"SELECT *  ", "  FROM clientes ", " WHERE  id = :id "},
+       "UPDATE clientes SET  nome = :nome,  preco = :preco WHERE  id = :id",
+       "INSERT INTO clientes ( ID,  Nome,  Preco) VALUES ( :ID,  :Nome,  :Preco)"},
+      {R"({"TEBLE_NAME":"Clientes","Pks":["ID","Loja"],"FIELDS":["Nome"]})",
+       {"SELECT *  ", "  FROM clientes ", " WHERE  id = :id AND  loja = :loja "},
+       "UPDATE clientes SET  nome = :nome WHERE  id = :id AND  loja = :loja",
+       "INSERT INTO clientes ( ID,  Loja,  Nome) VALUES ( :ID,  :Loja,  :Nome)"},
+      // Only ASCII letters are lowered.
+      {R"({"teble_name":"PREÇOS","pks":["CÓD"],"fields":[]})",
+       {"SELECT *  ", "  FROM preÇos ", " WHERE  cÓd = :cÓd "},
+       "UPDATE preÇos SET  WHERE  cÓd = :cÓd",
+       "INSERT INTO preÇos ( CÓD) VALUES ( :CÓD)"},
+      {R"({"teble_name":"t","pks":[],"fields":["a"]})",
+       {"SELECT *  ", "  FROM t ", " WHERE  "},
+       "UPDATE t SET  a = :a WHERE ",
+       "INSERT INTO t ( a) VALUES ( :a)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.headers);
+    json::TJsonObject h = Headers(c.headers);
+    EXPECT_EQ(TDM::BuildExistsSql(h), c.exists);
+    EXPECT_EQ(TDM::BuildUpdateSql(h), c.update);
+    EXPECT_EQ(TDM::BuildInsertSql(h), c.insert);
+  }
+}
+
+TEST(StatementTexts, NamesThatAreNotTextFailWithTheValueError) {
+  json::TJsonObject h = Headers(R"({"teble_name":"t","pks":[{"a":1}],"fields":[]})");
+  EXPECT_THROW(TDM::BuildInsertSql(h), json::EJsonException);
+  json::TJsonObject notArray = Headers(R"({"teble_name":"t","pks":"id","fields":[]})");
+  EXPECT_THROW(TDM::BuildUpdateSql(notArray), json::EJsonException);
+}
+
+TEST(Identifiers, PlainQualifiedOrQuotedByTheKind) {
+  using enum TTipoSgdb;
+  struct Case {
+    const char* name;
+    TTipoSgdb kind;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"clientes", tpPG, true},
+      {"_x$1#", tpPG, true},
+      {"$tmp", tpFB, true},
+      {"public.clientes", tpPG, true},
+      {"Preço", tpMySQL, true},
+      {"\"Order Items\"", tpPG, true},
+      {"\"Order Items\"", tpFB, true},
+      {"`Order Items`", tpMySQL, true},
+      {"[Order Items]", tpMSSQL, true},
+      {"\"Order Items\"", tpMSSQL, true},
+      {"[a b]", tpSQLite, true},
+      {"`a b`", tpSQLite, true},
+      // Refused.
+      {"", tpPG, false},
+      {"1abc", tpPG, false},
+      {"a b", tpPG, false},
+      {"a;drop table x", tpSQLite, false},
+      {"id) VALUES (1); --", tpPG, false},
+      {"a.", tpPG, false},
+      {".a", tpPG, false},
+      {"a..b", tpPG, false},
+      {"a-b", tpPG, false},
+      {"a'b", tpPG, false},
+      {"\"a\"b\"", tpPG, false},
+      {"\"\"", tpPG, false},
+      {"\"a\nb\"", tpPG, false},
+      {"`a`", tpPG, false},
+      {"[a]", tpMySQL, false},
+      {"\"a\"", tpMySQL, false},
+      {"[a]b]", tpMSSQL, false},
+      {"\"s\".\"t\"", tpPG, false},
+      {"a\xff", tpPG, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(IsAcceptedIdentifier(c.name, c.kind), c.accepted);
+  }
+  try {
+    CheckIdentifier("x; y", tpSQLite);
+    FAIL() << "refused name passed";
+  } catch (const EDataService& e) {
+    EXPECT_STREQ(e.what(), "Invalid identifier: x; y");
+  }
+}
+
+TEST(Lifecycle, OneInstancePerThreadUntilFreed) {
+  TDM::freeInstancia();  // nothing to free: no effect
+  TDM& first = TDM::getInstancia();
+  EXPECT_EQ(&first, &TDM::getInstancia());
+  first.ParamsDB()->Host("somewhere");
+
+  TDM* other = nullptr;
+  std::thread([&] {
+    other = &TDM::getInstancia();
+    EXPECT_EQ(other->ParamsDB()->Host(), "");
+    TDM::freeInstancia();
+  }).join();
+  EXPECT_NE(other, &first);
+  EXPECT_EQ(first.ParamsDB()->Host(), "somewhere");
+
+  TDM::freeInstancia();
+  TDM& fresh = TDM::getInstancia();
+  EXPECT_EQ(fresh.ParamsDB()->TipoSgdb(), TTipoSgdb::tpFB);
+  EXPECT_EQ(fresh.ParamsDB()->Port(), 0);
+  EXPECT_EQ(fresh.ParamsDB()->Host(), "");
+  TDM::freeInstancia();
+}
+
+TEST(Lifecycle, ConnectionSettingsComeFromTheParameters) {
+  TDMInstance dm;
+  dm->DriverLinkFB().SetVendorLib("keep-fb");
+  dm->ParamsDB()->fromJson(
+      R"({"tipo_sgdb":2,"host":"","port":0,"charset":"UTF8","database":"db","user":"u",)"
+      R"("password":"p","lib":"/nowhere/libpq-missing.so"})");
+  const std::string verdict = dm->TesteDatabase(
+      R"({"tipo_sgdb":2,"host":"","port":0,"charset":"UTF8","database":"db","user":"u",)"
+      R"("password":"p","lib":"/nowhere/libpq-missing.so"})");
+  const dbaccess::TDbDefinition& d = dm->DbConnection().Params();
+  EXPECT_EQ(d.DriverID(), "PG");
+  EXPECT_EQ(d.Port(), "0");
+  EXPECT_FALSE(d.Has("Server"));
+  EXPECT_EQ(d.CharacterSet(), "UTF8");
+  EXPECT_EQ(d.Database(), "db");
+  EXPECT_EQ(d.UserName(), "u");
+  EXPECT_EQ(d.Password(), "p");
+  EXPECT_EQ(dm->DriverLinkPg().VendorLib(), "/nowhere/libpq-missing.so");
+  EXPECT_EQ(dm->DriverLinkFB().VendorLib(), "keep-fb");
+  EXPECT_EQ(dm->DriverLinkMySQL().VendorLib(), "");
+  // Unless another test of this process loaded the PG client already, the
+  // named library is the one that fails to load.
+  EXPECT_NE(verdict.find(R"("success":false)"), std::string::npos) << verdict;
+}
+
+TEST(RequestCheck, ReportsTheHeaderAndTheToolchainWord) {
+  TDMInstance dm;
+  dm->ToolchainText("C++");
+  const std::pair<const char*, const char*> cases[] = {
+      {"", R"({"can_header":false,"ide":"C++"})"},
+      {" \t ", R"({"can_header":false,"ide":"C++"})"},
+      {"{}", R"({"can_header":true,"ide":"C++"})"},
+      {"x", R"({"can_header":true,"ide":"C++"})"},
+  };
+  for (const auto& [header, answer] : cases) EXPECT_EQ(dm->checkRequest(header), answer);
+}
+
+TEST(ConnectionTest, Verdicts) {
+  const fs::path file = fs::temp_directory_path() / ("dm_test_" + std::to_string(::getpid()) + ".db");
+  fs::remove(file);
+  struct Case {
+    std::string body;
+    std::string verdict;
+  };
+  const Case cases[] = {
+      {"   ", R"({"success":false,"message":"Params not found!"})"},
+      {R"({"tipo_sgdb":9})",
+       R"({"success":false,"message":"[DAL][Phys]-340. Driver ID is not defined. Set )"
+       R"(TDbConnection.DriverName or add DriverID to your connection definition"})"},
+      {R"({"tipo_sgdb":5,"database":")" + file.string() + R"("})",
+       R"({"success":true,"message":"Teste de conex\u00e3o ok!"})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    TDMInstance dm;
+    EXPECT_EQ(dm->TesteDatabase(c.body), c.verdict);
+  }
+  EXPECT_TRUE(fs::exists(file));
+  fs::remove(file);
+
+  TDMInstance dm;
+  const std::string broken = dm->TesteDatabase(R"({"tipo_sgdb":5,"database":)");
+  EXPECT_NE(broken.find(R"("success":false)"), std::string::npos) << broken;
+}
+
+// The checks in their order, before any database is touched.
+TEST(Import, EnvelopeChecksInOrder) {
+  const std::string params = R"("params":{"tipo_sgdb":5,"database":"/nonexistent-dir/x.db"})";
+  const std::string headers = R"("headers":{"teble_name":"t","pks":["id"],"fields":["nome"]})";
+  struct Case {
+    bool binary;
+    std::string header;
+    std::string body;
+    std::string message;
+  };
+  const Case cases[] = {
+      {false, "", "", "Dados invalid!"},
+      {false, "", "[1,2]", "Conte\\u00fado invalid!"},
+      {false, "", "not json", "Conte\\u00fado invalid!"},
+      {false, "", "{}", "Params not found!"},
+      {false, "", "{" + params + "}", "Headers not found!"},
+      {false, "", "{" + params + R"(,"headers":{"table_name":"t"}})", "Tablename not found!"},
+      {false, "", "{" + params + R"(,"HEADERS":{"Teble_Name":"t"}})", "Primary key not found!"},
+      {false, "", "{" + params + R"(,"headers":{"teble_name":"t","pks":[]}})", "Fields not found!"},
+      {false, "", "{" + params + "," + headers + "}", "The JSON is Empty."},
+      {false, "",
+       "{" + params + "," + headers +
+           R"(,"tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger","size":0}],"data":[]}})",
+       "No records to tandemize!"},
+      {true, "[1]", "x", "Conte\\u00fado invalid!"},
+      {true, "{" + params + "}", "", "Data not found!"},
+      {true, "{" + headers + "}", "x", "Params not found!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body + " / " + c.header);
+    std::unique_ptr<TStream> stream;
+    if (c.binary) {
+      stream = std::make_unique<TMemoryStream>();
+    } else {
+      stream = std::make_unique<TStringStream>();
+    }
+    stream->Write(c.body);
+    stream->Position(0);
+    TDMInstance dm;
+    EXPECT_EQ(dm->Tandemize(c.header, stream.get(), c.binary),
+              R"({"success":false,"message":")" + c.message + "\"}");
+    EXPECT_FALSE(dm->DbConnection().Connected());
+  }
+  // A JSON import whose body is not a text stream reads as no envelope.
+  TMemoryStream bytes;
+  bytes.Write("{" + params + "}");
+  TDMInstance dm;
+  EXPECT_EQ(dm->Tandemize("", &bytes, false), R"({"success":false,"message":"Params not found!"})");
+}
+
+TEST(Import, WindowsTextBodyIsReadWithoutLoss) {
+  TStringStream stream;
+  stream.Write("{\"a\":\"Jo\xe3o\"}");  // Windows-1252 "João"
+  EXPECT_EQ(stream.DataString(), "{\"a\":\"Jo\xc3\xa3o\"}");
+  TStringStream utf8;
+  utf8.Write("{\"a\":\"Jo\xc3\xa3o\"}");
+  EXPECT_EQ(utf8.DataString(), "{\"a\":\"Jo\xc3\xa3o\"}");
+}
+
+// Rows of one import reuse the statements prepared for the first row.
+TEST(Import, EachStatementIsPreparedOncePerImport) {
+  const fs::path file = fs::temp_directory_path() / ("dm_prep_" + std::to_string(::getpid()) + ".db");
+  fs::remove(file);
+  {
+    dbaccess::TDbConnection c;
+    c.Params().SetValue("DriverID", "SQLite");
+    c.Params().SetValue("Database", file.string());
+    c.SetConnected(true);
+    dbaccess::TDbQuery q(&c);
+    q.SQL().SetText("CREATE TABLE t (id INTEGER PRIMARY KEY, nome TEXT)");
+    q.ExecSQL();
+  }
+  std::string data;
+  for (int i = 1; i <= 50; ++i) {
+    data += (i > 1 ? "," : "") + std::string(R"({"id":)") + std::to_string(i % 25 + 1) +
+            R"(,"nome":"n)" + std::to_string(i) + "\"}";
+  }
+  TStringStream body;
+  body.Write(R"({"params":{"tipo_sgdb":5,"database":")" + file.string() +
+             R"("},"headers":{"teble_name":"t","pks":["id"],"fields":["nome"]},)"
+             R"("tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger","size":0},)"
+             R"({"fieldName":"nome","dataType":"ftWideString","size":20}],"data":[)" +
+             data + "]}}");
+  TDMInstance dm;
+  EXPECT_EQ(dm->Tandemize("", &body, false),
+            R"({"success":true,"message":"Dados Importado com sucesso!"})");
+  // The existence query, the INSERT and the UPDATE.
+  EXPECT_EQ(dm->DbConnection().PrepareCount(), 3u);
+  fs::remove(file);
+}
+
+}  // namespace
+}  // namespace tandemize::service
