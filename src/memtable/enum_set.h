@@ -33,8 +33,12 @@ class TEnumSet {
   }
   constexpr TEnumSet& Set(E value, bool on) { return on ? Include(value) : Exclude(value); }
 
-  friend constexpr TEnumSet operator|(TEnumSet a, TEnumSet b) { return FromBits(a.FBits | b.FBits); }
-  friend constexpr TEnumSet operator&(TEnumSet a, TEnumSet b) { return FromBits(a.FBits & b.FBits); }
+  friend constexpr TEnumSet operator|(TEnumSet a, TEnumSet b) {
+    return FromBits(a.FBits | b.FBits);
+  }
+  friend constexpr TEnumSet operator&(TEnumSet a, TEnumSet b) {
+    return FromBits(a.FBits & b.FBits);
+  }
   friend constexpr bool operator==(TEnumSet, TEnumSet) = default;
 
  private:

@@ -15,17 +15,17 @@ namespace tandemize::memtable {
 namespace {
 
 constexpr const char* kFieldTypeNames[kFieldTypeCount] = {
-    "ftUnknown",    "ftString",     "ftSmallint",   "ftInteger",   "ftWord",
-    "ftBoolean",    "ftFloat",      "ftCurrency",   "ftBCD",       "ftDate",
-    "ftTime",       "ftDateTime",   "ftBytes",      "ftVarBytes",  "ftAutoInc",
-    "ftBlob",       "ftMemo",       "ftGraphic",    "ftFmtMemo",   "ftParadoxOle",
-    "ftDBaseOle",   "ftTypedBinary", "ftCursor",    "ftFixedChar", "ftWideString",
-    "ftLargeint",   "ftADT",        "ftArray",      "ftReference", "ftDataSet",
-    "ftOraBlob",    "ftOraClob",    "ftVariant",    "ftInterface", "ftIDispatch",
-    "ftGuid",       "ftTimeStamp",  "ftFMTBcd",     "ftFixedWideChar", "ftWideMemo",
-    "ftOraTimeStamp", "ftOraInterval", "ftLongWord", "ftShortint", "ftByte",
-    "ftExtended",   "ftConnection", "ftParams",     "ftStream",    "ftTimeStampOffset",
-    "ftObject",     "ftSingle"};
+    "ftUnknown",      "ftString",      "ftSmallint", "ftInteger",       "ftWord",
+    "ftBoolean",      "ftFloat",       "ftCurrency", "ftBCD",           "ftDate",
+    "ftTime",         "ftDateTime",    "ftBytes",    "ftVarBytes",      "ftAutoInc",
+    "ftBlob",         "ftMemo",        "ftGraphic",  "ftFmtMemo",       "ftParadoxOle",
+    "ftDBaseOle",     "ftTypedBinary", "ftCursor",   "ftFixedChar",     "ftWideString",
+    "ftLargeint",     "ftADT",         "ftArray",    "ftReference",     "ftDataSet",
+    "ftOraBlob",      "ftOraClob",     "ftVariant",  "ftInterface",     "ftIDispatch",
+    "ftGuid",         "ftTimeStamp",   "ftFMTBcd",   "ftFixedWideChar", "ftWideMemo",
+    "ftOraTimeStamp", "ftOraInterval", "ftLongWord", "ftShortint",      "ftByte",
+    "ftExtended",     "ftConnection",  "ftParams",   "ftStream",        "ftTimeStampOffset",
+    "ftObject",       "ftSingle"};
 
 // printf's "%g" with enough digits for any 32-bit bound.
 std::string FormatG(double aValue) {
@@ -59,29 +59,69 @@ std::unique_ptr<TField> CreateField(TFieldType aType, TFieldClassList aList) {
   std::unique_ptr<TField> field;
   switch (aType) {
     case FT::ftString:
-    case FT::ftFixedChar: field = Make<TStringField>(); break;
-    case FT::ftSmallint: field = Make<TSmallintField>(); break;
-    case FT::ftInteger: field = Make<TIntegerField>(); break;
-    case FT::ftWord: field = Make<TWordField>(); break;
-    case FT::ftBoolean: field = Make<TBooleanField>(); break;
-    case FT::ftFloat: field = Make<TFloatField>(); break;
-    case FT::ftCurrency: field = Make<TCurrencyField>(); break;
-    case FT::ftBCD: field = Make<TBCDField>(); break;
-    case FT::ftDate: field = Make<TDateField>(); break;
-    case FT::ftTime: field = Make<TTimeField>(); break;
-    case FT::ftDateTime: field = Make<TDateTimeField>(); break;
-    case FT::ftBytes: field = Make<TBytesField>(); break;
-    case FT::ftVarBytes: field = Make<TVarBytesField>(); break;
-    case FT::ftAutoInc: field = general ? Make<TAutoIncField>() : Make<TDbAutoIncField>(); break;
+    case FT::ftFixedChar:
+      field = Make<TStringField>();
+      break;
+    case FT::ftSmallint:
+      field = Make<TSmallintField>();
+      break;
+    case FT::ftInteger:
+      field = Make<TIntegerField>();
+      break;
+    case FT::ftWord:
+      field = Make<TWordField>();
+      break;
+    case FT::ftBoolean:
+      field = Make<TBooleanField>();
+      break;
+    case FT::ftFloat:
+      field = Make<TFloatField>();
+      break;
+    case FT::ftCurrency:
+      field = Make<TCurrencyField>();
+      break;
+    case FT::ftBCD:
+      field = Make<TBCDField>();
+      break;
+    case FT::ftDate:
+      field = Make<TDateField>();
+      break;
+    case FT::ftTime:
+      field = Make<TTimeField>();
+      break;
+    case FT::ftDateTime:
+      field = Make<TDateTimeField>();
+      break;
+    case FT::ftBytes:
+      field = Make<TBytesField>();
+      break;
+    case FT::ftVarBytes:
+      field = Make<TVarBytesField>();
+      break;
+    case FT::ftAutoInc:
+      field = general ? Make<TAutoIncField>() : Make<TDbAutoIncField>();
+      break;
     case FT::ftBlob:
     case FT::ftTypedBinary:
-    case FT::ftOraBlob: field = Make<TBlobField>(); break;
+    case FT::ftOraBlob:
+      field = Make<TBlobField>();
+      break;
     case FT::ftMemo:
-    case FT::ftOraClob: field = Make<TMemoField>(); break;
-    case FT::ftGraphic: field = Make<TGraphicField>(); break;
-    case FT::ftFmtMemo: field = general ? Make<TBlobField>() : Make<TWideMemoField>(); break;
-    case FT::ftWideMemo: field = Make<TWideMemoField>(); break;
-    case FT::ftDBaseOle: field = general ? Make<TBlobField>() : Make<TDbXMLField>(); break;
+    case FT::ftOraClob:
+      field = Make<TMemoField>();
+      break;
+    case FT::ftGraphic:
+      field = Make<TGraphicField>();
+      break;
+    case FT::ftFmtMemo:
+      field = general ? Make<TBlobField>() : Make<TWideMemoField>();
+      break;
+    case FT::ftWideMemo:
+      field = Make<TWideMemoField>();
+      break;
+    case FT::ftDBaseOle:
+      field = general ? Make<TBlobField>() : Make<TDbXMLField>();
+      break;
     case FT::ftParadoxOle:
       field = general ? Make<TBlobField>() : Make<TDbSQLTimeIntervalField>();
       break;
@@ -89,26 +129,63 @@ std::unique_ptr<TField> CreateField(TFieldType aType, TFieldClassList aList) {
       field = general ? Make<TStringField>() : Make<TDbSQLTimeIntervalField>();
       break;
     case FT::ftWideString:
-    case FT::ftFixedWideChar: field = Make<TWideStringField>(); break;
-    case FT::ftLargeint: field = Make<TLargeintField>(); break;
-    case FT::ftADT: field = Make<TADTField>(); break;
-    case FT::ftArray: field = Make<TArrayField>(); break;
-    case FT::ftReference: field = Make<TReferenceField>(); break;
-    case FT::ftDataSet: field = Make<TDataSetField>(); break;
-    case FT::ftVariant: field = Make<TVariantField>(); break;
-    case FT::ftInterface: field = Make<TInterfaceField>(); break;
-    case FT::ftIDispatch: field = Make<TIDispatchField>(); break;
-    case FT::ftGuid: field = Make<TGuidField>(); break;
+    case FT::ftFixedWideChar:
+      field = Make<TWideStringField>();
+      break;
+    case FT::ftLargeint:
+      field = Make<TLargeintField>();
+      break;
+    case FT::ftADT:
+      field = Make<TADTField>();
+      break;
+    case FT::ftArray:
+      field = Make<TArrayField>();
+      break;
+    case FT::ftReference:
+      field = Make<TReferenceField>();
+      break;
+    case FT::ftDataSet:
+      field = Make<TDataSetField>();
+      break;
+    case FT::ftVariant:
+      field = Make<TVariantField>();
+      break;
+    case FT::ftInterface:
+      field = Make<TInterfaceField>();
+      break;
+    case FT::ftIDispatch:
+      field = Make<TIDispatchField>();
+      break;
+    case FT::ftGuid:
+      field = Make<TGuidField>();
+      break;
     case FT::ftTimeStamp:
-    case FT::ftOraTimeStamp: field = Make<TSQLTimeStampField>(); break;
-    case FT::ftFMTBcd: field = Make<TFMTBCDField>(); break;
-    case FT::ftLongWord: field = Make<TLongWordField>(); break;
-    case FT::ftShortint: field = Make<TShortintField>(); break;
-    case FT::ftByte: field = Make<TByteField>(); break;
-    case FT::ftExtended: field = Make<TExtendedField>(); break;
-    case FT::ftTimeStampOffset: field = Make<TSQLTimeStampOffsetField>(); break;
-    case FT::ftSingle: field = Make<TSingleField>(); break;
-    default: return nullptr;  // no field class
+    case FT::ftOraTimeStamp:
+      field = Make<TSQLTimeStampField>();
+      break;
+    case FT::ftFMTBcd:
+      field = Make<TFMTBCDField>();
+      break;
+    case FT::ftLongWord:
+      field = Make<TLongWordField>();
+      break;
+    case FT::ftShortint:
+      field = Make<TShortintField>();
+      break;
+    case FT::ftByte:
+      field = Make<TByteField>();
+      break;
+    case FT::ftExtended:
+      field = Make<TExtendedField>();
+      break;
+    case FT::ftTimeStampOffset:
+      field = Make<TSQLTimeStampOffsetField>();
+      break;
+    case FT::ftSingle:
+      field = Make<TSingleField>();
+      break;
+    default:
+      return nullptr;  // no field class
   }
   if (!general) field->FDataType = aType;  // a table's field shows its definition's type
   if (aType == FT::ftFixedChar || aType == FT::ftFixedWideChar) {
@@ -135,9 +212,13 @@ const TVariant& TField::RawValue() const {
   return FDataSet->RecordValue(FColumnIndex);
 }
 
-TVariant TField::LogicalValue() const { return ColumnToPlain(FColumnType, RawValue()); }
+TVariant TField::LogicalValue() const {
+  return ColumnToPlain(FColumnType, RawValue());
+}
 
-bool TField::IsNull() const { return VarIsNull(RawValue()); }
+bool TField::IsNull() const {
+  return VarIsNull(RawValue());
+}
 
 void TField::CheckRange(double aValue) const {
   const auto range = Range();
@@ -173,19 +254,27 @@ void TField::SetLogical(const TVariant& aValue) {
   FDataSet->SetRecordValue(FColumnIndex, std::move(raw));
 }
 
-void TField::Clear() { SetLogical(TVariant{}); }
+void TField::Clear() {
+  SetLogical(TVariant{});
+}
 
-TVariant TField::AsVariant() const { return LogicalValue(); }
+TVariant TField::AsVariant() const {
+  return LogicalValue();
+}
 
-void TField::SetAsVariant(const TVariant& aValue) { SetLogical(aValue); }
+void TField::SetAsVariant(const TVariant& aValue) {
+  SetLogical(aValue);
+}
 
 std::string TField::AsString() const {
   const TVariant value = LogicalValue();
   if (const auto* dateTime = std::get_if<TDateTime>(&value)) {
-    if (FDataType == TFieldType::ftDate) return PlainToString(TDateTime{std::trunc(dateTime->Value)});
+    if (FDataType == TFieldType::ftDate)
+      return PlainToString(TDateTime{std::trunc(dateTime->Value)});
     if (FDataType == TFieldType::ftTime) {
       // Time only: the date part is dropped.
-      const std::string text = PlainToString(TDateTime{dateTime->Value - std::trunc(dateTime->Value) + 1.0});
+      const std::string text =
+          PlainToString(TDateTime{dateTime->Value - std::trunc(dateTime->Value) + 1.0});
       const std::size_t space = text.find(' ');
       return space == std::string::npos ? "00:00:00" : text.substr(space + 1);
     }
@@ -195,54 +284,88 @@ std::string TField::AsString() const {
   return PlainToString(value);
 }
 
-void TField::SetAsString(std::string_view aValue) { SetLogical(std::string(aValue)); }
+void TField::SetAsString(std::string_view aValue) {
+  SetLogical(std::string(aValue));
+}
 
 std::int32_t TField::AsInteger() const {
   const std::int64_t value = PlainToInt64(LogicalValue());
   if (value < std::numeric_limits<std::int32_t>::min() ||
       value > std::numeric_limits<std::int32_t>::max()) {
-    throw EDatabaseError(fmt::format("{} is not a valid integer value for field '{}'", value,
-                                     DisplayLabel()));
+    throw EDatabaseError(
+        fmt::format("{} is not a valid integer value for field '{}'", value, DisplayLabel()));
   }
   return static_cast<std::int32_t>(value);
 }
 
-void TField::SetAsInteger(std::int32_t aValue) { SetLogical(static_cast<std::int64_t>(aValue)); }
+void TField::SetAsInteger(std::int32_t aValue) {
+  SetLogical(static_cast<std::int64_t>(aValue));
+}
 
-std::int64_t TField::AsLargeInt() const { return PlainToInt64(LogicalValue()); }
+std::int64_t TField::AsLargeInt() const {
+  return PlainToInt64(LogicalValue());
+}
 
-void TField::SetAsLargeInt(std::int64_t aValue) { SetLogical(aValue); }
+void TField::SetAsLargeInt(std::int64_t aValue) {
+  SetLogical(aValue);
+}
 
-double TField::AsFloat() const { return PlainToDouble(LogicalValue()); }
+double TField::AsFloat() const {
+  return PlainToDouble(LogicalValue());
+}
 
-void TField::SetAsFloat(double aValue) { SetLogical(aValue); }
+void TField::SetAsFloat(double aValue) {
+  SetLogical(aValue);
+}
 
-TCurrency TField::AsCurrency() const { return PlainToCurrency(LogicalValue()); }
+TCurrency TField::AsCurrency() const {
+  return PlainToCurrency(LogicalValue());
+}
 
-void TField::SetAsCurrency(TCurrency aValue) { SetLogical(aValue); }
+void TField::SetAsCurrency(TCurrency aValue) {
+  SetLogical(aValue);
+}
 
-bool TField::AsBoolean() const { return PlainToBool(LogicalValue()); }
+bool TField::AsBoolean() const {
+  return PlainToBool(LogicalValue());
+}
 
-void TField::SetAsBoolean(bool aValue) { SetLogical(aValue); }
+void TField::SetAsBoolean(bool aValue) {
+  SetLogical(aValue);
+}
 
 double TField::AsDateTime() const {
   const TVariant value = LogicalValue();
   return VarIsNull(value) ? 0.0 : PlainToDateTime(value);
 }
 
-void TField::SetAsDateTime(double aValue) { SetLogical(TDateTime{aValue}); }
+void TField::SetAsDateTime(double aValue) {
+  SetLogical(TDateTime{aValue});
+}
 
-TSQLTimeStamp TField::AsSQLTimeStamp() const { return PlainToSQLTimeStamp(LogicalValue()); }
+TSQLTimeStamp TField::AsSQLTimeStamp() const {
+  return PlainToSQLTimeStamp(LogicalValue());
+}
 
-void TField::SetAsSQLTimeStamp(const TSQLTimeStamp& aValue) { SetLogical(aValue); }
+void TField::SetAsSQLTimeStamp(const TSQLTimeStamp& aValue) {
+  SetLogical(aValue);
+}
 
-TBcd TField::AsBCD() const { return PlainToBcd(LogicalValue()); }
+TBcd TField::AsBCD() const {
+  return PlainToBcd(LogicalValue());
+}
 
-void TField::SetAsBCD(const TBcd& aValue) { SetLogical(aValue); }
+void TField::SetAsBCD(const TBcd& aValue) {
+  SetLogical(aValue);
+}
 
-TBytes TField::AsBytes() const { return PlainToBytes(LogicalValue()); }
+TBytes TField::AsBytes() const {
+  return PlainToBytes(LogicalValue());
+}
 
-void TField::SetAsBytes(TBytes aValue) { SetLogical(std::move(aValue)); }
+void TField::SetAsBytes(TBytes aValue) {
+  SetLogical(std::move(aValue));
+}
 
 // ---------------------------------------------------------------------------
 // AsVariant by field class
@@ -261,7 +384,8 @@ TVariant TLongWordField::AsVariant() const {
   if (IsNull()) return {};
   const std::int64_t value = AsLargeInt();
   if (value < 0 || value > std::numeric_limits<std::uint32_t>::max()) {
-    throw EDatabaseError(fmt::format("{} is not a valid value for field '{}'", value, DisplayLabel()));
+    throw EDatabaseError(
+        fmt::format("{} is not a valid value for field '{}'", value, DisplayLabel()));
   }
   return static_cast<std::uint32_t>(value);
 }

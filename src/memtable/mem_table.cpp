@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
+#include <fmt/format.h>
 #include <boost/algorithm/string/split.hpp>
 #include <boost/algorithm/string/trim.hpp>
-#include <fmt/format.h>
 
 #include "memtable/storage/binary_storage.h"
 #include "memtable/value_convert.h"
@@ -56,54 +56,88 @@ TColumnShape FieldShapeOfColumn(const TRowStoreColumn& aColumn, std::int32_t aMa
   const bool autoInc = aColumn.Attributes.Contains(CA::caAutoInc);
   const bool tooLong = aColumn.Size > aMaxStringSize;
   switch (aColumn.DataType) {
-    case DT::dtBoolean: return {FT::ftBoolean};
-    case DT::dtSByte: return {FT::ftShortint};
-    case DT::dtInt16: return {FT::ftSmallint};
-    case DT::dtInt32: return {autoInc ? FT::ftAutoInc : FT::ftInteger};
+    case DT::dtBoolean:
+      return {FT::ftBoolean};
+    case DT::dtSByte:
+      return {FT::ftShortint};
+    case DT::dtInt16:
+      return {FT::ftSmallint};
+    case DT::dtInt32:
+      return {autoInc ? FT::ftAutoInc : FT::ftInteger};
     case DT::dtInt64:
-    case DT::dtUInt64: return {FT::ftLargeint};
-    case DT::dtByte: return {FT::ftByte};
-    case DT::dtUInt16: return {FT::ftWord};
-    case DT::dtUInt32: return {autoInc ? FT::ftAutoInc : FT::ftLongWord};
-    case DT::dtSingle: return {FT::ftSingle};
-    case DT::dtDouble: return {FT::ftFloat};
-    case DT::dtExtended: return {FT::ftExtended};
-    case DT::dtCurrency: return {FT::ftCurrency};
+    case DT::dtUInt64:
+      return {FT::ftLargeint};
+    case DT::dtByte:
+      return {FT::ftByte};
+    case DT::dtUInt16:
+      return {FT::ftWord};
+    case DT::dtUInt32:
+      return {autoInc ? FT::ftAutoInc : FT::ftLongWord};
+    case DT::dtSingle:
+      return {FT::ftSingle};
+    case DT::dtDouble:
+      return {FT::ftFloat};
+    case DT::dtExtended:
+      return {FT::ftExtended};
+    case DT::dtCurrency:
+      return {FT::ftCurrency};
     case DT::dtBCD: {
       const bool fits = aColumn.Precision <= kMaxBcdPrecision && aColumn.Scale <= kMaxBcdScale;
       return {fits ? FT::ftBCD : FT::ftFMTBcd, aColumn.Size};
     }
-    case DT::dtFmtBCD: return {FT::ftFMTBcd, aColumn.Size};
-    case DT::dtDateTime: return {FT::ftDateTime};
-    case DT::dtTime: return {FT::ftTime};
-    case DT::dtDate: return {FT::ftDate};
-    case DT::dtDateTimeStamp: return {FT::ftTimeStamp};
+    case DT::dtFmtBCD:
+      return {FT::ftFMTBcd, aColumn.Size};
+    case DT::dtDateTime:
+      return {FT::ftDateTime};
+    case DT::dtTime:
+      return {FT::ftTime};
+    case DT::dtDate:
+      return {FT::ftDate};
+    case DT::dtDateTimeStamp:
+      return {FT::ftTimeStamp};
     case DT::dtTimeIntervalFull:
     case DT::dtTimeIntervalYM:
-    case DT::dtTimeIntervalDS: return {FT::ftOraInterval};
+    case DT::dtTimeIntervalDS:
+      return {FT::ftOraInterval};
     case DT::dtAnsiString:
       return {tooLong ? FT::ftMemo : fixed ? FT::ftFixedChar : FT::ftString, aColumn.Size};
     case DT::dtWideString:
-      return {tooLong ? FT::ftWideMemo : fixed ? FT::ftFixedWideChar : FT::ftWideString,
+      return {tooLong ? FT::ftWideMemo
+              : fixed ? FT::ftFixedWideChar
+                      : FT::ftWideString,
               aColumn.Size};
     case DT::dtByteString:
       return {tooLong ? FT::ftBlob : fixed ? FT::ftBytes : FT::ftVarBytes, aColumn.Size};
-    case DT::dtBlob: return {FT::ftBlob};
-    case DT::dtMemo: return {FT::ftMemo};
+    case DT::dtBlob:
+      return {FT::ftBlob};
+    case DT::dtMemo:
+      return {FT::ftMemo};
     case DT::dtWideMemo:
-    case DT::dtWideHMemo: return {FT::ftWideMemo};
-    case DT::dtXML: return {FT::ftDBaseOle};
+    case DT::dtWideHMemo:
+      return {FT::ftWideMemo};
+    case DT::dtXML:
+      return {FT::ftDBaseOle};
     case DT::dtHBlob:
-    case DT::dtHBFile: return {FT::ftOraBlob};
-    case DT::dtHMemo: return {FT::ftOraClob};
-    case DT::dtRowSetRef: return {FT::ftDataSet};
-    case DT::dtCursorRef: return {FT::ftCursor};
-    case DT::dtRowRef: return {FT::ftADT};
-    case DT::dtArrayRef: return {FT::ftArray};
-    case DT::dtParentRowRef: return {FT::ftReference};
-    case DT::dtGUID: return {FT::ftGuid, 38};
-    case DT::dtObject: return {FT::ftInterface};
-    case DT::dtUnknown: return {FT::ftUnknown};
+    case DT::dtHBFile:
+      return {FT::ftOraBlob};
+    case DT::dtHMemo:
+      return {FT::ftOraClob};
+    case DT::dtRowSetRef:
+      return {FT::ftDataSet};
+    case DT::dtCursorRef:
+      return {FT::ftCursor};
+    case DT::dtRowRef:
+      return {FT::ftADT};
+    case DT::dtArrayRef:
+      return {FT::ftArray};
+    case DT::dtParentRowRef:
+      return {FT::ftReference};
+    case DT::dtGUID:
+      return {FT::ftGuid, 38};
+    case DT::dtObject:
+      return {FT::ftInterface};
+    case DT::dtUnknown:
+      return {FT::ftUnknown};
   }
   return {FT::ftUnknown};
 }
@@ -117,51 +151,91 @@ struct TColumnOfField {
 
 TColumnOfField ColumnOfFieldType(FT aType) {
   switch (aType) {
-    case FT::ftString: return {DT::dtAnsiString};
-    case FT::ftFixedChar: return {DT::dtAnsiString, {CA::caFixedLen}};
-    case FT::ftWideString: return {DT::dtWideString};
-    case FT::ftFixedWideChar: return {DT::dtWideString, {CA::caFixedLen}};
-    case FT::ftSmallint: return {DT::dtInt16};
-    case FT::ftInteger: return {DT::dtInt32};
-    case FT::ftLargeint: return {DT::dtInt64};
-    case FT::ftShortint: return {DT::dtSByte};
-    case FT::ftByte: return {DT::dtByte};
-    case FT::ftWord: return {DT::dtUInt16};
-    case FT::ftLongWord: return {DT::dtUInt32};
-    case FT::ftAutoInc: return {DT::dtInt32, {CA::caAutoInc}};
-    case FT::ftBoolean: return {DT::dtBoolean};
-    case FT::ftFloat: return {DT::dtDouble};
-    case FT::ftSingle: return {DT::dtSingle};
-    case FT::ftExtended: return {DT::dtExtended};
-    case FT::ftCurrency: return {DT::dtCurrency};
-    case FT::ftBCD: return {DT::dtBCD};
-    case FT::ftFMTBcd: return {DT::dtFmtBCD};
-    case FT::ftDate: return {DT::dtDate};
-    case FT::ftTime: return {DT::dtTime};
-    case FT::ftDateTime: return {DT::dtDateTime};
-    case FT::ftTimeStamp: return {DT::dtDateTimeStamp};
+    case FT::ftString:
+      return {DT::dtAnsiString};
+    case FT::ftFixedChar:
+      return {DT::dtAnsiString, {CA::caFixedLen}};
+    case FT::ftWideString:
+      return {DT::dtWideString};
+    case FT::ftFixedWideChar:
+      return {DT::dtWideString, {CA::caFixedLen}};
+    case FT::ftSmallint:
+      return {DT::dtInt16};
+    case FT::ftInteger:
+      return {DT::dtInt32};
+    case FT::ftLargeint:
+      return {DT::dtInt64};
+    case FT::ftShortint:
+      return {DT::dtSByte};
+    case FT::ftByte:
+      return {DT::dtByte};
+    case FT::ftWord:
+      return {DT::dtUInt16};
+    case FT::ftLongWord:
+      return {DT::dtUInt32};
+    case FT::ftAutoInc:
+      return {DT::dtInt32, {CA::caAutoInc}};
+    case FT::ftBoolean:
+      return {DT::dtBoolean};
+    case FT::ftFloat:
+      return {DT::dtDouble};
+    case FT::ftSingle:
+      return {DT::dtSingle};
+    case FT::ftExtended:
+      return {DT::dtExtended};
+    case FT::ftCurrency:
+      return {DT::dtCurrency};
+    case FT::ftBCD:
+      return {DT::dtBCD};
+    case FT::ftFMTBcd:
+      return {DT::dtFmtBCD};
+    case FT::ftDate:
+      return {DT::dtDate};
+    case FT::ftTime:
+      return {DT::dtTime};
+    case FT::ftDateTime:
+      return {DT::dtDateTime};
+    case FT::ftTimeStamp:
+      return {DT::dtDateTimeStamp};
     case FT::ftParadoxOle:
-    case FT::ftOraInterval: return {DT::dtTimeIntervalDS};
-    case FT::ftBytes: return {DT::dtByteString, {CA::caFixedLen}};
-    case FT::ftVarBytes: return {DT::dtByteString};
+    case FT::ftOraInterval:
+      return {DT::dtTimeIntervalDS};
+    case FT::ftBytes:
+      return {DT::dtByteString, {CA::caFixedLen}};
+    case FT::ftVarBytes:
+      return {DT::dtByteString};
     case FT::ftBlob:
     case FT::ftGraphic:
-    case FT::ftTypedBinary: return {DT::dtBlob, {CA::caBlobData}};
-    case FT::ftMemo: return {DT::dtMemo, {CA::caBlobData}};
+    case FT::ftTypedBinary:
+      return {DT::dtBlob, {CA::caBlobData}};
+    case FT::ftMemo:
+      return {DT::dtMemo, {CA::caBlobData}};
     case FT::ftFmtMemo:
-    case FT::ftWideMemo: return {DT::dtWideMemo, {CA::caBlobData}};
-    case FT::ftDBaseOle: return {DT::dtXML, {CA::caBlobData}};
-    case FT::ftOraBlob: return {DT::dtHBlob, {CA::caBlobData}};
-    case FT::ftOraClob: return {DT::dtHMemo, {CA::caBlobData}};
-    case FT::ftStream: return {DT::dtHBlob};
-    case FT::ftCursor: return {DT::dtCursorRef};
-    case FT::ftDataSet: return {DT::dtRowSetRef};
-    case FT::ftADT: return {DT::dtRowRef};
-    case FT::ftArray: return {DT::dtArrayRef};
+    case FT::ftWideMemo:
+      return {DT::dtWideMemo, {CA::caBlobData}};
+    case FT::ftDBaseOle:
+      return {DT::dtXML, {CA::caBlobData}};
+    case FT::ftOraBlob:
+      return {DT::dtHBlob, {CA::caBlobData}};
+    case FT::ftOraClob:
+      return {DT::dtHMemo, {CA::caBlobData}};
+    case FT::ftStream:
+      return {DT::dtHBlob};
+    case FT::ftCursor:
+      return {DT::dtCursorRef};
+    case FT::ftDataSet:
+      return {DT::dtRowSetRef};
+    case FT::ftADT:
+      return {DT::dtRowRef};
+    case FT::ftArray:
+      return {DT::dtArrayRef};
     case FT::ftInterface:
-    case FT::ftIDispatch: return {DT::dtObject};
-    case FT::ftGuid: return {DT::dtGUID};
-    default: return {DT::dtUnknown};
+    case FT::ftIDispatch:
+      return {DT::dtObject};
+    case FT::ftGuid:
+      return {DT::dtGUID};
+    default:
+      return {DT::dtUnknown};
   }
 }
 
@@ -362,8 +436,8 @@ void TMemTable::BuildTableFromFields() {
   if (FFieldDefs.Count() == 0) {
     FDerivedDefs = true;
     for (const auto& field : FFields) {
-      TFieldDef& def = FFieldDefs.Add(field->FieldName(), field->DataType(), field->Size(),
-                                      field->Required());
+      TFieldDef& def =
+          FFieldDefs.Add(field->FieldName(), field->DataType(), field->Size(), field->Required());
       def.Attributes.Set(FA::faReadonly, field->ReadOnly());
       const auto* stringField = dynamic_cast<const TStringField*>(field.get());
       def.Attributes.Set(FA::faFixed, stringField != nullptr && stringField->FixedChar());
@@ -388,7 +462,9 @@ void TMemTable::BuildTableFromFields() {
       case FT::ftWideString:
       case FT::ftFixedWideChar:
       case FT::ftBytes:
-      case FT::ftVarBytes: column.Size = def.Size; break;
+      case FT::ftVarBytes:
+        column.Size = def.Size;
+        break;
       case FT::ftBCD:
       case FT::ftFMTBcd:
         column.Precision = def.Precision;
@@ -409,8 +485,11 @@ void TMemTable::BuildTableFromFields() {
       case FT::ftDateTime:
       case FT::ftTimeStamp:
       case FT::ftParadoxOle:
-      case FT::ftOraInterval: column.Scale = def.Scale; break;
-      default: break;
+      case FT::ftOraInterval:
+        column.Scale = def.Scale;
+        break;
+      default:
+        break;
     }
     column.Attributes = mapped.Extra;
     column.Attributes.Set(CA::caAllowNull, !def.Required());
@@ -423,7 +502,8 @@ void TMemTable::BuildTableFromFields() {
       column.Attributes.Include(CA::caAllowNull).Include(CA::caAutoInc);
       column.AutoIncrement = true;
     }
-    if (ListedName(FUpdateOptions.KeyFields, def.Name)) column.Options.Include(TColumnOption::coInKey);
+    if (ListedName(FUpdateOptions.KeyFields, def.Name))
+      column.Options.Include(TColumnOption::coInKey);
     column.SourceID = def.FieldNo != 0 ? def.FieldNo : static_cast<std::int32_t>(i) + 1;
     def.ColumnIndex = static_cast<int>(i);
   }
@@ -479,11 +559,16 @@ bool TMemTable::RowVisible(const TRowStoreRow& aRow) const {
     state = aRow.RowPriorState();
   }
   switch (state) {
-    case RS::rsInserted: return FFilterChanges.Contains(TUpdateRecordType::rtInserted);
-    case RS::rsModified: return FFilterChanges.Contains(TUpdateRecordType::rtModified);
-    case RS::rsUnchanged: return FFilterChanges.Contains(TUpdateRecordType::rtUnmodified);
-    case RS::rsDeleted: return FFilterChanges.Contains(TUpdateRecordType::rtDeleted);
-    default: return false;
+    case RS::rsInserted:
+      return FFilterChanges.Contains(TUpdateRecordType::rtInserted);
+    case RS::rsModified:
+      return FFilterChanges.Contains(TUpdateRecordType::rtModified);
+    case RS::rsUnchanged:
+      return FFilterChanges.Contains(TUpdateRecordType::rtUnmodified);
+    case RS::rsDeleted:
+      return FFilterChanges.Contains(TUpdateRecordType::rtDeleted);
+    default:
+      return false;
   }
 }
 
@@ -669,8 +754,8 @@ void TMemTable::Post() {
       row->SetRowState(RS::rsModified);
     }
     const bool inOriginal = row->RowState() == RS::rsUnchanged;
-    row->CreateBuffer(inOriginal ? TRowStoreBufferKind::bkOriginal : TRowStoreBufferKind::bkCurrent) =
-        std::move(FEditBuffer);
+    row->CreateBuffer(inOriginal ? TRowStoreBufferKind::bkOriginal
+                                 : TRowStoreBufferKind::bkCurrent) = std::move(FEditBuffer);
   }
   FEditBuffer = TRowStoreRowBuffer();
   FEditRow = nullptr;
@@ -707,7 +792,9 @@ void TMemTable::Delete() {
 // ---------------------------------------------------------------------------
 // Field access
 
-TField* TMemTable::FindField(std::string_view aFieldName) const { return FFields.Find(aFieldName); }
+TField* TMemTable::FindField(std::string_view aFieldName) const {
+  return FFields.Find(aFieldName);
+}
 
 TField& TMemTable::FieldByName(std::string_view aFieldName) const {
   TField* const field = FindField(aFieldName);

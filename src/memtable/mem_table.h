@@ -30,12 +30,21 @@ class TMemTable;
 enum class TStorageFormat : std::uint8_t { sfAuto, sfXML, sfBinary, sfJSON };
 
 enum class TUpdateRecordType : std::uint8_t {
-  rtModified, rtInserted, rtDeleted, rtUnmodified, rtHasErrors
+  rtModified,
+  rtInserted,
+  rtDeleted,
+  rtUnmodified,
+  rtHasErrors
 };
 using TUpdateRecordTypes = TEnumSet<TUpdateRecordType>;
 
 enum class TFieldAttribute : std::uint8_t {
-  faHiddenCol, faReadonly, faRequired, faLink, faUnNamed, faFixed
+  faHiddenCol,
+  faReadonly,
+  faRequired,
+  faLink,
+  faUnNamed,
+  faFixed
 };
 using TFieldAttributes = TEnumSet<TFieldAttribute>;
 
@@ -116,7 +125,9 @@ class TField {
   void SetRequired(bool aValue) { FRequired = aValue; }
   const std::string& Origin() const { return FOrigin; }
   void SetOrigin(std::string aValue) { FOrigin = std::move(aValue); }
-  const std::string& DisplayLabel() const { return FDisplayLabel.empty() ? FFieldName : FDisplayLabel; }
+  const std::string& DisplayLabel() const {
+    return FDisplayLabel.empty() ? FFieldName : FDisplayLabel;
+  }
   void SetDisplayLabel(std::string aValue) { FDisplayLabel = std::move(aValue); }
   // 1-based position among the table's fields; 0 while not in a table.
   std::int32_t FieldNo() const { return FFieldNo; }
@@ -186,14 +197,14 @@ class TField {
 
 // Field classes. Each sets its own DataType; AsVariant gives the value shown
 // in the comment.
-#define TANDEMIZE_FIELD_CLASS(Class, Base, Type)                                   \
-  class Class : public Base {                                                       \
-   public:                                                                          \
-    Class() : Base(TFieldType::Type) {}                                             \
-    std::string_view ClassName() const override { return #Class; }                  \
-                                                                                    \
-   protected:                                                                       \
-    using Base::Base;                                                               \
+#define TANDEMIZE_FIELD_CLASS(Class, Base, Type)                   \
+  class Class : public Base {                                      \
+   public:                                                         \
+    Class() : Base(TFieldType::Type) {}                            \
+    std::string_view ClassName() const override { return #Class; } \
+                                                                   \
+   protected:                                                      \
+    using Base::Base;                                              \
   };
 
 // Text fields: std::string.
@@ -478,7 +489,6 @@ TANDEMIZE_FIELD_CLASS(TInterfaceField, TObjectField, ftInterface)
 TANDEMIZE_FIELD_CLASS(TIDispatchField, TInterfaceField, ftIDispatch)
 
 #undef TANDEMIZE_FIELD_CLASS
-
 
 // The table's fields, in order; the table owns them.
 class TFields {

@@ -16,8 +16,8 @@ using RV = TRowStoreRowVersion;
 using BK = TRowStoreBufferKind;
 
 bool IsTransientState(RS aState) {
-  return aState == RS::rsInitializing || aState == RS::rsCalculating ||
-         aState == RS::rsChecking || aState == RS::rsDestroying || aState == RS::rsForceWrite;
+  return aState == RS::rsInitializing || aState == RS::rsCalculating || aState == RS::rsChecking ||
+         aState == RS::rsDestroying || aState == RS::rsForceWrite;
 }
 
 }  // namespace
@@ -68,32 +68,44 @@ TRowStoreRowBuffer* TRowStoreRow::ReadBuffer(TRowStoreRowVersion aVersion) const
     case RS::rsDeleted:
       switch (aVersion) {
         case RV::rvDefault:
-        case RV::rvOriginal: return original;
-        case RV::rvPrevious: return current != nullptr ? current : original;
-        default: return nullptr;
+        case RV::rvOriginal:
+          return original;
+        case RV::rvPrevious:
+          return current != nullptr ? current : original;
+        default:
+          return nullptr;
       }
     case RS::rsInserted:
       switch (aVersion) {
         case RV::rvDefault:
-        case RV::rvCurrent: return current;
-        case RV::rvPrevious: return original != nullptr ? original : current;
-        default: return nullptr;
+        case RV::rvCurrent:
+          return current;
+        case RV::rvPrevious:
+          return original != nullptr ? original : current;
+        default:
+          return nullptr;
       }
     case RS::rsModified:
       switch (aVersion) {
         case RV::rvDefault:
-        case RV::rvCurrent: return current;
+        case RV::rvCurrent:
+          return current;
         case RV::rvOriginal:
-        case RV::rvPrevious: return original;
-        default: return nullptr;
+        case RV::rvPrevious:
+          return original;
+        default:
+          return nullptr;
       }
-    case RS::rsUnchanged: return aVersion == RV::rvProposed ? nullptr : original;
+    case RS::rsUnchanged:
+      return aVersion == RV::rvProposed ? nullptr : original;
     case RS::rsEditing:
       switch (aVersion) {
         case RV::rvDefault:
-        case RV::rvProposed: return proposed;
+        case RV::rvProposed:
+          return proposed;
         case RV::rvCurrent:
-        case RV::rvPrevious: return current != nullptr ? current : original;
+        case RV::rvPrevious:
+          return current != nullptr ? current : original;
         case RV::rvOriginal:
           return FRowPriorState == RS::rsDeleted || FRowPriorState == RS::rsModified ||
                          FRowPriorState == RS::rsUnchanged
@@ -101,10 +113,14 @@ TRowStoreRowBuffer* TRowStoreRow::ReadBuffer(TRowStoreRowVersion aVersion) const
                      : nullptr;
       }
       return nullptr;
-    case RS::rsImportingCurent: return current;
-    case RS::rsImportingOriginal: return original;
-    case RS::rsImportingProposed: return proposed;
-    default: return nullptr;  // a transient prior state has no buffer of its own
+    case RS::rsImportingCurent:
+      return current;
+    case RS::rsImportingOriginal:
+      return original;
+    case RS::rsImportingProposed:
+      return proposed;
+    default:
+      return nullptr;  // a transient prior state has no buffer of its own
   }
 }
 
@@ -116,10 +132,15 @@ const TVariant& TRowStoreRow::GetValue(std::size_t aColumn, TRowStoreRowVersion 
 void TRowStoreRow::SetValue(std::size_t aColumn, TVariant aValue) {
   BK kind = BK::bkCurrent;
   switch (FRowState) {
-    case RS::rsImportingOriginal: kind = BK::bkOriginal; break;
+    case RS::rsImportingOriginal:
+      kind = BK::bkOriginal;
+      break;
     case RS::rsImportingProposed:
-    case RS::rsEditing: kind = BK::bkProposed; break;
-    default: break;
+    case RS::rsEditing:
+      kind = BK::bkProposed;
+      break;
+    default:
+      break;
   }
   TRowStoreRowBuffer* buffer = Buffer(kind);
   if (buffer == nullptr) buffer = &CreateBuffer(kind);
@@ -178,8 +199,8 @@ TRowStoreRow& TRowStoreTable::AppendLoadedRow() {
 }
 
 bool TRowStoreTable::RemoveRow(const TRowStoreRow& aRow) {
-  const auto it = std::find_if(FRows.begin(), FRows.end(),
-                               [&](const auto& row) { return row.get() == &aRow; });
+  const auto it =
+      std::find_if(FRows.begin(), FRows.end(), [&](const auto& row) { return row.get() == &aRow; });
   if (it == FRows.end()) return false;
   FRows.erase(it);
   return true;
@@ -276,8 +297,8 @@ TRowStoreTable* TRowStoreManager::RootTable(std::string_view aName) const {
           return SameTextIgnoringCase(relation.ChildTable, table->Name);
         });
     if (isChild) continue;
-    const std::int64_t key = table->SourceID > 0 ? table->SourceID
-                                                 : static_cast<std::int64_t>(i) + 1000;
+    const std::int64_t key =
+        table->SourceID > 0 ? table->SourceID : static_cast<std::int64_t>(i) + 1000;
     if (best == nullptr || key < bestKey) {
       best = table;
       bestKey = key;

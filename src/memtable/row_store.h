@@ -39,12 +39,47 @@ namespace tandemize::memtable {
 //   dtGUID               TBytes of 16 bytes (the GUID's memory layout)
 //   references, dtObject no value (null)
 enum class TColumnDataType : std::uint8_t {
-  dtUnknown, dtBoolean, dtSByte, dtInt16, dtInt32, dtInt64, dtByte, dtUInt16, dtUInt32,
-  dtUInt64, dtSingle, dtDouble, dtExtended, dtCurrency, dtBCD, dtFmtBCD, dtDateTime, dtTime,
-  dtDate, dtDateTimeStamp, dtTimeIntervalFull, dtTimeIntervalYM, dtTimeIntervalDS,
-  dtAnsiString, dtWideString, dtByteString, dtBlob, dtMemo, dtWideMemo, dtXML, dtHBlob,
-  dtHMemo, dtWideHMemo, dtHBFile, dtRowSetRef, dtCursorRef, dtRowRef, dtArrayRef,
-  dtParentRowRef, dtGUID, dtObject
+  dtUnknown,
+  dtBoolean,
+  dtSByte,
+  dtInt16,
+  dtInt32,
+  dtInt64,
+  dtByte,
+  dtUInt16,
+  dtUInt32,
+  dtUInt64,
+  dtSingle,
+  dtDouble,
+  dtExtended,
+  dtCurrency,
+  dtBCD,
+  dtFmtBCD,
+  dtDateTime,
+  dtTime,
+  dtDate,
+  dtDateTimeStamp,
+  dtTimeIntervalFull,
+  dtTimeIntervalYM,
+  dtTimeIntervalDS,
+  dtAnsiString,
+  dtWideString,
+  dtByteString,
+  dtBlob,
+  dtMemo,
+  dtWideMemo,
+  dtXML,
+  dtHBlob,
+  dtHMemo,
+  dtWideHMemo,
+  dtHBFile,
+  dtRowSetRef,
+  dtCursorRef,
+  dtRowRef,
+  dtArrayRef,
+  dtParentRowRef,
+  dtGUID,
+  dtObject
 };
 inline constexpr int kColumnDataTypeCount = static_cast<int>(TColumnDataType::dtObject) + 1;
 
@@ -53,26 +88,60 @@ inline constexpr std::int32_t kDateDelta = 693594;
 inline constexpr std::int64_t kMSecsPerDay = 86400000;
 
 enum class TColumnAttribute : std::uint8_t {
-  caSearchable, caAllowNull, caFixedLen, caBlobData, caReadOnly, caAutoInc, caROWID,
-  caDefault, caRowVersion, caInternal, caCalculated, caVolatile, caUnnamed, caVirtual,
-  caBase, caExpr
+  caSearchable,
+  caAllowNull,
+  caFixedLen,
+  caBlobData,
+  caReadOnly,
+  caAutoInc,
+  caROWID,
+  caDefault,
+  caRowVersion,
+  caInternal,
+  caCalculated,
+  caVolatile,
+  caUnnamed,
+  caVirtual,
+  caBase,
+  caExpr
 };
 using TColumnAttributes = TEnumSet<TColumnAttribute>;
 
 enum class TColumnOption : std::uint8_t {
-  coAllowNull, coUnique, coReadOnly, coInUpdate, coInWhere, coInKey, coAfterInsChanged,
+  coAllowNull,
+  coUnique,
+  coReadOnly,
+  coInUpdate,
+  coInWhere,
+  coInKey,
+  coAfterInsChanged,
   coAfterUpdChanged
 };
 using TColumnOptions = TEnumSet<TColumnOption>;
 
 enum class TRowStoreRowState : std::uint8_t {
-  rsInitializing, rsDetached, rsInserted, rsDeleted, rsModified, rsUnchanged, rsEditing,
-  rsCalculating, rsChecking, rsDestroying, rsForceWrite, rsImportingCurent,
-  rsImportingOriginal, rsImportingProposed
+  rsInitializing,
+  rsDetached,
+  rsInserted,
+  rsDeleted,
+  rsModified,
+  rsUnchanged,
+  rsEditing,
+  rsCalculating,
+  rsChecking,
+  rsDestroying,
+  rsForceWrite,
+  rsImportingCurent,
+  rsImportingOriginal,
+  rsImportingProposed
 };
 
 enum class TRowStoreRowVersion : std::uint8_t {
-  rvDefault, rvCurrent, rvOriginal, rvPrevious, rvProposed
+  rvDefault,
+  rvCurrent,
+  rvOriginal,
+  rvPrevious,
+  rvProposed
 };
 
 // The three value buffers a row may have.
@@ -159,7 +228,8 @@ class TRowStoreRow {
 
 class TRowStoreColumn {
  public:
-  explicit TRowStoreColumn(std::string aName = {}, TColumnDataType aDataType = TColumnDataType::dtUnknown)
+  explicit TRowStoreColumn(std::string aName = {},
+                           TColumnDataType aDataType = TColumnDataType::dtUnknown)
       : Name(std::move(aName)), DataType(aDataType) {}
 
   std::string Name;
@@ -224,7 +294,15 @@ struct TRowStoreConstraint {
 };
 
 enum class TViewMechKind : std::uint8_t {
-  mkSort, mkRowState, mkRange, mkFilter, mkError, mkDetails, mkChilds, mkMaster, mkParent
+  mkSort,
+  mkRowState,
+  mkRange,
+  mkFilter,
+  mkError,
+  mkDetails,
+  mkChilds,
+  mkMaster,
+  mkParent
 };
 
 struct TRowStoreViewMech {

@@ -8,9 +8,9 @@
 #include <limits>
 #include <type_traits>
 
+#include <fmt/format.h>
 #include <boost/algorithm/string/case_conv.hpp>
 #include <boost/algorithm/string/trim.hpp>
-#include <fmt/format.h>
 
 #include "memtable/errors.h"
 
@@ -23,9 +23,9 @@ inline constexpr bool kAlwaysFalse = false;
 
 const char* PlainTypeName(const TVariant& aValue) {
   static constexpr const char* kNames[] = {
-      "Null",     "Boolean",  "ShortInt",  "Byte",     "SmallInt", "Word",   "Integer",
-      "LongWord", "Int64",    "UInt64",    "Single",   "Double",   "Currency", "Date",
-      "SQLTimeStamp", "FMTBcd", "Interval", "String", "Bytes"};
+      "Null",         "Boolean", "ShortInt", "Byte",   "SmallInt", "Word",     "Integer",
+      "LongWord",     "Int64",   "UInt64",   "Single", "Double",   "Currency", "Date",
+      "SQLTimeStamp", "FMTBcd",  "Interval", "String", "Bytes"};
   return kNames[aValue.index()];
 }
 
@@ -101,8 +101,8 @@ std::string FormatDateTime(double aValue, bool aDate, bool aTime) {
   }
   if (aTime) {
     if (!text.empty()) text += ' ';
-    text += fmt::format("{:02}:{:02}:{:02}", msecs / 3600000, msecs / 60000 % 60,
-                        msecs / 1000 % 60);
+    text +=
+        fmt::format("{:02}:{:02}:{:02}", msecs / 3600000, msecs / 60000 % 60, msecs / 1000 % 60);
     if (msecs % 1000 != 0) text += fmt::format(".{:03}", msecs % 1000);
   }
   return text;
@@ -254,7 +254,8 @@ double SQLTimeStampToDateTime(const TSQLTimeStamp& aValue) {
 
 std::string BcdToString(const TBcd& aValue) {
   const std::string digits = BcdDigits(aValue);
-  const int places = std::min<int>(aValue.SignSpecialPlaces & 0x3F, static_cast<int>(digits.size()));
+  const int places =
+      std::min<int>(aValue.SignSpecialPlaces & 0x3F, static_cast<int>(digits.size()));
   std::string whole = digits.substr(0, digits.size() - static_cast<std::size_t>(places));
   std::string fraction = digits.substr(digits.size() - static_cast<std::size_t>(places));
   whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
@@ -291,9 +292,11 @@ bool StringToBcd(std::string_view aText, TBcd& aValue) {
 }
 
 TBcd DoubleToBcd(double aValue) {
-  if (!std::isfinite(aValue)) throw EDatabaseError(fmt::format("{} is not a valid BCD value", aValue));
+  if (!std::isfinite(aValue))
+    throw EDatabaseError(fmt::format("{} is not a valid BCD value", aValue));
   char buffer[400];
-  const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, aValue, std::chars_format::fixed);
+  const auto [ptr, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, aValue, std::chars_format::fixed);
   std::string text(buffer, ec == std::errc() ? ptr : buffer);
   TBcd result;
   if (StringToBcd(text, result)) return result;
@@ -322,7 +325,8 @@ TBcd BcdRound(const TBcd& aValue, int aScale) {
   digits.resize(digits.size() - static_cast<std::size_t>(drop));
   if (roundUp) {
     int i = static_cast<int>(digits.size()) - 1;
-    for (; i >= 0 && digits[static_cast<std::size_t>(i)] == '9'; --i) digits[static_cast<std::size_t>(i)] = '0';
+    for (; i >= 0 && digits[static_cast<std::size_t>(i)] == '9'; --i)
+      digits[static_cast<std::size_t>(i)] = '0';
     if (i >= 0) {
       ++digits[static_cast<std::size_t>(i)];
     } else {
@@ -344,17 +348,19 @@ bool BcdToCurrency(const TBcd& aValue, TCurrency& aResult) {
   const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
   if (ec != std::errc()) return false;
   const bool negative = (rounded.SignSpecialPlaces & 0x80) != 0;
-  if (magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0)) {
+  if (magnitude >
+      static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0)) {
     return false;
   }
-  aResult.Value = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+  aResult.Value =
+      negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
   return true;
 }
 
 TBcd CurrencyToBcd(TCurrency aValue) {
   const bool negative = aValue.Value < 0;
-  const std::uint64_t magnitude =
-      negative ? 0 - static_cast<std::uint64_t>(aValue.Value) : static_cast<std::uint64_t>(aValue.Value);
+  const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(aValue.Value)
+                                           : static_cast<std::uint64_t>(aValue.Value);
   std::string digits = fmt::format("{:05}", magnitude);
   return MakeBcd(negative, digits, 4);
 }
@@ -366,12 +372,13 @@ std::string GuidToString(const TBytes& aBytes) {
   if (aBytes.size() != 16) return {};
   const auto le32 = [&](int i) {
     return static_cast<std::uint32_t>(aBytes[i]) | static_cast<std::uint32_t>(aBytes[i + 1]) << 8 |
-           static_cast<std::uint32_t>(aBytes[i + 2]) << 16 | static_cast<std::uint32_t>(aBytes[i + 3]) << 24;
+           static_cast<std::uint32_t>(aBytes[i + 2]) << 16 |
+           static_cast<std::uint32_t>(aBytes[i + 3]) << 24;
   };
   const auto le16 = [&](int i) { return aBytes[i] | aBytes[i + 1] << 8; };
-  return fmt::format("{{{:08X}-{:04X}-{:04X}-{:02X}{:02X}-{:02X}{:02X}{:02X}{:02X}{:02X}{:02X}}}", le32(0),
-                     le16(4), le16(6), aBytes[8], aBytes[9], aBytes[10], aBytes[11], aBytes[12],
-                     aBytes[13], aBytes[14], aBytes[15]);
+  return fmt::format("{{{:08X}-{:04X}-{:04X}-{:02X}{:02X}-{:02X}{:02X}{:02X}{:02X}{:02X}{:02X}}}",
+                     le32(0), le16(4), le16(6), aBytes[8], aBytes[9], aBytes[10], aBytes[11],
+                     aBytes[12], aBytes[13], aBytes[14], aBytes[15]);
 }
 
 bool StringToGuid(std::string_view aText, TBytes& aBytes) {
@@ -423,13 +430,15 @@ TVariant ColumnToPlain(TColumnDataType aType, const TVariant& aRaw) {
       break;
     case DT::dtTime:
       if (!std::holds_alternative<TDateTime>(aRaw)) {
-        return TDateTime{static_cast<double>(PlainToInt64(aRaw)) / static_cast<double>(kMSecsPerDay)};
+        return TDateTime{static_cast<double>(PlainToInt64(aRaw)) /
+                         static_cast<double>(kMSecsPerDay)};
       }
       break;
     case DT::dtGUID:
       if (const auto* bytes = std::get_if<TBytes>(&aRaw)) return GuidToString(*bytes);
       break;
-    default: break;
+    default:
+      break;
   }
   return aRaw;
 }
@@ -459,22 +468,36 @@ TVariant PlainToColumn(TColumnDataType aType, const TVariant& aPlain) {
   using DT = TColumnDataType;
   if (VarIsNull(aPlain)) return aPlain;
   switch (aType) {
-    case DT::dtUnknown: return aPlain;
-    case DT::dtBoolean: return static_cast<std::uint16_t>(PlainToBool(aPlain) ? 1 : 0);
-    case DT::dtSByte: return NarrowInteger<std::int8_t>(aPlain, "ShortInt");
-    case DT::dtInt16: return NarrowInteger<std::int16_t>(aPlain, "SmallInt");
-    case DT::dtInt32: return NarrowInteger<std::int32_t>(aPlain, "Integer");
-    case DT::dtInt64: return PlainToInt64(aPlain);
-    case DT::dtByte: return NarrowInteger<std::uint8_t>(aPlain, "Byte");
-    case DT::dtUInt16: return NarrowInteger<std::uint16_t>(aPlain, "Word");
-    case DT::dtUInt32: return NarrowInteger<std::uint32_t>(aPlain, "LongWord");
-    case DT::dtUInt64: return NarrowInteger<std::uint64_t>(aPlain, "UInt64");
-    case DT::dtSingle: return static_cast<float>(PlainToDouble(aPlain));
+    case DT::dtUnknown:
+      return aPlain;
+    case DT::dtBoolean:
+      return static_cast<std::uint16_t>(PlainToBool(aPlain) ? 1 : 0);
+    case DT::dtSByte:
+      return NarrowInteger<std::int8_t>(aPlain, "ShortInt");
+    case DT::dtInt16:
+      return NarrowInteger<std::int16_t>(aPlain, "SmallInt");
+    case DT::dtInt32:
+      return NarrowInteger<std::int32_t>(aPlain, "Integer");
+    case DT::dtInt64:
+      return PlainToInt64(aPlain);
+    case DT::dtByte:
+      return NarrowInteger<std::uint8_t>(aPlain, "Byte");
+    case DT::dtUInt16:
+      return NarrowInteger<std::uint16_t>(aPlain, "Word");
+    case DT::dtUInt32:
+      return NarrowInteger<std::uint32_t>(aPlain, "LongWord");
+    case DT::dtUInt64:
+      return NarrowInteger<std::uint64_t>(aPlain, "UInt64");
+    case DT::dtSingle:
+      return static_cast<float>(PlainToDouble(aPlain));
     case DT::dtDouble:
-    case DT::dtExtended: return PlainToDouble(aPlain);
-    case DT::dtCurrency: return PlainToCurrency(aPlain);
+    case DT::dtExtended:
+      return PlainToDouble(aPlain);
+    case DT::dtCurrency:
+      return PlainToCurrency(aPlain);
     case DT::dtBCD:
-    case DT::dtFmtBCD: return PlainToBcd(aPlain);
+    case DT::dtFmtBCD:
+      return PlainToBcd(aPlain);
     case DT::dtDateTime: {
       std::int32_t day = 0, msecs = 0;
       DateTimeToDayAndTime(PlainToDateTime(aPlain), day, msecs);
@@ -490,12 +513,14 @@ TVariant PlainToColumn(TColumnDataType aType, const TVariant& aPlain) {
       DateTimeToDayAndTime(PlainToDateTime(aPlain), day, msecs);
       return day;
     }
-    case DT::dtDateTimeStamp: return PlainToSQLTimeStamp(aPlain);
+    case DT::dtDateTimeStamp:
+      return PlainToSQLTimeStamp(aPlain);
     case DT::dtTimeIntervalFull:
     case DT::dtTimeIntervalYM:
     case DT::dtTimeIntervalDS:
       if (std::holds_alternative<TInterval>(aPlain)) return aPlain;
-      if (const auto* bytes = std::get_if<TBytes>(&aPlain); bytes != nullptr && bytes->size() == 25) {
+      if (const auto* bytes = std::get_if<TBytes>(&aPlain);
+          bytes != nullptr && bytes->size() == 25) {
         TInterval interval;
         std::copy(bytes->begin(), bytes->end(), interval.Raw.begin());
         return interval;
@@ -507,11 +532,13 @@ TVariant PlainToColumn(TColumnDataType aType, const TVariant& aPlain) {
     case DT::dtWideMemo:
     case DT::dtXML:
     case DT::dtHMemo:
-    case DT::dtWideHMemo: return PlainToString(aPlain);
+    case DT::dtWideHMemo:
+      return PlainToString(aPlain);
     case DT::dtByteString:
     case DT::dtBlob:
     case DT::dtHBlob:
-    case DT::dtHBFile: return PlainToBytes(aPlain);
+    case DT::dtHBFile:
+      return PlainToBytes(aPlain);
     case DT::dtGUID: {
       TBytes bytes;
       if (const auto* text = std::get_if<std::string>(&aPlain)) {
@@ -522,7 +549,8 @@ TVariant PlainToColumn(TColumnDataType aType, const TVariant& aPlain) {
       if (bytes.size() != 16) ConversionError(aPlain, "GUID");
       return bytes;
     }
-    default: return TVariant{};
+    default:
+      return TVariant{};
   }
 }
 
@@ -608,7 +636,8 @@ std::string PlainToString(const TVariant& aValue) {
         } else if constexpr (std::is_same_v<V, bool>) {
           return v ? "True" : "False";
         } else if constexpr (std::is_integral_v<V>) {
-          return std::to_string(static_cast<std::conditional_t<std::is_signed_v<V>, std::int64_t, std::uint64_t>>(v));
+          return std::to_string(
+              static_cast<std::conditional_t<std::is_signed_v<V>, std::int64_t, std::uint64_t>>(v));
         } else if constexpr (std::is_floating_point_v<V>) {
           return fmt::format("{}", v);
         } else if constexpr (std::is_same_v<V, TCurrency>) {
@@ -727,7 +756,8 @@ TCurrency PlainToCurrency(const TVariant& aValue) {
 
 TBytes PlainToBytes(const TVariant& aValue) {
   if (const auto* bytes = std::get_if<TBytes>(&aValue)) return *bytes;
-  if (const auto* text = std::get_if<std::string>(&aValue)) return TBytes(text->begin(), text->end());
+  if (const auto* text = std::get_if<std::string>(&aValue))
+    return TBytes(text->begin(), text->end());
   if (const auto* interval = std::get_if<TInterval>(&aValue)) {
     return TBytes(interval->Raw.begin(), interval->Raw.end());
   }

@@ -48,17 +48,36 @@ TEST(FieldAsVariantTest, EachFieldClassGivesItsVariantType) {
   const std::int64_t dateTimeMs = (kDateDelta + 2) * kMSecsPerDay + kMSecsPerDay / 4;
 
   const TAsVariantCase cases[] = {
-      {"ansi text", {"f", DT::dtAnsiString, {}, 10}, std::string("abc"), "TStringField", std::string("abc")},
-      {"wide text", {"f", DT::dtWideString, {}, 10}, std::string("ção"), "TWideStringField", std::string("ção")},
-      {"guid", {"f", DT::dtGUID}, guid, "TGuidField", std::string("{03020100-0504-0706-0809-0A0B0C0D0E0F}")},
+      {"ansi text",
+       {"f", DT::dtAnsiString, {}, 10},
+       std::string("abc"),
+       "TStringField",
+       std::string("abc")},
+      {"wide text",
+       {"f", DT::dtWideString, {}, 10},
+       std::string("ção"),
+       "TWideStringField",
+       std::string("ção")},
+      {"guid",
+       {"f", DT::dtGUID},
+       guid,
+       "TGuidField",
+       std::string("{03020100-0504-0706-0809-0A0B0C0D0E0F}")},
       {"int16", {"f", DT::dtInt16}, std::int16_t{-5}, "TSmallintField", std::int32_t{-5}},
       {"sbyte", {"f", DT::dtSByte}, std::int8_t{-3}, "TShortintField", std::int32_t{-3}},
       {"byte", {"f", DT::dtByte}, std::uint8_t{200}, "TByteField", std::int32_t{200}},
       {"uint16", {"f", DT::dtUInt16}, std::uint16_t{65535}, "TWordField", std::int32_t{65535}},
       {"autoinc", {"f", DT::dtInt32, autoInc}, std::int32_t{7}, "TDbAutoIncField", std::int32_t{7}},
-      {"uint32 top", {"f", DT::dtUInt32}, std::uint32_t{4294967295u}, "TLongWordField",
+      {"uint32 top",
+       {"f", DT::dtUInt32},
+       std::uint32_t{4294967295u},
+       "TLongWordField",
        std::uint32_t{4294967295u}},
-      {"int64", {"f", DT::dtInt64}, std::int64_t{-9000000000}, "TLargeintField", std::int64_t{-9000000000}},
+      {"int64",
+       {"f", DT::dtInt64},
+       std::int64_t{-9000000000},
+       "TLargeintField",
+       std::int64_t{-9000000000}},
       {"uint64", {"f", DT::dtUInt64}, std::uint64_t{5}, "TLargeintField", std::int64_t{5}},
       {"double", {"f", DT::dtDouble}, 1.5, "TFloatField", 1.5},
       {"single", {"f", DT::dtSingle}, 2.5f, "TSingleField", 2.5},
@@ -68,14 +87,24 @@ TEST(FieldAsVariantTest, EachFieldClassGivesItsVariantType) {
       {"boolean zero", {"f", DT::dtBoolean}, std::uint16_t{0}, "TBooleanField", false},
       {"date", {"f", DT::dtDate}, std::int32_t{kDateDelta + 1}, "TDateField", TDateTime{1.0}},
       {"time", {"f", DT::dtTime}, std::int32_t{43200000}, "TTimeField", TDateTime{0.5}},
-      {"date-time", {"f", DT::dtDateTime}, static_cast<double>(dateTimeMs), "TDateTimeField",
+      {"date-time",
+       {"f", DT::dtDateTime},
+       static_cast<double>(dateTimeMs),
+       "TDateTimeField",
        TDateTime{2.25}},
       {"time-stamp", {"f", DT::dtDateTimeStamp}, stamp, "TSQLTimeStampField", stamp},
       {"bcd", {"f", DT::dtBCD, {}, 0, 5, 2}, Bcd("123.45"), "TBCDField", TCurrency{1234500}},
-      {"fmt bcd", {"f", DT::dtFmtBCD, {}, 0, 30, 10}, Bcd("-1.0000000001"), "TFMTBCDField",
+      {"fmt bcd",
+       {"f", DT::dtFmtBCD, {}, 0, 30, 10},
+       Bcd("-1.0000000001"),
+       "TFMTBCDField",
        Bcd("-1.0000000001")},
       {"byte string", {"f", DT::dtByteString, {}, 4}, TBytes{1, 2}, "TVarBytesField", TBytes{1, 2}},
-      {"empty fixed bytes", {"f", DT::dtByteString, {CA::caFixedLen}, 4}, TBytes{}, "TBytesField", TBytes{}},
+      {"empty fixed bytes",
+       {"f", DT::dtByteString, {CA::caFixedLen}, 4},
+       TBytes{},
+       "TBytesField",
+       TBytes{}},
       {"blob", {"f", DT::dtBlob}, TBytes{9}, "TBlobField", TBytes{9}},
       {"empty blob", {"f", DT::dtBlob}, TBytes{}, "TBlobField", TVariant{}},
       {"empty large blob", {"f", DT::dtHBlob}, TBytes{}, "TBlobField", TVariant{}},
@@ -127,35 +156,40 @@ TEST_F(FieldSetterTest, ValuesRoundTripInTheFieldsRepresentation) {
     TVariant Variant;
     const char* Text;
   } const cases[] = {
-      {"smallint low", FT::ftSmallint, 0, [](TField& f) { f.SetAsInteger(-32768); }, std::int32_t{-32768}, "-32768"},
+      {"smallint low", FT::ftSmallint, 0, [](TField& f) { f.SetAsInteger(-32768); },
+       std::int32_t{-32768}, "-32768"},
       {"longword top", FT::ftLongWord, 0, [](TField& f) { f.SetAsLargeInt(4294967295); },
        std::uint32_t{4294967295u}, "4294967295"},
       {"largeint low", FT::ftLargeint, 0,
        [](TField& f) { f.SetAsLargeInt(std::numeric_limits<std::int64_t>::min()); },
        std::numeric_limits<std::int64_t>::min(), "-9223372036854775808"},
-      {"integer from text", FT::ftInteger, 0, [](TField& f) { f.SetAsString(" 42 "); }, std::int32_t{42}, "42"},
+      {"integer from text", FT::ftInteger, 0, [](TField& f) { f.SetAsString(" 42 "); },
+       std::int32_t{42}, "42"},
       {"float", FT::ftFloat, 0, [](TField& f) { f.SetAsFloat(0.1); }, 0.1, "0.1"},
-      {"currency rounds to 4 places", FT::ftCurrency, 0, [](TField& f) { f.SetAsFloat(1.23456); }, 1.2346,
-       "1.2346"},
-      {"bcd rounds to its scale", FT::ftBCD, 2, [](TField& f) { f.SetAsFloat(12.345); }, TCurrency{123500},
-       "12.35"},
-      {"fmt bcd from text", FT::ftFMTBcd, 3, [](TField& f) { f.SetAsString("-0.0005"); }, Bcd("-0.001"),
-       "-0.001"},
+      {"currency rounds to 4 places", FT::ftCurrency, 0, [](TField& f) { f.SetAsFloat(1.23456); },
+       1.2346, "1.2346"},
+      {"bcd rounds to its scale", FT::ftBCD, 2, [](TField& f) { f.SetAsFloat(12.345); },
+       TCurrency{123500}, "12.35"},
+      {"fmt bcd from text", FT::ftFMTBcd, 3, [](TField& f) { f.SetAsString("-0.0005"); },
+       Bcd("-0.001"), "-0.001"},
       {"boolean", FT::ftBoolean, 0, [](TField& f) { f.SetAsBoolean(true); }, true, "True"},
-      {"date drops the time", FT::ftDate, 0, [](TField& f) { f.SetAsDateTime(45000.75); }, TDateTime{45000},
-       "2023-03-15"},
-      {"time drops the date", FT::ftTime, 0, [](TField& f) { f.SetAsDateTime(45000.75); }, TDateTime{0.75},
-       "18:00:00"},
+      {"date drops the time", FT::ftDate, 0, [](TField& f) { f.SetAsDateTime(45000.75); },
+       TDateTime{45000}, "2023-03-15"},
+      {"time drops the date", FT::ftTime, 0, [](TField& f) { f.SetAsDateTime(45000.75); },
+       TDateTime{0.75}, "18:00:00"},
       {"date-time before 1899-12-30", FT::ftDateTime, 0, [](TField& f) { f.SetAsDateTime(-1.25); },
        TDateTime{-1.25}, "1899-12-29 06:00:00"},
-      {"date-time from text", FT::ftDateTime, 0, [](TField& f) { f.SetAsString("2024-02-29T23:59:59.5"); },
+      {"date-time from text", FT::ftDateTime, 0,
+       [](TField& f) { f.SetAsString("2024-02-29T23:59:59.5"); },
        TDateTime{45351 + 86399.5 / 86400}, "2024-02-29 23:59:59.500"},
       {"time-stamp", FT::ftTimeStamp, 0, [](TField& f) { f.SetAsDateTime(2.5); },
        TSQLTimeStamp{1900, 1, 1, 12, 0, 0, 0}, "1900-01-01 12:00:00"},
-      {"wide text", FT::ftWideString, 5, [](TField& f) { f.SetAsString("Olá"); }, std::string("Olá"), "Olá"},
+      {"wide text", FT::ftWideString, 5, [](TField& f) { f.SetAsString("Olá"); },
+       std::string("Olá"), "Olá"},
       {"guid text", FT::ftGuid, 38,
        [](TField& f) { f.SetAsString("{00112233-4455-6677-8899-AABBCCDDEEFF}"); },
-       std::string("{00112233-4455-6677-8899-AABBCCDDEEFF}"), "{00112233-4455-6677-8899-AABBCCDDEEFF}"},
+       std::string("{00112233-4455-6677-8899-AABBCCDDEEFF}"),
+       "{00112233-4455-6677-8899-AABBCCDDEEFF}"},
       {"blob from stream", FT::ftBlob, 0,
        [](TField& f) {
          std::istringstream in(std::string("x\0z", 3));
@@ -215,7 +249,8 @@ TEST_F(FieldSetterTest, RangeChecksNameTheFieldAndItsBounds) {
       {FT::ftByte, [](TField& f) { f.SetAsString("256"); },
        "256 is not a valid value for field 'f'. The allowed range is 0 to 255"},
       {FT::ftInteger, [](TField& f) { f.SetAsLargeInt(2147483648); },
-       "2147483648 is not a valid value for field 'f'. The allowed range is -2147483648 to 2147483647"},
+       "2147483648 is not a valid value for field 'f'. The allowed range is -2147483648 to "
+       "2147483647"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(FieldTypeName(c.Type));
@@ -239,7 +274,7 @@ TEST_F(FieldSetterTest, RangeChecksNameTheFieldAndItsBounds) {
 TEST(FieldClassTest, TableAndGeneralClassChoice) {
   struct {
     FT Type;
-    const char* TableClass;    // "" when there is no class
+    const char* TableClass;  // "" when there is no class
     const char* GeneralClass;
     FT GeneralType;
   } const cases[] = {
@@ -258,7 +293,8 @@ TEST(FieldClassTest, TableAndGeneralClassChoice) {
       {FT::ftGuid, "TGuidField", "TGuidField", FT::ftGuid},
       {FT::ftVariant, "TVariantField", "TVariantField", FT::ftVariant},
       {FT::ftIDispatch, "TIDispatchField", "TIDispatchField", FT::ftIDispatch},
-      {FT::ftTimeStampOffset, "TSQLTimeStampOffsetField", "TSQLTimeStampOffsetField", FT::ftTimeStampOffset},
+      {FT::ftTimeStampOffset, "TSQLTimeStampOffsetField", "TSQLTimeStampOffsetField",
+       FT::ftTimeStampOffset},
       {FT::ftUnknown, "", "", FT::ftUnknown},
       {FT::ftCursor, "", "", FT::ftUnknown},
       {FT::ftConnection, "", "", FT::ftUnknown},
@@ -294,13 +330,16 @@ TEST(FieldClassTest, SizeChecksOfEachClass) {
     std::int32_t Size;
     bool Accepted;
   } const cases[] = {
-      {FT::ftInteger, 4, false},   {FT::ftInteger, 0, true},     {FT::ftDate, 1, false},
-      {FT::ftString, -1, false},   {FT::ftString, 0, true},      {FT::ftWideString, 4000, true},
-      {FT::ftOraInterval, -1, false}, {FT::ftBytes, 0, false},   {FT::ftVarBytes, 1, true},
-      {FT::ftBCD, 33, false},      {FT::ftBCD, 32, true},        {FT::ftFMTBcd, 65, false},
-      {FT::ftFMTBcd, 64, true},    {FT::ftGuid, 37, false},      {FT::ftGuid, 38, true},
-      {FT::ftBlob, 12345, true},   {FT::ftOraClob, -5, true},    {FT::ftDataSet, -3, true},
-      {FT::ftAutoInc, 1, false},   {FT::ftTimeStampOffset, 2, false},
+      {FT::ftInteger, 4, false},      {FT::ftInteger, 0, true},
+      {FT::ftDate, 1, false},         {FT::ftString, -1, false},
+      {FT::ftString, 0, true},        {FT::ftWideString, 4000, true},
+      {FT::ftOraInterval, -1, false}, {FT::ftBytes, 0, false},
+      {FT::ftVarBytes, 1, true},      {FT::ftBCD, 33, false},
+      {FT::ftBCD, 32, true},          {FT::ftFMTBcd, 65, false},
+      {FT::ftFMTBcd, 64, true},       {FT::ftGuid, 37, false},
+      {FT::ftGuid, 38, true},         {FT::ftBlob, 12345, true},
+      {FT::ftOraClob, -5, true},      {FT::ftDataSet, -3, true},
+      {FT::ftAutoInc, 1, false},      {FT::ftTimeStampOffset, 2, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << FieldTypeName(c.Type) << " " << c.Size);
@@ -325,8 +364,11 @@ TEST(ValueConvertTest, DayNumbersAndDateTimes) {
     unsigned Month, Day;
     std::int32_t DayNumber;
   } const days[] = {
-      {1, 1, 1, 1}, {1899, 12, 30, kDateDelta}, {1900, 1, 1, kDateDelta + 2},
-      {2000, 3, 1, kDateDelta + 36586}, {9999, 12, 31, 3652059},
+      {1, 1, 1, 1},
+      {1899, 12, 30, kDateDelta},
+      {1900, 1, 1, kDateDelta + 2},
+      {2000, 3, 1, kDateDelta + 36586},
+      {9999, 12, 31, 3652059},
   };
   for (const auto& d : days) {
     EXPECT_EQ(EncodeDayNumber(d.Year, d.Month, d.Day), d.DayNumber);

@@ -36,7 +36,9 @@ struct TStreamCase {
 
 TEST(MemTableStreamTest, LoadShowsVisibleRowsOfTheFirstRootTable) {
   const TStreamCase cases[] = {
-      {"unchanged, modified, deleted", {RS::rsUnchanged, RS::rsModified, RS::rsDeleted}, false,
+      {"unchanged, modified, deleted",
+       {RS::rsUnchanged, RS::rsModified, RS::rsDeleted},
+       false,
        {"0=o0", "1=c1"}},
       {"only deleted", {RS::rsDeleted, RS::rsDeleted}, false, {}},
       {"no rows", {}, false, {}},
@@ -49,9 +51,9 @@ TEST(MemTableStreamTest, LoadShowsVisibleRowsOfTheFirstRootTable) {
       TRowStoreManager source;
       // A child table listed first must not be the one shown.
       AddTable(source, "detail", {{"x", DT::dtInt32}});
-      TRowStoreTable& t = AddTable(source, "clients",
-                                   {{"id", DT::dtInt32, {}},
-                                    {"name", DT::dtWideString, {CA::caAllowNull}, 20}});
+      TRowStoreTable& t =
+          AddTable(source, "clients",
+                   {{"id", DT::dtInt32, {}}, {"name", DT::dtWideString, {CA::caAllowNull}, 20}});
       TRowStoreRelation relation;
       relation.Name = "r";
       relation.ParentTable = "clients";
@@ -67,7 +69,8 @@ TEST(MemTableStreamTest, LoadShowsVisibleRowsOfTheFirstRootTable) {
                    hasCurrent ? std::optional(TValues{id, "c" + n}) : std::nullopt);
         if (c.Journal && c.States[i] != RS::rsUnchanged) {
           source.UpdatesRegistry = true;
-          if (!source.UpdatesJournal) source.UpdatesJournal = std::make_unique<TRowStoreUpdatesJournal>();
+          if (!source.UpdatesJournal)
+            source.UpdatesJournal = std::make_unique<TRowStoreUpdatesJournal>();
           source.UpdatesJournal->Changes.push_back({&t, &row, 1});
         }
       }
@@ -88,8 +91,9 @@ TEST(MemTableStreamTest, LoadShowsVisibleRowsOfTheFirstRootTable) {
 
 TEST(MemTableStreamTest, LoadReplacesTheContentAndAnEmptyStoreFails) {
   TRowStoreManager first;
-  AddRow(AddTable(first, "a", {{"id", DT::dtInt32}, {"name", DT::dtAnsiString, {CA::caAllowNull}, 5}}),
-         RS::rsUnchanged, TValues{std::int32_t{1}, std::string("one")});
+  AddRow(
+      AddTable(first, "a", {{"id", DT::dtInt32}, {"name", DT::dtAnsiString, {CA::caAllowNull}, 5}}),
+      RS::rsUnchanged, TValues{std::int32_t{1}, std::string("one")});
   TRowStoreManager second;
   AddTable(second, "b", {{"other", DT::dtInt64}});
   const TRowStoreManager empty;

@@ -33,8 +33,9 @@ std::vector<std::string> WalkNames(TMemTable& table) {
 class MixedStatesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TRowStoreTable& t = AddTable(table.Manager(), "T",
-                                 {{"id", DT::dtInt32}, {"name", DT::dtWideString, {CA::caAllowNull}, 20}});
+    TRowStoreTable& t =
+        AddTable(table.Manager(), "T",
+                 {{"id", DT::dtInt32}, {"name", DT::dtWideString, {CA::caAllowNull}, 20}});
     AddRow(t, RS::rsUnchanged, TValues{std::int32_t{1}, std::string("a")});
     AddRow(t, RS::rsModified, TValues{std::int32_t{2}, std::string("old")},
            TValues{std::int32_t{2}, std::string("new")});
@@ -93,7 +94,8 @@ TEST(MemTableCursorTest, TableShowingNoRowIsEmptyRightAfterOpening) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Label);
     TMemTable table;
-    TRowStoreTable& t = AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 5}});
+    TRowStoreTable& t =
+        AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 5}});
     for (const RS state : c.States) AddRow(t, state, TValues{std::string("x")});
     table.OpenFromManager();
     EXPECT_TRUE(table.Eof());
@@ -230,8 +232,15 @@ TEST(MemTableFieldDefsTest, NamesAttributesAndColumnBinding) {
                 {"fx", DT::dtAnsiString, {CA::caAllowNull, CA::caFixedLen}, 2},
                 {"un", DT::dtInt32, {CA::caAllowNull, CA::caUnnamed}}});
   AddRow(t, RS::rsUnchanged,
-         TValues{std::int32_t{1}, std::int32_t{2}, std::int32_t{3}, std::int32_t{4},
-                 std::string("read-only"), {}, {}, std::string("ab"), {}});
+         TValues{std::int32_t{1},
+                 std::int32_t{2},
+                 std::int32_t{3},
+                 std::int32_t{4},
+                 std::string("read-only"),
+                 {},
+                 {},
+                 std::string("ab"),
+                 {}});
 
   struct {
     const char* Name;
@@ -278,7 +287,8 @@ TEST(MemTableLoadTest, PendingChangesTurnCachedUpdatesOnWithoutChangingRows) {
   for (const bool journal : {false, true}) {
     SCOPED_TRACE(journal);
     TMemTable table;
-    TRowStoreTable& t = AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 9}});
+    TRowStoreTable& t =
+        AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 9}});
     AddRow(t, RS::rsUnchanged, TValues{std::string("a")});
     TRowStoreRow& changed =
         AddRow(t, RS::rsModified, TValues{std::string("b0")}, TValues{std::string("b1")});
@@ -315,9 +325,11 @@ TEST(MemTableErrorTest, OpenWithoutTableFailsWith206) {
       FAIL() << "Open succeeded";
     } catch (const EDALException& e) {
       EXPECT_EQ(e.Code(), 206);
-      EXPECT_THAT(e.what(), ::testing::MatchesRegex(
-                                R"(\[DAL\]\[Comp\]\[DS\]-206\. Cannot open dataset \[TMemTable\(\$[0-9A-F]{8,}\))" +
-                                std::string(R"(\]\. A DataTable.*)")));
+      EXPECT_THAT(
+          e.what(),
+          ::testing::MatchesRegex(
+              R"(\[DAL\]\[Comp\]\[DS\]-206\. Cannot open dataset \[TMemTable\(\$[0-9A-F]{8,}\))" +
+              std::string(R"(\]\. A DataTable.*)")));
       EXPECT_THAT(e.what(), ::testing::EndsWith(tail));
     }
     EXPECT_FALSE(table.Active());
@@ -391,7 +403,12 @@ TEST_F(BuiltTableTest, OpenBuildsRowStoreTableFromFields) {
       {"nome", DT::dtWideString, {CA::caAllowNull, CA::caBase, CA::caSearchable}, 60, 0, 0},
       {"valor", DT::dtBCD, {CA::caAllowNull, CA::caBase, CA::caSearchable}, 0, 10, 2},
       {"seq", DT::dtInt32, {CA::caAllowNull, CA::caBase, CA::caSearchable, CA::caAutoInc}, 0, 0, 0},
-      {"foto", DT::dtBlob, {CA::caAllowNull, CA::caBase, CA::caSearchable, CA::caBlobData}, 0, 0, 0},
+      {"foto",
+       DT::dtBlob,
+       {CA::caAllowNull, CA::caBase, CA::caSearchable, CA::caBlobData},
+       0,
+       0,
+       0},
       {"dia", DT::dtDate, {CA::caAllowNull, CA::caBase, CA::caSearchable}, 0, 0, 0},
   };
   ASSERT_EQ(t.ColumnCount(), std::size(expected));
@@ -538,9 +555,9 @@ TEST(MemTableEditTest, EditOnEmptyTableAppendsAndDuplicateNamesAreRefused) {
 TEST(MemTableEditTest, CachedUpdatesKeepRowStatesOfChanges) {
   struct {
     bool Cached;
-    RS EditedState;   // state of an unchanged row after Edit + Post
-    RS InsertedState; // state of an appended row
-    bool DeletedKept; // a deleted unchanged row stays in the table as rsDeleted
+    RS EditedState;    // state of an unchanged row after Edit + Post
+    RS InsertedState;  // state of an appended row
+    bool DeletedKept;  // a deleted unchanged row stays in the table as rsDeleted
   } const cases[] = {
       {false, RS::rsUnchanged, RS::rsUnchanged, false},
       {true, RS::rsModified, RS::rsInserted, true},
@@ -548,7 +565,8 @@ TEST(MemTableEditTest, CachedUpdatesKeepRowStatesOfChanges) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Cached);
     TMemTable table;
-    TRowStoreTable& t = AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 9}});
+    TRowStoreTable& t =
+        AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 9}});
     TRowStoreRow& first = AddRow(t, RS::rsUnchanged, TValues{std::string("a")});
     TRowStoreRow& second = AddRow(t, RS::rsUnchanged, TValues{std::string("b")});
     table.OpenFromManager();

@@ -64,9 +64,9 @@ TEST(RowStoreRowTest, VersionReadFollowsStateTable) {
     if (c.HasProposed) row.CreateBuffer(BK::bkProposed, 1).SetValue(0, std::string("P"));
     row.SetRowState(c.State);
     row.SetRowPriorState(c.Prior);
-    SCOPED_TRACE(testing::Message() << "state " << int(c.State) << " prior " << int(c.Prior)
-                                    << " buffers " << c.HasOriginal << c.HasCurrent
-                                    << c.HasProposed);
+    SCOPED_TRACE(testing::Message()
+                 << "state " << int(c.State) << " prior " << int(c.Prior) << " buffers "
+                 << c.HasOriginal << c.HasCurrent << c.HasProposed);
     EXPECT_EQ(Read(row, RV::rvDefault), c.Default);
     EXPECT_EQ(Read(row, RV::rvCurrent), c.Current);
     EXPECT_EQ(Read(row, RV::rvOriginal), c.Original);
@@ -80,10 +80,8 @@ TEST(RowStoreRowTest, WritesGoToTheBufferTheStateNames) {
     RS State;
     BK Target;
   } const cases[] = {
-      {RS::rsImportingOriginal, BK::bkOriginal},
-      {RS::rsImportingCurent, BK::bkCurrent},
-      {RS::rsImportingProposed, BK::bkProposed},
-      {RS::rsEditing, BK::bkProposed},
+      {RS::rsImportingOriginal, BK::bkOriginal}, {RS::rsImportingCurent, BK::bkCurrent},
+      {RS::rsImportingProposed, BK::bkProposed}, {RS::rsEditing, BK::bkProposed},
       {RS::rsInserted, BK::bkCurrent},
   };
   for (const auto& c : cases) {
