@@ -113,12 +113,15 @@ TEST_P(SharedKindTest, AFailedConnectionGivesTheKindsMessage) {
 
 TEST_P(SharedKindTest, TransactionsCommitOrRollBack) {
   Recreate("tz_tx", "id " + GetParam().IntType + ", txt " + GetParam().TextType);
+  enum class TEnd { Commit, Rollback, Disconnect };
   struct Case {
     const char* Label;
-    bool Commit;
-    std::int64_t RowsAfter;
+    TEnd End;
+    std::int64_t RowsAfter;  // the committed row of the first case stays
   };
-  const Case cases[] = {{"commit keeps the row", true, 1}, {"rollback drops it", false, 1}};
+  const Case cases[] = {{"commit keeps the row", TEnd::Commit, 1},
+                        {"rollback drops it", TEnd::Rollback, 1},
+                        {"closing the connection drops it", TEnd::Disconnect, 1}};
   int id = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Label);
@@ -139,7 +142,11 @@ TEST_P(SharedKindTest, TransactionsCommitOrRollBack) {
       ASSERT_FALSE(select.IsEmpty()) << "the open transaction sees its own row";
       EXPECT_EQ(Canonical(select.FieldValue("TXT")), "row " + std::to_string(id));
     }
-    if (c.Commit) FConnection.Commit(); else FConnection.Rollback();
+    switch (c.End) {
+      case TEnd::Commit: FConnection.Commit(); break;
+      case TEnd::Rollback: FConnection.Rollback(); break;
+      case TEnd::Disconnect: FConnection.SetConnected(false); break;
+    }
     EXPECT_FALSE(FConnection.InTransaction());
     EXPECT_EQ(Count("tz_tx"), c.RowsAfter);
   }

@@ -16,15 +16,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A folder of its own per test process.
+// A folder of its own per test process, removed when the process ends.
 fs::path ScratchFolder() {
-  static const fs::path folder = [] {
-    fs::path path = fs::temp_directory_path() / ("tandemize_sqlite_" + std::to_string(::getpid()));
-    fs::remove_all(path);
-    fs::create_directories(path);
-    return path;
-  }();
-  return folder;
+  struct TFolder {
+    fs::path Path = fs::temp_directory_path() / ("tandemize_sqlite_" + std::to_string(::getpid()));
+    TFolder() {
+      fs::remove_all(Path);
+      fs::create_directories(Path);
+    }
+    ~TFolder() {
+      std::error_code ignored;
+      fs::remove_all(Path, ignored);
+    }
+  };
+  static const TFolder folder;
+  return folder.Path;
 }
 
 const bool kRegistered = test::RegisterTestKind({
