@@ -603,9 +603,10 @@ void TMemTable::CheckActive() const {
   if (!Active()) throw EDatabaseError("Cannot perform this operation on a closed dataset");
 }
 
-void TMemTable::CheckBrowse() const {
+void TMemTable::CheckBrowse() {
   CheckActive();
-  if (FState != TDataSetState::dsBrowse) const_cast<TMemTable*>(this)->Post();
+  // Moving on from a record being edited stores it first.
+  if (FState != TDataSetState::dsBrowse) Post();
 }
 
 void TMemTable::First() {

@@ -601,7 +601,7 @@ class TMemTable {
  private:
   friend class TField;
   void CheckActive() const;
-  void CheckBrowse() const;
+  void CheckBrowse();
   void BuildFieldDefsFromColumns();
   void BuildTableFromFields();
   void CreateFieldsFromDefs();

@@ -544,6 +544,12 @@ TEST(MemTableEditTest, EditOnEmptyTableAppendsAndDuplicateNamesAreRefused) {
   table.FieldByName("id").SetAsInteger(5);
   table.Post();
   EXPECT_EQ(table.RecordCount(), 1);
+  // Moving the cursor stores the record being appended.
+  table.Append();
+  table.FieldByName("id").SetAsInteger(6);
+  table.First();
+  EXPECT_EQ(table.RecordCount(), 2);
+  EXPECT_EQ(table.FieldByName("id").AsInteger(), 5);
 
   // Closing drops the content; the added fields stay and reopening starts empty.
   table.Close();
