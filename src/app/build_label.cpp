@@ -2,10 +2,16 @@
 
 namespace tandemize::app {
 
-std::string ToolchainText() { return "C++"; }
+std::string ToolchainText() {
+  return "C++";
+}
 
-std::string PlatformText() { return "Plataforma 64 Bits"; }
+std::string PlatformText() {
+  return "Plataforma 64 Bits";
+}
 
-std::string BuildLabel() { return ToolchainText() + " Linux " + PlatformText(); }
+std::string BuildLabel() {
+  return ToolchainText() + " Linux " + PlatformText();
+}
 
 }  // namespace tandemize::app

@@ -40,7 +40,8 @@ std::shared_ptr<IRelayBasicAuthenticationConfig> TRelayBasicAuthenticationConfig
   return std::make_shared<TRelayBasicAuthenticationConfig>();
 }
 
-IRelayBasicAuthenticationConfig& TRelayBasicAuthenticationConfig::Header(const std::string& aValue) {
+IRelayBasicAuthenticationConfig& TRelayBasicAuthenticationConfig::Header(
+    const std::string& aValue) {
   FHeader = aValue;
   return *this;
 }
@@ -68,7 +69,8 @@ std::vector<std::string> SplitCredentials(const std::string& aText) {
     std::string item;
     if (pos < aText.size() && aText[pos] == '"') {
       const std::size_t close = aText.find('"', pos + 1);
-      item = aText.substr(pos + 1, close == std::string::npos ? std::string::npos : close - pos - 1);
+      item =
+          aText.substr(pos + 1, close == std::string::npos ? std::string::npos : close - pos - 1);
       pos = close == std::string::npos ? aText.size() : close + 1;
       // Whatever follows the closing quote up to the next ":" still belongs to the item.
       const std::size_t colon = aText.find(':', pos);

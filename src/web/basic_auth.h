@@ -52,8 +52,8 @@ std::vector<std::string> SplitCredentials(const std::string& aText);
 // The middleware: lets a request through only with accepted Basic credentials
 // (or on a skip route); otherwise answers 401 (500 when the credentials cannot
 // be taken apart) and raises ERelayCallbackInterrupted.
-TRelayCallback RelayBasicAuthentication(
-    TRelayBasicAuthenticationCallback aAuthenticate,
-    std::shared_ptr<IRelayBasicAuthenticationConfig> aConfig = TRelayBasicAuthenticationConfig::New());
+TRelayCallback RelayBasicAuthentication(TRelayBasicAuthenticationCallback aAuthenticate,
+                                        std::shared_ptr<IRelayBasicAuthenticationConfig> aConfig =
+                                            TRelayBasicAuthenticationConfig::New());
 
 }  // namespace tandemize::web

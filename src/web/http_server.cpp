@@ -114,9 +114,8 @@ struct TConnection {
         continueSent = true;
         http::response<http::empty_body> interim{http::status::continue_, 11};
         Stream.expires_after(kWriteTimeout);
-        if (const error_code wec = RunStep([&](auto handler) {
-              http::async_write(Stream, interim, std::move(handler));
-            })) {
+        if (const error_code wec = RunStep(
+                [&](auto handler) { http::async_write(Stream, interim, std::move(handler)); })) {
           return wec;
         }
       }
@@ -144,9 +143,8 @@ struct TConnection {
     Stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
     Stream.expires_after(kDrainTimeout);
     char sink[16384];
-    while (!RunStep([&](auto handler) {
-      Stream.async_read_some(net::buffer(sink), std::move(handler));
-    })) {
+    while (!RunStep(
+        [&](auto handler) { Stream.async_read_some(net::buffer(sink), std::move(handler)); })) {
     }
   }
 
@@ -162,14 +160,13 @@ struct TConnection {
       return;
     }
     if (ec == http::error::body_limit) {
-      Write(PlainTextResponse(413, "Request body larger than " + std::to_string(kMaxBodyBytes) +
-                                       " bytes"));
+      Write(PlainTextResponse(
+          413, "Request body larger than " + std::to_string(kMaxBodyBytes) + " bytes"));
       CloseAfterRefusal();
       return;
     }
-    if (ec == beast::error::timeout || ec == http::error::end_of_stream ||
-        ec == net::error::eof || ec == net::error::connection_reset ||
-        ec == http::error::partial_message) {
+    if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == net::error::eof ||
+        ec == net::error::connection_reset || ec == http::error::partial_message) {
       return;  // the client went away or fell silent: nothing to answer
     }
     if (ec) {
@@ -225,7 +222,9 @@ struct THttpServer::TImpl {
 
 THttpServer::THttpServer(THandler aHandler) : FImpl(std::make_shared<TImpl>(std::move(aHandler))) {}
 
-THttpServer::~THttpServer() { Stop(); }
+THttpServer::~THttpServer() {
+  Stop();
+}
 
 void THttpServer::Start(const std::string& aHost, int aPort, int aBacklog) {
   if (FImpl->Active) Stop();
@@ -262,10 +261,16 @@ void THttpServer::Stop() {
   if (FImpl->AcceptThread.joinable()) FImpl->AcceptThread.join();
 }
 
-void THttpServer::IdleTimeout(std::chrono::milliseconds aTimeout) { FImpl->IdleTimeout = aTimeout; }
+void THttpServer::IdleTimeout(std::chrono::milliseconds aTimeout) {
+  FImpl->IdleTimeout = aTimeout;
+}
 
-bool THttpServer::Active() const { return FImpl->Active; }
+bool THttpServer::Active() const {
+  return FImpl->Active;
+}
 
-std::uint16_t THttpServer::LocalPort() const { return FImpl->Port; }
+std::uint16_t THttpServer::LocalPort() const {
+  return FImpl->Port;
+}
 
 }  // namespace tandemize::web

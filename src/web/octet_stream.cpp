@@ -55,8 +55,9 @@ void OctetStream(TRelayRequest& aRequest, TRelayResponse& aResponse, const TNext
     web.SendResponse();
   } else if (auto* file = dynamic_cast<TFileReturn*>(content)) {
     if (Trim(web.Data.ContentType).empty()) web.Data.ContentType = "application/octet-stream";
-    web.Data.SetCustomHeader("Content-Disposition", std::string(file->Inline() ? "inline" : "attachment") +
-                                                        "; filename=\"" + file->Name() + "\"");
+    web.Data.SetCustomHeader("Content-Disposition",
+                             std::string(file->Inline() ? "inline" : "attachment") +
+                                 "; filename=\"" + file->Name() + "\"");
     web.Data.ContentStream = file->Stream() != nullptr ? file->Stream()->Bytes() : std::string();
     web.SendResponse();
   }

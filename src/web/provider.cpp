@@ -42,18 +42,40 @@ std::atomic<bool> gIsConsole{false};
 
 }  // namespace
 
-void SetConsoleProgram(bool aIsConsole) { gIsConsole = aIsConsole; }
-bool IsConsoleProgram() { return gIsConsole; }
+void SetConsoleProgram(bool aIsConsole) {
+  gIsConsole = aIsConsole;
+}
+bool IsConsoleProgram() {
+  return gIsConsole;
+}
 
-int TRelayProvider::Port() { return State().Port; }
-void TRelayProvider::Port(int aPort) { State().Port = aPort; }
-std::string TRelayProvider::Host() { return State().Host; }
-void TRelayProvider::Host(const std::string& aHost) { State().Host = Trim(aHost); }
-int TRelayProvider::MaxConnections() { return State().MaxConnections; }
-void TRelayProvider::MaxConnections(int aValue) { State().MaxConnections = aValue; }
-int TRelayProvider::ListenQueue() { return State().ListenQueue; }
-void TRelayProvider::ListenQueue(int aValue) { State().ListenQueue = aValue; }
-bool TRelayProvider::IsRunning() { return State().Running; }
+int TRelayProvider::Port() {
+  return State().Port;
+}
+void TRelayProvider::Port(int aPort) {
+  State().Port = aPort;
+}
+std::string TRelayProvider::Host() {
+  return State().Host;
+}
+void TRelayProvider::Host(const std::string& aHost) {
+  State().Host = Trim(aHost);
+}
+int TRelayProvider::MaxConnections() {
+  return State().MaxConnections;
+}
+void TRelayProvider::MaxConnections(int aValue) {
+  State().MaxConnections = aValue;
+}
+int TRelayProvider::ListenQueue() {
+  return State().ListenQueue;
+}
+void TRelayProvider::ListenQueue(int aValue) {
+  State().ListenQueue = aValue;
+}
+bool TRelayProvider::IsRunning() {
+  return State().Running;
+}
 
 void TRelayProvider::Listen(int aPort, const std::string& aHost, TRelayListenCallback aListen,
                             TRelayListenCallback aStop) {
@@ -77,7 +99,9 @@ void TRelayProvider::Listen(TRelayListenCallback aListen, TRelayListenCallback a
   Listen(Port(), Host(), std::move(aListen), std::move(aStop));
 }
 
-void TRelayProvider::Listen() { Listen(Port(), Host()); }
+void TRelayProvider::Listen() {
+  Listen(Port(), Host());
+}
 
 std::string StartFailureLine(const std::exception& aError) {
   int status = 0;
@@ -96,7 +120,8 @@ void TRelayProvider::InternalListen() {
     if (state.Port < 1) state.Port = kDefaultPort;
     if (state.Host.empty()) state.Host = kAnyHost;
     if (!state.Server) {
-      const int maxActive = state.MaxConnections > 0 ? state.MaxConnections : kMaxConcurrentRequests;
+      const int maxActive =
+          state.MaxConnections > 0 ? state.MaxConnections : kMaxConcurrentRequests;
       state.WebLayer = std::make_unique<TWebLayer>(
           [](TWebRequest& req, TWebResponse& res) {
             TRelayWebModule::Dispatch(TRelayCore::Routes(), req, res);

@@ -25,7 +25,9 @@ constexpr std::string_view kErrorPageTemplate =
 
 }  // namespace
 
-TRelayCallback AdaptCallback(TRelayCallback aCallback) { return aCallback; }
+TRelayCallback AdaptCallback(TRelayCallback aCallback) {
+  return aCallback;
+}
 
 TRelayCallback AdaptCallback(TRelayCallbackRequestResponse aCallback) {
   return [cb = std::move(aCallback)](TRelayRequest& req, TRelayResponse& res, const TNextProc&) {
@@ -68,9 +70,13 @@ TRelayCore& TRelayCore::GetInstance() {
   return *instance;
 }
 
-TRelayRouterTree& TRelayCore::Routes() { return GetInstance().FRoutes; }
+TRelayRouterTree& TRelayCore::Routes() {
+  return GetInstance().FRoutes;
+}
 
-TRelayCore& TRelayCore::Use(TRelayCallback aCallback) { return Use("/", std::move(aCallback)); }
+TRelayCore& TRelayCore::Use(TRelayCallback aCallback) {
+  return Use("/", std::move(aCallback));
+}
 
 TRelayCore& TRelayCore::Use(std::string_view aPath, TRelayCallback aCallback) {
   Routes().RegisterMiddleware(NormalizeRoutePath(aPath), std::move(aCallback));
@@ -102,7 +108,8 @@ TRelayCore& TRelayCore::Route(TMethodType aMethod, std::string_view aPath,
   const std::string path = NormalizeRoutePath(aPath);
   std::vector<TRelayCallback> pending = std::move(core.FCallbacks);
   core.FCallbacks.clear();
-  for (TRelayCallback& callback : pending) core.FRoutes.RegisterRoute(aMethod, path, std::move(callback));
+  for (TRelayCallback& callback : pending)
+    core.FRoutes.RegisterRoute(aMethod, path, std::move(callback));
   core.FRoutes.RegisterRoute(aMethod, path, std::move(aCallback));
   return core;
 }

@@ -45,17 +45,29 @@ class TRelayCore {
   static TRelayCore& Use(std::string_view aPath, const std::vector<TRelayCallback>& aCallbacks);
 
   template <class F>
-  static TRelayCore& Get(std::string_view aPath, F&& aHandler) { return Route(mtGet, aPath, AdaptCallback(std::forward<F>(aHandler))); }
+  static TRelayCore& Get(std::string_view aPath, F&& aHandler) {
+    return Route(mtGet, aPath, AdaptCallback(std::forward<F>(aHandler)));
+  }
   template <class F>
-  static TRelayCore& Post(std::string_view aPath, F&& aHandler) { return Route(mtPost, aPath, AdaptCallback(std::forward<F>(aHandler))); }
+  static TRelayCore& Post(std::string_view aPath, F&& aHandler) {
+    return Route(mtPost, aPath, AdaptCallback(std::forward<F>(aHandler)));
+  }
   template <class F>
-  static TRelayCore& Put(std::string_view aPath, F&& aHandler) { return Route(mtPut, aPath, AdaptCallback(std::forward<F>(aHandler))); }
+  static TRelayCore& Put(std::string_view aPath, F&& aHandler) {
+    return Route(mtPut, aPath, AdaptCallback(std::forward<F>(aHandler)));
+  }
   template <class F>
-  static TRelayCore& Patch(std::string_view aPath, F&& aHandler) { return Route(mtPatch, aPath, AdaptCallback(std::forward<F>(aHandler))); }
+  static TRelayCore& Patch(std::string_view aPath, F&& aHandler) {
+    return Route(mtPatch, aPath, AdaptCallback(std::forward<F>(aHandler)));
+  }
   template <class F>
-  static TRelayCore& Head(std::string_view aPath, F&& aHandler) { return Route(mtHead, aPath, AdaptCallback(std::forward<F>(aHandler))); }
+  static TRelayCore& Head(std::string_view aPath, F&& aHandler) {
+    return Route(mtHead, aPath, AdaptCallback(std::forward<F>(aHandler)));
+  }
   template <class F>
-  static TRelayCore& Delete(std::string_view aPath, F&& aHandler) { return Route(mtDelete, aPath, AdaptCallback(std::forward<F>(aHandler))); }
+  static TRelayCore& Delete(std::string_view aPath, F&& aHandler) {
+    return Route(mtDelete, aPath, AdaptCallback(std::forward<F>(aHandler)));
+  }
 
   // Pending per-route callbacks: the next route registration takes them all,
   // registering each before its handler.

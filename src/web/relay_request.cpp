@@ -71,14 +71,34 @@ bool ParseWithFormat(std::string_view aText, std::string_view aFormat, bool aTim
     while (f + run < aFormat.size() && aFormat[f + run] == c) ++run;
     int* target = nullptr;
     switch (c) {
-      case 'y': case 'Y': target = &aParts.Year; break;
-      case 'M': target = aTimeFormat ? &aParts.Minute : &aParts.Month; break;
-      case 'm': target = aTimeFormat ? &aParts.Minute : &aParts.Month; break;
-      case 'd': case 'D': target = &aParts.Day; break;
-      case 'h': case 'H': target = &aParts.Hour; break;
-      case 'n': case 'N': target = &aParts.Minute; break;
-      case 's': case 'S': target = &aParts.Second; break;
-      default: break;
+      case 'y':
+      case 'Y':
+        target = &aParts.Year;
+        break;
+      case 'M':
+        target = aTimeFormat ? &aParts.Minute : &aParts.Month;
+        break;
+      case 'm':
+        target = aTimeFormat ? &aParts.Minute : &aParts.Month;
+        break;
+      case 'd':
+      case 'D':
+        target = &aParts.Day;
+        break;
+      case 'h':
+      case 'H':
+        target = &aParts.Hour;
+        break;
+      case 'n':
+      case 'N':
+        target = &aParts.Minute;
+        break;
+      case 's':
+      case 'S':
+        target = &aParts.Second;
+        break;
+      default:
+        break;
     }
     if (target == nullptr) {
       for (std::size_t k = 0; k < run; ++k, ++t) {
@@ -292,11 +312,13 @@ TDateTime TRelayCoreParamField::AsISO8601DateTime() const {
       RaiseInvalid("ISO8601 date");
     }
   }
-  double result = EncodeDate(p.Year, p.Month, p.Day) + EncodeTime(p.Hour, p.Minute, p.Second, millis);
+  double result =
+      EncodeDate(p.Year, p.Month, p.Day) + EncodeTime(p.Hour, p.Minute, p.Second, millis);
   result -= static_cast<double>(offset) / 86400.0;  // now UTC
   if (!FReturnUTC) {
     const double unixSeconds = (result - 25569.0) * 86400.0;
-    result += static_cast<double>(LocalOffsetSeconds(static_cast<std::time_t>(unixSeconds))) / 86400.0;
+    result +=
+        static_cast<double>(LocalOffsetSeconds(static_cast<std::time_t>(unixSeconds))) / 86400.0;
   }
   return result;
 }
@@ -449,8 +471,8 @@ TRelayCoreParam& TRelayRequest::Cookie() {
           std::string cookieValue;
           if (eq != std::string::npos) {
             const std::size_t eq2 = field.find('=', eq + 1);
-            cookieValue = field.substr(eq + 1, eq2 == std::string::npos ? std::string::npos
-                                                                         : eq2 - eq - 1);
+            cookieValue =
+                field.substr(eq + 1, eq2 == std::string::npos ? std::string::npos : eq2 - eq - 1);
           }
           map.emplace(field.substr(0, eq), std::move(cookieValue));
         }

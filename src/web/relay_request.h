@@ -24,17 +24,35 @@ class TRelayCoreParamConfig {
   static TRelayCoreParamConfig& GetInstance();
 
   const std::string& DateFormat() const { return FDateFormat; }
-  TRelayCoreParamConfig& DateFormat(std::string aValue) { FDateFormat = std::move(aValue); return *this; }
+  TRelayCoreParamConfig& DateFormat(std::string aValue) {
+    FDateFormat = std::move(aValue);
+    return *this;
+  }
   const std::string& TimeFormat() const { return FTimeFormat; }
-  TRelayCoreParamConfig& TimeFormat(std::string aValue) { FTimeFormat = std::move(aValue); return *this; }
+  TRelayCoreParamConfig& TimeFormat(std::string aValue) {
+    FTimeFormat = std::move(aValue);
+    return *this;
+  }
   const std::string& TrueValue() const { return FTrueValue; }
-  TRelayCoreParamConfig& TrueValue(std::string aValue) { FTrueValue = std::move(aValue); return *this; }
+  TRelayCoreParamConfig& TrueValue(std::string aValue) {
+    FTrueValue = std::move(aValue);
+    return *this;
+  }
   const std::string& RequiredMessage() const { return FRequiredMessage; }
-  TRelayCoreParamConfig& RequiredMessage(std::string aValue) { FRequiredMessage = std::move(aValue); return *this; }
+  TRelayCoreParamConfig& RequiredMessage(std::string aValue) {
+    FRequiredMessage = std::move(aValue);
+    return *this;
+  }
   const std::string& InvalidFormatMessage() const { return FInvalidFormatMessage; }
-  TRelayCoreParamConfig& InvalidFormatMessage(std::string aValue) { FInvalidFormatMessage = std::move(aValue); return *this; }
+  TRelayCoreParamConfig& InvalidFormatMessage(std::string aValue) {
+    FInvalidFormatMessage = std::move(aValue);
+    return *this;
+  }
   bool ReturnUTC() const { return FReturnUTC; }
-  TRelayCoreParamConfig& ReturnUTC(bool aValue) { FReturnUTC = aValue; return *this; }
+  TRelayCoreParamConfig& ReturnUTC(bool aValue) {
+    FReturnUTC = aValue;
+    return *this;
+  }
 
  private:
   std::string FDateFormat = "yyyy-MM-dd";
@@ -93,7 +111,10 @@ class TRelayCoreParam {
   // The field object for the name, created on first use and kept.
   TRelayCoreParamField& Field(std::string_view aName);
   // Required flag for fields created afterwards.
-  TRelayCoreParam& Required(bool aValue) { FRequired = aValue; return *this; }
+  TRelayCoreParam& Required(bool aValue) {
+    FRequired = aValue;
+    return *this;
+  }
   std::size_t Count() const { return FParams.size(); }
   std::vector<std::pair<std::string, std::string>> ToArray() const;
   TRelayParamMap& Dictionary() { return FParams; }
@@ -117,7 +138,9 @@ class TRelayRequest {
   TRelayRequest& Body(std::unique_ptr<TRelayObject> aBody);
   TRelayObject* BodyObject() const { return FBody.get(); }
   template <class T>
-  T* Body() const { return dynamic_cast<T*>(FBody.get()); }
+  T* Body() const {
+    return dynamic_cast<T*>(FBody.get());
+  }
 
   TRelayCoreParam& Headers();
   TRelayCoreParam& Query();
@@ -138,17 +161,31 @@ class TRelayResponse {
  public:
   explicit TRelayResponse(TWebResponse& aWebResponse) : FWebResponse(aWebResponse) {}
 
-  TRelayResponse& Send(std::string aText) { FWebResponse.Data.Content = std::move(aText); return *this; }
-  TRelayResponse& ContentType(std::string aType) { FWebResponse.Data.ContentType = std::move(aType); return *this; }
+  TRelayResponse& Send(std::string aText) {
+    FWebResponse.Data.Content = std::move(aText);
+    return *this;
+  }
+  TRelayResponse& ContentType(std::string aType) {
+    FWebResponse.Data.ContentType = std::move(aType);
+    return *this;
+  }
   const std::string& ContentType() const { return FWebResponse.Data.ContentType; }
-  TRelayResponse& Status(int aStatus) { FWebResponse.Data.StatusCode = aStatus; return *this; }
+  TRelayResponse& Status(int aStatus) {
+    FWebResponse.Data.StatusCode = aStatus;
+    return *this;
+  }
   int Status() const { return FWebResponse.Data.StatusCode; }
   // Takes ownership of aContent, except when it is the request's own body
   // object, which stays the request's (the web module detaches it).
-  TRelayResponse& Content(TRelayObject* aContent) { FContent.reset(aContent); return *this; }
+  TRelayResponse& Content(TRelayObject* aContent) {
+    FContent.reset(aContent);
+    return *this;
+  }
   TRelayObject* Content() const { return FContent.get(); }
   TRelayObject* ReleaseContent() { return FContent.release(); }
-  TRelayResponse& RedirectTo(std::string aLocation) { return RedirectTo(std::move(aLocation), 303); }
+  TRelayResponse& RedirectTo(std::string aLocation) {
+    return RedirectTo(std::move(aLocation), 303);
+  }
   TRelayResponse& RedirectTo(std::string aLocation, int aStatus);
   TWebResponse& RawWebResponse() const { return FWebResponse; }
 

@@ -35,17 +35,35 @@ class ERelayException : public std::exception {
   explicit ERelayException(std::string aError = {}) : FError(std::move(aError)) {}
   const char* what() const noexcept override { return FError.c_str(); }
 
-  ERelayException& Error(std::string aError) { FError = std::move(aError); return *this; }
+  ERelayException& Error(std::string aError) {
+    FError = std::move(aError);
+    return *this;
+  }
   const std::string& Error() const { return FError; }
-  ERelayException& Status(int aStatus) { FStatus = aStatus; return *this; }
+  ERelayException& Status(int aStatus) {
+    FStatus = aStatus;
+    return *this;
+  }
   int Status() const { return FStatus; }
-  ERelayException& Code(int aCode) { FCode = aCode; return *this; }
+  ERelayException& Code(int aCode) {
+    FCode = aCode;
+    return *this;
+  }
   int Code() const { return FCode; }
-  ERelayException& Type(TMessageType aType) { FType = aType; return *this; }
+  ERelayException& Type(TMessageType aType) {
+    FType = aType;
+    return *this;
+  }
   TMessageType Type() const { return FType; }
-  ERelayException& Title(std::string aTitle) { FTitle = std::move(aTitle); return *this; }
+  ERelayException& Title(std::string aTitle) {
+    FTitle = std::move(aTitle);
+    return *this;
+  }
   const std::string& Title() const { return FTitle; }
-  ERelayException& Unit(std::string aUnit) { FUnit = std::move(aUnit); return *this; }
+  ERelayException& Unit(std::string aUnit) {
+    FUnit = std::move(aUnit);
+    return *this;
+  }
   const std::string& Unit() const { return FUnit; }
 
  private:
@@ -77,12 +95,17 @@ class TMemoryStream : public TRelayObject {
 
   std::size_t Size() const { return FData.size(); }
   std::size_t Position() const { return FPosition; }
-  void Position(std::size_t aPosition) { FPosition = aPosition < FData.size() ? aPosition : FData.size(); }
+  void Position(std::size_t aPosition) {
+    FPosition = aPosition < FData.size() ? aPosition : FData.size();
+  }
   // Copies up to aCount bytes from the position on; returns how many were copied.
   std::size_t Read(void* aBuffer, std::size_t aCount);
   // Writes at the position, growing the stream as needed.
   void Write(const void* aBuffer, std::size_t aCount);
-  void Clear() { FData.clear(); FPosition = 0; }
+  void Clear() {
+    FData.clear();
+    FPosition = 0;
+  }
   const std::string& Bytes() const { return FData; }
 
  private:

@@ -34,8 +34,13 @@ class TNextCaller {
  public:
   TNextCaller(TRelayRouterTree& aNode, TSegmentQueue& aQueue, TMethodType aMethod,
               TRelayRequest& aRequest, TRelayResponse& aResponse, bool* aFound, bool aIsGroup)
-      : FNode(aNode), FQueue(aQueue), FMethod(aMethod), FRequest(aRequest),
-        FResponse(aResponse), FFound(aFound), FIsGroup(aIsGroup) {}
+      : FNode(aNode),
+        FQueue(aQueue),
+        FMethod(aMethod),
+        FRequest(aRequest),
+        FResponse(aResponse),
+        FFound(aFound),
+        FIsGroup(aIsGroup) {}
 
   void Init() {
     std::string taken;
@@ -158,8 +163,7 @@ void TRelayRouterTree::RegisterInternal(TMethodType aMethod, TSegmentQueue& aQue
   if (child.FIsRegex) FRegexedKeys.push_back(key);
 }
 
-void TRelayRouterTree::RegisterMiddlewareInternal(TSegmentQueue& aQueue,
-                                                  TRelayCallback aCallback) {
+void TRelayRouterTree::RegisterMiddlewareInternal(TSegmentQueue& aQueue, TRelayCallback aCallback) {
   TakePart(aQueue);
   if (aQueue.empty()) {
     FMiddleware.push_back(std::move(aCallback));

@@ -11,7 +11,9 @@ namespace tandemize::web {
 
 namespace {
 
-bool IsTrimmable(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsTrimmable(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -50,9 +52,8 @@ void ParseContentType(std::string_view aValue, std::string& aMedia, std::string&
   std::size_t pos = semi;
   while (pos != std::string_view::npos) {
     const std::size_t next = aValue.find(';', pos + 1);
-    const std::string param = Trim(aValue.substr(pos + 1, next == std::string_view::npos
-                                                              ? std::string_view::npos
-                                                              : next - pos - 1));
+    const std::string param = Trim(aValue.substr(
+        pos + 1, next == std::string_view::npos ? std::string_view::npos : next - pos - 1));
     const std::size_t eq = param.find('=');
     if (eq != std::string::npos && SameText(Trim(param.substr(0, eq)), "charset")) {
       aCharset = Trim(param.substr(eq + 1));
@@ -209,9 +210,8 @@ TWireResponse EncodeResponse(const TWebResponseData& aData, bool aHeadRequest) {
   TWireResponse wire;
   wire.Status = aData.StatusCode;
   TEncodedBody body = EncodeBody(aData);
-  const bool noBodyStatus =
-      (aData.StatusCode >= 100 && aData.StatusCode < 200) || aData.StatusCode == 204 ||
-      aData.StatusCode == 304;
+  const bool noBodyStatus = (aData.StatusCode >= 100 && aData.StatusCode < 200) ||
+                            aData.StatusCode == 204 || aData.StatusCode == 304;
   if (!body.ContentType.empty()) wire.Headers.emplace_back("Content-Type", body.ContentType);
   if (!noBodyStatus) {
     wire.Headers.emplace_back("Content-Length", std::to_string(body.Bytes.size()));

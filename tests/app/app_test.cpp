@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "app/base_router.h"
 #include "app/build_label.h"
 #include "web/relay.h"
@@ -11,7 +10,8 @@ namespace {
 
 TEST(BuildLabel, NamesToolchainAndPlatform) {
   EXPECT_EQ(BuildLabel(), "C++ Linux Plataforma 64 Bits");
-  EXPECT_EQ(BannerText("0.0.0.0", 9095), "Servidor ativo 0.0.0.0:9095 - C++ Linux Plataforma 64 Bits");
+  EXPECT_EQ(BannerText("0.0.0.0", 9095),
+            "Servidor ativo 0.0.0.0:9095 - C++ Linux Plataforma 64 Bits");
 }
 
 TEST(Credentials, OnlyTulipTulipExactly) {
@@ -21,8 +21,8 @@ TEST(Credentials, OnlyTulipTulipExactly) {
     bool accepted;
   };
   const Case cases[] = {
-      {"tulip", "tulip", true},   {"Tulip", "tulip", false}, {"tulip", "TULIP", false},
-      {"tulip", "", false},       {"", "tulip", false},      {"tulip ", "tulip", false},
+      {"tulip", "tulip", true}, {"Tulip", "tulip", false}, {"tulip", "TULIP", false},
+      {"tulip", "", false},     {"", "tulip", false},      {"tulip ", "tulip", false},
   };
   for (const Case& c : cases) EXPECT_EQ(CheckCredentials(c.user, c.password), c.accepted) << c.user;
 }
@@ -36,8 +36,9 @@ TEST(StatusPage, ShowsLabelAndLocalTime) {
   when.tm_min = 8;
   when.tm_sec = 9;
   when.tm_isdst = -1;
-  EXPECT_EQ(StatusPageText(std::mktime(&when)),
-            "<h2>Servidor Tandemize Ativo! - C++ Linux Plataforma 64 Bits - 05-01-2024 07:08:09</h2>");
+  EXPECT_EQ(
+      StatusPageText(std::mktime(&when)),
+      "<h2>Servidor Tandemize Ativo! - C++ Linux Plataforma 64 Bits - 05-01-2024 07:08:09</h2>");
 }
 
 // The whole chain of the program, in process: authentication, compression,
@@ -65,18 +66,20 @@ TEST(ProgramRoutes, ChainOfTheProgram) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.method) + " " + c.target);
-    const web::TWireResponse wire =
-        web::testing::RunRequest(tree, c.method, c.target, c.credentials ? auth : web::THeaderLines{});
+    const web::TWireResponse wire = web::testing::RunRequest(
+        tree, c.method, c.target, c.credentials ? auth : web::THeaderLines{});
     EXPECT_EQ(wire.Status, c.status);
     EXPECT_EQ(wire.Body.rfind(c.bodyStart, 0), 0u) << wire.Body;
   }
   // The data routes are reached with credentials (what they answer is theirs).
-  for (const auto& [method, target] : {std::pair{"GET", "/checkrequest/"}, std::pair{"POST", "/testedb"},
-                                       std::pair{"POST", "/tandemize"}}) {
+  for (const auto& [method, target] :
+       {std::pair{"GET", "/checkrequest/"}, std::pair{"POST", "/testedb"},
+        std::pair{"POST", "/tandemize"}}) {
     const int status = web::testing::RunRequest(tree, method, target, auth).Status;
     EXPECT_TRUE(status != 401 && status != 404 && status != 405) << target << " " << status;
   }
-  const web::TWireResponse page = web::testing::RunRequest(tree, "GET", "/", {{"Accept-Encoding", "deflate"}});
+  const web::TWireResponse page =
+      web::testing::RunRequest(tree, "GET", "/", {{"Accept-Encoding", "deflate"}});
   EXPECT_EQ(web::testing::HeaderOf(page, "Content-Type"), "text/html; charset=ISO-8859-1");
   EXPECT_EQ(web::testing::HeaderOf(page, "Content-Encoding"), "");
   // Ends with the local time as dd-mm-yyyy hh:nn:ss.

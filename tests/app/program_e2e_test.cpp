@@ -25,7 +25,10 @@ class TProgram {
     if (FPid == 0) {
       dup2(in[0], STDIN_FILENO);
       dup2(out[1], STDOUT_FILENO);
-      close(in[0]); close(in[1]); close(out[0]); close(out[1]);
+      close(in[0]);
+      close(in[1]);
+      close(out[0]);
+      close(out[1]);
       execl(binary, binary, static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -138,7 +141,8 @@ TEST(Program, ServesOverHttpAndShowsStartFailureOnABusyPort) {
       {"", "/?a=1", 200, "<h2>Servidor Tandemize Ativo!", "Content-Length: 87"},
       {"", "/checkrequest", 401, "Authorization not found",
        "WWW-Authenticate: Basic realm=\"Enter credentials\""},
-      {"-u tulip:Tulip", "/checkrequest", 401, "Unauthorized", "Content-Type: text/html; charset=utf-8"},
+      {"-u tulip:Tulip", "/checkrequest", 401, "Unauthorized",
+       "Content-Type: text/html; charset=utf-8"},
       {"-H 'Authorization: Negotiate abc'", "/checkrequest", 401, "Invalid authorization type",
        "Connection: close"},
       {"-u tulip:tulip", "/nowhere", 404, "Not Found", "Server: "},

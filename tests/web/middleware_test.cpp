@@ -31,9 +31,14 @@ TEST(BasicAuthentication, AnswersForEveryKindOfCredential) {
   auto config = TRelayBasicAuthenticationConfig::New();
   config->SkipRoutes({"/", "open"});
   tree.RegisterMiddleware("/", RelayBasicAuthentication(Tulip, config));
-  tree.RegisterRoute(mtGet, "/", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) { r.Send("home"); })));
-  tree.RegisterRoute(mtGet, "/open", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) { r.Send("open"); })));
-  tree.RegisterRoute(mtGet, "/data", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) { r.Send("data"); })));
+  tree.RegisterRoute(
+      mtGet, "/", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) { r.Send("home"); })));
+  tree.RegisterRoute(
+      mtGet, "/open",
+      AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) { r.Send("open"); })));
+  tree.RegisterRoute(
+      mtGet, "/data",
+      AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) { r.Send("data"); })));
 
   const std::string good = Base64("tulip:tulip");
   struct Case {
@@ -53,26 +58,87 @@ TEST(BasicAuthentication, AnswersForEveryKindOfCredential) {
       {"unknown path without credentials", "/zzz", {}, 401, "Authorization not found", true},
       {"good", "/data", {{"Authorization", "Basic " + good}}, 200, "data", false},
       {"scheme in capitals", "/data", {{"authorization", "BASIC " + good}}, 200, "data", false},
-      {"scheme in small letters", "/data", {{"Authorization", "  basic " + good + " "}}, 200, "data", false},
-      {"other scheme", "/data", {{"Authorization", "Bearer abc"}}, 401, "Invalid authorization type", false},
-      {"negotiate", "/data", {{"Authorization", "Negotiate abc"}}, 401, "Invalid authorization type", false},
-      {"scheme alone", "/data", {{"Authorization", "Basic"}}, 401, "Invalid authorization type", false},
-      {"wrong case of user", "/data", {{"Authorization", "Basic " + Base64("Tulip:tulip")}}, 401, "Unauthorized", false},
-      {"wrong case of password", "/data", {{"Authorization", "Basic " + Base64("tulip:TULIP")}}, 401, "Unauthorized", false},
-      {"empty password", "/data", {{"Authorization", "Basic " + Base64("tulip:")}}, 401, "Unauthorized", false},
-      {"extra item", "/data", {{"Authorization", "Basic " + Base64("tulip:tulip:x")}}, 200, "data", false},
-      {"no colon", "/data", {{"Authorization", "Basic " + Base64("tulip")}}, 500, "List index out of bounds (1)", false},
-      {"nothing decoded", "/data", {{"Authorization", "Basic ===="}}, 500, "List index out of bounds (0)", false},
-      {"check raises", "/data", {{"Authorization", "Basic " + Base64("raise:x")}}, 500, "check failed", false},
+      {"scheme in small letters",
+       "/data",
+       {{"Authorization", "  basic " + good + " "}},
+       200,
+       "data",
+       false},
+      {"other scheme",
+       "/data",
+       {{"Authorization", "Bearer abc"}},
+       401,
+       "Invalid authorization type",
+       false},
+      {"negotiate",
+       "/data",
+       {{"Authorization", "Negotiate abc"}},
+       401,
+       "Invalid authorization type",
+       false},
+      {"scheme alone",
+       "/data",
+       {{"Authorization", "Basic"}},
+       401,
+       "Invalid authorization type",
+       false},
+      {"wrong case of user",
+       "/data",
+       {{"Authorization", "Basic " + Base64("Tulip:tulip")}},
+       401,
+       "Unauthorized",
+       false},
+      {"wrong case of password",
+       "/data",
+       {{"Authorization", "Basic " + Base64("tulip:TULIP")}},
+       401,
+       "Unauthorized",
+       false},
+      {"empty password",
+       "/data",
+       {{"Authorization", "Basic " + Base64("tulip:")}},
+       401,
+       "Unauthorized",
+       false},
+      {"extra item",
+       "/data",
+       {{"Authorization", "Basic " + Base64("tulip:tulip:x")}},
+       200,
+       "data",
+       false},
+      {"no colon",
+       "/data",
+       {{"Authorization", "Basic " + Base64("tulip")}},
+       500,
+       "List index out of bounds (1)",
+       false},
+      {"nothing decoded",
+       "/data",
+       {{"Authorization", "Basic ===="}},
+       500,
+       "List index out of bounds (0)",
+       false},
+      {"check raises",
+       "/data",
+       {{"Authorization", "Basic " + Base64("raise:x")}},
+       500,
+       "check failed",
+       false},
       {"query parameter", "/data?AUTHORIZATION=Basic%20" + good, {}, 200, "data", false},
-      {"padding and junk skipped", "/data", {{"Authorization", "Basic dHVs*aXA6dHVsaXA="}}, 200, "data", false},
+      {"padding and junk skipped",
+       "/data",
+       {{"Authorization", "Basic dHVs*aXA6dHVsaXA="}},
+       200,
+       "data",
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const TWireResponse wire = RunRequest(tree, "GET", c.target, c.headers);
     EXPECT_EQ(wire.Status, c.status);
     EXPECT_EQ(wire.Body, c.body);
-    EXPECT_EQ(HeaderOf(wire, "WWW-Authenticate"), c.realm ? "Basic realm=\"Enter credentials\"" : "");
+    EXPECT_EQ(HeaderOf(wire, "WWW-Authenticate"),
+              c.realm ? "Basic realm=\"Enter credentials\"" : "");
     if (c.status != 200) {
       EXPECT_EQ(HeaderOf(wire, "Content-Type"), "text/html; charset=utf-8");
     }
@@ -122,19 +188,20 @@ TEST(CompressionMiddleware, CompressesOnlyAboveTheThresholdWhenAccepted) {
   TRelayRouterTree tree;
   tree.RegisterMiddleware("/", Compression(1024));
   auto sized = [](std::size_t n, std::string type) {
-    return AdaptCallback(TRelayCallbackResponse([n, type](TRelayResponse& r) {
-      r.ContentType(type).Send(std::string(n, 'x'));
-    }));
+    return AdaptCallback(TRelayCallbackResponse(
+        [n, type](TRelayResponse& r) { r.ContentType(type).Send(std::string(n, 'x')); }));
   };
   tree.RegisterRoute(mtGet, "/1024", sized(1024, "application/json"));
   tree.RegisterRoute(mtGet, "/1025", sized(1025, "application/json"));
   tree.RegisterRoute(mtGet, "/html", sized(2000, ""));
   // 1024 characters; "ã" is one byte in ISO-8859-1 (1024 bytes) and two in UTF-8 (1025).
   const std::string accented = std::string(1023, 'a') + "\xC3\xA3";
-  tree.RegisterRoute(mtGet, "/latin", AdaptCallback(TRelayCallbackResponse([accented](TRelayResponse& r) {
+  tree.RegisterRoute(mtGet, "/latin",
+                     AdaptCallback(TRelayCallbackResponse([accented](TRelayResponse& r) {
                        r.ContentType("text/plain").Send(accented);
                      })));
-  tree.RegisterRoute(mtGet, "/utf8", AdaptCallback(TRelayCallbackResponse([accented](TRelayResponse& r) {
+  tree.RegisterRoute(mtGet, "/utf8",
+                     AdaptCallback(TRelayCallbackResponse([accented](TRelayResponse& r) {
                        r.ContentType("text/plain; charset=utf-8").Send(accented);
                      })));
   tree.RegisterRoute(mtGet, "/blank", sized(0, "text/plain"));
@@ -221,16 +288,19 @@ TEST(OctetStreamMiddleware, SendsStreamAndFileResults) {
                        r.ContentType("image/png").Content(new TMemoryStream("png"));
                        r.RawWebResponse().Data.SetCustomHeader("Content-Disposition", "inline");
                      })));
-  tree.RegisterRoute(mtGet, "/file", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) {
-                       r.Content(new TFileReturn("a.txt", std::make_unique<TMemoryStream>("abc"), false));
-                     })));
-  tree.RegisterRoute(mtGet, "/inline", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) {
-                       r.Content(new TFileReturn("b.pdf", std::make_unique<TMemoryStream>("pdf"), true));
-                     })));
+  tree.RegisterRoute(
+      mtGet, "/file", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) {
+        r.Content(new TFileReturn("a.txt", std::make_unique<TMemoryStream>("abc"), false));
+      })));
+  tree.RegisterRoute(
+      mtGet, "/inline", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) {
+        r.Content(new TFileReturn("b.pdf", std::make_unique<TMemoryStream>("pdf"), true));
+      })));
   // A handler that hands the request's own body back: freed once, with the request.
-  tree.RegisterRoute(mtPost, "/echo", [](TRelayRequest& req, TRelayResponse& res, const TNextProc&) {
-    res.Content(req.BodyObject());
-  });
+  tree.RegisterRoute(mtPost, "/echo",
+                     [](TRelayRequest& req, TRelayResponse& res, const TNextProc&) {
+                       res.Content(req.BodyObject());
+                     });
   struct Case {
     const char* method;
     const char* target;

@@ -8,8 +8,8 @@
 namespace tandemize::web {
 namespace {
 
-TWebRequest MakeRequest(THeaderLines aHeaders, std::string aTarget = "/",
-                        std::string aBody = {}, std::string aMethod = "GET") {
+TWebRequest MakeRequest(THeaderLines aHeaders, std::string aTarget = "/", std::string aBody = {},
+                        std::string aMethod = "GET") {
   return BuildWebRequest(std::move(aMethod), aTarget, std::move(aHeaders), std::move(aBody));
 }
 
@@ -88,8 +88,8 @@ TEST(RelayRequest, MethodOverrideAppliesToPostOnly) {
   for (const Case& c : cases) {
     EXPECT_EQ(MakeRequest(c.headers, "/", {}, c.method).Method, c.expected);
   }
-  const TWebRequest web = MakeRequest({{"Content-Type", "application/octet-stream; charset=x"}},
-                                      "/a%20b/c?q=1");
+  const TWebRequest web =
+      MakeRequest({{"Content-Type", "application/octet-stream; charset=x"}}, "/a%20b/c?q=1");
   EXPECT_EQ(web.RawPath, "/a%20b/c");
   EXPECT_EQ(web.PathInfo, "/a b/c");
   EXPECT_EQ(web.Query, "q=1");
@@ -97,11 +97,19 @@ TEST(RelayRequest, MethodOverrideAppliesToPostOnly) {
 }
 
 TEST(RelayParamField, ConversionsAndTheirErrors) {
-  TRelayParamMap map{{"int", "42"},        {"bad", "12a"},          {"big", "9000000000"},
-                     {"float", "3,25"},    {"money", "1.234567"},   {"yes", "TRUE"},
-                     {"no", "yes"},        {"date", "2024-02-29x"}, {"baddate", "2023-02-29"},
-                     {"time", "13:45:30"}, {"dt", "2024-01-02 06:00:00"},
-                     {"iso", "2024-01-02T06:00:00-03:00"},          {"empty", ""}};
+  TRelayParamMap map{{"int", "42"},
+                     {"bad", "12a"},
+                     {"big", "9000000000"},
+                     {"float", "3,25"},
+                     {"money", "1.234567"},
+                     {"yes", "TRUE"},
+                     {"no", "yes"},
+                     {"date", "2024-02-29x"},
+                     {"baddate", "2023-02-29"},
+                     {"time", "13:45:30"},
+                     {"dt", "2024-01-02 06:00:00"},
+                     {"iso", "2024-01-02T06:00:00-03:00"},
+                     {"empty", ""}};
   TRelayCoreParam params(map);
   EXPECT_EQ(params.Field("INT").AsInteger(), 42);
   EXPECT_EQ(params.Field("big").AsInt64(), 9000000000LL);
@@ -121,14 +129,19 @@ TEST(RelayParamField, ConversionsAndTheirErrors) {
     const char* message;
   };
   const Failure failures[] = {
-      {[&] { params.Field("bad").AsInteger(); }, "The bad param '12a' is not valid a integer type."},
-      {[&] { params.Field("big").AsInteger(); }, "The big param '9000000000' is not valid a integer type."},
+      {[&] { params.Field("bad").AsInteger(); },
+       "The bad param '12a' is not valid a integer type."},
+      {[&] { params.Field("big").AsInteger(); },
+       "The big param '9000000000' is not valid a integer type."},
       {[&] { params.Field("bad").AsInt64(); }, "The bad param '12a' is not valid a int64 type."},
       {[&] { params.Field("bad").AsFloat(); }, "The bad param '12a' is not valid a numeric type."},
-      {[&] { params.Field("baddate").AsDate(); }, "The baddate param '2023-02-29' is not valid a date type."},
+      {[&] { params.Field("baddate").AsDate(); },
+       "The baddate param '2023-02-29' is not valid a date type."},
       {[&] { params.Field("bad").AsTime(); }, "The bad param '12a' is not valid a time type."},
-      {[&] { params.Field("date").AsDateTime(); }, "The date param '2024-02-29x' is not valid a datetime type."},
-      {[&] { params.Field("bad").AsISO8601DateTime(); }, "The bad param '12a' is not valid a ISO8601 date type."},
+      {[&] { params.Field("date").AsDateTime(); },
+       "The date param '2024-02-29x' is not valid a datetime type."},
+      {[&] { params.Field("bad").AsISO8601DateTime(); },
+       "The bad param '12a' is not valid a ISO8601 date type."},
   };
   for (const Failure& f : failures) {
     try {
@@ -171,7 +184,8 @@ TEST(RelayResponse, EncodingOfTheBodyOnTheWire) {
       {"text/xml", "\xC3\xA3", "text/xml; charset=us-ascii", "?"},
       {"application/atom+xml", "a", "application/atom+xml", "a"},
       {"text/vnd.x+xml", "\xC3\xA3", "text/vnd.x+xml; charset=us-ascii", "?"},
-      {"text/plain; charset=windows-1252", "\xE2\x82\xAC", "text/plain; charset=windows-1252", "\x80"},
+      {"text/plain; charset=windows-1252", "\xE2\x82\xAC", "text/plain; charset=windows-1252",
+       "\x80"},
       {"text/plain; charset=UTF-8", "\xE2\x82\xAC", "text/plain; charset=UTF-8", "\xE2\x82\xAC"},
       {"", "", "", ""},
   };

@@ -17,42 +17,51 @@ class RouterChain : public ::testing::Test {
  protected:
   void SetUp() override {
     auto mark = [this](std::string name, bool callNext) {
-      return TRelayCallback([this, name, callNext](TRelayRequest&, TRelayResponse&,
-                                                   const TNextProc& next) {
-        FTrace += name + ";";
-        if (callNext) next();
-      });
+      return TRelayCallback(
+          [this, name, callNext](TRelayRequest&, TRelayResponse&, const TNextProc& next) {
+            FTrace += name + ";";
+            if (callNext) next();
+          });
     };
     FTree.RegisterMiddleware("/", mark("m1", true));
     FTree.RegisterMiddleware("/", mark("m2", false));  // returns without next: chain goes on
-    FTree.RegisterRoute(mtGet, "/", AdaptCallback(TRelayCallbackResponse(
-                                        [this](TRelayResponse& res) { FTrace += "root;"; res.Send("root"); })));
-    FTree.RegisterRoute(mtGet, "/checkrequest", AdaptCallback(TRelayCallbackRequestResponse(
-                                                    [this](TRelayRequest&, TRelayResponse& res) {
-                                                      FTrace += "check;";
-                                                      res.Send("check");
-                                                    })));
+    FTree.RegisterRoute(mtGet, "/",
+                        AdaptCallback(TRelayCallbackResponse([this](TRelayResponse& res) {
+                          FTrace += "root;";
+                          res.Send("root");
+                        })));
+    FTree.RegisterRoute(
+        mtGet, "/checkrequest",
+        AdaptCallback(TRelayCallbackRequestResponse([this](TRelayRequest&, TRelayResponse& res) {
+          FTrace += "check;";
+          res.Send("check");
+        })));
     FTree.RegisterRoute(mtPost, "/multi", mark("first", false));
     FTree.RegisterRoute(mtPost, "/multi", mark("second", true));
-    FTree.RegisterRoute(mtGet, "/users/:id", AdaptCallback(TRelayCallbackRequestResponse(
-                                                 [this](TRelayRequest& req, TRelayResponse& res) {
-                                                   FTrace += "user;";
-                                                   res.Send("user " + req.Params().Field("id").AsString());
-                                                 })));
-    FTree.RegisterRoute(mtGet, "/users/:id/orders", AdaptCallback(TRelayCallbackRequestResponse(
-                                                        [this](TRelayRequest& req, TRelayResponse& res) {
-                                                          res.Send("orders " + req.Params()["ID"]);
-                                                        })));
-    FTree.RegisterRoute(mtGet, "/users/me", AdaptCallback(TRelayCallbackResponse(
-                                                [](TRelayResponse& res) { res.Send("me"); })));
-    FTree.RegisterRoute(mtDelete, "/files/:name", AdaptCallback(TRelayCallbackRequest(
-                                                      [](TRelayRequest&) {})));
-    FTree.RegisterRoute(mtGet, "/fail", AdaptCallback(TRelayCallbackResponse(
-                                            [](TRelayResponse&) { throw std::runtime_error("boom"); })));
-    FTree.RegisterRoute(mtGet, "/quiet", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& res) {
-                                             res.Send("teapot").Status(418);
-                                             throw ERelayCallbackInterrupted();
-                                           })));
+    FTree.RegisterRoute(mtGet, "/users/:id",
+                        AdaptCallback(TRelayCallbackRequestResponse(
+                            [this](TRelayRequest& req, TRelayResponse& res) {
+                              FTrace += "user;";
+                              res.Send("user " + req.Params().Field("id").AsString());
+                            })));
+    FTree.RegisterRoute(mtGet, "/users/:id/orders",
+                        AdaptCallback(TRelayCallbackRequestResponse(
+                            [this](TRelayRequest& req, TRelayResponse& res) {
+                              res.Send("orders " + req.Params()["ID"]);
+                            })));
+    FTree.RegisterRoute(
+        mtGet, "/users/me",
+        AdaptCallback(TRelayCallbackResponse([](TRelayResponse& res) { res.Send("me"); })));
+    FTree.RegisterRoute(mtDelete, "/files/:name",
+                        AdaptCallback(TRelayCallbackRequest([](TRelayRequest&) {})));
+    FTree.RegisterRoute(mtGet, "/fail", AdaptCallback(TRelayCallbackResponse([](TRelayResponse&) {
+                          throw std::runtime_error("boom");
+                        })));
+    FTree.RegisterRoute(mtGet, "/quiet",
+                        AdaptCallback(TRelayCallbackResponse([](TRelayResponse& res) {
+                          res.Send("teapot").Status(418);
+                          throw ERelayCallbackInterrupted();
+                        })));
   }
 
   TRelayRouterTree FTree;
@@ -90,7 +99,7 @@ TEST_F(RouterChain, MatchesPathsMethodsAndRunsTheChainInOrder) {
       {"GET", "/users/me", 200, "me", "m1;m2;"},
       {"GET", "/users/7/nothing", 404, "Not Found", "m1;m2;"},
       {"POST", "/users/42", 404, "Not Found", "m1;m2;"},  // CanReach refuses: no POST there
-      {"DELETE", "/files/x", 204, "", "m1;m2;"},         // request-only handler answers 204
+      {"DELETE", "/files/x", 204, "", "m1;m2;"},          // request-only handler answers 204
       {"GET", "/quiet", 418, "teapot", "m1;m2;"},
   };
   for (const Case& c : cases) {
@@ -125,7 +134,9 @@ TEST(RouterErrors, ErrorPageKeepsTheHandlersContentTypeAndIgnoresTheExceptionSta
   EXPECT_EQ(wire.Status, 500);
   EXPECT_EQ(testing::HeaderOf(wire, "Content-Type"), "application/json");
   // Without a charset every character is one byte: the page's emoji become "?".
-  EXPECT_NE(wire.Body.find("5?" "?</h1>"), std::string::npos);
+  EXPECT_NE(wire.Body.find("5?"
+                           "?</h1>"),
+            std::string::npos);
   EXPECT_NE(wire.Body.find("bad field"), std::string::npos);
 
   // The page shows the decoded path, unescaped, and the message unescaped.
@@ -142,9 +153,8 @@ TEST(RouterErrors, MiddlewareExceptionSkipsTheInternalErrorTextAndStopsTheChain)
     res.Status(401).Send("no");
     throw ERelayCallbackInterrupted();
   });
-  tree.RegisterRoute(mtGet, "/", [&](TRelayRequest&, TRelayResponse&, const TNextProc&) {
-    routeRan = true;
-  });
+  tree.RegisterRoute(mtGet, "/",
+                     [&](TRelayRequest&, TRelayResponse&, const TNextProc&) { routeRan = true; });
   const TWireResponse wire = testing::RunRequest(tree, "GET", "/");
   EXPECT_FALSE(routeRan);
   EXPECT_EQ(wire.Status, 401);
@@ -157,10 +167,7 @@ TEST(RouterSplit, DropsEmptySegmentsButKeepsTheRoot) {
     std::vector<std::string> segments;
   };
   const Case cases[] = {
-      {"/", {""}},
-      {"", {""}},
-      {"/a//b/", {"", "a", "b"}},
-      {"/a/b", {"", "a", "b"}},
+      {"/", {""}},         {"", {""}}, {"/a//b/", {"", "a", "b"}}, {"/a/b", {"", "a", "b"}},
       {"a/b", {"a", "b"}},
   };
   for (const Case& c : cases) {

@@ -51,22 +51,24 @@ class TransportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     FTree.RegisterMiddleware("/", OctetStream);
-    FTree.RegisterRoute(mtGet, "/hello", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) {
-                          r.Send("hello");
-                        })));
-    FTree.RegisterRoute(mtGet, "/header", AdaptCallback(TRelayCallbackRequestResponse(
-                                              [](TRelayRequest& q, TRelayResponse& r) {
-                                                r.Send(std::to_string(q.Headers()["x-request"].size()));
-                                              })));
-    FTree.RegisterRoute(mtPost, "/size", AdaptCallback(TRelayCallbackRequestResponse(
-                                             [](TRelayRequest& q, TRelayResponse& r) {
-                                               auto* body = q.Body<TMemoryStream>();
-                                               r.Send(body ? std::to_string(body->Size()) : "none");
-                                             })));
-    FTree.RegisterRoute(mtGet, "/path/:rest", AdaptCallback(TRelayCallbackRequestResponse(
-                                            [](TRelayRequest& q, TRelayResponse& r) {
-                                              r.Send(q.RawWebRequest().PathInfo);
-                                            })));
+    FTree.RegisterRoute(
+        mtGet, "/hello",
+        AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) { r.Send("hello"); })));
+    FTree.RegisterRoute(
+        mtGet, "/header",
+        AdaptCallback(TRelayCallbackRequestResponse([](TRelayRequest& q, TRelayResponse& r) {
+          r.Send(std::to_string(q.Headers()["x-request"].size()));
+        })));
+    FTree.RegisterRoute(
+        mtPost, "/size",
+        AdaptCallback(TRelayCallbackRequestResponse([](TRelayRequest& q, TRelayResponse& r) {
+          auto* body = q.Body<TMemoryStream>();
+          r.Send(body ? std::to_string(body->Size()) : "none");
+        })));
+    FTree.RegisterRoute(
+        mtGet, "/path/:rest",
+        AdaptCallback(TRelayCallbackRequestResponse(
+            [](TRelayRequest& q, TRelayResponse& r) { r.Send(q.RawWebRequest().PathInfo); })));
     FServer.Start("127.0.0.1", 0, 15);
     FPort = FServer.LocalPort();
   }
@@ -76,7 +78,8 @@ class TransportTest : public ::testing::Test {
   }
 
   TRelayRouterTree FTree;
-  TWebLayer FLayer{[this](TWebRequest& q, TWebResponse& r) { TRelayWebModule::Dispatch(FTree, q, r); }};
+  TWebLayer FLayer{
+      [this](TWebRequest& q, TWebResponse& r) { TRelayWebModule::Dispatch(FTree, q, r); }};
   THttpServer FServer{[this](TWebRequest& q) { return FLayer.Handle(q); }};
   std::uint16_t FPort = 0;
 };
@@ -110,17 +113,21 @@ TEST_F(TransportTest, LimitsRefuseWithClearAnswersAndTheServerGoesOn) {
     std::string body;
   };
   const Case cases[] = {
-      {"header block just under 1 MiB", "GET /header HTTP/1.1\r\nHost: x\r\nX-Request: " + bigHeader + "\r\n\r\n",
-       200, std::to_string(bigHeader.size())},
-      {"header block over 1 MiB", "GET /header HTTP/1.1\r\nHost: x\r\nX-Request: " + tooBig + "\r\n\r\n",
-       431, "Request header block larger than 1048576 bytes"},
+      {"header block just under 1 MiB",
+       "GET /header HTTP/1.1\r\nHost: x\r\nX-Request: " + bigHeader + "\r\n\r\n", 200,
+       std::to_string(bigHeader.size())},
+      {"header block over 1 MiB",
+       "GET /header HTTP/1.1\r\nHost: x\r\nX-Request: " + tooBig + "\r\n\r\n", 431,
+       "Request header block larger than 1048576 bytes"},
       {"body over 256 MiB announced",
-       "POST /size HTTP/1.1\r\nHost: x\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+       "POST /size HTTP/1.1\r\nHost: x\r\nContent-Type: "
+       "application/octet-stream\r\nContent-Length: " +
            std::to_string(kMaxBodyBytes + 1) + "\r\n\r\nabc",
        413, "Request body larger than 268435456 bytes"},
       {"malformed request line", "NOT HTTP\r\n\r\n", 400, ""},
       {"body read whole",
-       "POST /size HTTP/1.1\r\nHost: x\r\nContent-Type: application/octet-stream\r\nContent-Length: 3000\r\n\r\n" +
+       "POST /size HTTP/1.1\r\nHost: x\r\nContent-Type: "
+       "application/octet-stream\r\nContent-Length: 3000\r\n\r\n" +
            std::string(3000, 'b'),
        200, "3000"},
       {"chunked body",
@@ -152,7 +159,8 @@ TEST(HttpServer, SilentClientIsDisconnectedAndOthersAreStillServed) {
   char byte;
   boost::system::error_code ec;
   const auto started = std::chrono::steady_clock::now();
-  const std::size_t n = silent.read_some(net::buffer(&byte, 1), ec);  // returns when the server closes
+  const std::size_t n =
+      silent.read_some(net::buffer(&byte, 1), ec);  // returns when the server closes
   EXPECT_EQ(n, 0u);
   EXPECT_TRUE(ec == net::error::eof || ec == net::error::connection_reset) << ec.message();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
@@ -188,8 +196,8 @@ TEST(RelayProvider, ListensOnTheTrimmedHostAndStops) {
   EXPECT_EQ(seen, "127.0.0.1:" + std::to_string(port));
   EXPECT_TRUE(TRelay::IsRunning());
   EXPECT_EQ(TRelay::ListenQueue(), kDefaultListenQueue);
-  const std::string reply = Exchange(static_cast<std::uint16_t>(port),
-                                     "GET /not-registered HTTP/1.1\r\nHost: x\r\n\r\n");
+  const std::string reply =
+      Exchange(static_cast<std::uint16_t>(port), "GET /not-registered HTTP/1.1\r\nHost: x\r\n\r\n");
   EXPECT_EQ(StatusOf(reply), 404);
   TRelay::StopListen();
   EXPECT_TRUE(stopped);
@@ -222,7 +230,8 @@ TEST(WebLayer, AtMost32RequestsInsideAtOnce) {
   TWebRequest extra = BuildWebRequest("GET", "/", {}, {});
   const TWireResponse refused = layer.Handle(extra);
   EXPECT_EQ(refused.Status, 500);
-  EXPECT_EQ(refused.Body, "Maximum number of concurrent connections exceeded.  Please try again later");
+  EXPECT_EQ(refused.Body,
+            "Maximum number of concurrent connections exceeded.  Please try again later");
   {
     std::lock_guard lock(mutex);
     release = true;
@@ -237,7 +246,8 @@ TEST(WebLayer, AtMost32RequestsInsideAtOnce) {
 }
 
 TEST(WebLayer, ExceptionEscapingTheModuleIsA500WithItsMessage) {
-  TWebLayer layer([](TWebRequest&, TWebResponse&) { throw std::runtime_error("layer broke \xC3\xA3"); });
+  TWebLayer layer(
+      [](TWebRequest&, TWebResponse&) { throw std::runtime_error("layer broke \xC3\xA3"); });
   TWebRequest req = BuildWebRequest("GET", "/", {}, {});
   const TWireResponse wire = layer.Handle(req);
   EXPECT_EQ(wire.Status, 500);
