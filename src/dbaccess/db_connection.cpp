@@ -28,27 +28,42 @@ TFieldType TDbParam::DataTypeOf(const TVariant& value) {
       [](const auto& v) {
         using T = std::decay_t<decltype(v)>;
         using memtable::TFieldType;
-        if constexpr (std::is_same_v<T, bool>) return TFieldType::ftBoolean;
-        else if constexpr (std::is_same_v<T, std::int8_t>) return TFieldType::ftShortint;
-        else if constexpr (std::is_same_v<T, std::uint8_t>) return TFieldType::ftByte;
-        else if constexpr (std::is_same_v<T, std::int16_t>) return TFieldType::ftSmallint;
-        else if constexpr (std::is_same_v<T, std::uint16_t>) return TFieldType::ftWord;
-        else if constexpr (std::is_same_v<T, std::int32_t>) return TFieldType::ftInteger;
-        else if constexpr (std::is_same_v<T, std::uint32_t>) return TFieldType::ftLongWord;
+        if constexpr (std::is_same_v<T, bool>)
+          return TFieldType::ftBoolean;
+        else if constexpr (std::is_same_v<T, std::int8_t>)
+          return TFieldType::ftShortint;
+        else if constexpr (std::is_same_v<T, std::uint8_t>)
+          return TFieldType::ftByte;
+        else if constexpr (std::is_same_v<T, std::int16_t>)
+          return TFieldType::ftSmallint;
+        else if constexpr (std::is_same_v<T, std::uint16_t>)
+          return TFieldType::ftWord;
+        else if constexpr (std::is_same_v<T, std::int32_t>)
+          return TFieldType::ftInteger;
+        else if constexpr (std::is_same_v<T, std::uint32_t>)
+          return TFieldType::ftLongWord;
         else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>)
           return TFieldType::ftLargeint;
-        else if constexpr (std::is_same_v<T, float>) return TFieldType::ftSingle;
-        else if constexpr (std::is_same_v<T, double>) return TFieldType::ftFloat;
-        else if constexpr (std::is_same_v<T, memtable::TCurrency>) return TFieldType::ftCurrency;
-        else if constexpr (std::is_same_v<T, memtable::TDateTime>) return TFieldType::ftDateTime;
+        else if constexpr (std::is_same_v<T, float>)
+          return TFieldType::ftSingle;
+        else if constexpr (std::is_same_v<T, double>)
+          return TFieldType::ftFloat;
+        else if constexpr (std::is_same_v<T, memtable::TCurrency>)
+          return TFieldType::ftCurrency;
+        else if constexpr (std::is_same_v<T, memtable::TDateTime>)
+          return TFieldType::ftDateTime;
         else if constexpr (std::is_same_v<T, memtable::TSQLTimeStamp>)
           return TFieldType::ftTimeStamp;
-        else if constexpr (std::is_same_v<T, memtable::TBcd>) return TFieldType::ftFMTBcd;
+        else if constexpr (std::is_same_v<T, memtable::TBcd>)
+          return TFieldType::ftFMTBcd;
         else if constexpr (std::is_same_v<T, memtable::TInterval>)
           return TFieldType::ftOraInterval;
-        else if constexpr (std::is_same_v<T, std::string>) return TFieldType::ftString;
-        else if constexpr (std::is_same_v<T, memtable::TBytes>) return TFieldType::ftBlob;
-        else return TFieldType::ftUnknown;
+        else if constexpr (std::is_same_v<T, std::string>)
+          return TFieldType::ftString;
+        else if constexpr (std::is_same_v<T, memtable::TBytes>)
+          return TFieldType::ftBlob;
+        else
+          return TFieldType::ftUnknown;
       },
       value);
 }
@@ -145,7 +160,9 @@ void TDbConnection::SetConnected(bool value) {
   FDriver = nullptr;
 }
 
-phys::TPhysDriver& TDbConnection::Driver() const { return *FDriver; }
+phys::TPhysDriver& TDbConnection::Driver() const {
+  return *FDriver;
+}
 
 phys::TPhysConnection& TDbConnection::Phys() {
   if (!Connected()) SetConnected(true);
@@ -215,9 +232,13 @@ void TDbConnection::Release(phys::TPhysStatement* statement) {
 
 TDbQuery::TDbQuery() : FSQL([this] { TextChanged(); }) {}
 
-TDbQuery::TDbQuery(TDbConnection* connection) : TDbQuery() { SetConnection(connection); }
+TDbQuery::TDbQuery(TDbConnection* connection) : TDbQuery() {
+  SetConnection(connection);
+}
 
-TDbQuery::~TDbQuery() { SetConnection(nullptr); }
+TDbQuery::~TDbQuery() {
+  SetConnection(nullptr);
+}
 
 void TDbQuery::SetConnection(TDbConnection* connection) {
   if (connection == FConnection) return;

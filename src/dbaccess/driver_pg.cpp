@@ -5,9 +5,9 @@
 
 #include <libpq-fe.h>
 
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
-#include <cctype>
 
 #include "dbaccess/phys_driver.h"
 
@@ -16,9 +16,19 @@ namespace {
 
 // Column type identifiers of the server's built-in types.
 enum : Oid {
-  kOidBool = 16, kOidBytea = 17, kOidInt8 = 20, kOidInt2 = 21, kOidInt4 = 23, kOidOid = 26,
-  kOidFloat4 = 700, kOidFloat8 = 701, kOidDate = 1082, kOidTime = 1083, kOidTimestamp = 1114,
-  kOidTimestampTz = 1184, kOidNumeric = 1700
+  kOidBool = 16,
+  kOidBytea = 17,
+  kOidInt8 = 20,
+  kOidInt2 = 21,
+  kOidInt4 = 23,
+  kOidOid = 26,
+  kOidFloat4 = 700,
+  kOidFloat8 = 701,
+  kOidDate = 1082,
+  kOidTime = 1083,
+  kOidTimestamp = 1114,
+  kOidTimestampTz = 1184,
+  kOidNumeric = 1700
 };
 
 struct TPqApi {
@@ -31,8 +41,8 @@ struct TPqApi {
   PQnoticeProcessor (*PQsetNoticeProcessor)(PGconn*, PQnoticeProcessor, void*);
   PGresult* (*PQexec)(PGconn*, const char*);
   PGresult* (*PQprepare)(PGconn*, const char*, const char*, int, const Oid*);
-  PGresult* (*PQexecPrepared)(PGconn*, const char*, int, const char* const*, const int*,
-                              const int*, int);
+  PGresult* (*PQexecPrepared)(PGconn*, const char*, int, const char* const*, const int*, const int*,
+                              int);
   ExecStatusType (*PQresultStatus)(const PGresult*);
   char* (*PQresultErrorMessage)(const PGresult*);
   void (*PQclear)(PGresult*);
@@ -53,7 +63,8 @@ std::string CleanMessage(std::string_view text) {
   std::string message(text);
   for (const std::string_view severity : {"ERROR:", "FATAL:"}) {
     const std::size_t at = message.find(severity);
-    if (at != std::string::npos && (at == 0 || (at >= 2 && message.compare(at - 2, 2, ": ") == 0))) {
+    if (at != std::string::npos &&
+        (at == 0 || (at >= 2 && message.compare(at - 2, 2, ": ") == 0))) {
       std::size_t end = at + severity.size();
       while (end < message.size() && message[end] == ' ') ++end;
       message.erase(at, end - at);
@@ -174,11 +185,11 @@ class TPgStatement final : public TPhysStatement {
     }
     FResult = FApi.PQexecPrepared(FConn, FName.c_str(), static_cast<int>(binds.size()),
                                   values.data(), lengths.data(), formats.data(), 0);
-    const ExecStatusType status = FResult != nullptr ? FApi.PQresultStatus(FResult)
-                                                     : PGRES_FATAL_ERROR;
+    const ExecStatusType status =
+        FResult != nullptr ? FApi.PQresultStatus(FResult) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      const std::string message = FResult != nullptr ? FApi.PQresultErrorMessage(FResult)
-                                                     : FApi.PQerrorMessage(FConn);
+      const std::string message =
+          FResult != nullptr ? FApi.PQresultErrorMessage(FResult) : FApi.PQerrorMessage(FConn);
       CloseCursor();
       Fail(message);
     }
@@ -289,7 +300,8 @@ class TPgConnection final : public TPhysConnection {
     }
     // The client would print the server's notices on stderr; the service
     // writes nothing to the console but its banner.
-    FApi.PQsetNoticeProcessor(FConn, [](void*, const char*) {}, nullptr);
+    FApi.PQsetNoticeProcessor(
+        FConn, [](void*, const char*) {}, nullptr);
     // Text inside the program is UTF-8 and is exchanged as such whatever
     // CharacterSet names; the server converts to the database's encoding.
     // A CharacterSet that is not a UTF-8 name would make the server read our
@@ -325,18 +337,19 @@ class TPgConnection final : public TPhysConnection {
   static bool IsUtf8Name(std::string_view name) {
     std::string upper;
     for (const char c : name) {
-      if (c != '-' && c != '_') upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (c != '-' && c != '_')
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     return upper == "UTF8" || upper == "UNICODE";
   }
 
   // Checks a command's result, frees it and returns its command tag.
   std::string CheckCommand(PGresult* result) {
-    const ExecStatusType status = result != nullptr ? FApi.PQresultStatus(result)
-                                                    : PGRES_FATAL_ERROR;
+    const ExecStatusType status =
+        result != nullptr ? FApi.PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      const std::string message = result != nullptr ? FApi.PQresultErrorMessage(result)
-                                                    : FApi.PQerrorMessage(FConn);
+      const std::string message =
+          result != nullptr ? FApi.PQresultErrorMessage(result) : FApi.PQerrorMessage(FConn);
       if (result != nullptr) FApi.PQclear(result);
       Fail(message);
     }

@@ -38,11 +38,9 @@ struct TKind {
 
 const TKind kKinds[] = {
 #if TANDEMIZE_HAVE_DRIVER_FIREBIRD
-    {"FB", &phys::CreateDriverFB},
-    {"IB", &phys::CreateDriverIB},
+    {"FB", &phys::CreateDriverFB},         {"IB", &phys::CreateDriverIB},
 #else
-    {"FB", nullptr},
-    {"IB", nullptr},
+    {"FB", nullptr},     {"IB", nullptr},
 #endif
 #if TANDEMIZE_HAVE_DRIVER_PG
     {"PG", &phys::CreateDriverPG},
@@ -97,7 +95,8 @@ struct TDbDriverRegistry::TState {
   std::string VendorLibOf(std::string_view driverId) const {
     const TLinkState* best = nullptr;
     for (const TLinkState& link : Links) {
-      if (SameId(link.Link->DriverID(), driverId) && (best == nullptr || link.Stamp > best->Stamp)) {
+      if (SameId(link.Link->DriverID(), driverId) &&
+          (best == nullptr || link.Stamp > best->Stamp)) {
         best = &link;
       }
     }

@@ -58,10 +58,10 @@ const TSQLiteApi& CipherApi() {
     }
     reasons += candidate + " is not the encryption plugin. ";
   }
-  throw memtable::EDatabaseError(SQLiteMessage(
-      "database encryption is not available (" + std::string(kSQLCipherPluginFile) +
-      " could not be loaded). " + reasons +
-      "The database was not opened, so nothing was written unencrypted"));
+  throw memtable::EDatabaseError(
+      SQLiteMessage("database encryption is not available (" + std::string(kSQLCipherPluginFile) +
+                    " could not be loaded). " + reasons +
+                    "The database was not opened, so nothing was written unencrypted"));
 }
 
 const TSQLiteApi& LinkedApi() {
@@ -228,8 +228,8 @@ class TSQLiteConnection final : public TPhysConnection {
   explicit TSQLiteConnection(const TDbDefinition& definition)
       : FApi(definition.Password().empty() ? LinkedApi() : CipherApi()) {
     const std::string& file = definition.Database();
-    const int rc = FApi.open_v2(file.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                nullptr);
+    const int rc =
+        FApi.open_v2(file.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {
       const std::string message = FDb != nullptr ? FApi.errmsg(FDb) : "out of memory";
       Close();

@@ -118,8 +118,8 @@ class TEntryPoints {
 // "[DAL]" + "[tag]"... + `separator` + `text`, e.g.
 // ClientMessage({"Phys", "PG", "libpq"}, " ", msg) or
 // ClientMessage({"Phys", "SQLite"}, " ERROR: ", msg).
-std::string ClientMessage(std::initializer_list<std::string_view> tags,
-                          std::string_view separator, std::string_view text);
+std::string ClientMessage(std::initializer_list<std::string_view> tags, std::string_view separator,
+                          std::string_view text);
 
 // ------------------------------------------------------------------- values
 
@@ -159,7 +159,18 @@ bool TextToTimeStamp(std::string_view text, memtable::TSQLTimeStamp& out);
 // How a parameter of a data type is sent to a client: the groups the drivers
 // bind by. Text covers the string, memo, wide and GUID types (always UTF-8,
 // never narrowed); Unknown is a type with no value kind (an untyped NULL).
-enum class TBindKind { Unknown, Boolean, Integer, Float, Decimal, Date, Time, DateTime, Blob, Text };
+enum class TBindKind {
+  Unknown,
+  Boolean,
+  Integer,
+  Float,
+  Decimal,
+  Date,
+  Time,
+  DateTime,
+  Blob,
+  Text
+};
 TBindKind BindKindOf(TFieldType dataType);
 
 std::string BcdToText(const memtable::TBcd& value);
@@ -203,8 +214,7 @@ class TPhysConnection {
   virtual void Rollback() = 0;
   // Prepares `sql` (placeholders already in the kind's form) for
   // `placeholderCount` values.
-  virtual std::unique_ptr<TPhysStatement> Prepare(const std::string& sql,
-                                                  int placeholderCount) = 0;
+  virtual std::unique_ptr<TPhysStatement> Prepare(const std::string& sql, int placeholderCount) = 0;
 };
 
 // One database kind; created once per process by its factory.

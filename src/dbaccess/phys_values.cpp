@@ -94,12 +94,12 @@ TSQLTimeStamp DateTimeToTimeStamp(TDateTime value) {
 TDateTime TimeStampToDateTime(const TSQLTimeStamp& value) {
   double days = 0;
   if (value.Year != 0 || value.Month != 0 || value.Day != 0) {
-    days = static_cast<double>(DaysFromCivil(value.Year, value.Month, value.Day) -
-                               kDateTimeEpochDays);
+    days =
+        static_cast<double>(DaysFromCivil(value.Year, value.Month, value.Day) - kDateTimeEpochDays);
   }
-  const double time = (value.Hour * 3600000.0 + value.Minute * 60000.0 + value.Second * 1000.0 +
-                       value.Fractions) /
-                      kMsPerDay;
+  const double time =
+      (value.Hour * 3600000.0 + value.Minute * 60000.0 + value.Second * 1000.0 + value.Fractions) /
+      kMsPerDay;
   return TDateTime{days < 0 ? days - time : days + time};
 }
 
@@ -270,8 +270,8 @@ std::int64_t VariantToInt64(const TVariant& value) {
           const std::string text = VariantToText(v);
           std::int64_t result = 0;
           const auto parsed = std::from_chars(text.data(), text.data() + text.size(), result);
-          if (parsed.ec != std::errc() || (parsed.ptr != text.data() + text.size() &&
-                                           *parsed.ptr != '.')) {
+          if (parsed.ec != std::errc() ||
+              (parsed.ptr != text.data() + text.size() && *parsed.ptr != '.')) {
             NoReading("an integer");
           }
           return result;
@@ -339,21 +339,41 @@ TBindKind BindKindOf(TFieldType dataType) {
   switch (dataType) {
     case ftBoolean:
       return TBindKind::Boolean;
-    case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: case ftLargeint:
-    case ftLongWord: case ftShortint: case ftByte:
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint:
+    case ftLongWord:
+    case ftShortint:
+    case ftByte:
       return TBindKind::Integer;
-    case ftFloat: case ftExtended: case ftSingle:
+    case ftFloat:
+    case ftExtended:
+    case ftSingle:
       return TBindKind::Float;
-    case ftCurrency: case ftBCD: case ftFMTBcd:
+    case ftCurrency:
+    case ftBCD:
+    case ftFMTBcd:
       return TBindKind::Decimal;
     case ftDate:
       return TBindKind::Date;
     case ftTime:
       return TBindKind::Time;
-    case ftDateTime: case ftTimeStamp: case ftOraTimeStamp: case ftTimeStampOffset:
+    case ftDateTime:
+    case ftTimeStamp:
+    case ftOraTimeStamp:
+    case ftTimeStampOffset:
       return TBindKind::DateTime;
-    case ftBytes: case ftVarBytes: case ftBlob: case ftGraphic: case ftTypedBinary:
-    case ftOraBlob: case ftStream: case ftParadoxOle: case ftDBaseOle:
+    case ftBytes:
+    case ftVarBytes:
+    case ftBlob:
+    case ftGraphic:
+    case ftTypedBinary:
+    case ftOraBlob:
+    case ftStream:
+    case ftParadoxOle:
+    case ftDBaseOle:
       return TBindKind::Blob;
     case ftUnknown:
       return TBindKind::Unknown;

@@ -44,8 +44,8 @@ char32_t PreviousCodePoint(std::string_view text, std::size_t pos) {
 
 bool IsNameChar(char32_t cp) {
   if (cp < 0x80) {
-    return (cp >= U'a' && cp <= U'z') || (cp >= U'A' && cp <= U'Z') ||
-           (cp >= U'0' && cp <= U'9') || cp == U'_' || cp == U'$' || cp == U'#';
+    return (cp >= U'a' && cp <= U'z') || (cp >= U'A' && cp <= U'Z') || (cp >= U'0' && cp <= U'9') ||
+           cp == U'_' || cp == U'$' || cp == U'#';
   }
   // Letters outside ASCII: the Latin-1 letters and every script block; the
   // punctuation, symbol and emoji blocks are not letters.

@@ -7,7 +7,9 @@
 
 namespace {
 
-int Key(sqlite3* db, const void* key, int size) { return sqlite3_key(db, key, size); }
+int Key(sqlite3* db, const void* key, int size) {
+  return sqlite3_key(db, key, size);
+}
 
 }  // namespace
 

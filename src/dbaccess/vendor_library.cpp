@@ -36,7 +36,9 @@ std::string JoinNames(const std::vector<std::string>& names) {
 
 }  // namespace
 
-void* TVendorLibrary::Symbol(const char* name) const { return ::dlsym(FHandle, name); }
+void* TVendorLibrary::Symbol(const char* name) const {
+  return ::dlsym(FHandle, name);
+}
 
 std::vector<std::string> VendorLibNames(std::string_view vendorLib,
                                         std::initializer_list<std::string_view> defaults) {
@@ -82,8 +84,8 @@ void TEntryPoints::Check() const {
                                 "Cannot get vendor library entry point[s]. [" + names + "]");
 }
 
-std::string ClientMessage(std::initializer_list<std::string_view> tags,
-                          std::string_view separator, std::string_view text) {
+std::string ClientMessage(std::initializer_list<std::string_view> tags, std::string_view separator,
+                          std::string_view text) {
   std::string message = "[DAL]";
   for (const std::string_view tag : tags) {
     message += '[';

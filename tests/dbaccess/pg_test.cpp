@@ -64,8 +64,7 @@ TEST_F(PgTest, TheSettingsBecomeTheConnectionString) {
        "<database>"},
       {"no database means postgres", [](TDbDefinition& d) { d.SetValue("Database", ""); },
        "postgres"},
-      {"port 0 is passed on as given", [](TDbDefinition& d) { d.SetValue("Port", "0"); },
-       kPrefix},
+      {"port 0 is passed on as given", [](TDbDefinition& d) { d.SetValue("Port", "0"); }, kPrefix},
       {"a quote in the password is escaped",
        [](TDbDefinition& d) { d.SetValue("Password", "it's \\ wrong"); }, kPrefix},
   };
@@ -87,7 +86,8 @@ TEST_F(PgTest, TheSettingsBecomeTheConnectionString) {
 TEST_F(PgTest, ServerMessagesLoseTheirSeverityWord) {
   Connect();
   TDbQuery query(&FConnection);
-  query.SQL().SetText("DROP TABLE IF EXISTS tz_pg_dup; CREATE TABLE tz_pg_dup (id int PRIMARY KEY)");
+  query.SQL().SetText(
+      "DROP TABLE IF EXISTS tz_pg_dup; CREATE TABLE tz_pg_dup (id int PRIMARY KEY)");
   // Several commands in one prepared text are refused by the server.
   std::string message = FailureOf([&] { query.ExecSQL(); });
   EXPECT_EQ(message.rfind(kPrefix, 0), 0u) << message;

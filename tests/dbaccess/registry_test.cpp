@@ -53,9 +53,8 @@ TEST(DriverRegistryTest, AMissingClientLibraryFailsWith314NamingIt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Label);
     const std::string message = FailureOf([&] { phys::LoadVendorLibrary("PG", c.Names); });
-    EXPECT_EQ(message.rfind("[DAL][Phys][PG]-314. Cannot load vendor library " + c.Listed + ". ",
-                            0),
-              0u)
+    EXPECT_EQ(
+        message.rfind("[DAL][Phys][PG]-314. Cannot load vendor library " + c.Listed + ". ", 0), 0u)
         << message;
     EXPECT_NE(message.find("cannot open shared object file"), std::string::npos)
         << "the system's reason: " << message;

@@ -54,12 +54,11 @@ class SharedKindTest : public ::testing::TestWithParam<TTestKind> {
   // The table of every column type the value tests use.
   void RecreateValuesTable(const std::string& table) {
     const TTestKind& k = GetParam();
-    Recreate(table, "id " + k.IntType + " NOT NULL PRIMARY KEY, c_int " + k.IntType +
-                        ", c_big " + k.BigIntType + ", c_small " + k.SmallIntType + ", c_dbl " +
-                        k.DoubleType + ", c_dec " + k.Decimal18Type + ", c_bcd " +
-                        k.Decimal30Type + ", c_ts " + k.TimestampType + ", c_date " + k.DateType +
-                        ", c_bool " + k.BooleanType + ", c_txt " + k.TextType + ", c_blob " +
-                        k.BlobType);
+    Recreate(table, "id " + k.IntType + " NOT NULL PRIMARY KEY, c_int " + k.IntType + ", c_big " +
+                        k.BigIntType + ", c_small " + k.SmallIntType + ", c_dbl " + k.DoubleType +
+                        ", c_dec " + k.Decimal18Type + ", c_bcd " + k.Decimal30Type + ", c_ts " +
+                        k.TimestampType + ", c_date " + k.DateType + ", c_bool " + k.BooleanType +
+                        ", c_txt " + k.TextType + ", c_blob " + k.BlobType);
   }
 
   std::int64_t Count(const std::string& table) {
@@ -143,9 +142,15 @@ TEST_P(SharedKindTest, TransactionsCommitOrRollBack) {
       EXPECT_EQ(Canonical(select.FieldValue("TXT")), "row " + std::to_string(id));
     }
     switch (c.End) {
-      case TEnd::Commit: FConnection.Commit(); break;
-      case TEnd::Rollback: FConnection.Rollback(); break;
-      case TEnd::Disconnect: FConnection.SetConnected(false); break;
+      case TEnd::Commit:
+        FConnection.Commit();
+        break;
+      case TEnd::Rollback:
+        FConnection.Rollback();
+        break;
+      case TEnd::Disconnect:
+        FConnection.SetConnected(false);
+        break;
     }
     EXPECT_FALSE(FConnection.InTransaction());
     EXPECT_EQ(Count("tz_tx"), c.RowsAfter);
@@ -220,7 +225,10 @@ TEST_P(SharedKindTest, EveryValueKindBindsAndReadsBack) {
       {"c_txt", std::string("Ação, çedilha, Ünïcödé"), "Ação, çedilha, Ünïcödé"},
       {"c_txt", std::string("漢字テキスト 한국어"), "漢字テキスト 한국어"},
       {"c_txt", std::string("emoji 😀🎉 outside the BMP"), "emoji 😀🎉 outside the BMP"},
-      {"c_blob", TBytes{0, 1, 0, 255, 'a'}, std::string("\0\1\0\xff" "a", 5)},
+      {"c_blob", TBytes{0, 1, 0, 255, 'a'},
+       std::string("\0\1\0\xff"
+                   "a",
+                   5)},
       {"c_blob", large, std::string(large.begin(), large.end())},
       {"c_int", TVariant{}, "<NULL>", TFieldType::ftInteger},
       {"c_txt", TVariant{}, "<NULL>", TFieldType::ftString},
@@ -321,7 +329,9 @@ TEST_P(SharedKindTest, AStatementTextIsPreparedOncePerConnection) {
   EXPECT_EQ(Count("tz_reuse"), 10000);
 }
 
-std::string KindName(const ::testing::TestParamInfo<TTestKind>& info) { return info.param.Name; }
+std::string KindName(const ::testing::TestParamInfo<TTestKind>& info) {
+  return info.param.Name;
+}
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SharedKindTest, ::testing::ValuesIn(test::TestKinds()), KindName);
 

@@ -37,7 +37,8 @@ const bool kRegistered = test::RegisterTestKind({
     .Name = "SQLite",
     .DriverID = "SQLite",
     .ErrorPrefix = "[DAL][Phys][SQLite] ERROR: ",
-    .Fill = [](TDbDefinition& d) { d.SetValue("Database", (ScratchFolder() / "kinds.db").string()); },
+    .Fill =
+        [](TDbDefinition& d) { d.SetValue("Database", (ScratchFolder() / "kinds.db").string()); },
     .FailedConnects = {{"a file in a missing folder",
                         [](TDbDefinition& d) { d.SetValue("Database", "/nonexistent/dir/x.db"); }},
                        {"a file that is not a database",

@@ -25,7 +25,9 @@ bool RegisterTestKind(TTestKind kind) {
   return true;
 }
 
-const std::vector<TTestKind>& TestKinds() { return Kinds(); }
+const std::vector<TTestKind>& TestKinds() {
+  return Kinds();
+}
 
 std::string RequiredEnv(const std::string& name) {
   const char* value = std::getenv(name.c_str());

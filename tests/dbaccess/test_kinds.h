@@ -29,10 +29,10 @@ struct TFailedConnect {
 };
 
 struct TTestKind {
-  std::string Name{};        // test name suffix
-  std::string DriverID{};    // "SQLite", "PG", ...
+  std::string Name{};         // test name suffix
+  std::string DriverID{};     // "SQLite", "PG", ...
   std::string ErrorPrefix{};  // what the kind's client errors start with
-  std::string VendorLib{};   // set on the kind's driver link ("" = defaults)
+  std::string VendorLib{};    // set on the kind's driver link ("" = defaults)
   // Fills the definition (DriverID included) in the before-connect handler.
   std::function<void(TDbDefinition&)> Fill{};
   std::vector<TFailedConnect> FailedConnects{};
@@ -42,9 +42,8 @@ struct TTestKind {
   // integer), Unicode text of 200 characters, large binary.
   std::string IntType = "INTEGER", BigIntType = "BIGINT", SmallIntType = "SMALLINT",
               DoubleType = "DOUBLE PRECISION", Decimal18Type = "DECIMAL(18,4)",
-              Decimal30Type = "DECIMAL(30,10)", TimestampType = "TIMESTAMP(3)",
-              DateType = "DATE", BooleanType = "BOOLEAN", TextType = "VARCHAR(200)",
-              BlobType = "BLOB";
+              Decimal30Type = "DECIMAL(30,10)", TimestampType = "TIMESTAMP(3)", DateType = "DATE",
+              BooleanType = "BOOLEAN", TextType = "VARCHAR(200)", BlobType = "BLOB";
   // Statements that (re)create `table` with `columns`; by default DROP TABLE
   // IF EXISTS then CREATE TABLE.
   std::function<std::vector<std::string>(const std::string& table, const std::string& columns)>
@@ -52,7 +51,9 @@ struct TTestKind {
 };
 
 // Test names and failure traces show a kind by its name.
-inline void PrintTo(const TTestKind& kind, std::ostream* out) { *out << kind.Name; }
+inline void PrintTo(const TTestKind& kind, std::ostream* out) {
+  *out << kind.Name;
+}
 
 bool RegisterTestKind(TTestKind kind);
 const std::vector<TTestKind>& TestKinds();
