@@ -13,9 +13,8 @@ namespace {
 using enum TColumnDataType;
 
 constexpr std::array<std::string_view, 16> kAttributeNames = {
-    "Searchable", "AllowNull",  "FixedLen",   "BlobData", "ReadOnly", "AutoInc",
-    "ROWID",      "Default",    "RowVersion", "Internal", "Calculated", "Volatile",
-    "Unnamed",    "Virtual",    "Base",       "Expr"};
+    "Searchable", "AllowNull", "FixedLen",   "BlobData", "ReadOnly", "AutoInc", "ROWID", "Default",
+    "RowVersion", "Internal",  "Calculated", "Volatile", "Unnamed",  "Virtual", "Base",  "Expr"};
 
 constexpr std::array<std::string_view, 8> kOptionNames = {
     "OAllowNull", "OUnique", "OReadOnly",        "OInUpdate",
@@ -49,8 +48,7 @@ void WriteFlags(TBinStorage& aStorage, std::span<const std::string_view> aNames,
 
 // A Boolean setting that acts on data not yet complete: true is applied when
 // the whole manager has been read.
-void ReadDeferredFlag(TBinStorage& aStorage, std::string_view aName, bool aDefault,
-                      bool& aTarget) {
+void ReadDeferredFlag(TBinStorage& aStorage, std::string_view aName, bool aDefault, bool& aTarget) {
   const bool value = aStorage.ReadBoolean(aName, aDefault);
   if (!value) {
     aTarget = false;
@@ -67,10 +65,9 @@ void ReadDeferredName(TBinStorage& aStorage, std::string_view aName, std::string
   std::string value = aStorage.ReadString(aName, "");
   aTarget.clear();
   if (value.empty()) return;
-  aStorage.DeferAction(std::string(aName), std::move(value),
-                       [&aTarget](const std::string&, const std::string& aValue) {
-                         aTarget = aValue;
-                       });
+  aStorage.DeferAction(
+      std::string(aName), std::move(value),
+      [&aTarget](const std::string&, const std::string& aValue) { aTarget = aValue; });
 }
 
 template <class T>
@@ -83,12 +80,28 @@ std::unique_ptr<T> LoadObjectAs(TBinStorage& aStorage) {
   RaiseCannotReadObject(object->StreamName());
 }
 
+// Reads a list object: its begin, `aBody` inside its own object level, its
+// end. On failure the level is left without running deferred actions.
+template <class F>
+void LoadListObject(TBinStorage& aStorage, std::string_view aName, F&& aBody) {
+  aStorage.ReadObjectBegin(aName);
+  aStorage.EnterObjectLevel();
+  try {
+    aBody();
+  } catch (...) {
+    aStorage.LeaveObjectLevel(false);
+    throw;
+  }
+  aStorage.LeaveObjectLevel();
+  aStorage.ReadObjectEnd();
+}
+
 bool InRange(TColumnDataType aType, TColumnDataType aLow, TColumnDataType aHigh) {
   return aType >= aLow && aType <= aHigh;
 }
 
 // The three passes over a table's columns that every row version follows.
-std::vector<std::uint16_t> ValueOrder(const TStreamTable& aTable, int aVersion) {
+std::vector<std::uint16_t> ComputeValueOrder(const TStreamTable& aTable, int aVersion) {
   const auto& columns = aTable.Columns;
   bool hasNested = false, hasLarge = false;
   for (const auto& column : columns) {
@@ -121,9 +134,13 @@ std::string_view RowObjectName(int aVersion) {
   return (aVersion == 3 || aVersion == 4) ? "DatSRow" : "Row";
 }
 
-std::string_view RowListName(int aVersion) { return aVersion >= 10 ? "RowList" : "TableRowList"; }
+std::string_view RowListName(int aVersion) {
+  return aVersion >= 10 ? "RowList" : "TableRowList";
+}
 
-bool IsEngineErrorName(std::string_view aName) { return !SameName(aName, "Exception"); }
+bool IsEngineErrorName(std::string_view aName) {
+  return !SameName(aName, "Exception");
+}
 
 // A list object whose items are loaded by name from the registry; stands
 // for the list names when they occur where any object may stand.
@@ -189,8 +206,7 @@ void TStreamColumn::LoadBody(TBinStorage& aStorage) {
       Attributes |= static_cast<std::uint16_t>(1U << i);
     }
   }
-  AutoIncrement =
-      aStorage.ReadBoolean("AutoIncrement", HasAttribute(TColumnAttribute::caAutoInc));
+  AutoIncrement = aStorage.ReadBoolean("AutoIncrement", HasAttribute(TColumnAttribute::caAutoInc));
   AutoIncrementSeed = aStorage.ReadInteger("AutoIncrementSeed", 1);
   AutoIncrementStep = aStorage.ReadInteger("AutoIncrementStep", 1);
   // A column's caption follows its name until set.
@@ -226,8 +242,7 @@ void TStreamColumn::SaveBody(TBinStorage& aStorage) const {
   aStorage.WriteInteger("Scale", Scale, 0);
   aStorage.WriteInteger("Size", Size, 0);
   WriteFlags(aStorage, kAttributeNames, Attributes);
-  aStorage.WriteBoolean("AutoIncrement", AutoIncrement,
-                        HasAttribute(TColumnAttribute::caAutoInc));
+  aStorage.WriteBoolean("AutoIncrement", AutoIncrement, HasAttribute(TColumnAttribute::caAutoInc));
   aStorage.WriteInteger("AutoIncrementSeed", AutoIncrementSeed, 1);
   aStorage.WriteInteger("AutoIncrementStep", AutoIncrementStep, 1);
   aStorage.WriteString("Caption", Caption, Name);
@@ -463,19 +478,15 @@ void TStreamView::LoadBody(TBinStorage& aStorage) {
   Name = aStorage.ReadString("Name", "");
   ReadDeferredFlag(aStorage, "Active", false, Active);
   SourceView = aStorage.ReadString("SourceView", "");
-  aStorage.ReadObjectBegin("ViewMechList");
-  aStorage.EnterObjectLevel();
-  while (!aStorage.IsObjectEnd()) Mechanisms.push_back(LoadObjectAs<TStreamMech>(aStorage));
-  aStorage.LeaveObjectLevel();
-  aStorage.ReadObjectEnd();
-  aStorage.ReadObjectBegin("AggregateList");
-  aStorage.EnterObjectLevel();
-  while (!aStorage.IsObjectEnd()) {
-    Aggregates.push_back(std::make_unique<TStreamAggregate>());
-    Aggregates.back()->LoadFromStorage(aStorage);
-  }
-  aStorage.LeaveObjectLevel();
-  aStorage.ReadObjectEnd();
+  LoadListObject(aStorage, "ViewMechList", [&] {
+    while (!aStorage.IsObjectEnd()) Mechanisms.push_back(LoadObjectAs<TStreamMech>(aStorage));
+  });
+  LoadListObject(aStorage, "AggregateList", [&] {
+    while (!aStorage.IsObjectEnd()) {
+      Aggregates.push_back(std::make_unique<TStreamAggregate>());
+      Aggregates.back()->LoadFromStorage(aStorage);
+    }
+  });
 }
 
 void TStreamView::SaveBody(TBinStorage& aStorage) const {
@@ -518,7 +529,9 @@ void TStreamRelation::SaveBody(TBinStorage& aStorage) const {
 
 TStreamError::TStreamError(std::string aClassName) : FClassName(std::move(aClassName)) {}
 
-bool TStreamError::IsEngineError() const { return IsEngineErrorName(FClassName); }
+bool TStreamError::IsEngineError() const {
+  return IsEngineErrorName(FClassName);
+}
 
 void TStreamError::LoadBody(TBinStorage& aStorage) {
   FDCode = aStorage.ReadInteger("FDCode", 0);
@@ -585,8 +598,9 @@ void TStreamRow::LoadBody(TBinStorage& aStorage) {
   }
 
   const std::size_t columnCount = FTable ? FTable->Columns.size() : 0;
-  const std::vector<std::uint16_t> order =
-      FTable ? ValueOrder(*FTable, aStorage.StreamVersion()) : std::vector<std::uint16_t>{};
+  static const std::vector<std::uint16_t> kNoColumns;
+  const std::vector<std::uint16_t>& order =
+      FTable ? FTable->ValueOrder(aStorage.StreamVersion()) : kNoColumns;
   std::optional<TStreamValues>* buffers[] = {&Original, &Current, &Proposed};
   for (std::size_t v = 0; v < kVersionNames.size(); ++v) {
     std::optional<TStreamValues>& buffer = *buffers[v];
@@ -626,7 +640,7 @@ void TStreamRow::SaveWithTable(TBinStorage& aStorage, const TStreamTable& aTable
     TStorageManager::SaveObject(aStorage, *Error);
     aStorage.WriteObjectEnd();
   }
-  const std::vector<std::uint16_t> order = ValueOrder(aTable, aStorage.StreamVersion());
+  const std::vector<std::uint16_t>& order = aTable.ValueOrder(aStorage.StreamVersion());
   const std::optional<TStreamValues>* buffers[] = {&Original, &Current, &Proposed};
   for (std::size_t v = 0; v < kVersionNames.size(); ++v) {
     const std::optional<TStreamValues>& buffer = *buffers[v];
@@ -675,6 +689,15 @@ void TStreamJournal::SaveBody(TBinStorage& aStorage) const {
 
 // ================================================================ Table
 
+const std::vector<std::uint16_t>& TStreamTable::ValueOrder(int aVersion) const {
+  if (FValueOrderVersion != aVersion || FValueOrderColumns != Columns.size()) {
+    FValueOrder = ComputeValueOrder(*this, aVersion);
+    FValueOrderVersion = aVersion;
+    FValueOrderColumns = Columns.size();
+  }
+  return FValueOrder;
+}
+
 TStreamColumn& TStreamTable::AddColumn(std::string aName, TColumnDataType aType,
                                        std::int32_t aSize) {
   Columns.push_back(std::make_unique<TStreamColumn>(std::move(aName), aType, aSize));
@@ -698,67 +721,59 @@ TStreamRow* TStreamTable::FindRow(std::uint32_t aRowID) {
 }
 
 void TStreamTable::LoadColumnList(TBinStorage& aStorage) {
-  aStorage.ReadObjectBegin("ColumnList");
-  aStorage.EnterObjectLevel();
-  if (aStorage.StreamVersion() < 12) {
-    InlineDataSize = aStorage.ReadInteger("InlineDataSize", 1000);
-  }
-  while (!aStorage.IsObjectEnd()) {
-    if (Columns.size() >= kMaxColumns) RaiseInvalidFormat();
-    Columns.push_back(std::make_unique<TStreamColumn>());
-    Columns.back()->LoadFromStorage(aStorage);
-  }
-  aStorage.LeaveObjectLevel();
-  aStorage.ReadObjectEnd();
+  LoadListObject(aStorage, "ColumnList", [&] {
+    if (aStorage.StreamVersion() < 12) {
+      InlineDataSize = aStorage.ReadInteger("InlineDataSize", 1000);
+    }
+    while (!aStorage.IsObjectEnd()) {
+      if (Columns.size() >= kMaxColumns) RaiseInvalidFormat();
+      Columns.push_back(std::make_unique<TStreamColumn>());
+      Columns.back()->LoadFromStorage(aStorage);
+    }
+  });
 }
 
 void TStreamTable::LoadConstraintList(TBinStorage& aStorage) {
-  aStorage.ReadObjectBegin("ConstraintList");
-  aStorage.EnterObjectLevel();
-  if (aStorage.StreamVersion() < 12) {
-    EnforceConstraints = aStorage.ReadBoolean("Enforce", true);
-  }
-  while (!aStorage.IsObjectEnd()) {
-    Constraints.push_back(LoadObjectAs<TStreamConstraint>(aStorage));
-  }
-  aStorage.LeaveObjectLevel();
-  aStorage.ReadObjectEnd();
+  LoadListObject(aStorage, "ConstraintList", [&] {
+    if (aStorage.StreamVersion() < 12) {
+      EnforceConstraints = aStorage.ReadBoolean("Enforce", true);
+    }
+    while (!aStorage.IsObjectEnd()) {
+      Constraints.push_back(LoadObjectAs<TStreamConstraint>(aStorage));
+    }
+  });
 }
 
 void TStreamTable::LoadViewList(TBinStorage& aStorage) {
-  aStorage.ReadObjectBegin("ViewList");
-  aStorage.EnterObjectLevel();
-  while (!aStorage.IsObjectEnd()) {
-    Views.push_back(std::make_unique<TStreamView>());
-    Views.back()->LoadFromStorage(aStorage);
-  }
-  aStorage.LeaveObjectLevel();
-  aStorage.ReadObjectEnd();
+  LoadListObject(aStorage, "ViewList", [&] {
+    while (!aStorage.IsObjectEnd()) {
+      Views.push_back(std::make_unique<TStreamView>());
+      Views.back()->LoadFromStorage(aStorage);
+    }
+  });
 }
 
 void TStreamTable::LoadRows(TBinStorage& aStorage, std::string_view aListName) {
-  aStorage.ReadObjectBegin(aListName);
-  aStorage.EnterObjectLevel();
   const std::string_view rowName = RowObjectName(aStorage.StreamVersion());
   std::uint32_t previousID = 0;
   bool first = Rows.empty();
-  while (!aStorage.IsObjectEnd()) {
-    auto row = std::make_unique<TStreamRow>();
-    row->SetTable(this);
-    TStreamRow& loaded = *row;
-    Rows.push_back(std::move(row));
-    aStorage.ReadObjectBegin(rowName);
-    loaded.LoadAfterBegin(aStorage);
-    if (static_cast<std::uint64_t>(loaded.RowID) + 1 > NextRowID) {
-      NextRowID = loaded.RowID == std::numeric_limits<std::uint32_t>::max() ? loaded.RowID
+  LoadListObject(aStorage, aListName, [&] {
+    while (!aStorage.IsObjectEnd()) {
+      auto row = std::make_unique<TStreamRow>();
+      row->SetTable(this);
+      TStreamRow& loaded = *row;
+      Rows.push_back(std::move(row));
+      aStorage.ReadObjectBegin(rowName);
+      loaded.LoadAfterBegin(aStorage);
+      if (static_cast<std::uint64_t>(loaded.RowID) + 1 > NextRowID) {
+        NextRowID = loaded.RowID == std::numeric_limits<std::uint32_t>::max() ? loaded.RowID
                                                                               : loaded.RowID + 1;
+      }
+      if (!first && loaded.RowID <= previousID) RowsOrderedByID = false;
+      previousID = loaded.RowID;
+      first = false;
     }
-    if (!first && loaded.RowID <= previousID) RowsOrderedByID = false;
-    previousID = loaded.RowID;
-    first = false;
-  }
-  aStorage.LeaveObjectLevel();
-  aStorage.ReadObjectEnd();
+  });
 }
 
 void TStreamTable::LoadBody(TBinStorage& aStorage) {
@@ -905,24 +920,20 @@ void TStreamManager::LoadBody(TBinStorage& aStorage) {
     if (version > 5) CheckReadOnly = aStorage.ReadBoolean("CheckReadOnly", true);
   }
 
-  aStorage.ReadObjectBegin("TableList");
-  aStorage.EnterObjectLevel();
-  while (!aStorage.IsObjectEnd()) {
-    Tables.push_back(std::make_unique<TStreamTable>());
-    Tables.back()->LoadFromStorage(aStorage);
-  }
-  aStorage.LeaveObjectLevel();
-  aStorage.ReadObjectEnd();
+  LoadListObject(aStorage, "TableList", [&] {
+    while (!aStorage.IsObjectEnd()) {
+      Tables.push_back(std::make_unique<TStreamTable>());
+      Tables.back()->LoadFromStorage(aStorage);
+    }
+  });
 
   if (meta) {
-    aStorage.ReadObjectBegin("RelationList");
-    aStorage.EnterObjectLevel();
-    while (!aStorage.IsObjectEnd()) {
-      Relations.push_back(std::make_unique<TStreamRelation>());
-      Relations.back()->LoadFromStorage(aStorage);
-    }
-    aStorage.LeaveObjectLevel();
-    aStorage.ReadObjectEnd();
+    LoadListObject(aStorage, "RelationList", [&] {
+      while (!aStorage.IsObjectEnd()) {
+        Relations.push_back(std::make_unique<TStreamRelation>());
+        Relations.back()->LoadFromStorage(aStorage);
+      }
+    });
   }
 
   if (UpdatesRegistry && aStorage.IsStored(TStoreItem::siDelta) &&
@@ -1007,14 +1018,14 @@ void RegisterStreamTreeClasses(TStorageManager& aManager) {
        {std::pair{"ConstraintBase", TCK::ckBase}, std::pair{"UniqueConstraint", TCK::ckUnique},
         std::pair{"ForeignKeyConstraint", TCK::ckForeignKey},
         std::pair{"CheckConstraint", TCK::ckCheck}}) {
-    aManager.RegisterClass(name, [kind] { return std::make_unique<TStreamConstraint>(kind); });
+    aManager.RegisterClass(name, [k = kind] { return std::make_unique<TStreamConstraint>(k); });
   }
   aManager.RegisterClass("View", [] { return std::make_unique<TStreamView>(); });
   aManager.RegisterClass("Aggregate", [] { return std::make_unique<TStreamAggregate>(); });
   using TMK = TStreamMech::TKind;
-  for (const TMK kind : {TMK::mkBase, TMK::mkSort, TMK::mkRowState, TMK::mkRange, TMK::mkFilter,
-                         TMK::mkError, TMK::mkDetails, TMK::mkChilds, TMK::mkMaster,
-                         TMK::mkParent}) {
+  for (const TMK kind :
+       {TMK::mkBase, TMK::mkSort, TMK::mkRowState, TMK::mkRange, TMK::mkFilter, TMK::mkError,
+        TMK::mkDetails, TMK::mkChilds, TMK::mkMaster, TMK::mkParent}) {
     const TStreamMech probe(kind);
     aManager.RegisterClass(probe.StreamName(),
                            [kind] { return std::make_unique<TStreamMech>(kind); });

@@ -90,7 +90,15 @@ class TStreamConstraint : public TStorableObject {
 class TStreamMech : public TStorableObject {
  public:
   enum class TKind : std::uint8_t {
-    mkBase, mkSort, mkRowState, mkRange, mkFilter, mkError, mkDetails, mkChilds, mkMaster,
+    mkBase,
+    mkSort,
+    mkRowState,
+    mkRange,
+    mkFilter,
+    mkError,
+    mkDetails,
+    mkChilds,
+    mkMaster,
     mkParent
   };
   explicit TStreamMech(TKind aKind = TKind::mkSort) : Kind(aKind) {}
@@ -224,6 +232,8 @@ class TStreamTable : public TStorableObject {
   // A row with the next RowID; the values vectors are sized to the columns.
   TStreamRow& AddRow(TRowStoreRowState aState);
   TStreamRow* FindRow(std::uint32_t aRowID);
+  // Column indexes in the order row versions carry their values.
+  const std::vector<std::uint16_t>& ValueOrder(int aVersion) const;
 
   std::string Name, SourceName;
   std::int32_t SourceID = 0;
@@ -249,6 +259,11 @@ class TStreamTable : public TStorableObject {
   void LoadViewList(TBinStorage& aStorage);
   void LoadRows(TBinStorage& aStorage, std::string_view aListName);
   void SaveRows(TBinStorage& aStorage) const;
+
+  // Cache of ValueOrder for one version and column count.
+  mutable std::vector<std::uint16_t> FValueOrder;
+  mutable int FValueOrderVersion = -1;
+  mutable std::size_t FValueOrderColumns = 0;
 };
 
 class TStreamManager : public TStorableObject {

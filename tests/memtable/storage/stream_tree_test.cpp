@@ -74,6 +74,8 @@ TStreamManager ClientsDescription(DT aNameType) {
   return m;
 }
 
+TStreamManager RichDescription();
+
 TEST(BinaryStreamLoad, VersionsLoadIntoTheTable) {
   struct Case {
     int version;
@@ -150,6 +152,17 @@ TEST(BinaryStreamLoad, VersionNineRowsObjectMayCarryTheUpdatesName) {
   TMemTable t;
   t.LoadFromStream(testing::WithDictionary(v9, names), TStorageFormat::sfBinary);
   EXPECT_EQ(t.RecordCount(), 4);
+
+  // The second attempt leaves the object levels balanced: the settings
+  // deferred to the end of the load are still applied.
+  const std::string rich = WriteBinaryStream(RichDescription(), {.Version = 9});
+  names = testing::DictionaryOf(rich);
+  for (std::string& name : names) {
+    if (name == "TableRowList") name = "TableRowList_Updates";
+  }
+  const TStreamManager read = ReadBinaryStream(testing::WithDictionary(rich, names));
+  EXPECT_EQ(read.Tables[0]->Rows.size(), 5u);
+  EXPECT_TRUE(read.Tables[0]->Views[0]->Active);
 
   // Only version 9 knows that name.
   const std::string v8 = WriteBinaryStream(ClientsDescription(DT::dtWideString), {.Version = 8});
