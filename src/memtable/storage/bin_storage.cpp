@@ -237,7 +237,9 @@ std::string_view TBinStorage::Take(std::size_t aCount) {
   return bytes;
 }
 
-std::uint8_t TBinStorage::ReadU8() { return static_cast<std::uint8_t>(Take(1)[0]); }
+std::uint8_t TBinStorage::ReadU8() {
+  return static_cast<std::uint8_t>(Take(1)[0]);
+}
 
 std::uint16_t TBinStorage::ReadU16() {
   const std::string_view b = Take(2);
@@ -335,7 +337,9 @@ bool TBinStorage::TestProperty(std::string_view aName) {
   return found;
 }
 
-bool TBinStorage::TestAndReadProperty(std::string_view aName) { return ReadPropertyId(aName); }
+bool TBinStorage::TestAndReadProperty(std::string_view aName) {
+  return ReadPropertyId(aName);
+}
 
 bool TBinStorage::ReadBoolean(std::string_view aName, bool aDefault) {
   return ReadPropertyId(aName) ? ReadU8() != 0 : aDefault;
@@ -406,8 +410,8 @@ bool TBinStorage::ReadValue(std::string_view aColumnName, std::uint16_t aColumnI
   CheckMode(TStorageMode::smRead);
   if (FVersion >= 4) {
     if (FPos > FDataEnd || FDataEnd - FPos < 2) return false;
-    const auto prefix = static_cast<std::uint16_t>(static_cast<unsigned char>(FIn[FPos]) |
-                                                   (static_cast<unsigned char>(FIn[FPos + 1]) << 8));
+    const auto prefix = static_cast<std::uint16_t>(
+        static_cast<unsigned char>(FIn[FPos]) | (static_cast<unsigned char>(FIn[FPos + 1]) << 8));
     if (prefix != aColumnIndex) return false;
     FPos += 2;
   } else if (!ReadPropertyId(aColumnName)) {
@@ -525,8 +529,7 @@ void TBinStorage::WriteFloat(std::string_view aName, double aValue, double aDefa
   PutU64(std::bit_cast<std::uint64_t>(aValue));
 }
 
-void TBinStorage::WriteInteger(std::string_view aName, std::int32_t aValue,
-                               std::int32_t aDefault) {
+void TBinStorage::WriteInteger(std::string_view aName, std::int32_t aValue, std::int32_t aDefault) {
   CheckMode(TStorageMode::smWrite);
   if (aValue == aDefault) return;
   PutPropertyId(aName);
@@ -541,8 +544,7 @@ void TBinStorage::WriteLongWord(std::string_view aName, std::uint32_t aValue,
   PutU32(aValue);
 }
 
-void TBinStorage::WriteInt64(std::string_view aName, std::int64_t aValue,
-                             std::int64_t aDefault) {
+void TBinStorage::WriteInt64(std::string_view aName, std::int64_t aValue, std::int64_t aDefault) {
   CheckMode(TStorageMode::smWrite);
   if (aValue == aDefault) return;
   PutPropertyId(aName);

@@ -77,8 +77,8 @@ class TBinStorage {
   bool TestAndReadProperty(std::string_view aName);
 
   // True when a value for this column follows; then `aValue` holds it.
-  bool ReadValue(std::string_view aColumnName, std::uint16_t aColumnIndex,
-                 TColumnDataType aType, TStorageValue& aValue);
+  bool ReadValue(std::string_view aColumnName, std::uint16_t aColumnIndex, TColumnDataType aType,
+                 TStorageValue& aValue);
 
   // ---- Writing ----
 
@@ -90,14 +90,13 @@ class TBinStorage {
   void WriteInteger(std::string_view aName, std::int32_t aValue, std::int32_t aDefault);
   void WriteLongWord(std::string_view aName, std::uint32_t aValue, std::uint32_t aDefault);
   void WriteInt64(std::string_view aName, std::int64_t aValue, std::int64_t aDefault);
-  void WriteAnsiString(std::string_view aName, std::string_view aValue,
-                       std::string_view aDefault);
+  void WriteAnsiString(std::string_view aName, std::string_view aValue, std::string_view aDefault);
   void WriteString(std::string_view aName, std::string_view aValue, std::string_view aDefault);
   void WriteEnum(std::string_view aName, const TEnumTypeInfo& aType, int aValue, int aDefault);
   // `aBytes` in the layout ReadValue gives (8-byte double for dtExtended,
   // 34-byte packed decimal, UTF-16LE for wide text).
-  void WriteValue(std::string_view aColumnName, std::uint16_t aColumnIndex,
-                  TColumnDataType aType, std::string_view aBytes);
+  void WriteValue(std::string_view aColumnName, std::uint16_t aColumnIndex, TColumnDataType aType,
+                  std::string_view aBytes);
 
   // ---- Object levels and deferred actions ----
 

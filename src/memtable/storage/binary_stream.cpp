@@ -13,9 +13,12 @@ using BK = TRowStoreBufferKind;
 
 std::optional<TStreamValues>& StreamBuffer(TStreamRow& aRow, BK aKind) {
   switch (aKind) {
-    case BK::bkOriginal: return aRow.Original;
-    case BK::bkCurrent: return aRow.Current;
-    case BK::bkProposed: return aRow.Proposed;
+    case BK::bkOriginal:
+      return aRow.Original;
+    case BK::bkCurrent:
+      return aRow.Current;
+    case BK::bkProposed:
+      return aRow.Proposed;
   }
   return aRow.Current;
 }
@@ -28,17 +31,23 @@ constexpr BK kBufferKinds[] = {BK::bkOriginal, BK::bkCurrent, BK::bkProposed};
 
 TConstraintKind ToRowStore(TStreamConstraint::TKind aKind) {
   switch (aKind) {
-    case TStreamConstraint::TKind::ckForeignKey: return TConstraintKind::ckForeignKey;
-    case TStreamConstraint::TKind::ckCheck: return TConstraintKind::ckCheck;
-    default: return TConstraintKind::ckUnique;
+    case TStreamConstraint::TKind::ckForeignKey:
+      return TConstraintKind::ckForeignKey;
+    case TStreamConstraint::TKind::ckCheck:
+      return TConstraintKind::ckCheck;
+    default:
+      return TConstraintKind::ckUnique;
   }
 }
 
 TStreamConstraint::TKind FromRowStore(TConstraintKind aKind) {
   switch (aKind) {
-    case TConstraintKind::ckForeignKey: return TStreamConstraint::TKind::ckForeignKey;
-    case TConstraintKind::ckCheck: return TStreamConstraint::TKind::ckCheck;
-    case TConstraintKind::ckUnique: break;
+    case TConstraintKind::ckForeignKey:
+      return TStreamConstraint::TKind::ckForeignKey;
+    case TConstraintKind::ckCheck:
+      return TStreamConstraint::TKind::ckCheck;
+    case TConstraintKind::ckUnique:
+      break;
   }
   return TStreamConstraint::TKind::ckUnique;
 }
@@ -242,10 +251,8 @@ void MoveTable(TStreamTable& s, TRowStoreTable& t) {
 
 // Journal entries by RowID of a table of the row store.
 std::vector<TRowStoreChange> ResolveChanges(const std::vector<TStreamChange>& aChanges,
-                                            TRowStoreManager& aTarget,
-                                            TRowStoreTable* aOwnTable) {
-  std::unordered_map<const TRowStoreTable*, std::unordered_map<std::uint32_t, TRowStoreRow*>>
-      byID;
+                                            TRowStoreManager& aTarget, TRowStoreTable* aOwnTable) {
+  std::unordered_map<const TRowStoreTable*, std::unordered_map<std::uint32_t, TRowStoreRow*>> byID;
   std::vector<TRowStoreChange> changes;
   for (const TStreamChange& change : aChanges) {
     TRowStoreTable* table = aOwnTable;
@@ -269,8 +276,7 @@ std::vector<TRowStoreChange> ResolveChanges(const std::vector<TStreamChange>& aC
 }
 
 std::unique_ptr<TStreamJournal> DescribeJournal(const TRowStoreUpdatesJournal& s,
-                                                const TRowStoreManager& aManager,
-                                                bool aOfManager) {
+                                                const TRowStoreManager& aManager, bool aOfManager) {
   auto journal = std::make_unique<TStreamJournal>(aOfManager);
   journal->SavePoint = s.SavePoint;
   for (const TRowStoreChange& change : s.Changes) {

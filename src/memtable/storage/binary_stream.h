@@ -39,8 +39,7 @@ std::string WriteBinaryStream(const TRowStoreManager& aManager,
                               const TBinaryWriteOptions& aOptions = {});
 
 // Reads a whole stream into a description; throws the reader's errors.
-TStreamManager ReadBinaryStream(std::string_view aStream,
-                                TStoreItems aItems = kDefaultStoreItems);
+TStreamManager ReadBinaryStream(std::string_view aStream, TStoreItems aItems = kDefaultStoreItems);
 
 // Stores `aValue` (in the column's layout or a plain value, see EncodeValue)
 // as column `aColumn` of a row version, creating the version when missing.

@@ -38,10 +38,11 @@ TStorageManager& TStorageManager::Instance() {
   return manager;
 }
 
-TStorageManager::TStorageManager() { RegisterStreamTreeClasses(*this); }
+TStorageManager::TStorageManager() {
+  RegisterStreamTreeClasses(*this);
+}
 
-void TStorageManager::RegisterClass(std::string_view aName, TCreateFunc aCreate,
-                                    TLoadFunc aLoad) {
+void TStorageManager::RegisterClass(std::string_view aName, TCreateFunc aCreate, TLoadFunc aLoad) {
   std::lock_guard lock(FLock);
   FHasLast = false;
   for (TClassEntry& entry : FClasses) {

@@ -9,22 +9,25 @@ namespace {
 constexpr std::string_view kStanLayer = "Stan";
 
 constexpr std::array<std::string_view, kStreamDataTypeCount> kDataTypeNames = {
-    "dtUnknown",       "dtBoolean",         "dtSByte",          "dtInt16",
-    "dtInt32",         "dtInt64",           "dtByte",           "dtUInt16",
-    "dtUInt32",        "dtUInt64",          "dtSingle",         "dtDouble",
-    "dtExtended",      "dtCurrency",        "dtBCD",            "dtFmtBCD",
-    "dtDateTime",      "dtTime",            "dtDate",           "dtDateTimeStamp",
-    "dtTimeIntervalFull", "dtTimeIntervalYM", "dtTimeIntervalDS", "dtAnsiString",
-    "dtWideString",    "dtByteString",      "dtBlob",           "dtMemo",
-    "dtWideMemo",      "dtXML",             "dtHBlob",          "dtHMemo",
-    "dtWideHMemo",     "dtHBFile",          "dtRowSetRef",      "dtCursorRef",
-    "dtRowRef",        "dtArrayRef",        "dtParentRowRef",   "dtGUID",
-    "dtObject"};
+    "dtUnknown",        "dtBoolean",        "dtSByte",
+    "dtInt16",          "dtInt32",          "dtInt64",
+    "dtByte",           "dtUInt16",         "dtUInt32",
+    "dtUInt64",         "dtSingle",         "dtDouble",
+    "dtExtended",       "dtCurrency",       "dtBCD",
+    "dtFmtBCD",         "dtDateTime",       "dtTime",
+    "dtDate",           "dtDateTimeStamp",  "dtTimeIntervalFull",
+    "dtTimeIntervalYM", "dtTimeIntervalDS", "dtAnsiString",
+    "dtWideString",     "dtByteString",     "dtBlob",
+    "dtMemo",           "dtWideMemo",       "dtXML",
+    "dtHBlob",          "dtHMemo",          "dtWideHMemo",
+    "dtHBFile",         "dtRowSetRef",      "dtCursorRef",
+    "dtRowRef",         "dtArrayRef",       "dtParentRowRef",
+    "dtGUID",           "dtObject"};
 
 constexpr std::array<std::string_view, kStreamRowStateCount> kRowStateNames = {
-    "rsInitializing", "rsDetached",        "rsInserted",         "rsDeleted",
-    "rsModified",     "rsUnchanged",       "rsEditing",          "rsCalculating",
-    "rsChecking",     "rsDestroying",      "rsForceWrite",       "rsImportingCurent",
+    "rsInitializing",      "rsDetached",         "rsInserted",   "rsDeleted",
+    "rsModified",          "rsUnchanged",        "rsEditing",    "rsCalculating",
+    "rsChecking",          "rsDestroying",       "rsForceWrite", "rsImportingCurent",
     "rsImportingOriginal", "rsImportingProposed"};
 
 constexpr std::array<std::string_view, 2> kCheckTimeNames = {"ctAtEditEnd", "ctAtColumnChange"};
@@ -32,7 +35,9 @@ constexpr std::array<std::string_view, 3> kConstraintRuleNames = {"crCascade", "
                                                                   "crNullify"};
 constexpr std::array<std::string_view, 2> kAcceptRejectRuleNames = {"arNone", "arCascade"};
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 

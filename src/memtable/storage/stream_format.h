@@ -79,7 +79,7 @@ class TStoreItems {
 
 // What an in-memory table stores by default.
 inline constexpr TStoreItems kDefaultStoreItems{TStoreItem::siMeta, TStoreItem::siData,
-                                               TStoreItem::siDelta};
+                                                TStoreItem::siDelta};
 
 inline constexpr int kStreamDataTypeCount = kColumnDataTypeCount;
 inline constexpr int kStreamRowStateCount =

@@ -67,7 +67,9 @@ std::string Utf8FromUtf16Le(std::string_view aBytes) {
   return text::Utf16ToUtf8(units);
 }
 
-bool IsAnsiText(DT aType) { return aType == DT::dtAnsiString || aType == DT::dtMemo || aType == DT::dtHMemo; }
+bool IsAnsiText(DT aType) {
+  return aType == DT::dtAnsiString || aType == DT::dtMemo || aType == DT::dtHMemo;
+}
 
 bool IsWideText(DT aType) {
   return aType == DT::dtWideString || aType == DT::dtWideMemo || aType == DT::dtXML ||
@@ -82,34 +84,50 @@ bool IsBytes(DT aType) {
 // Whether the value already has the alternative the column's layout uses.
 bool HoldsLayout(DT aType, const TVariant& aValue) {
   switch (aType) {
-    case DT::dtBoolean: return std::holds_alternative<std::uint16_t>(aValue);
-    case DT::dtSByte: return std::holds_alternative<std::int8_t>(aValue);
-    case DT::dtInt16: return std::holds_alternative<std::int16_t>(aValue);
+    case DT::dtBoolean:
+      return std::holds_alternative<std::uint16_t>(aValue);
+    case DT::dtSByte:
+      return std::holds_alternative<std::int8_t>(aValue);
+    case DT::dtInt16:
+      return std::holds_alternative<std::int16_t>(aValue);
     case DT::dtInt32:
     case DT::dtTime:
-    case DT::dtDate: return std::holds_alternative<std::int32_t>(aValue);
-    case DT::dtInt64: return std::holds_alternative<std::int64_t>(aValue);
-    case DT::dtByte: return std::holds_alternative<std::uint8_t>(aValue);
-    case DT::dtUInt16: return std::holds_alternative<std::uint16_t>(aValue);
-    case DT::dtUInt32: return std::holds_alternative<std::uint32_t>(aValue);
-    case DT::dtUInt64: return std::holds_alternative<std::uint64_t>(aValue);
-    case DT::dtSingle: return std::holds_alternative<float>(aValue);
+    case DT::dtDate:
+      return std::holds_alternative<std::int32_t>(aValue);
+    case DT::dtInt64:
+      return std::holds_alternative<std::int64_t>(aValue);
+    case DT::dtByte:
+      return std::holds_alternative<std::uint8_t>(aValue);
+    case DT::dtUInt16:
+      return std::holds_alternative<std::uint16_t>(aValue);
+    case DT::dtUInt32:
+      return std::holds_alternative<std::uint32_t>(aValue);
+    case DT::dtUInt64:
+      return std::holds_alternative<std::uint64_t>(aValue);
+    case DT::dtSingle:
+      return std::holds_alternative<float>(aValue);
     case DT::dtDouble:
     case DT::dtExtended:
-    case DT::dtDateTime: return std::holds_alternative<double>(aValue);
-    case DT::dtCurrency: return std::holds_alternative<TCurrency>(aValue);
+    case DT::dtDateTime:
+      return std::holds_alternative<double>(aValue);
+    case DT::dtCurrency:
+      return std::holds_alternative<TCurrency>(aValue);
     case DT::dtBCD:
-    case DT::dtFmtBCD: return std::holds_alternative<TBcd>(aValue);
-    case DT::dtDateTimeStamp: return std::holds_alternative<TSQLTimeStamp>(aValue);
+    case DT::dtFmtBCD:
+      return std::holds_alternative<TBcd>(aValue);
+    case DT::dtDateTimeStamp:
+      return std::holds_alternative<TSQLTimeStamp>(aValue);
     case DT::dtTimeIntervalFull:
     case DT::dtTimeIntervalYM:
-    case DT::dtTimeIntervalDS: return std::holds_alternative<TInterval>(aValue);
+    case DT::dtTimeIntervalDS:
+      return std::holds_alternative<TInterval>(aValue);
     case DT::dtGUID: {
       const auto* bytes = std::get_if<TBytes>(&aValue);
       return bytes != nullptr && bytes->size() == 16;
     }
     default:
-      if (IsAnsiText(aType) || IsWideText(aType)) return std::holds_alternative<std::string>(aValue);
+      if (IsAnsiText(aType) || IsWideText(aType))
+        return std::holds_alternative<std::string>(aValue);
       if (IsBytes(aType)) return std::holds_alternative<TBytes>(aValue);
       return false;
   }
@@ -119,34 +137,46 @@ bool HoldsLayout(DT aType, const TVariant& aValue) {
 
 TVariant DecodeValue(TColumnDataType aType, std::string_view b) {
   switch (aType) {
-    case DT::dtBoolean: return Load<std::uint16_t>(b);
-    case DT::dtSByte: return Load<std::int8_t>(b);
-    case DT::dtInt16: return Load<std::int16_t>(b);
+    case DT::dtBoolean:
+      return Load<std::uint16_t>(b);
+    case DT::dtSByte:
+      return Load<std::int8_t>(b);
+    case DT::dtInt16:
+      return Load<std::int16_t>(b);
     case DT::dtInt32:
     case DT::dtTime:
-    case DT::dtDate: return Load<std::int32_t>(b);
-    case DT::dtInt64: return Load<std::int64_t>(b);
-    case DT::dtByte: return Load<std::uint8_t>(b);
-    case DT::dtUInt16: return Load<std::uint16_t>(b);
-    case DT::dtUInt32: return Load<std::uint32_t>(b);
-    case DT::dtUInt64: return Load<std::uint64_t>(b);
-    case DT::dtSingle: return Load<float>(b);
+    case DT::dtDate:
+      return Load<std::int32_t>(b);
+    case DT::dtInt64:
+      return Load<std::int64_t>(b);
+    case DT::dtByte:
+      return Load<std::uint8_t>(b);
+    case DT::dtUInt16:
+      return Load<std::uint16_t>(b);
+    case DT::dtUInt32:
+      return Load<std::uint32_t>(b);
+    case DT::dtUInt64:
+      return Load<std::uint64_t>(b);
+    case DT::dtSingle:
+      return Load<float>(b);
     case DT::dtDouble:
     case DT::dtExtended:
-    case DT::dtDateTime: return Load<double>(b);
-    case DT::dtCurrency: return TCurrency{Load<std::int64_t>(b)};
+    case DT::dtDateTime:
+      return Load<double>(b);
+    case DT::dtCurrency:
+      return TCurrency{Load<std::int64_t>(b)};
     case DT::dtBCD:
     case DT::dtFmtBCD: {
       TBcd bcd;
       if (b.size() >= 2) {
         bcd.Precision = static_cast<std::uint8_t>(b[0]);
         bcd.SignSpecialPlaces = static_cast<std::uint8_t>(b[1]);
-        std::memcpy(bcd.Fraction.data(), b.data() + 2,
-                    std::min(bcd.Fraction.size(), b.size() - 2));
+        std::memcpy(bcd.Fraction.data(), b.data() + 2, std::min(bcd.Fraction.size(), b.size() - 2));
       }
       return bcd;
     }
-    case DT::dtDateTimeStamp: return LoadTimeStamp(b);
+    case DT::dtDateTimeStamp:
+      return LoadTimeStamp(b);
     case DT::dtTimeIntervalFull:
     case DT::dtTimeIntervalYM:
     case DT::dtTimeIntervalDS: {
@@ -168,22 +198,34 @@ std::optional<std::string> EncodeValue(TColumnDataType aType, const TVariant& aV
   const TVariant value = HoldsLayout(aType, aValue) ? aValue : PlainToColumn(aType, aValue);
   if (VarIsNull(value)) return std::nullopt;
   switch (aType) {
-    case DT::dtBoolean: return Store(std::get<std::uint16_t>(value));
-    case DT::dtSByte: return Store(std::get<std::int8_t>(value));
-    case DT::dtInt16: return Store(std::get<std::int16_t>(value));
+    case DT::dtBoolean:
+      return Store(std::get<std::uint16_t>(value));
+    case DT::dtSByte:
+      return Store(std::get<std::int8_t>(value));
+    case DT::dtInt16:
+      return Store(std::get<std::int16_t>(value));
     case DT::dtInt32:
     case DT::dtTime:
-    case DT::dtDate: return Store(std::get<std::int32_t>(value));
-    case DT::dtInt64: return Store(std::get<std::int64_t>(value));
-    case DT::dtByte: return Store(std::get<std::uint8_t>(value));
-    case DT::dtUInt16: return Store(std::get<std::uint16_t>(value));
-    case DT::dtUInt32: return Store(std::get<std::uint32_t>(value));
-    case DT::dtUInt64: return Store(std::get<std::uint64_t>(value));
-    case DT::dtSingle: return Store(std::get<float>(value));
+    case DT::dtDate:
+      return Store(std::get<std::int32_t>(value));
+    case DT::dtInt64:
+      return Store(std::get<std::int64_t>(value));
+    case DT::dtByte:
+      return Store(std::get<std::uint8_t>(value));
+    case DT::dtUInt16:
+      return Store(std::get<std::uint16_t>(value));
+    case DT::dtUInt32:
+      return Store(std::get<std::uint32_t>(value));
+    case DT::dtUInt64:
+      return Store(std::get<std::uint64_t>(value));
+    case DT::dtSingle:
+      return Store(std::get<float>(value));
     case DT::dtDouble:
     case DT::dtExtended:
-    case DT::dtDateTime: return Store(std::get<double>(value));
-    case DT::dtCurrency: return Store(std::get<TCurrency>(value).Value);
+    case DT::dtDateTime:
+      return Store(std::get<double>(value));
+    case DT::dtCurrency:
+      return Store(std::get<TCurrency>(value).Value);
     case DT::dtBCD:
     case DT::dtFmtBCD: {
       const TBcd& bcd = std::get<TBcd>(value);
@@ -193,7 +235,8 @@ std::optional<std::string> EncodeValue(TColumnDataType aType, const TVariant& aV
       bytes.append(reinterpret_cast<const char*>(bcd.Fraction.data()), bcd.Fraction.size());
       return bytes;
     }
-    case DT::dtDateTimeStamp: return StoreTimeStamp(std::get<TSQLTimeStamp>(value));
+    case DT::dtDateTimeStamp:
+      return StoreTimeStamp(std::get<TSQLTimeStamp>(value));
     case DT::dtTimeIntervalFull:
     case DT::dtTimeIntervalYM:
     case DT::dtTimeIntervalDS: {

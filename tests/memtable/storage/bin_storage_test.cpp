@@ -9,9 +9,9 @@
 
 #include "memtable/errors.h"
 #include "memtable/storage/binary_stream.h"
+#include "memtable/storage/stream_bytes.h"
 #include "memtable/storage/stream_format.h"
 #include "memtable/storage/stream_tree.h"
-#include "memtable/storage/stream_bytes.h"
 
 namespace tandemize::memtable::storage {
 namespace {
@@ -126,9 +126,9 @@ TEST(BinStorageLayout, EnumerationEncodingPerVersion) {
 }
 
 TEST(BinStorageLayout, VersionOneDataTypeOrdinals) {
-  const std::pair<std::uint32_t, DT> cases[] = {
-      {20, DT::dtByteString}, {9, DT::dtUInt64}, {10, DT::dtDouble},
-      {0, DT::dtUnknown},     {4, DT::dtInt32},  {29, DT::dtCursorRef}};
+  const std::pair<std::uint32_t, DT> cases[] = {{20, DT::dtByteString}, {9, DT::dtUInt64},
+                                                {10, DT::dtDouble},     {0, DT::dtUnknown},
+                                                {4, DT::dtInt32},       {29, DT::dtCursorRef}};
   for (const auto& [ordinal, type] : cases) {
     TStreamBytes bytes;
     bytes.Begin("Column").Prop("DataType").U32(ordinal).End();
@@ -216,7 +216,8 @@ TEST(BinStorageLayout, ExtendedFloatIsNarrowedToDouble) {
     TBinStorage writer;
     writer.OpenWrite(15);
     writer.WriteObjectBegin("Current");
-    writer.WriteValue("x", 0, DT::dtExtended, std::string_view(reinterpret_cast<const char*>(&v), 8));
+    writer.WriteValue("x", 0, DT::dtExtended,
+                      std::string_view(reinterpret_cast<const char*>(&v), 8));
     writer.WriteObjectEnd();
     const std::string stream = writer.Close();
     TBinStorage reader;
@@ -245,7 +246,9 @@ TEST(BinStorageLayout, ExtendedFloatIsNarrowedToDouble) {
 TEST(BinStorageDeferred, ActionsRunWhenTheOutermostLevelEndsInOrder) {
   TBinStorage storage;
   std::vector<std::string> ran;
-  const auto record = [&](const std::string& n, const std::string& v) { ran.push_back(n + "=" + v); };
+  const auto record = [&](const std::string& n, const std::string& v) {
+    ran.push_back(n + "=" + v);
+  };
   storage.EnterObjectLevel();
   storage.DeferAction("A", "1", record);
   storage.DeferAction("", "ignored", record);
@@ -259,9 +262,8 @@ TEST(BinStorageDeferred, ActionsRunWhenTheOutermostLevelEndsInOrder) {
 
   // A failing action still empties the list.
   storage.EnterObjectLevel();
-  storage.DeferAction("C", "3", [](const std::string&, const std::string&) {
-    throw std::runtime_error("boom");
-  });
+  storage.DeferAction(
+      "C", "3", [](const std::string&, const std::string&) { throw std::runtime_error("boom"); });
   EXPECT_THROW(storage.LeaveObjectLevel(), std::runtime_error);
   ran.clear();
   storage.EnterObjectLevel();
@@ -311,13 +313,15 @@ std::vector<RefusalCase> RefusalCases() {
   {
     TStreamBytes b;
     b.Begin("Table").End();
-    cases.push_back({"root not Manager", b.Finish(15), "[DAL][Stan]-712. Cannot read [Manager] object"});
+    cases.push_back(
+        {"root not Manager", b.Finish(15), "[DAL][Stan]-712. Cannot read [Manager] object"});
   }
   {
     TStreamBytes b;
     b.U8(0x00);
     b.Name("Manager");
-    cases.push_back({"no object begin", b.Finish(15), "[DAL][Stan]-712. Cannot read [<unknown>] object"});
+    cases.push_back(
+        {"no object begin", b.Finish(15), "[DAL][Stan]-712. Cannot read [<unknown>] object"});
   }
   {
     TStreamBytes b;

@@ -36,7 +36,9 @@ class TStreamBytes {
     FNames.emplace_back(name);
     return static_cast<std::uint16_t>(FNames.size() - 1);
   }
-  TStreamBytes& Begin(std::string_view name) { return U8(0xFF).U8(static_cast<std::uint8_t>(Name(name))); }
+  TStreamBytes& Begin(std::string_view name) {
+    return U8(0xFF).U8(static_cast<std::uint8_t>(Name(name)));
+  }
   TStreamBytes& End() { return U8(0xFE); }
   TStreamBytes& Prop(std::string_view name) { return U16(Name(name)); }
   TStreamBytes& Int(std::string_view name, std::int32_t v) {
@@ -80,7 +82,8 @@ inline std::vector<std::string> DictionaryOf(const std::string& stream) {
   while (pos + 2 <= stream.size()) {
     const std::size_t length = u16(pos);
     std::string name;
-    for (std::size_t i = 0; i < length; i += 2) name.push_back(static_cast<char>(stream[pos + 2 + i]));
+    for (std::size_t i = 0; i < length; i += 2)
+      name.push_back(static_cast<char>(stream[pos + 2 + i]));
     names.push_back(name);
     pos += 2 + length;
   }
@@ -88,7 +91,8 @@ inline std::vector<std::string> DictionaryOf(const std::string& stream) {
 }
 
 // The stream with its dictionary rewritten from `names`.
-inline std::string WithDictionary(const std::string& stream, const std::vector<std::string>& names) {
+inline std::string WithDictionary(const std::string& stream,
+                                  const std::vector<std::string>& names) {
   const auto u16 = [&](std::size_t at) {
     return static_cast<std::size_t>(static_cast<unsigned char>(stream[at]) |
                                     (static_cast<unsigned char>(stream[at + 1]) << 8));

@@ -117,7 +117,9 @@ TEST(BinaryStreamLoad, RowStatesDecideWhatTheTableShows) {
     std::vector<std::string> records;
   };
   const Case cases[] = {
-      {"only deleted rows", {{RS::rsDeleted, {BK::bkOriginal}}, {RS::rsDeleted, {BK::bkOriginal}}}, {}},
+      {"only deleted rows",
+       {{RS::rsDeleted, {BK::bkOriginal}}, {RS::rsDeleted, {BK::bkOriginal}}},
+       {}},
       {"no rows", {}, {}},
       {"unchanged without Original shows nulls", {{RS::rsUnchanged, {BK::bkCurrent}}}, {"null"}},
       {"inserted with Current only", {{RS::rsInserted, {BK::bkCurrent}}}, {"7"}},
@@ -320,12 +322,12 @@ TEST(BinaryStreamRoundTrip, ColumnsWithDefaultsAndWithEveryPropertySetLoadEqual)
     for (std::size_t i = 0; i < 2; ++i) {
       const TStreamColumn& a = *t.Columns[i];
       const TStreamColumn& b = *read.Tables[0]->Columns[i];
-      EXPECT_EQ(std::tie(a.Name, a.SourceName, a.SourceID, a.DataType, a.Precision, a.Scale,
-                         a.Size, a.Attributes, a.AutoIncrement, a.AutoIncrementSeed,
-                         a.AutoIncrementStep, a.Caption, a.Expression, a.Options),
-                std::tie(b.Name, b.SourceName, b.SourceID, b.DataType, b.Precision, b.Scale,
-                         b.Size, b.Attributes, b.AutoIncrement, b.AutoIncrementSeed,
-                         b.AutoIncrementStep, b.Caption, b.Expression, b.Options));
+      EXPECT_EQ(std::tie(a.Name, a.SourceName, a.SourceID, a.DataType, a.Precision, a.Scale, a.Size,
+                         a.Attributes, a.AutoIncrement, a.AutoIncrementSeed, a.AutoIncrementStep,
+                         a.Caption, a.Expression, a.Options),
+                std::tie(b.Name, b.SourceName, b.SourceID, b.DataType, b.Precision, b.Scale, b.Size,
+                         b.Attributes, b.AutoIncrement, b.AutoIncrementSeed, b.AutoIncrementStep,
+                         b.Caption, b.Expression, b.Options));
       EXPECT_EQ(std::tie(a.OriginTabName, a.OriginColName, a.SourceDataType, a.SourcePrecision,
                          a.SourceScale, a.SourceSize, a.SourceDataTypeName, a.SourceDirectory,
                          a.SourceGenerator),
@@ -361,8 +363,8 @@ TEST(BinaryStreamTruncation, EveryCutFailsCleanly) {
       whole.LoadFromStream(stream, TStorageFormat::sfBinary);
       ASSERT_EQ(whole.RecordCount(), 4);
     }
-    const std::size_t dataEnd = static_cast<unsigned char>(stream[8]) |
-                                (static_cast<unsigned char>(stream[9]) << 8);
+    const std::size_t dataEnd =
+        static_cast<unsigned char>(stream[8]) | (static_cast<unsigned char>(stream[9]) << 8);
     std::vector<std::string> cuts;
     for (std::size_t n = 0; n < stream.size(); ++n) cuts.push_back(stream.substr(0, n));
     for (std::size_t n = 0; n + 12 < dataEnd; ++n) cuts.push_back(testing::WithDataCut(stream, n));
