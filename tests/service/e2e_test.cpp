@@ -24,6 +24,7 @@
 #include <fmt/format.h>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -175,6 +176,9 @@ const TKind kKinds[] = {
     {"MySQL", 3, "MYSQL", "MySQL", "utf8mb4"}, {"FB", 0, "FB", "FB", "UTF8"},
     {"IB", 1, "FB", "IB", "UTF8"},              {"MSSQL", 4, "MSSQL", "MSSQL", ""},
 };
+
+// Test names show the kind, not the bytes of the struct.
+void PrintTo(const TKind& aKind, std::ostream* aOut) { *aOut << aKind.Name; }
 
 struct TTarget {
   TKind Kind;
