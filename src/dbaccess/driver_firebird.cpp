@@ -9,9 +9,11 @@
 
 #include <ibase.h>
 
+#include <csignal>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <array>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,6 +23,26 @@
 
 namespace tandemize::dbaccess::phys {
 namespace {
+
+// The Firebird client installs its own handlers for the termination signals
+// when it loads and attaches, after which SIGTERM or Ctrl+C no longer ends the
+// service. The program's own dispositions, taken before any client is loaded,
+// are put back after every load and attach.
+class TSignalDispositions {
+ public:
+  TSignalDispositions() {
+    for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], nullptr, &FSaved[i]);
+  }
+  void Restore() const {
+    for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &FSaved[i], nullptr);
+  }
+
+ private:
+  static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
+  std::array<struct sigaction, 3> FSaved{};
+};
+
+const TSignalDispositions gProgramSignals;
 
 using memtable::EDatabaseError;
 using memtable::TBcd;
@@ -776,6 +798,7 @@ class TFirebirdDriver final : public TPhysDriver {
     ep.Optional(FApi.shutdown, "fb_shutdown");
     if (FApi.interpret == nullptr) ep(FApi.interprete_old, "isc_interprete");
     ep.Check();
+    gProgramSignals.Restore();
   }
 
   decltype(&::fb_shutdown) Shutdown() const { return FApi.shutdown; }
@@ -800,8 +823,11 @@ class TFirebirdDriver final : public TPhysDriver {
     const std::string database = FirebirdDatabaseString(definition);
     TStatus status;
     isc_db_handle db = 0;
-    if (FApi.attach_database(status, static_cast<short>(database.size()), database.c_str(), &db,
-                             static_cast<short>(dpb.size()), dpb.data())) {
+    const ISC_STATUS failed =
+        FApi.attach_database(status, static_cast<short>(database.size()), database.c_str(), &db,
+                             static_cast<short>(dpb.size()), dpb.data());
+    gProgramSignals.Restore();
+    if (failed) {
       throw EDatabaseError(FirebirdClientMessage(FDriverID, StatusText(FApi, status)));
     }
     return std::make_unique<TFirebirdConnection>(FApi, FDriverID, db);
