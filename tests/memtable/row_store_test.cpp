@@ -214,7 +214,7 @@ TEST(RowStoreManagerTest, RootTableChoice) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Label);
     TRowStoreManager manager;
-    for (const TTableSpec& spec : c.Tables) manager.AddTable(spec.Name).SourceID = spec.SourceID;
+    for (const TTableSpec& entry : c.Tables) manager.AddTable(entry.Name).SourceID = entry.SourceID;
     for (const std::string& child : c.Children) {
       TRowStoreRelation relation;
       relation.ChildTable = child;

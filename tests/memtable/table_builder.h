@@ -25,14 +25,14 @@ using TValues = std::vector<TVariant>;
 inline TRowStoreTable& AddTable(TRowStoreManager& aManager, const std::string& aName,
                                 const std::vector<TColumnSpec>& aColumns) {
   TRowStoreTable& table = aManager.AddTable(aName);
-  for (const TColumnSpec& spec : aColumns) {
-    TRowStoreColumn& column = table.AddColumn(spec.Name, spec.Type);
-    column.Attributes = spec.Attributes;
-    column.AutoIncrement = spec.Attributes.Contains(TColumnAttribute::caAutoInc);
-    column.Size = spec.Size;
-    column.Precision = spec.Precision;
-    column.Scale = spec.Scale;
-    column.SourceID = spec.SourceID;
+  for (const TColumnSpec& entry : aColumns) {
+    TRowStoreColumn& column = table.AddColumn(entry.Name, entry.Type);
+    column.Attributes = entry.Attributes;
+    column.AutoIncrement = entry.Attributes.Contains(TColumnAttribute::caAutoInc);
+    column.Size = entry.Size;
+    column.Precision = entry.Precision;
+    column.Scale = entry.Scale;
+    column.SourceID = entry.SourceID;
   }
   return table;
 }
