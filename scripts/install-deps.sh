@@ -3,6 +3,9 @@
 # Idempotent: apt-get runs only when a package is missing.
 #   scripts/install-deps.sh          build and run
 #   scripts/install-deps.sh --test   also the test database servers and tools
+#   scripts/install-deps.sh --bench  also what scripts/bench.sh needs (wrk, nginx,
+#                                    the benchmark libraries, profilers)
+# Options combine: scripts/install-deps.sh --test --bench
 set -euo pipefail
 
 packages=(
@@ -11,13 +14,24 @@ packages=(
   libpq-dev libmariadb-dev firebird-dev unixodbc-dev
   libpq5 libmariadb3 libfbclient2 libodbc2
 )
-if [[ "${1:-}" == "--test" ]]; then
-  packages+=(
-    libgtest-dev libgmock-dev curl sqlite3
-    postgresql-15 mariadb-server firebird3.0-server firebird3.0-utils
-    unixodbc odbc-postgresql
-  )
-fi
+for option in "$@"; do
+  case $option in
+    --test)
+      packages+=(
+        libgtest-dev libgmock-dev curl sqlite3
+        postgresql-15 mariadb-server firebird3.0-server firebird3.0-utils
+        unixodbc odbc-postgresql
+      )
+      ;;
+    --bench)
+      packages+=(
+        wrk nginx-light libbenchmark-dev nlohmann-json3-dev
+        linux-perf valgrind heaptrack
+      )
+      ;;
+    *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -29,4 +43,6 @@ echo "Installing: ${missing[*]}"
 sudo_cmd=()
 [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
 "${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-upgrade "${missing[@]}" >/dev/null
+# RUNLEVEL=1 keeps package scripts from starting system services (nginx would
+# otherwise take port 80); the benchmark runs its own from a config in bench/.
+"${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive RUNLEVEL=1 apt-get install -y -qq --no-upgrade "${missing[@]}" >/dev/null

@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# Import and HTTP benchmarks of the Release service, each figure a ratio
+# against a baseline measured in the same run (medians of BENCH_RUNS runs):
+#
+#   import   direct client (bench/direct_clients.cpp: the service's statements
+#            through the kind's own client library) vs the service, JSON
+#            envelope and binary stream posted over loopback
+#   HTTP     GET /checkrequest vs nginx serving a 60-byte JSON file, wrk,
+#            16 connections, 10 s, one request per connection on both sides
+#   memory   the service's peak resident memory (VmHWM, a fresh service per
+#            measurement) during a 100,000-row SQLite import, per body byte
+#
+# Installs what is missing (scripts/install-deps.sh --test --bench), uses the
+# test database servers (started when they are not up), builds into
+# build-bench/ and prints one Markdown table.
+#
+# Environment: BENCH_RUNS (5), BENCH_SQLITE_ROWS ("10000 100000"),
+# BENCH_SERVER_ROWS ("10000 20000", PostgreSQL and MariaDB), BENCH_KINDS
+# ("sqlite pg mysql"), BENCH_HTTP_SECONDS (10).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=$root/build-bench
+run=$build/run
+runs=${BENCH_RUNS:-5}
+sqlite_rows=${BENCH_SQLITE_ROWS:-10000 100000}
+server_rows=${BENCH_SERVER_ROWS:-10000 20000}
+kinds=${BENCH_KINDS:-sqlite pg mysql}
+http_seconds=${BENCH_HTTP_SECONDS:-10}
+readonly kAuth="Authorization: Basic dHVsaXA6dHVsaXA="
+readonly kXRequest='x-request: {"params":{},"headers":{}}'
+
+note() { echo "bench: $*" >&2; }
+die() {
+  echo "bench: FAILED: $*" >&2
+  exit 1
+}
+
+# --- set-up -----------------------------------------------------------------
+scripts/install-deps.sh --test --bench
+
+# The test servers are shared with whoever else runs tests on this machine:
+# reuse them when they answer, start them otherwise.
+port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+env_file=$root/build-test/test-databases.env
+if [[ ! -s $env_file ]] || ! port_busy 55432 || ! port_busy 33306; then
+  bash scripts/test-databases.sh start >&2
+fi
+# shellcheck disable=SC1090
+source "$env_file"
+
+note "building into $build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTANDEMIZE_BENCH=ON \
+  -DTANDEMIZE_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target Tandemize_srv import_bench bench_port_shim >/dev/null
+
+mkdir -p "$run"
+bench_bin=$build/bench/import_bench
+
+free_port() {
+  local port=$1
+  while port_busy "$port"; do port=$((port + 1)); done
+  echo "$port"
+}
+
+# Our own processes only; stopped on exit whatever happens.
+service_pid="" nginx_pid=""
+stop_pid() {
+  local pid=$1
+  [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null || return 0
+  kill -TERM "$pid" 2>/dev/null || true
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+}
+cleanup() {
+  stop_pid "$service_pid"
+  stop_pid "$nginx_pid"
+}
+trap cleanup EXIT
+
+# Starts a fresh service on a free port (the fixed port moved by the shim).
+start_service() {
+  service_port=$(free_port 19095)
+  TANDEMIZE_BENCH_PORT=$service_port LD_PRELOAD=$build/bench/libbench_port_shim.so \
+    "$build/Tandemize_srv" >"$run/service.log" 2>&1 </dev/null &
+  service_pid=$!
+  for _ in $(seq 100); do
+    port_busy "$service_port" && return 0
+    sleep 0.1
+  done
+  die "the service did not start (see $run/service.log)"
+}
+stop_service() {
+  stop_pid "$service_pid"
+  service_pid=""
+}
+
+median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+
+# --- import times -----------------------------------------------------------
+results=()
+start_service
+for kind in $kinds; do
+  if [[ $kind == sqlite ]]; then counts=$sqlite_rows; else counts=$server_rows; fi
+  for rows in $counts; do
+    note "import: $kind, $rows rows, $runs runs"
+    while read -r tag k n case direct json binary; do
+      [[ $tag == RESULT ]] && results+=("$k $n $case $direct $json $binary")
+    done < <("$bench_bin" time --kind "$kind" --rows "$rows" --runs "$runs" \
+      --port "$service_port" --db "$run/bench.db")
+  done
+done
+stop_service
+
+# --- HTTP: /checkrequest against nginx --------------------------------------
+wrk_rate() {  # url, extra header
+  wrk -t2 -c16 -d"${http_seconds}s" -H "Connection: close" -H "$kAuth" -H "$2" "$1" |
+    awk '/Requests\/sec:/ {print $2} /Non-2xx/ {bad = 1} END {if (bad) exit 1}'
+}
+note "HTTP: nginx and the service, $runs runs of ${http_seconds} s each"
+mkdir -p "$run/www"
+printf '{"can_header":true,"ide":"C++","padding":"0123456789012345"}' >"$run/www/checkrequest.json"
+[[ $(stat -c %s "$run/www/checkrequest.json") == 60 ]] || die "the static file is not 60 bytes"
+nginx_port=$(free_port 18080)
+user_line=""
+[[ $(id -u) -eq 0 ]] && user_line="user $(id -un);"
+sed -e "s|@RUN@|$run|g" -e "s|@PORT@|$nginx_port|g" -e "s|@USER@|$user_line|g" \
+  bench/nginx.conf.in >"$run/nginx.conf"
+nginx -p "$run" -c "$run/nginx.conf" >"$run/nginx.log" 2>&1 &
+nginx_pid=$!
+start_service
+for _ in $(seq 50); do port_busy "$nginx_port" && break; sleep 0.1; done
+nginx_rates=() service_rates=()
+for _ in $(seq "$runs"); do
+  nginx_rates+=("$(wrk_rate "http://127.0.0.1:$nginx_port/checkrequest" "$kXRequest")")
+  service_rates+=("$(wrk_rate "http://127.0.0.1:$service_port/checkrequest" "$kXRequest")")
+done
+stop_service
+stop_pid "$nginx_pid"
+nginx_pid=""
+nginx_rps=$(printf '%s\n' "${nginx_rates[@]}" | median)
+service_rps=$(printf '%s\n' "${service_rates[@]}" | median)
+
+# --- memory: 100,000-row SQLite import, a fresh service each time -----------
+declare -A memory_ratio memory_body memory_peak
+for format in json binary; do
+  note "memory: $format, $runs runs"
+  ratios=() peaks=()
+  for _ in $(seq "$runs"); do
+    start_service
+    read -r _ _ body peak < <("$bench_bin" memory --kind sqlite --rows 100000 --format "$format" \
+      --port "$service_port" --pid "$service_pid" --db "$run/bench.db")
+    stop_service
+    ratios+=("$(awk -v p="$peak" -v b="$body" 'BEGIN {print p * 1024 / b}')")
+    peaks+=("$peak")
+  done
+  memory_ratio[$format]=$(printf '%s\n' "${ratios[@]}" | median)
+  memory_peak[$format]=$(printf '%s\n' "${peaks[@]}" | median)
+  memory_body[$format]=$body
+done
+
+# --- the table --------------------------------------------------------------
+echo
+echo "| Figure | Baseline | Service | Ratio |"
+echo "|---|---|---|---|"
+for line in "${results[@]}"; do
+  read -r kind rows case direct json binary <<<"$line"
+  for way in json binary; do
+    if [[ $way == json ]]; then t=$json; else t=$binary; fi
+    printf '| %s, %s rows, %s, %s | direct %.3f s | %.3f s | %sx |\n' "$kind" "$rows" "$case" \
+      "$way" "$direct" "$t" "$(ratio "$t" "$direct")"
+  done
+done
+printf '| GET /checkrequest, wrk 16 connections %s s | nginx %.0f req/s | %.0f req/s | %sx |\n' \
+  "$http_seconds" "$nginx_rps" "$service_rps" "$(ratio "$service_rps" "$nginx_rps")"
+for format in json binary; do
+  printf '| peak memory, 100,000-row import, %s | body %.1f MB | VmHWM %.1f MB | %.2fx body |\n' \
+    "$format" "$(awk -v b="${memory_body[$format]}" 'BEGIN {print b / 1e6}')" \
+    "$(awk -v p="${memory_peak[$format]}" 'BEGIN {print p * 1024 / 1e6}')" "${memory_ratio[$format]}"
+done
