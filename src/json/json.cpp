@@ -133,8 +133,18 @@ void TJsonBase::RaiseError(std::string_view Detail) const {
 }
 
 void TJsonBase::RaiseParseError(std::string_view Text) const {
+  // The refused text can be a whole document: quote its start only, cut on a
+  // UTF-8 character boundary.
+  constexpr std::size_t kMaxQuoted = 200;
   std::string detail = "\"" + OwnerPairName() + "\" parse error: ";
-  detail += Text;
+  if (Text.size() <= kMaxQuoted) {
+    detail += Text;
+  } else {
+    std::size_t cut = kMaxQuoted;
+    while (cut > 0 && (static_cast<unsigned char>(Text[cut]) & 0xC0) == 0x80) --cut;
+    detail += Text.substr(0, cut);
+    detail += "...";
+  }
   RaiseError(detail);
 }
 

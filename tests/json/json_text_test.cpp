@@ -171,6 +171,29 @@ TEST(JsonReader, RefusesNestingBeyondTheBoundAndReadsUpToIt) {
   }
 }
 
+TEST(JsonReader, ParseErrorQuotesOnlyTheStartOfALongText) {
+  const std::string broken = "{\"a\":" + std::string(10 * 1024 * 1024, '1') + "x}";
+  const std::string accented = "[\"" + std::string(197, 'a') + "\xC3\xA7" + std::string(300, 'b');
+  const struct {
+    std::string text;
+    std::string error;
+  } cases[] = {
+      {broken, "<TJsonValue>\"a\" parse error: " + std::string(200, '1') + "..."},
+      // The cut does not split the two-byte character at the limit.
+      {accented, "<TJson>\"\" parse error: [\"" + std::string(197, 'a') + "..."},
+      {"[" + std::string(199, 'z') + "]", "<TJsonValue>\"\" parse error: " + std::string(199, 'z')},
+  };
+  for (const auto& c : cases) {
+    TJson document;
+    try {
+      document.Parse(c.text);
+      ADD_FAILURE() << "parsed";
+    } catch (const EJsonException& e) {
+      EXPECT_EQ(std::string(e.what()), c.error);
+    }
+  }
+}
+
 TEST(JsonReader, ReadsLargePiecesWhole) {
   const std::string big(1 << 20, 'x');
   TJson document;
