@@ -3,13 +3,16 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/version.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "web/limits.h"
@@ -33,6 +36,37 @@ std::string HttpDate() {
   return buffer;
 }
 
+http::response<http::string_body> WireMessage(const TWireResponse& aWire) {
+  http::response<http::string_body> res;
+  res.version(11);
+  res.result(static_cast<unsigned>(aWire.Status));
+  res.set(http::field::date, HttpDate());
+  res.set(http::field::server, BOOST_BEAST_VERSION_STRING);
+  for (const auto& [name, value] : aWire.Headers) res.insert(name, value);
+  res.set(http::field::connection, "close");
+  res.body() = aWire.Body;
+  return res;
+}
+
+// Answers a connection beyond the cap without giving it a thread: whatever
+// the client already sent is discarded, the 503 goes out in one non-blocking
+// write (a fresh socket's send buffer holds it), and the socket is closed.
+void RefuseConnection(tcp::socket& aSocket) {
+  error_code ec;
+  aSocket.non_blocking(true, ec);
+  char sink[4096];
+  for (int i = 0; i < 16 && !ec; ++i) {
+    if (aSocket.available(ec) == 0 || ec) break;
+    aSocket.read_some(net::buffer(sink), ec);
+  }
+  std::ostringstream text;
+  text << WireMessage(PlainTextResponse(503, kTooManyConnectionsText));
+  const std::string wire = text.str();
+  aSocket.write_some(net::buffer(wire), ec);
+  aSocket.shutdown(tcp::socket::shutdown_both, ec);
+  aSocket.close(ec);
+}
+
 // Collects the request into plain strings. Header values of any size up to
 // the header-block limit are kept (the framework's own header fields would
 // refuse values above 64 KiB).
@@ -42,6 +76,7 @@ class TRequestParser : public http::basic_parser<true> {
   std::string Target;
   THeaderLines Headers;
   std::string Body;
+  std::uint64_t BodyBytes = 0;  // body bytes received so far, chunked or not
 
   bool ExpectsContinue() const {
     for (const auto& [name, value] : Headers) {
@@ -67,11 +102,13 @@ class TRequestParser : public http::basic_parser<true> {
     if (aLength) Body.reserve(static_cast<std::size_t>(*aLength));
   }
   std::size_t on_body_impl(beast::string_view aBody, error_code&) override {
+    BodyBytes += aBody.size();
     Body.append(aBody.data(), aBody.size());
     return aBody.size();
   }
   void on_chunk_header_impl(std::uint64_t, beast::string_view, error_code&) override {}
   std::size_t on_chunk_body_impl(std::uint64_t, beast::string_view aBody, error_code&) override {
+    BodyBytes += aBody.size();
     Body.append(aBody.data(), aBody.size());
     return aBody.size();
   }
@@ -81,13 +118,30 @@ class TRequestParser : public http::basic_parser<true> {
 // One accepted connection with its own I/O context; the stream is declared
 // last so it is destroyed before the context it belongs to.
 struct TConnection {
+  using TClock = std::chrono::steady_clock;
+
   std::shared_ptr<net::io_context> Ioc;
   beast::tcp_stream Stream;
   beast::flat_buffer Buffer;
-  std::chrono::milliseconds IdleTimeout{kIdleReadTimeout};
+  THttpServer::TReadTimeouts Timeouts;
+  TClock::time_point Accepted = TClock::now();
 
   TConnection(std::shared_ptr<net::io_context> aIoc, tcp::socket aSocket)
       : Ioc(std::move(aIoc)), Stream(std::move(aSocket)) {}
+
+  // When the next read gives up: after the idle time, and never later than
+  // the header block's bound (counted from the accept) or the body's bound
+  // (its grace time from the end of the header block, extended by what has
+  // arrived at the minimum rate).
+  TClock::time_point ReadDeadline(const TRequestParser& aParser,
+                                  TClock::time_point aHeaderDone) const {
+    const TClock::time_point idle = TClock::now() + Timeouts.Idle;
+    if (!aParser.is_header_done()) return std::min(idle, Accepted + Timeouts.Header);
+    const auto earned = std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(
+        static_cast<double>(aParser.BodyBytes) /
+        static_cast<double>(std::max<std::uint64_t>(Timeouts.MinBodyBytesPerSecond, 1))));
+    return std::min(idle, aHeaderDone + Timeouts.BodyGrace + earned);
+  }
 
   // Runs one asynchronous step to completion on this thread.
   template <class Start>
@@ -99,12 +153,16 @@ struct TConnection {
     return result;
   }
 
-  // Reads the request; every read re-arms the idle timer, so only silence
-  // (not a slow upload) ends the connection.
+  // Reads the request within the bounds of ReadDeadline: silence ends the
+  // connection, and so does a trickle too slow to finish in time.
   error_code ReadRequest(TRequestParser& aParser) {
     bool continueSent = false;
+    TClock::time_point headerDone{};
     while (!aParser.is_done()) {
-      Stream.expires_after(IdleTimeout);
+      if (aParser.is_header_done() && headerDone == TClock::time_point{}) {
+        headerDone = TClock::now();
+      }
+      Stream.expires_at(ReadDeadline(aParser, headerDone));
       const error_code ec = RunStep([&](auto handler) {
         http::async_read_some(Stream, Buffer, aParser, std::move(handler));
       });
@@ -124,14 +182,7 @@ struct TConnection {
   }
 
   void Write(const TWireResponse& aWire) {
-    http::response<http::string_body> res;
-    res.version(11);
-    res.result(static_cast<unsigned>(aWire.Status));
-    res.set(http::field::date, HttpDate());
-    res.set(http::field::server, BOOST_BEAST_VERSION_STRING);
-    for (const auto& [name, value] : aWire.Headers) res.insert(name, value);
-    res.set(http::field::connection, "close");
-    res.body() = aWire.Body;
+    http::response<http::string_body> res = WireMessage(aWire);
     Stream.expires_after(kWriteTimeout);
     RunStep([&](auto handler) { http::async_write(Stream, res, std::move(handler)); });
   }
@@ -193,30 +244,50 @@ struct THttpServer::TImpl {
   std::thread AcceptThread;
   std::atomic<bool> Active{false};
   std::uint16_t Port = 0;
-  std::chrono::milliseconds IdleTimeout{kIdleReadTimeout};
+  TReadTimeouts Timeouts;
+  int MaxConnections = kMaxConnections;
+  std::atomic<int> OpenConnections{0};
+  net::steady_timer RetryTimer{AcceptIoc};
 
   void DoAccept(const std::shared_ptr<TImpl>& aSelf) {
     auto ioc = std::make_shared<net::io_context>(1);
     Acceptor.async_accept(*ioc, [this, aSelf, ioc](error_code ec, tcp::socket socket) {
       if (ec == net::error::operation_aborted || !Acceptor.is_open()) return;
-      if (!ec) {
-        auto connection = std::make_unique<TConnection>(ioc, std::move(socket));
-        connection->IdleTimeout = IdleTimeout;
-        try {
-          // The thread keeps the server state alive for as long as it serves.
-          std::thread([aSelf, connection = std::move(connection)]() mutable {
-            try {
-              connection->Serve(aSelf->Handler);
-            } catch (...) {
-            }
-            connection.reset();
-          }).detach();
-        } catch (const std::system_error&) {
-          // No thread could be started: the connection is closed unanswered.
-        }
+      if (ec) {
+        // Typically out of file descriptors: the pending connection stays in
+        // the backlog until some close.
+        RetryTimer.expires_after(kAcceptRetryDelay);
+        RetryTimer.async_wait([this, aSelf](error_code wec) {
+          if (!wec && Acceptor.is_open()) DoAccept(aSelf);
+        });
+        return;
+      }
+      if (OpenConnections.load() >= MaxConnections) {
+        RefuseConnection(socket);
+      } else {
+        Serve(aSelf, std::make_unique<TConnection>(ioc, std::move(socket)));
       }
       DoAccept(aSelf);
     });
+  }
+
+  void Serve(const std::shared_ptr<TImpl>& aSelf, std::unique_ptr<TConnection> aConnection) {
+    aConnection->Timeouts = Timeouts;
+    ++OpenConnections;
+    try {
+      // The thread keeps the server state alive for as long as it serves.
+      std::thread([aSelf, connection = std::move(aConnection)]() mutable {
+        try {
+          connection->Serve(aSelf->Handler);
+        } catch (...) {
+        }
+        connection.reset();
+        --aSelf->OpenConnections;
+      }).detach();
+    } catch (const std::system_error&) {
+      // No thread could be started: the connection is closed unanswered.
+      --OpenConnections;
+    }
   }
 };
 
@@ -262,7 +333,19 @@ void THttpServer::Stop() {
 }
 
 void THttpServer::IdleTimeout(std::chrono::milliseconds aTimeout) {
-  FImpl->IdleTimeout = aTimeout;
+  FImpl->Timeouts.Idle = aTimeout;
+}
+
+void THttpServer::ReadTimeouts(const TReadTimeouts& aTimeouts) {
+  FImpl->Timeouts = aTimeouts;
+}
+
+void THttpServer::MaxConnections(int aMax) {
+  FImpl->MaxConnections = aMax;
+}
+
+int THttpServer::OpenConnections() const {
+  return FImpl->OpenConnections;
 }
 
 bool THttpServer::Active() const {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "web/limits.h"
 #include "web/web_layer.h"
 
 namespace tandemize::web {
@@ -22,6 +23,14 @@ class ESocketError : public std::runtime_error {
 class THttpServer {
  public:
   using THandler = std::function<TWireResponse(TWebRequest&)>;
+
+  // How long a request may take to arrive (limits.h has the meaning of each).
+  struct TReadTimeouts {
+    std::chrono::milliseconds Idle{kIdleReadTimeout};
+    std::chrono::milliseconds Header{kHeaderReadTimeout};
+    std::chrono::milliseconds BodyGrace{kBodyGraceTime};
+    std::uint64_t MinBodyBytesPerSecond = kMinBodyBytesPerSecond;
+  };
 
   explicit THttpServer(THandler aHandler);
   ~THttpServer();
@@ -37,6 +46,13 @@ class THttpServer {
   // Silence allowed while a request is read (kIdleReadTimeout unless changed
   // before Start).
   void IdleTimeout(std::chrono::milliseconds aTimeout);
+  // Every read bound at once (set before Start).
+  void ReadTimeouts(const TReadTimeouts& aTimeouts);
+  // Connections served at once before new ones are refused with 503
+  // (kMaxConnections unless changed before Start).
+  void MaxConnections(int aMax);
+  // Connections accepted and not yet finished.
+  int OpenConnections() const;
   std::uint16_t LocalPort() const;
 
  private:

@@ -19,6 +19,29 @@ inline constexpr std::uint64_t kMaxBodyBytes = 256ull * 1024 * 1024;
 // thread forever: 60 s without a byte closes the connection.
 inline constexpr std::chrono::seconds kIdleReadTimeout{60};
 
+// The whole header block must arrive within 60 s of the connection being
+// accepted, however steadily it trickles in.
+inline constexpr std::chrono::seconds kHeaderReadTimeout{60};
+
+// The body gets 60 s from the end of the header block, and beyond that must
+// keep an average of at least 16 KiB/s over the whole body (a 256 MiB body
+// may take up to about 4.5 hours on a slow link; one byte a second is cut off
+// at 60 s).
+inline constexpr std::chrono::seconds kBodyGraceTime{60};
+inline constexpr std::uint64_t kMinBodyBytesPerSecond = 16 * 1024;
+
+// Open connections at once; each one holds a thread. A connection beyond this
+// is answered 503 straight from the accept loop and closed.
+inline constexpr int kMaxConnections = 1000;
+
+// Text of that 503.
+inline constexpr const char* kTooManyConnectionsText =
+    "Too many open connections. Please try again later";
+
+// Pause before accepting again after accept itself failed (out of file
+// descriptors, ...), so the loop does not spin.
+inline constexpr std::chrono::milliseconds kAcceptRetryDelay{50};
+
 // Writing an answer to a client that does not read is given the same patience.
 inline constexpr std::chrono::seconds kWriteTimeout{60};
 

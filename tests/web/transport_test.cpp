@@ -5,6 +5,8 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
+#include <sys/resource.h>
+
 #include <condition_variable>
 #include <future>
 #include <mutex>
@@ -165,6 +167,142 @@ TEST(HttpServer, SilentClientIsDisconnectedAndOthersAreStillServed) {
   EXPECT_TRUE(ec == net::error::eof || ec == net::error::connection_reset) << ec.message();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
   EXPECT_EQ(BodyOf(Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")), "ok");
+}
+
+// Reads until the server closes the connection.
+std::string ReadToClose(tcp::socket& aSocket) {
+  std::string reply;
+  char buffer[4096];
+  boost::system::error_code ec;
+  for (;;) {
+    const std::size_t n = aSocket.read_some(net::buffer(buffer), ec);
+    if (ec) break;
+    reply.append(buffer, n);
+  }
+  return reply;
+}
+
+// Waits (generously) until aDone holds; false when it never did.
+template <class Pred>
+bool WaitFor(Pred aDone, std::chrono::seconds aLimit = std::chrono::seconds(30)) {
+  const auto deadline = std::chrono::steady_clock::now() + aLimit;
+  while (!aDone()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  limit.rlim_cur = limit.rlim_max;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+}
+
+TEST(HttpServer, ConnectionsBeyondTheCapAreRefusedAndServiceResumesWhenTheyClose) {
+  RaiseOpenFileLimit();
+  THttpServer server([](TWebRequest&) { return PlainTextResponse(200, "ok"); });
+  server.Start("127.0.0.1", 0, 4096);
+  const tcp::endpoint endpoint(net::ip::make_address("127.0.0.1"), server.LocalPort());
+  net::io_context ioc;
+  std::vector<tcp::socket> idle;
+  const auto openIdle = [&](int aCount) {
+    for (int i = 0; i < aCount; ++i) {
+      idle.emplace_back(ioc).connect(endpoint);
+    }
+  };
+
+  // 500 idle connections: a well-behaved client is still served at once.
+  openIdle(500);
+  ASSERT_TRUE(WaitFor([&] { return server.OpenConnections() == 500; })) << server.OpenConnections();
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(BodyOf(Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")), "ok");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+
+  // 2,000 in all: the first kMaxConnections hold a thread each, every later
+  // one is answered 503 and closed.
+  openIdle(2000 - 500);
+  ASSERT_TRUE(WaitFor([&] { return server.OpenConnections() == kMaxConnections; }))
+      << server.OpenConnections();
+  for (std::size_t i = kMaxConnections; i < idle.size(); ++i) {
+    const std::string reply = ReadToClose(idle[i]);
+    ASSERT_EQ(StatusOf(reply), 503) << "connection " << i << ": " << reply;
+    EXPECT_EQ(BodyOf(reply), kTooManyConnectionsText);
+    EXPECT_NE(reply.find("\r\nConnection: close\r\n"), std::string::npos);
+  }
+  const std::string refused = Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(StatusOf(refused), 503);
+  EXPECT_NE(refused.find("\r\nContent-Type: text/plain"), std::string::npos);
+  EXPECT_EQ(server.OpenConnections(), kMaxConnections);
+
+  // Once the idle clients hang up, their threads end and service resumes.
+  idle.clear();
+  ASSERT_TRUE(WaitFor([&] { return server.OpenConnections() == 0; })) << server.OpenConnections();
+  EXPECT_EQ(BodyOf(Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")), "ok");
+}
+
+// Sends aHead at once, then aTrickle one piece at a time with aPause between
+// pieces, and reads the answer; gives up sending when the server closes.
+struct TTrickleResult {
+  std::string Reply;
+  std::chrono::steady_clock::duration Elapsed;
+};
+
+TTrickleResult Trickle(std::uint16_t aPort, const std::string& aHead, const std::string& aTrickle,
+                       std::size_t aPiece, std::chrono::milliseconds aPause) {
+  net::io_context ioc;
+  tcp::socket socket(ioc);
+  const auto started = std::chrono::steady_clock::now();
+  socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), aPort));
+  boost::system::error_code ec;
+  net::write(socket, net::buffer(aHead), ec);
+  for (std::size_t pos = 0; pos < aTrickle.size() && !ec; pos += aPiece) {
+    std::this_thread::sleep_for(aPause);
+    net::write(socket, net::buffer(aTrickle.substr(pos, aPiece)), ec);
+  }
+  std::string reply = ReadToClose(socket);
+  return {std::move(reply), std::chrono::steady_clock::now() - started};
+}
+
+TEST(HttpServer, SlowClientsAreCutOffButASlowLegitimateBodyGetsThrough) {
+  THttpServer server(
+      [](TWebRequest& q) { return PlainTextResponse(200, std::to_string(q.Content.size())); });
+  // Idle 1 s, header block within 1.5 s, body: 1 s grace, then 2,000 bytes a
+  // second on average.
+  server.ReadTimeouts({std::chrono::milliseconds(1000), std::chrono::milliseconds(1500),
+                       std::chrono::milliseconds(1000), 2000});
+  server.Start("127.0.0.1", 0, 15);
+  const std::uint16_t port = server.LocalPort();
+  const std::string endless(1000, 'x');
+  const std::string post = "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: ";
+  const auto pause = std::chrono::milliseconds(100);
+  // One byte every 100 ms never falls silent for the idle time.
+  auto headerTrickle = std::async(std::launch::async, [&] {
+    return Trickle(port, "GET / HTTP/1.1\r\nX-Slow: ", endless, 1, pause);
+  });
+  auto bodyTrickle = std::async(
+      std::launch::async, [&] { return Trickle(port, post + "1000\r\n\r\n", endless, 1, pause); });
+  // 4,000 bytes at 2,500 bytes a second: longer than the grace time, fast
+  // enough on average.
+  auto slowBody = std::async(std::launch::async, [&] {
+    return Trickle(port, post + "4000\r\n\r\n", std::string(4000, 'b'), 250, pause);
+  });
+  // Meanwhile other clients are served.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(BodyOf(Exchange(port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n")), "0");
+
+  const TTrickleResult header = headerTrickle.get();
+  EXPECT_EQ(header.Reply, "");
+  EXPECT_LT(header.Elapsed, std::chrono::seconds(20));
+  const TTrickleResult body = bodyTrickle.get();
+  EXPECT_EQ(body.Reply, "");
+  EXPECT_LT(body.Elapsed, std::chrono::seconds(20));
+  const TTrickleResult legitimate = slowBody.get();
+  EXPECT_EQ(StatusOf(legitimate.Reply), 200);
+  EXPECT_EQ(BodyOf(legitimate.Reply), "4000");
+  EXPECT_GT(legitimate.Elapsed, std::chrono::milliseconds(1000));
+  EXPECT_EQ(BodyOf(Exchange(port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n")), "0");
 }
 
 // The listener on a free loopback port, in a program that is not a console
