@@ -114,14 +114,49 @@ TRelayCore& TRelayCore::Route(TMethodType aMethod, std::string_view aPath,
   return core;
 }
 
+namespace {
+
+std::string HtmlEscaped(std::string_view aText) {
+  std::string out;
+  out.reserve(aText.size());
+  for (const char c : aText) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string ErrorPageText(std::string_view aMessage, std::string_view aPath) {
+  // Both texts come from the client or from data it sent: they go in as
+  // escaped text, and each into its own place of the template (the path
+  // first, so a message containing "%1:s" is not mistaken for the path's
+  // place).
   std::string page(kErrorPageTemplate);
   const auto replace = [&page](std::string_view placeholder, std::string_view value) {
     const std::size_t pos = page.find(placeholder);
-    if (pos != std::string::npos) page.replace(pos, placeholder.size(), value);
+    if (pos != std::string::npos) page.replace(pos, placeholder.size(), HtmlEscaped(value));
   };
-  replace("%0:s", aMessage);
   replace("%1:s", aPath);
+  replace("%0:s", aMessage);
   return page;
 }
 

@@ -88,7 +88,8 @@ class TRelay : public TRelayCore, public TRelayProvider {
   TRelay() = delete;
 };
 
-// The body of the 500 page; %0:s is the message, %1:s the decoded path.
+// The body of the 500 page; %0:s is the message, %1:s the decoded path, both
+// HTML-escaped.
 std::string ErrorPageText(std::string_view aMessage, std::string_view aPath);
 
 class TRelayWebModule {

@@ -121,6 +121,26 @@ TEST_F(RouterChain, HandlerExceptionBecomesTheErrorPage) {
   EXPECT_NE(wire.Body.find("\xE2\x9A\x99 Internal Server Error \xE2\x9A\x99"), std::string::npos);
 }
 
+TEST(RouterErrors, ErrorPageEscapesTheMessageAndThePath) {
+  TRelayRouterTree tree;
+  tree.RegisterRoute(mtGet, "/echo/:rest",
+                     AdaptCallback(TRelayCallbackResponse([](TRelayResponse&) {
+                       throw std::runtime_error("<img src=x onerror=\"alert('m')\"> & %1:s");
+                     })));
+  const TWireResponse wire = RunRequest(tree, "GET", "/echo/%3Cscript%3Ealert(1)%3C%2Fscript%3E");
+  EXPECT_EQ(wire.Status, 500);
+  EXPECT_NE(wire.Body.find("<span style=\"color: #9e9e9e;\">&lt;img src=x onerror=&quot;alert("
+                           "&#39;m&#39;)&quot;&gt; &amp; %1:s</span>"),
+            std::string::npos)
+      << wire.Body;
+  EXPECT_NE(wire.Body.find("<span style=\"color: #bdbdbd;\">/echo/&lt;script&gt;alert(1)&lt;/"
+                           "script&gt;</span>"),
+            std::string::npos)
+      << wire.Body;
+  EXPECT_EQ(wire.Body.find("<script"), std::string::npos);
+  EXPECT_EQ(wire.Body.find("<img"), std::string::npos);
+}
+
 TEST(RouterErrors, ErrorPageKeepsTheHandlersContentTypeAndIgnoresTheExceptionStatus) {
   TRelayRouterTree tree;
   tree.RegisterRoute(mtGet, "/json", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& res) {
@@ -139,10 +159,10 @@ TEST(RouterErrors, ErrorPageKeepsTheHandlersContentTypeAndIgnoresTheExceptionSta
             std::string::npos);
   EXPECT_NE(wire.Body.find("bad field"), std::string::npos);
 
-  // The page shows the decoded path, unescaped, and the message unescaped.
+  // The page shows the decoded path and the message, as HTML-escaped text.
   wire = testing::RunRequest(tree, "GET", "/a%20b");
   EXPECT_EQ(wire.Status, 500);
-  EXPECT_NE(wire.Body.find("<b>raw</b>"), std::string::npos);
+  EXPECT_NE(wire.Body.find("&lt;b&gt;raw&lt;/b&gt;"), std::string::npos);
   EXPECT_NE(wire.Body.find(">/a b</span>"), std::string::npos);
 }
 
