@@ -7,8 +7,9 @@
 
 namespace tandemize::converter {
 
-memtable::TMemTable* NestedDataSet(memtable::TDataSetField&) {
-  return nullptr;
+memtable::TMemTable* NestedDataSet(memtable::TDataSetField& aField) {
+  memtable::TMemTable& nested = aField.NestedDataSet();
+  return nested.Active() ? &nested : nullptr;
 }
 
 bool IsVisible(memtable::TMemTable& aDataSet, const memtable::TField& aField) {

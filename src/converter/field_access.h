@@ -9,9 +9,10 @@
 
 namespace tandemize::converter {
 
-// The nested table of an ftDataSet field, or null when there is none. The
-// table layer keeps no nested tables, so a nested-table field is left alone
-// by the loader and gives no member when written.
+// The nested table of an ftDataSet field while it is open, or null: a nested
+// table opens with its parent only when the caller gave it fields, so a
+// nested-table field without them is left alone by the loader and gives no
+// member when written.
 memtable::TMemTable* NestedDataSet(memtable::TDataSetField& aField);
 
 // Whether records written as JSON show the field: a field is hidden when its

@@ -29,6 +29,11 @@ constexpr std::int32_t kMaxBcdScale = 4;
 
 constexpr std::string_view kDefaultTableName = "_MEM_TAB";
 
+// The internal column of a nested table that links each row to its parent row.
+constexpr std::string_view kParentLinkColumnName = "_PARENT_ROW";
+
+constexpr const char* kNoParentRecord = "Cannot add a nested record without a parent record";
+
 bool IsNestedReference(DT aType) {
   return aType == DT::dtRowSetRef || aType == DT::dtCursorRef || aType == DT::dtRowRef ||
          aType == DT::dtArrayRef;
@@ -239,7 +244,24 @@ TColumnOfField ColumnOfFieldType(FT aType) {
   }
 }
 
+// The parent RowID a nested row is linked to through aColumn, if any.
+std::optional<std::uint32_t> ParentLink(const TRowStoreRow& aRow, int aColumn) {
+  const auto* value = std::get_if<std::uint32_t>(&aRow.GetValue(static_cast<std::size_t>(aColumn)));
+  if (value == nullptr) return std::nullopt;
+  return *value;
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// TDataSetField
+
+TDataSetField::TDataSetField()
+    : TObjectField(TFieldType::ftDataSet), FNestedDataSet(std::make_unique<TMemTable>()) {
+  FNestedDataSet->FDataSetField = this;
+}
+
+TDataSetField::~TDataSetField() = default;
 
 // ---------------------------------------------------------------------------
 // TFieldDefs
@@ -350,12 +372,23 @@ void TMemTable::OpenAttached() {
     FDefaultFields = true;
   }
   BindFields();
+  FParentLinkColumn = -1;
+  if (FDataSetField != nullptr) {
+    for (std::size_t i = 0; i < FTable->ColumnCount(); ++i) {
+      if (FTable->Column(i).DataType == DT::dtParentRowRef) {
+        FParentLinkColumn = static_cast<int>(i);
+        break;
+      }
+    }
+  }
   FState = TDataSetState::dsBrowse;
+  OpenNestedTables();
   RebuildView();
   First();
 }
 
 void TMemTable::Close() {
+  CloseNestedTables();
   FState = TDataSetState::dsInactive;
   FView.clear();
   FCursor = -1;
@@ -363,6 +396,8 @@ void TMemTable::Close() {
   FRecordCount = FActiveRecord = FWindowStart = 0;
   FEditBuffer = TRowStoreRowBuffer();
   FEditRow = nullptr;
+  FParentLinkColumn = -1;
+  FParentRowID.reset();
   if (FDefaultFields) {
     FFields.Clear();
     FDefaultFields = false;
@@ -507,6 +542,11 @@ void TMemTable::BuildTableFromFields() {
     column.SourceID = def.FieldNo != 0 ? def.FieldNo : static_cast<std::int32_t>(i) + 1;
     def.ColumnIndex = static_cast<int>(i);
   }
+  if (FDataSetField != nullptr) {
+    table.Nested = true;
+    TRowStoreColumn& link = table.AddColumn(std::string(kParentLinkColumnName), DT::dtParentRowRef);
+    link.Attributes = {CA::caInternal, CA::caReadOnly};
+  }
   FTable = &table;
   FOwnTable = true;
 }
@@ -553,6 +593,10 @@ void TMemTable::SetFilterChanges(TUpdateRecordTypes aValue) {
 }
 
 bool TMemTable::RowVisible(const TRowStoreRow& aRow) const {
+  if (FParentLinkColumn >= 0 &&
+      (!FParentRowID || ParentLink(aRow, FParentLinkColumn) != FParentRowID)) {
+    return false;
+  }
   RS state = aRow.RowState();
   if (state != RS::rsInserted && state != RS::rsDeleted && state != RS::rsModified &&
       state != RS::rsUnchanged) {
@@ -574,6 +618,10 @@ bool TMemTable::RowVisible(const TRowStoreRow& aRow) const {
 
 void TMemTable::RebuildView() {
   FView.clear();
+  if (FDataSetField != nullptr) {
+    const TMemTable* const parent = FDataSetField->DataSet();
+    FParentRowID = parent != nullptr ? parent->CurrentRowKey() : std::nullopt;
+  }
   if (FTable == nullptr) return;
   for (std::size_t i = 0; i < FTable->RowCount(); ++i) {
     TRowStoreRow& row = FTable->Row(i);
@@ -597,6 +645,7 @@ void TMemTable::UpdateWindow() {
 void TMemTable::MoveTo(int aIndex) {
   FCursor = FView.empty() ? -1 : std::clamp(aIndex, 0, static_cast<int>(FView.size()) - 1);
   UpdateWindow();
+  SyncNestedTables();
 }
 
 void TMemTable::CheckActive() const {
@@ -701,9 +750,15 @@ void TMemTable::Append() {
       FEditBuffer.SetValue(i, PlainToColumn(column.DataType, column.NextAutoIncValue()));
     }
   }
+  if (FParentLinkColumn >= 0) {
+    if (!FParentRowID) throw EDatabaseError(kNoParentRecord);
+    FEditBuffer.SetValue(static_cast<std::size_t>(FParentLinkColumn), *FParentRowID);
+  }
   FEditRow = nullptr;
+  FPendingRowID = FTable->NextRowID();
   FState = TDataSetState::dsInsert;
   FEof = true;
+  SyncNestedTables();  // the new record starts with no nested rows
 }
 
 void TMemTable::Edit() {
@@ -722,16 +777,31 @@ void TMemTable::Edit() {
 
 void TMemTable::Cancel() {
   CheckActive();
+  // A nested record being edited goes with the parent's edit; the nested rows
+  // of a record whose insert is cancelled have no record left to belong to.
+  if (FState != TDataSetState::dsBrowse) {
+    for (TDataSetField* const field : FNestedFields) {
+      TMemTable& nested = field->NestedDataSet();
+      if (nested.Active() && nested.FState != TDataSetState::dsBrowse) nested.Cancel();
+    }
+  }
+  if (FState == TDataSetState::dsInsert) DropNestedRows(FPendingRowID);
   FEditBuffer = TRowStoreRowBuffer();
   FEditRow = nullptr;
   FState = TDataSetState::dsBrowse;
   UpdateWindow();
   FEof = FView.empty();
+  SyncNestedTables();
 }
 
 void TMemTable::Post() {
   CheckActive();
   if (FState == TDataSetState::dsBrowse) return;
+  // A record is posted with its nested records.
+  for (TDataSetField* const field : FNestedFields) {
+    TMemTable& nested = field->NestedDataSet();
+    if (nested.Active()) nested.Post();
+  }
   for (const auto& field : FFields) {
     if (!field->Required() || field->FColumnIndex < 0) continue;
     if (FTable->Column(static_cast<std::size_t>(field->FColumnIndex)).AutoIncrement) continue;
@@ -742,6 +812,12 @@ void TMemTable::Post() {
   TRowStoreRow* row = FEditRow;
   if (FState == TDataSetState::dsInsert) {
     row = &FTable->AppendRow();
+    if (row->RowID() != FPendingRowID) {
+      for (TDataSetField* const field : FNestedFields) {
+        TMemTable& nested = field->NestedDataSet();
+        if (nested.Active()) nested.RelinkRows(FPendingRowID, row->RowID());
+      }
+    }
     // Without cached updates a posted row counts as already applied.
     const bool pending = FCachedUpdates;
     row->SetRowState(pending ? RS::rsInserted : RS::rsUnchanged);
@@ -778,6 +854,7 @@ void TMemTable::Delete() {
   TRowStoreRow* const row = CurrentRow();
   if (row == nullptr) throw EDatabaseError("Cannot perform this operation on an empty dataset");
   const int position = FCursor;
+  DropNestedRows(row->RowID());
   if (FCachedUpdates && row->RowState() != RS::rsInserted) {
     row->SetRowPriorState(row->RowState());
     row->SetRowState(RS::rsDeleted);
@@ -788,6 +865,105 @@ void TMemTable::Delete() {
   MoveTo(std::min(position, static_cast<int>(FView.size()) - 1));
   FEof = FView.empty();
   FBof = FCursor <= 0;
+}
+
+// ---------------------------------------------------------------------------
+// Nested tables
+
+std::optional<std::uint32_t> TMemTable::CurrentRowKey() const {
+  switch (FState) {
+    case TDataSetState::dsInsert:
+      return FPendingRowID;
+    case TDataSetState::dsEdit:
+      return FEditRow->RowID();
+    case TDataSetState::dsBrowse:
+      if (const TRowStoreRow* const row = CurrentRow()) return row->RowID();
+      return std::nullopt;
+    case TDataSetState::dsInactive:
+      break;
+  }
+  return std::nullopt;
+}
+
+void TMemTable::OpenNestedTables() {
+  FNestedFields.clear();
+  for (const auto& field : FFields) {
+    auto* const dataSetField = dynamic_cast<TDataSetField*>(field.get());
+    if (dataSetField == nullptr) continue;
+    FNestedFields.push_back(dataSetField);
+    TMemTable& nested = dataSetField->NestedDataSet();
+    // A nested table the caller gave no fields stays closed.
+    if (nested.FFields.Count() == 0 && nested.FFieldDefs.Count() == 0) continue;
+    nested.Open();
+    FTable->Column(static_cast<std::size_t>(field->FColumnIndex)).NestedTable = nested.FTable;
+  }
+}
+
+void TMemTable::CloseNestedTables() {
+  for (TDataSetField* const field : FNestedFields) {
+    TMemTable& nested = field->NestedDataSet();
+    if (FTable != nullptr && field->FColumnIndex >= 0) {
+      TRowStoreColumn& column = FTable->Column(static_cast<std::size_t>(field->FColumnIndex));
+      if (column.NestedTable == nested.FTable) column.NestedTable = nullptr;
+    }
+    nested.Close();
+  }
+  FNestedFields.clear();
+}
+
+void TMemTable::SyncNestedTables() {
+  for (TDataSetField* const field : FNestedFields) {
+    TMemTable& nested = field->NestedDataSet();
+    if (nested.Active()) nested.FollowParent();
+  }
+}
+
+void TMemTable::DropNestedRows(std::uint32_t aParentRowID) {
+  for (TDataSetField* const field : FNestedFields) {
+    TMemTable& nested = field->NestedDataSet();
+    if (nested.Active()) nested.RemoveRowsOf(aParentRowID);
+  }
+}
+
+void TMemTable::FollowParent() {
+  // A nested record being edited belongs to the parent record it was started
+  // under (its link is in the edit buffer): it is stored before the view moves.
+  if (FState != TDataSetState::dsBrowse) Post();
+  RebuildView();
+  First();
+}
+
+void TMemTable::RemoveRowsOf(std::uint32_t aParentRowID) {
+  if (FParentLinkColumn < 0) return;
+  if (FState != TDataSetState::dsBrowse) Cancel();
+  std::vector<std::uint32_t> removed;
+  for (std::size_t i = 0; i < FTable->RowCount(); ++i) {
+    const TRowStoreRow& row = FTable->Row(i);
+    if (ParentLink(row, FParentLinkColumn) == aParentRowID) removed.push_back(row.RowID());
+  }
+  if (removed.empty()) return;
+  for (const std::uint32_t rowID : removed) DropNestedRows(rowID);
+  FTable->RemoveRowsIf(
+      [&](const TRowStoreRow& row) { return ParentLink(row, FParentLinkColumn) == aParentRowID; });
+  RebuildView();
+  MoveTo(0);
+  FBof = true;
+  FEof = FView.empty();
+}
+
+void TMemTable::RelinkRows(std::uint32_t aFrom, std::uint32_t aTo) {
+  if (FParentLinkColumn < 0) return;
+  const auto column = static_cast<std::size_t>(FParentLinkColumn);
+  for (std::size_t i = 0; i < FTable->RowCount(); ++i) {
+    TRowStoreRow& row = FTable->Row(i);
+    for (const auto kind : {TRowStoreBufferKind::bkOriginal, TRowStoreBufferKind::bkCurrent,
+                            TRowStoreBufferKind::bkProposed}) {
+      TRowStoreRowBuffer* const buffer = row.Buffer(kind);
+      if (buffer == nullptr) continue;
+      const auto* const link = std::get_if<std::uint32_t>(&buffer->GetValue(column));
+      if (link != nullptr && *link == aFrom) buffer->SetValue(column, aTo);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------

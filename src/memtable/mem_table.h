@@ -483,12 +483,27 @@ class TObjectField : public TField {
 TANDEMIZE_FIELD_CLASS(TADTField, TObjectField, ftADT)
 TANDEMIZE_FIELD_CLASS(TArrayField, TObjectField, ftArray)
 TANDEMIZE_FIELD_CLASS(TReferenceField, TObjectField, ftReference)
-TANDEMIZE_FIELD_CLASS(TDataSetField, TObjectField, ftDataSet)
 TANDEMIZE_FIELD_CLASS(TVariantField, TObjectField, ftVariant)
 TANDEMIZE_FIELD_CLASS(TInterfaceField, TObjectField, ftInterface)
 TANDEMIZE_FIELD_CLASS(TIDispatchField, TInterfaceField, ftIDispatch)
 
 #undef TANDEMIZE_FIELD_CLASS
+
+// A nested-table field: it owns a table whose fields the caller defines like
+// any table's (fields added to it, or its FieldDefs, while it is closed). The
+// nested table opens and closes with the table of the field (when it has
+// fields or definitions), and shows only the nested rows of that table's
+// current record; see TMemTable for how they follow it.
+class TDataSetField : public TObjectField {
+ public:
+  TDataSetField();
+  ~TDataSetField() override;
+  std::string_view ClassName() const override { return "TDataSetField"; }
+  TMemTable& NestedDataSet() const { return *FNestedDataSet; }
+
+ private:
+  std::unique_ptr<TMemTable> FNestedDataSet;
+};
 
 // The table's fields, in order; the table owns them.
 class TFields {
@@ -521,6 +536,17 @@ struct TFormatOptions {
   std::int32_t MaxStringSize = 32767;
 };
 
+// Nested tables: the table of a TDataSetField keeps its rows in its own row
+// store table (Nested set, pointed to by the parent column's NestedTable) with
+// one more, internal dtParentRowRef column holding the RowID of the parent row
+// each nested row belongs to. It shows the rows of the parent's current
+// record only, and goes back to its first row whenever the parent moves to
+// another record or starts a new one (a new record starts with no nested rows).
+// Nested rows are stored when they are posted, whatever the parent's state:
+// while the parent inserts, they belong to the record being inserted, which
+// keeps them when it is posted and drops them when it is cancelled; while the
+// parent edits, cancelling the parent's edit does not undo them. Deleting a
+// parent record removes its nested rows. A nested row needs a parent record.
 class TMemTable {
  public:
   // Closed, with an empty row store, no fields and no field definitions.
@@ -598,8 +624,12 @@ class TMemTable {
   // "Field '%s' not found" when there is none.
   TField& FieldByName(std::string_view aFieldName) const;
 
+  // The field whose nested table this is, or null for a top-level table.
+  TDataSetField* DataSetField() const { return FDataSetField; }
+
  private:
   friend class TField;
+  friend class TDataSetField;
   void CheckActive() const;
   void CheckBrowse();
   void BuildFieldDefsFromColumns();
@@ -614,6 +644,16 @@ class TMemTable {
   void OpenAttached();
   void UpdateWindow();
   [[noreturn]] void RaiseCannotOpen() const;
+  // Nested tables, seen from the parent.
+  std::optional<std::uint32_t> CurrentRowKey() const;
+  void OpenNestedTables();
+  void CloseNestedTables();
+  void SyncNestedTables();
+  void DropNestedRows(std::uint32_t aParentRowID);
+  // Nested tables, seen from the nested one.
+  void FollowParent();
+  void RemoveRowsOf(std::uint32_t aParentRowID);
+  void RelinkRows(std::uint32_t aFrom, std::uint32_t aTo);
 
   std::string FName;
   std::unique_ptr<TRowStoreManager> FManager;
@@ -638,6 +678,13 @@ class TMemTable {
   int FWindowStart = 0;
   TRowStoreRowBuffer FEditBuffer;
   TRowStoreRow* FEditRow = nullptr;  // the row being edited (dsEdit)
+  std::uint32_t FPendingRowID = 0;   // the RowID the record being inserted gets (dsInsert)
+  // Nested tables: the open table's nested-table fields, and for a nested
+  // table its field, its parent-link column and the parent RowID it shows.
+  std::vector<TDataSetField*> FNestedFields;
+  TDataSetField* FDataSetField = nullptr;
+  int FParentLinkColumn = -1;
+  std::optional<std::uint32_t> FParentRowID;
 };
 
 }  // namespace tandemize::memtable

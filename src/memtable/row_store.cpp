@@ -206,6 +206,13 @@ bool TRowStoreTable::RemoveRow(const TRowStoreRow& aRow) {
   return true;
 }
 
+std::size_t TRowStoreTable::RemoveRowsIf(
+    const std::function<bool(const TRowStoreRow&)>& aPredicate) {
+  const auto removed = std::erase_if(
+      FRows, [&](const std::unique_ptr<TRowStoreRow>& row) { return aPredicate(*row); });
+  return static_cast<std::size_t>(removed);
+}
+
 void TRowStoreTable::ClearRows() {
   FRows.clear();
   FLastLoadedRowID.reset();

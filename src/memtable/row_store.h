@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,7 +38,10 @@ namespace tandemize::memtable {
 //   dtByteString, dtBlob, dtHBlob, dtHBFile
 //                        TBytes
 //   dtGUID               TBytes of 16 bytes (the GUID's memory layout)
-//   references, dtObject no value (null)
+//   dtParentRowRef       std::uint32_t, the RowID of the parent row a nested row
+//                        belongs to (in the internal column of a nested table)
+//   other references, dtObject
+//                        no value (null)
 enum class TColumnDataType : std::uint8_t {
   dtUnknown,
   dtBoolean,
@@ -396,6 +400,8 @@ class TRowStoreTable {
   TRowStoreRow& AppendLoadedRow();
   // Removes a row from the list; false when it is not in this table.
   bool RemoveRow(const TRowStoreRow& aRow);
+  // Removes every row aPredicate accepts, in one pass; returns how many.
+  std::size_t RemoveRowsIf(const std::function<bool(const TRowStoreRow&)>& aPredicate);
   void ClearRows();
   // A loaded row keeps its RowID: makes the next RowID exceed it, and notes
   // when rows stop arriving in RowID order.
