@@ -5,6 +5,7 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <unordered_map>
 
 #include "text/charset.h"
 
@@ -396,9 +397,16 @@ TRelayRequest& TRelayRequest::Body(std::unique_ptr<TRelayObject> aBody) {
 
 TRelayCoreParam& TRelayRequest::Headers() {
   if (!FHeaders) {
+    // Each name as sent gets the value of the first header of that name in
+    // any letter case; one pass, so thousands of headers cost no more than
+    // reading them.
+    std::unordered_map<std::string, const std::string*> firstValue;
+    for (const auto& [name, value] : FWebRequest.HeaderLines) {
+      firstValue.emplace(LowerCase(name), &value);
+    }
     TRelayParamMap map;
     for (const auto& [name, ignored] : FWebRequest.HeaderLines) {
-      if (!map.contains(name)) map.emplace(name, Trim(FWebRequest.GetFieldByName(name)));
+      if (!map.contains(name)) map.emplace(name, Trim(*firstValue.at(LowerCase(name))));
     }
     FHeaders = std::make_unique<TRelayCoreParam>(std::move(map));
   }

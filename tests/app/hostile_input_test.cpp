@@ -1,0 +1,326 @@
+// Hostile requests against the real program on port 9095: oversized and
+// malformed HTTP, absurd JSON and identifiers built to change a statement.
+// Each is answered cleanly, the service keeps serving, and the SQLite file the
+// imports name is left as it was.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kBanner = "Servidor ativo 0.0.0.0:9095 - C++ Linux Plataforma 64 Bits";
+constexpr const char* kCredentials = "Authorization: Basic dHVsaXA6dHVsaXA=\r\n";  // tulip:tulip
+
+// The program as a child process; waits for its banner line.
+class TProgram {
+ public:
+  TProgram() {
+    const char* binary = std::getenv("TANDEMIZE_BINARY");
+    if (binary == nullptr) throw std::runtime_error("TANDEMIZE_BINARY is not set");
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    FPid = fork();
+    if (FPid == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      close(out[0]);
+      close(out[1]);
+      execl(binary, binary, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    FStdout = out[0];
+  }
+  ~TProgram() {
+    kill(FPid, SIGTERM);
+    waitpid(FPid, nullptr, 0);
+    close(FStdout);
+  }
+  std::string FirstLine() {
+    std::string line;
+    char c;
+    while (read(FStdout, &c, 1) == 1 && c != '\n') line += c;
+    return line;
+  }
+  bool Running() { return waitpid(FPid, nullptr, WNOHANG) == 0; }
+
+ private:
+  pid_t FPid = -1;
+  int FStdout = -1;
+};
+
+struct TReply {
+  int Status = 0;
+  std::string Body;
+};
+
+// Sends aRequest (as much of it as the server takes) and reads until the
+// server closes the connection or 180 s pass.
+TReply Exchange(const std::string& aRequest) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(9095);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval timeout{180, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  TReply reply;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return reply;
+  }
+  for (std::size_t sent = 0; sent < aRequest.size();) {
+    const ssize_t n = send(fd, aRequest.data() + sent, aRequest.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) break;  // refused early: the answer is already on its way
+    sent += static_cast<std::size_t>(n);
+  }
+  std::string raw;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    raw.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  const std::size_t end = raw.find("\r\n\r\n");
+  if (raw.size() < 12 || end == std::string::npos) return reply;
+  reply.Status = std::stoi(raw.substr(9, 3));
+  reply.Body = raw.substr(end + 4);
+  return reply;
+}
+
+std::string Post(const std::string& aPath, const std::string& aBody) {
+  return "POST " + aPath + " HTTP/1.1\r\nHost: x\r\n" + kCredentials +
+         "Content-Type: application/octet-stream\r\nContent-Length: " +
+         std::to_string(aBody.size()) + "\r\n\r\n" + aBody;
+}
+
+// The "message" member of a verdict, its \u escapes turned back into UTF-8.
+std::string VerdictMessage(const std::string& aVerdict) {
+  const std::string key = "\"message\":\"";
+  std::size_t pos = aVerdict.find(key);
+  if (pos == std::string::npos) return {};
+  std::string out;
+  for (pos += key.size(); pos < aVerdict.size() && aVerdict[pos] != '"'; ++pos) {
+    if (aVerdict[pos] != '\\') {
+      out += aVerdict[pos];
+      continue;
+    }
+    const char kind = aVerdict[++pos];
+    if (kind != 'u') {
+      out += kind == 'n' ? '\n' : kind;
+      continue;
+    }
+    const unsigned code = std::stoul(aVerdict.substr(pos + 1, 4), nullptr, 16);
+    pos += 4;
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string JsonString(const std::string& aText) {
+  std::string out = "\"";
+  for (const char c : aText) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string FileBytes(const fs::path& aPath) {
+  std::ifstream in(aPath, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// Runs statements on the SQLite file; the rows of a query as "a|b;c|d;".
+std::string Sqlite(const fs::path& aFile, const std::string& aSql) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(aFile.c_str(), &db) != SQLITE_OK) return "open failed";
+  std::string rows;
+  char* error = nullptr;
+  sqlite3_exec(
+      db, aSql.c_str(),
+      [](void* out, int n, char** values, char**) {
+        auto& text = *static_cast<std::string*>(out);
+        for (int i = 0; i < n; ++i)
+          text += std::string(i ? "|" : "") + (values[i] ? values[i] : "");
+        text += ';';
+        return 0;
+      },
+      &rows, &error);
+  if (error != nullptr) {
+    rows = error;
+    sqlite3_free(error);
+  }
+  sqlite3_close(db);
+  return rows;
+}
+
+class HostileInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FFile = fs::temp_directory_path() / ("tandemize_hostile_" + std::to_string(getpid()) + ".db");
+    fs::remove(FFile);
+    ASSERT_EQ(Sqlite(FFile,
+                     "CREATE TABLE clientes (id INTEGER PRIMARY KEY, nome TEXT);"
+                     "INSERT INTO clientes VALUES (1, 'Ana'), (2, 'Bruno');"),
+              "");
+    ASSERT_EQ(FProgram.FirstLine(), kBanner);
+  }
+  void TearDown() override { fs::remove(FFile); }
+
+  // An import of one row into aTable, keyed on aKey, writing aField.
+  std::string Import(const std::string& aTable, const std::string& aKey,
+                     const std::string& aField) const {
+    return "{\"params\":{\"tipo_sgdb\":5,\"database\":" + JsonString(FFile.string()) +
+           "},\"headers\":{\"teble_name\":" + JsonString(aTable) + ",\"pks\":[" + JsonString(aKey) +
+           "],\"fields\":[" + JsonString(aField) +
+           "]},\"tandemize\":{\"structure\":[{\"fieldName\":" + JsonString(aKey) +
+           ",\"dataType\":\"ftInteger\",\"size\":0},{\"fieldName\":" + JsonString(aField) +
+           ",\"dataType\":\"ftWideString\",\"size\":60}],\"data\":[{" + JsonString(aKey) + ":1," +
+           JsonString(aField) + ":\"Mallory\"}]}}";
+  }
+
+  void ExpectServing() {
+    const TReply status = Exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(status.Status, 200);
+    EXPECT_TRUE(FProgram.Running());
+  }
+
+  fs::path FFile;
+  TProgram FProgram;
+};
+
+TEST_F(HostileInput, MalformedAndOversizedRequestsGetCleanAnswers) {
+  std::string manyHeaders = "GET / HTTP/1.1\r\nHost: x\r\n";
+  for (int i = 0; i < 10000; ++i) manyHeaders += "X-H" + std::to_string(i) + ": v\r\n";
+  manyHeaders += "\r\n";
+  const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
+  // Close to the header block limit in headers of a few bytes each, on a route
+  // that reads its headers.
+  std::string tinyHeaders = "GET /checkrequest HTTP/1.1\r\nHost: x\r\n" + std::string(kCredentials);
+  for (int i = 0; i < 100000; ++i) tinyHeaders += "a" + std::to_string(i) + ":\r\n";
+  tinyHeaders += "\r\n";
+  const struct {
+    const char* name;
+    std::string request;
+    int status;
+    const char* bodyStart;
+  } cases[] = {
+      // Only the announcement and a little of the body are sent.
+      {"body of 256 MiB + 1",
+       "POST /tandemize HTTP/1.1\r\nHost: x\r\n" + std::string(kCredentials) +
+           "Content-Type: application/octet-stream\r\nContent-Length: 268435457\r\n\r\n" +
+           std::string(4096, '{'),
+       413, "Request body larger than 268435456 bytes"},
+      {"10,000 headers", manyHeaders, 200, "<h2>Servidor Tandemize Ativo!"},
+      {"100,000 empty headers", tinyHeaders, 200, "{\"can_header\":false,"},
+      {"one header of 2 MiB",
+       "GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(2 << 20, 'h') + "\r\n\r\n", 431,
+       "Request header block larger than 1048576 bytes"},
+      {"x-request of 2 MiB on the import route",
+       "POST /tandemize HTTP/1.1\r\nHost: x\r\n" + std::string(kCredentials) +
+           "x-request: " + std::string(2 << 20, '{') + "\r\nContent-Length: 0\r\n\r\n",
+       431, "Request header block larger than 1048576 bytes"},
+      {"broken percent escapes in the query", "GET /?a=%zz&b=%&%=%%41 HTTP/1.1\r\nHost: x\r\n\r\n",
+       200, "<h2>Servidor Tandemize Ativo!"},
+      {"broken percent escape in the path",
+       "GET /check%zzrequest%? HTTP/1.1\r\nHost: x\r\n" + std::string(kCredentials) + "\r\n", 404,
+       "Not Found"},
+      {"import envelope nested 1,000,000 deep", Post("/tandemize", "{\"params\":" + deep + "}"),
+       200, "{\"success\":false,"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto started = std::chrono::steady_clock::now();
+    const TReply reply = Exchange(c.request);
+    EXPECT_EQ(reply.Status, c.status);
+    EXPECT_EQ(reply.Body.rfind(c.bodyStart, 0), 0u) << reply.Body.substr(0, 500);
+    EXPECT_LT(reply.Body.size(), 4096u);
+    // Generous: the deeply nested body takes tens of seconds under the
+    // sanitizers on a busy machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(150));
+    ExpectServing();
+  }
+}
+
+TEST_F(HostileInput, IdentifiersThatCouldChangeAStatementAreRefused) {
+  const std::string before = FileBytes(FFile);
+  const std::string fullwidth = "\xEF\xBD\x83lientes";                      // fullwidth small c
+  const std::string cyrillic = "clientes_\xD0\xB0";                         // Cyrillic small a
+  const std::string allFullwidth = "\xEF\xBD\x83\xEF\xBD\x8C\xEF\xBD\x89";  // "cli"
+  const struct {
+    const char* where;
+    std::string table, key, field, refused;
+    // Unicode letters are letters to the identifier rules: a look-alike is a
+    // well-formed name of a table that does not exist, so SQLite refuses it.
+    bool reachesTheDatabase = false;
+  } cases[] = {
+      {"table", "clientes; DROP TABLE clientes", "id", "nome", "clientes; DROP TABLE clientes"},
+      {"table", "a\"b", "id", "nome", "a\"b"},
+      {"table", "x--", "id", "nome", "x--"},
+      {"table", "/*x*/clientes", "id", "nome", "/*x*/clientes"},
+      {"table", "clientes WHERE 1=1", "id", "nome", "clientes WHERE 1=1"},
+      {"table", "\"clientes\"; DROP TABLE clientes; --\"", "id", "nome",
+       "\"clientes\"; DROP TABLE clientes; --\""},
+      {"table", "[clientes]]; DROP TABLE clientes; --]", "id", "nome",
+       "[clientes]]; DROP TABLE clientes; --]"},
+      {"key", "clientes", "id) VALUES (9, 'x'); --", "nome", "id) VALUES (9, 'x'); --"},
+      {"field", "clientes", "id", "nome = 'pwned' --", "nome = 'pwned' --"},
+      {"field", "clientes", "id", "nome\n", "nome\n"},
+      {"table", fullwidth, "id", "nome", fullwidth, true},
+      {"table", allFullwidth, "id", "nome", allFullwidth, true},
+      {"table", cyrillic, "id", "nome", cyrillic, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.where) + " " + c.refused);
+    const TReply reply = Exchange(Post("/tandemize", Import(c.table, c.key, c.field)));
+    EXPECT_EQ(reply.Status, 200);
+    EXPECT_EQ(reply.Body.rfind("{\"success\":false,", 0), 0u) << reply.Body;
+    const std::string message = VerdictMessage(reply.Body);
+    if (c.reachesTheDatabase) {
+      EXPECT_EQ(message.rfind("[DAL]", 0), 0u) << message;
+    } else {
+      EXPECT_EQ(message, "Invalid identifier: " + c.refused);
+    }
+    EXPECT_NE(message.find(c.refused), std::string::npos) << message;
+  }
+  ExpectServing();
+  // The table still holds its rows, no table was added, the file is unchanged.
+  EXPECT_EQ(Sqlite(FFile, "SELECT id, nome FROM clientes ORDER BY id"), "1|Ana;2|Bruno;");
+  EXPECT_EQ(Sqlite(FFile, "SELECT name FROM sqlite_master"), "clientes;");
+  EXPECT_EQ(FileBytes(FFile), before);
+  // A proper import into the same file still works.
+  const TReply good = Exchange(Post("/tandemize", Import("clientes", "id", "nome")));
+  EXPECT_EQ(good.Body, "{\"success\":true,\"message\":\"Dados Importado com sucesso!\"}");
+  EXPECT_EQ(Sqlite(FFile, "SELECT id, nome FROM clientes ORDER BY id"), "1|Mallory;2|Bruno;");
+}
+
+}  // namespace
