@@ -540,13 +540,16 @@ struct TFormatOptions {
 // store table (Nested set, pointed to by the parent column's NestedTable) with
 // one more, internal dtParentRowRef column holding the RowID of the parent row
 // each nested row belongs to. It shows the rows of the parent's current
-// record only, and goes back to its first row whenever the parent moves to
-// another record or starts a new one (a new record starts with no nested rows).
+// record only, and goes back to its first row whenever the parent's cursor
+// moves, posts or starts a new record (a new record starts with no nested rows).
 // Nested rows are stored when they are posted, whatever the parent's state:
 // while the parent inserts, they belong to the record being inserted, which
 // keeps them when it is posted and drops them when it is cancelled; while the
-// parent edits, cancelling the parent's edit does not undo them. Deleting a
-// parent record removes its nested rows. A nested row needs a parent record.
+// parent edits, cancelling the parent's edit does not undo them. A nested
+// record still being edited is posted before the parent posts or moves, and
+// cancelled when the parent cancels. Deleting a parent record removes its
+// nested rows, also when cached updates only mark the parent row deleted.
+// A nested row needs a parent record.
 class TMemTable {
  public:
   // Closed, with an empty row store, no fields and no field definitions.
