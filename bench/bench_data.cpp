@@ -11,9 +11,9 @@ namespace tandemize::bench {
 namespace {
 
 // Words with and without accents; a row's text is made of them.
-constexpr const char* kWords[] = {"ação",  "café",   "Müller", "naïve", "São",   "Paulo",
-                                  "Ana",   "órgão",  "pão",    "Zoë",   "crème", "brûlée",
-                                  "Loja",  "Ávila",  "João",   "açaí",  "Øre",   "Ñandú",
+constexpr const char* kWords[] = {"ação",    "café",  "Müller", "naïve",  "São",   "Paulo",
+                                  "Ana",     "órgão", "pão",    "Zoë",    "crème", "brûlée",
+                                  "Loja",    "Ávila", "João",   "açaí",   "Øre",   "Ñandú",
                                   "cliente", "fácil", "última", "coração"};
 
 // UTF-8 characters of a text (continuation bytes are not counted).
@@ -98,11 +98,15 @@ std::string Env(const char* aName) {
   return value != nullptr ? value : "";
 }
 
-std::string Quoted(const std::string& aText) { return "\"" + aText + "\""; }
+std::string Quoted(const std::string& aText) {
+  return "\"" + aText + "\"";
+}
 
 }  // namespace
 
-std::string TBenchRow::DiaText() const { return fmt::format("{:04}-{:02}-{:02}", Year, Month, Day); }
+std::string TBenchRow::DiaText() const {
+  return fmt::format("{:04}-{:02}-{:02}", Year, Month, Day);
+}
 
 std::vector<TBenchRow> MakeRows(int aCount, int aSeed) {
   std::vector<TBenchRow> rows(static_cast<std::size_t>(aCount));
@@ -122,7 +126,8 @@ std::vector<TBenchRow> MakeRows(int aCount, int aSeed) {
 }
 
 std::string ParamsJson(const std::string& aKind, const std::string& aDatabase) {
-  if (aKind == "sqlite") return fmt::format(R"({{"tipo_sgdb":5,"database":{}}})", Quoted(aDatabase));
+  if (aKind == "sqlite")
+    return fmt::format(R"({{"tipo_sgdb":5,"database":{}}})", Quoted(aDatabase));
   const char* prefix = aKind == "pg" ? "TANDEMIZE_PG_" : "TANDEMIZE_MYSQL_";
   auto env = [&](const char* aSuffix) { return Env((std::string(prefix) + aSuffix).c_str()); };
   return fmt::format(
@@ -140,12 +145,11 @@ std::string HeaderJson(const std::string& aParams) {
 std::string JsonBody(const std::string& aParams, const std::vector<TBenchRow>& aRows) {
   std::string body = HeaderJson(aParams);
   body.pop_back();  // the closing brace; "tandemize" follows
-  body +=
-      R"(,"tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger","size":0},)"
-      R"({"fieldName":"nome","dataType":"ftWideString","size":60},)"
-      R"({"fieldName":"valor","dataType":"ftFloat","size":0},)"
-      R"({"fieldName":"dia","dataType":"ftDate","size":0},)"
-      R"({"fieldName":"dados","dataType":"ftBlob","size":0}],"data":[)";
+  body += R"(,"tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger","size":0},)"
+          R"({"fieldName":"nome","dataType":"ftWideString","size":60},)"
+          R"({"fieldName":"valor","dataType":"ftFloat","size":0},)"
+          R"({"fieldName":"dia","dataType":"ftDate","size":0},)"
+          R"({"fieldName":"dados","dataType":"ftBlob","size":0}],"data":[)";
   bool first = true;
   for (const TBenchRow& row : aRows) {
     if (!first) body += ',';

@@ -66,14 +66,22 @@ TOptions ParseOptions(int argc, char** argv) {
   if (argc > 1) o.Mode = argv[1];
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string key = argv[i], value = argv[i + 1];
-    if (key == "--kind") o.Kind = value;
-    else if (key == "--format") o.Format = value;
-    else if (key == "--db") o.Db = value;
-    else if (key == "--rows") o.Rows = std::stoi(value);
-    else if (key == "--runs") o.Runs = std::stoi(value);
-    else if (key == "--port") o.Port = std::stoi(value);
-    else if (key == "--pid") o.Pid = std::stoi(value);
-    else throw std::runtime_error("unknown option " + key);
+    if (key == "--kind")
+      o.Kind = value;
+    else if (key == "--format")
+      o.Format = value;
+    else if (key == "--db")
+      o.Db = value;
+    else if (key == "--rows")
+      o.Rows = std::stoi(value);
+    else if (key == "--runs")
+      o.Runs = std::stoi(value);
+    else if (key == "--port")
+      o.Port = std::stoi(value);
+    else if (key == "--pid")
+      o.Pid = std::stoi(value);
+    else
+      throw std::runtime_error("unknown option " + key);
   }
   return o;
 }
