@@ -37,8 +37,9 @@ void TesteDatabaseHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aRe
 
 void TandemizeHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aResponse) {
   const bool binary = !web::Trim(RequestHeader(aRequest)).empty();
-  // The handler's own copy of the body: bytes for a dataset stream, text for
-  // a JSON envelope.
+  // The body as the service reads it: bytes for a dataset stream, text for a
+  // JSON envelope. It borrows the request's bytes (the request outlives the
+  // call below), so a large body is held once.
   std::unique_ptr<service::TStream> body;
   if (binary) {
     body = std::make_unique<service::TMemoryStream>();
@@ -47,8 +48,7 @@ void TandemizeHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aRespon
   }
   const auto* attached = aRequest.Body<web::TMemoryStream>();
   if (attached == nullptr) throw std::runtime_error(kImportBodyMissing);
-  body->Write(attached->Bytes());
-  body->Position(0);
+  body->Borrow(attached->Bytes());
 
   aResponse.ContentType(kJsonContentType);
   service::TDMInstance dm;

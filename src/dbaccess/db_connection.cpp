@@ -310,8 +310,8 @@ void TDbQuery::Run() {
     }
     FStatement = FConnection->Acquire(FPhysText, static_cast<int>(FOccurrences.size()));
   }
-  std::vector<phys::TPhysBind> binds;
-  binds.reserve(FOccurrences.size());
+  std::vector<phys::TPhysBind>& binds = FBinds;
+  binds.clear();
   for (const int index : FOccurrences) {
     const TDbParam& param = FParams[index];
     if (param.DataType() == TFieldType::ftUnknown && driver.ChecksUntypedParams()) {

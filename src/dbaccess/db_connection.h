@@ -28,6 +28,7 @@ namespace phys {
 class TPhysConnection;
 class TPhysDriver;
 class TPhysStatement;
+struct TPhysBind;
 }  // namespace phys
 
 class TDbDriverRegistry;
@@ -259,6 +260,8 @@ class TDbQuery {
   std::string FPhysText;
   std::string FPhysTextDriver;
   phys::TPhysStatement* FStatement = nullptr;
+  // The values of one run, kept so that running again allocates nothing.
+  std::vector<phys::TPhysBind> FBinds;
   bool FActive = false;
   bool FEmpty = true;
   bool FEof = true;

@@ -138,53 +138,68 @@ class TPgStatement final : public TPhysStatement {
 
   void Execute(std::span<const TPhysBind> binds) override {
     CloseCursor();
-    std::vector<std::string> texts(binds.size());
-    std::vector<const char*> values(binds.size(), nullptr);
-    std::vector<int> lengths(binds.size(), 0);
-    std::vector<int> formats(binds.size(), 0);
+    // The arrays live with the statement, so a run allocates nothing once
+    // the texts have grown to their sizes. Text and bytes are sent from the
+    // values themselves.
+    FTexts.resize(binds.size());
+    FValues.assign(binds.size(), nullptr);
+    FLengths.assign(binds.size(), 0);
+    FFormats.assign(binds.size(), 0);
     for (std::size_t i = 0; i < binds.size(); ++i) {
       const TVariant& value = *binds[i].Value;
       if (memtable::VarIsNull(value)) continue;
+      std::string& text = FTexts[i];
       switch (BindKindOf(binds[i].DataType)) {
         case TBindKind::Boolean:
-          texts[i] = VariantToInt64(value) != 0 ? "1" : "0";
+          text = VariantToInt64(value) != 0 ? "1" : "0";
           break;
         case TBindKind::Integer:
-          texts[i] = std::holds_alternative<std::uint64_t>(value)
-                         ? std::to_string(std::get<std::uint64_t>(value))
-                         : std::to_string(VariantToInt64(value));
+          text = std::holds_alternative<std::uint64_t>(value)
+                     ? std::to_string(std::get<std::uint64_t>(value))
+                     : std::to_string(VariantToInt64(value));
           break;
         case TBindKind::Float: {
-          texts[i] = VariantToText(value);
-          if (texts[i] == "inf") texts[i] = "Infinity";
-          if (texts[i] == "-inf") texts[i] = "-Infinity";
-          if (texts[i] == "nan" || texts[i] == "-nan") texts[i] = "NaN";
+          text = VariantToText(value);
+          if (text == "inf") text = "Infinity";
+          if (text == "-inf") text = "-Infinity";
+          if (text == "nan" || text == "-nan") text = "NaN";
           break;
         }
         case TBindKind::Date:
-          texts[i] = TimeStampToText(VariantToTimeStamp(value)).substr(0, 10);
+          text = TimeStampToText(VariantToTimeStamp(value));
+          text.resize(10);
           break;
         case TBindKind::Time:
-          texts[i] = TimeStampToText(VariantToTimeStamp(value)).substr(11);
+          text = TimeStampToText(VariantToTimeStamp(value)).substr(11);
           break;
         case TBindKind::DateTime:
-          texts[i] = TimeStampToText(VariantToTimeStamp(value));
+          text = TimeStampToText(VariantToTimeStamp(value));
           break;
         case TBindKind::Blob: {
+          FFormats[i] = 1;
+          if (const auto* bytes = std::get_if<memtable::TBytes>(&value)) {
+            FValues[i] = reinterpret_cast<const char*>(bytes->data());
+            FLengths[i] = static_cast<int>(bytes->size());
+            continue;
+          }
           const memtable::TBytes bytes = VariantToBytes(value);
-          texts[i].assign(bytes.begin(), bytes.end());
-          formats[i] = 1;
+          text.assign(bytes.begin(), bytes.end());
           break;
         }
         default:
-          texts[i] = VariantToText(value);
+          if (const auto* held = std::get_if<std::string>(&value)) {
+            FValues[i] = held->c_str();
+            FLengths[i] = static_cast<int>(held->size());
+            continue;
+          }
+          text = VariantToText(value);
           break;
       }
-      values[i] = texts[i].data();
-      lengths[i] = static_cast<int>(texts[i].size());
+      FValues[i] = text.c_str();
+      FLengths[i] = static_cast<int>(text.size());
     }
     FResult = FApi.PQexecPrepared(FConn, FName.c_str(), static_cast<int>(binds.size()),
-                                  values.data(), lengths.data(), formats.data(), 0);
+                                  FValues.data(), FLengths.data(), FFormats.data(), 0);
     const ExecStatusType status =
         FResult != nullptr ? FApi.PQresultStatus(FResult) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
@@ -278,6 +293,11 @@ class TPgStatement final : public TPhysStatement {
   std::string FName;
   PGresult* FResult = nullptr;
   int FRow = -1;
+  // One run's parameters, as PQexecPrepared takes them.
+  std::vector<std::string> FTexts;
+  std::vector<const char*> FValues;
+  std::vector<int> FLengths;
+  std::vector<int> FFormats;
 };
 
 class TPgConnection final : public TPhysConnection {

@@ -155,7 +155,7 @@ class TSQLiteStatement final : public TPhysStatement {
     if (rc != SQLITE_OK) Fail(FApi, FDb);
   }
 
-  void BindText(int index, const std::string& text) {
+  void BindText(int index, std::string_view text) {
     if (text.size() > static_cast<std::size_t>(INT_MAX)) {
       throw memtable::EDatabaseError(SQLiteMessage("string or blob too big"));
     }
@@ -183,19 +183,23 @@ class TSQLiteStatement final : public TPhysStatement {
         return;
       case TBindKind::Date: {
         const std::string text = TimeStampToText(VariantToTimeStamp(value));
-        BindText(index, text.substr(0, 10));
+        BindText(index, std::string_view(text).substr(0, 10));
         return;
       }
       case TBindKind::Time: {
         const std::string text = TimeStampToText(VariantToTimeStamp(value));
-        BindText(index, text.substr(11));
+        BindText(index, std::string_view(text).substr(11));
         return;
       }
       case TBindKind::DateTime:
         BindText(index, TimeStampToText(VariantToTimeStamp(value)));
         return;
       case TBindKind::Blob: {
-        const memtable::TBytes bytes = VariantToBytes(value);
+        // Bytes are bound from the value itself; other kinds converted first.
+        const auto* held = std::get_if<memtable::TBytes>(&value);
+        const memtable::TBytes converted =
+            held != nullptr ? memtable::TBytes{} : VariantToBytes(value);
+        const memtable::TBytes& bytes = held != nullptr ? *held : converted;
         if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
           throw memtable::EDatabaseError(SQLiteMessage("string or blob too big"));
         }
@@ -210,7 +214,12 @@ class TSQLiteStatement final : public TPhysStatement {
       case TBindKind::Decimal:
       case TBindKind::Text:
       case TBindKind::Unknown:
-        BindText(index, VariantToText(value));
+        // Text is bound from the value itself; other kinds converted first.
+        if (const auto* text = std::get_if<std::string>(&value)) {
+          BindText(index, *text);
+        } else {
+          BindText(index, VariantToText(value));
+        }
         return;
     }
   }

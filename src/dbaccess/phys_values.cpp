@@ -104,6 +104,26 @@ TDateTime TimeStampToDateTime(const TSQLTimeStamp& value) {
 }
 
 std::string TimeStampToText(const TSQLTimeStamp& value) {
+  // Every statement parameter of a date type comes through here: the usual
+  // range is written digit by digit, the rest with snprintf.
+  if (value.Year >= 0 && value.Year <= 9999 && value.Month < 100 && value.Day < 100 &&
+      value.Hour < 100 && value.Minute < 100 && value.Second < 100) {
+    char text[] = "0000-00-00 00:00:00.000";
+    auto put = [&text](int at, unsigned number, int digits) {
+      for (int i = digits - 1; i >= 0; --i, number /= 10) {
+        text[at + i] = static_cast<char>('0' + number % 10);
+      }
+    };
+    put(0, static_cast<unsigned>(value.Year), 4);
+    put(5, value.Month, 2);
+    put(8, value.Day, 2);
+    put(11, value.Hour, 2);
+    put(14, value.Minute, 2);
+    put(17, value.Second, 2);
+    if (value.Fractions == 0) return std::string(text, 19);
+    put(20, value.Fractions % 1000, 3);
+    return std::string(text, 23);
+  }
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u", value.Year, value.Month,
                 value.Day, value.Hour, value.Minute, value.Second);

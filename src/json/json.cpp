@@ -3,6 +3,7 @@
 
 #include "json/json.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -516,6 +517,17 @@ void TJsonArray::TakeFrom(TJsonArray& Source) noexcept {
 
 TJsonArray::~TJsonArray() {
   Clear();
+}
+
+int TJsonArray::MoveFirstTo(int Count, TJsonArray& Target) {
+  const auto moved = static_cast<std::ptrdiff_t>(std::clamp(Count, 0, this->Count()));
+  Target.FList.reserve(Target.FList.size() + static_cast<std::size_t>(moved));
+  for (auto it = FList.begin(); it != FList.begin() + moved; ++it) {
+    (*it)->FOwner = &Target;
+    Target.FList.push_back(std::move(*it));
+  }
+  FList.erase(FList.begin(), FList.begin() + moved);
+  return static_cast<int>(moved);
 }
 
 void TJsonArray::CheckIndex(int Index, int Limit) const {

@@ -279,6 +279,10 @@ class TJsonArray final : public TJsonBase {
   void Clear();
   // Appends deep copies of all of Addition's values.
   void Merge(const TJsonArray& Addition);
+  // Moves the first Count values (fewer when there are fewer) to the end of
+  // Target, in order, without copying them; returns how many moved. Target
+  // must be neither this array nor a node inside it.
+  int MoveFirstTo(int Count, TJsonArray& Target);
 
  protected:
   void ParseAt(std::string_view JsonString, int Depth) override;

@@ -24,27 +24,63 @@ void PutVerdict(json::TJsonObject& E, bool aSuccess, std::string_view aMessage) 
   E.Put("message", aMessage);
 }
 
+// Rows of a JSON import converted into one table at a time.
+constexpr int kJsonBatchRows = 128;
+
+// A table with the structure and the next (up to) kJsonBatchRows elements of
+// aData, which leave aData.
+std::unique_ptr<memtable::TMemTable> LoadJsonBatch(json::TJsonArray& aStructure,
+                                                   json::TJsonArray& aData) {
+  json::TJsonArray batch;
+  aData.MoveFirstTo(kJsonBatchRows, batch);
+  auto table = std::make_unique<memtable::TMemTable>();
+  converter::TConverter::New()->ForJson(aStructure)->LoadStructure(*table);
+  converter::TConverter::New()->ForJson(batch)->LoadRecords(*table);
+  return table;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------- streams
 
-void TStream::Position(std::size_t aPosition) { FPosition = std::min(aPosition, FBytes.size()); }
+void TStream::Position(std::size_t aPosition) {
+  FPosition = std::min(aPosition, FView.size());
+}
 
 void TStream::Write(std::string_view aBytes) {
+  if (FView.data() != FBytes.data()) FBytes.assign(FView);  // a borrowed stream's own copy
   if (FPosition + aBytes.size() > FBytes.size()) FBytes.resize(FPosition + aBytes.size());
   std::copy(aBytes.begin(), aBytes.end(), FBytes.begin() + static_cast<std::ptrdiff_t>(FPosition));
   FPosition += aBytes.size();
+  FView = FBytes;
+}
+
+void TStream::Borrow(std::string_view aBytes) {
+  FBytes.clear();
+  FBytes.shrink_to_fit();
+  FView = aBytes;
+  FPosition = 0;
 }
 
 std::string_view TStream::Remaining() const {
-  return std::string_view(FBytes).substr(FPosition);
+  return FView.substr(FPosition);
 }
 
-std::string TStringStream::DataString() const { return text::DecodeUtf8OrWindows1252(Bytes()); }
+std::string TStringStream::DataString() const {
+  return text::DecodeUtf8OrWindows1252(Bytes());
+}
+
+std::string_view TStringStream::DataText(std::string& aConverted) const {
+  if (text::IsValidUtf8(Bytes())) return Bytes();
+  aConverted = text::DecodeUtf8OrWindows1252(Bytes());
+  return aConverted;
+}
 
 // ---------------------------------------------------------------- lifecycle
 
-TDM::TDM() { DataModuleCreate(); }
+TDM::TDM() {
+  DataModuleCreate();
+}
 
 TDM::~TDM() {
   try {
@@ -95,13 +131,26 @@ void TDM::DbConnectionBeforeConnect(dbaccess::TDbConnection& aSender) {
   if (!FParamsDB) return;
   const iParamsDB& params = *FParamsDB;
   switch (params.TipoSgdb()) {
-    case TTipoSgdb::tpFB: FDriverLinkFB->SetVendorLib(params.LibPath()); break;
-    case TTipoSgdb::tpIB: FDriverLinkIB->SetVendorLib(params.LibPath()); break;
-    case TTipoSgdb::tpPG: FDriverLinkPg->SetVendorLib(params.LibPath()); break;
-    case TTipoSgdb::tpMySQL: FDriverLinkMySQL->SetVendorLib(params.LibPath()); break;
-    case TTipoSgdb::tpMSSQL: FDriverLinkMSSQL->SetVendorLib(params.LibPath()); break;
-    case TTipoSgdb::tpSQLite: FDriverLinkSQLite->SetVendorLib(params.LibPath()); break;
-    default: break;  // an unknown kind has no link (and no driver id: 340)
+    case TTipoSgdb::tpFB:
+      FDriverLinkFB->SetVendorLib(params.LibPath());
+      break;
+    case TTipoSgdb::tpIB:
+      FDriverLinkIB->SetVendorLib(params.LibPath());
+      break;
+    case TTipoSgdb::tpPG:
+      FDriverLinkPg->SetVendorLib(params.LibPath());
+      break;
+    case TTipoSgdb::tpMySQL:
+      FDriverLinkMySQL->SetVendorLib(params.LibPath());
+      break;
+    case TTipoSgdb::tpMSSQL:
+      FDriverLinkMSSQL->SetVendorLib(params.LibPath());
+      break;
+    case TTipoSgdb::tpSQLite:
+      FDriverLinkSQLite->SetVendorLib(params.LibPath());
+      break;
+    default:
+      break;  // an unknown kind has no link (and no driver id: 340)
   }
   dbaccess::TDbDefinition& definition = aSender.Params();
   definition.SetValue("DriverID", params.Driver());
@@ -146,7 +195,8 @@ std::string TDM::Tandemize(std::string_view aJsonHeader, TStream* aStream, bool 
       E.Parse(aJsonHeader);
     } else if (auto* text = dynamic_cast<TStringStream*>(aStream)) {
       if (text->Size() < 1) throw EDataService(kDataInvalid);
-      const std::string envelope = text->DataString();
+      std::string converted;
+      const std::string_view envelope = text->DataText(converted);
       if (!json::TJsonBase::IsJsonObject(envelope)) throw EDataService(kContentInvalid);
       E.Parse(envelope);
     }
@@ -161,20 +211,30 @@ std::string TDM::Tandemize(std::string_view aJsonHeader, TStream* aStream, bool 
     if (FDbConnection->Connected()) FDbConnection->SetConnected(false);
     FParamsDB->fromJson(&E["params"].AsObject());
 
-    memtable::TMemTable T;
+    auto T = std::make_unique<memtable::TMemTable>();
+    TNextRows nextRows;
     if (aBinaryRequest) {
-      T.LoadFromStream(aStream->Remaining(), memtable::TStorageFormat::sfBinary);
+      T->LoadFromStream(aStream->Remaining(), memtable::TStorageFormat::sfBinary);
     } else {
-      converter::TConverter::New()
-          ->ForJson(E["tandemize"].AsObject()["structure"].AsArray())
-          ->LoadStructure(T);
-      converter::TConverter::New()
-          ->ForJson(E["tandemize"].AsObject()["data"].AsArray())
-          ->LoadRecords(T);
+      json::TJsonArray& structure = E["tandemize"].AsObject()["structure"].AsArray();
+      converter::TConverter::New()->ForJson(structure)->LoadStructure(*T);
+      json::TJsonArray& data = E["tandemize"].AsObject()["data"].AsArray();
+      // The rows are converted and written a batch at a time: the table
+      // never holds the whole import, and each row's JSON nodes are freed
+      // once its batch is converted. A row that cannot be converted still
+      // fails the whole import (the transaction rolls back).
+      nextRows = [&structure, &data](std::unique_ptr<memtable::TMemTable>& aTable) {
+        while (data.Count() > 0) {
+          aTable = LoadJsonBatch(structure, data);
+          if (aTable->Active() && !aTable->IsEmpty()) return true;
+        }
+        return false;
+      };
+      nextRows(T);
     }
-    if (!T.Active() || T.IsEmpty()) throw EDataService(kNoRecords);
+    if (!T->Active() || T->IsEmpty()) throw EDataService(kNoRecords);
 
-    ApplyRows(E, T);
+    ApplyRows(E, T, nextRows);
     PutVerdict(E, true, kImportSucceeded);
   } catch (const std::exception& e) {
     PutVerdict(E, false, e.what());

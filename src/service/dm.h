@@ -13,6 +13,7 @@
 //   std::string verdict = dm->Tandemize(header, &body, binary);
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -50,22 +51,31 @@ class EDataService : public std::runtime_error {
 };
 
 // The body of an import as the route hands it over: the request's bytes and
-// a read position.
+// a read position. The bytes are the stream's own, or borrowed from the
+// request (Borrow) so that a large body is not copied; a borrowed stream
+// takes its own copy the first time it is written to.
 class TStream {
  public:
+  TStream() = default;
+  TStream(const TStream&) = delete;
+  TStream& operator=(const TStream&) = delete;
   virtual ~TStream() = default;
-  std::size_t Size() const { return FBytes.size(); }
+  std::size_t Size() const { return FView.size(); }
   std::size_t Position() const { return FPosition; }
   // Clamped to Size().
   void Position(std::size_t aPosition);
   // Writes at the position, growing the stream as needed.
   void Write(std::string_view aBytes);
-  const std::string& Bytes() const { return FBytes; }
+  // Reads aBytes, which must outlive the stream (or the next Write), in
+  // place of the current content; the position goes to 0.
+  void Borrow(std::string_view aBytes);
+  std::string_view Bytes() const { return FView; }
   // The bytes from the position on.
   std::string_view Remaining() const;
 
  private:
   std::string FBytes;
+  std::string_view FView;  // FBytes, or the borrowed bytes
   std::size_t FPosition = 0;
 };
 
@@ -78,6 +88,9 @@ class TStringStream final : public TStream {
   // The whole text: the bytes as UTF-8 when they are valid UTF-8, otherwise
   // read as Windows-1252, so no character is lost either way.
   std::string DataString() const;
+  // DataString without a copy when the bytes are valid UTF-8 already;
+  // otherwise the converted text is kept in aConverted and viewed there.
+  std::string_view DataText(std::string& aConverted) const;
 };
 
 // Whether aName may be written into SQL for a database of kind aKind: a plain
@@ -142,11 +155,23 @@ class TDM {
   void DataModuleDestroy();
   void DbConnectionBeforeConnect(dbaccess::TDbConnection& aSender);
 
-  // Writes every row T shows into the table of E's "headers", in one
-  // transaction; rolls back and raises the first failure's message.
-  void ApplyRows(json::TJsonObject& E, memtable::TMemTable& T);
-  // Runs the existence query Q (its text already set) for T's current row.
-  bool RecordExists(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& Q);
+  // Replaces aTable with a table of the import's next rows; false when no
+  // rows are left.
+  using TNextRows = std::function<bool(std::unique_ptr<memtable::TMemTable>& aTable)>;
+  // Writes every row T shows, then those of each table aNextRows gives, into
+  // the table of E's "headers", in one transaction; rolls back and raises
+  // the first failure's message.
+  void ApplyRows(json::TJsonObject& E, std::unique_ptr<memtable::TMemTable>& T,
+                 const TNextRows& aNextRows);
+  // Writes T's rows with the three prepared statements of ApplyRows.
+  void WriteRows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& aExists,
+                 dbaccess::TDbQuery& aUpdate, dbaccess::TDbQuery& aInsert);
+  // Runs the existence query Q (its text set, its values bound) for the
+  // current row.
+  static bool RunExists(dbaccess::TDbQuery& Q);
+  // Raises kKeyFieldNotFound for a key parameter, naming the key as H spells it.
+  [[noreturn]] static void ThrowKeyFieldNotFound(json::TJsonObject& H,
+                                                 const std::string& aParamName);
   // Refuses the import when a name of H cannot go into SQL as it stands.
   void CheckHeaderIdentifiers(json::TJsonObject& H) const;
 

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,9 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string TableName(json::TJsonObject& H) { return H["teble_name"].AsString(); }
+std::string TableName(json::TJsonObject& H) {
+  return H["teble_name"].AsString();
+}
 
 std::vector<std::string> Names(json::TJsonObject& H, std::string_view aMember) {
   json::TJsonArray& list = H[aMember].AsArray();
@@ -61,6 +64,30 @@ void BindValue(dbaccess::TDbParam& aParam, const memtable::TField& aField) {
   aParam.SetDataType(memtable::TFieldType::ftUnknown);
   if (memtable::VarIsNull(value)) aParam.SetDataType(aField.DataType());
   aParam.SetValue(std::move(value));
+}
+
+// A statement's parameters with the fields that feed them, looked up once
+// per import instead of once per row.
+struct TParamSource {
+  dbaccess::TDbParam* Param;
+  const memtable::TField* Field;
+};
+using TParamSources = std::vector<TParamSource>;
+
+void BindRow(const TParamSources& aSources) {
+  for (const TParamSource& source : aSources) BindValue(*source.Param, *source.Field);
+}
+
+// The sources of a write statement; a parameter without a field fails as
+// FieldByName fails.
+TParamSources WriteSources(dbaccess::TDbQuery& Q, memtable::TMemTable& T) {
+  dbaccess::TDbParams& params = Q.Params();
+  TParamSources sources;
+  sources.reserve(static_cast<std::size_t>(params.Count()));
+  for (int i = 0; i < params.Count(); ++i) {
+    sources.push_back({&params[i], &T.FieldByName(params[i].Name())});
+  }
+  return sources;
 }
 
 }  // namespace
@@ -104,28 +131,48 @@ void TDM::CheckHeaderIdentifiers(json::TJsonObject& H) const {
   for (const std::string& name : Names(H, "fields")) CheckIdentifier(name, kind);
 }
 
-bool TDM::RecordExists(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& Q) {
-  dbaccess::TDbParams& params = Q.Params();
-  for (int i = 0; i < params.Count(); ++i) {
-    dbaccess::TDbParam& param = params[i];
-    const memtable::TField* field = T.FindField(param.Name());
-    if (field == nullptr) {
-      // Name the key as the envelope spells it.
-      std::string key = param.Name();
-      for (const std::string& name : Names(H, "pks")) {
-        if (SameText(name, key)) key = name;
-      }
-      throw EDataService(fmt::format(fmt::runtime(kKeyFieldNotFound), key));
-    }
-    BindValue(param, *field);
+void TDM::WriteRows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& aExists,
+                    dbaccess::TDbQuery& aUpdate, dbaccess::TDbQuery& aInsert) {
+  // Every row of the table has the same fields: each parameter's field is
+  // found once. The key fields are checked before the first existence
+  // query; a write statement's fields when it first runs.
+  TParamSources existsSources;
+  dbaccess::TDbParams& keys = aExists.Params();
+  for (int i = 0; i < keys.Count() && !T.IsEmpty(); ++i) {
+    const memtable::TField* field = T.FindField(keys[i].Name());
+    if (field == nullptr) ThrowKeyFieldNotFound(H, keys[i].Name());
+    existsSources.push_back({&keys[i], field});
   }
+  std::optional<TParamSources> updateSources, insertSources;
+  for (T.First(); !T.Eof(); T.Next()) {
+    BindRow(existsSources);
+    const bool found = RunExists(aExists);
+    dbaccess::TDbQuery& write = found ? aUpdate : aInsert;
+    std::optional<TParamSources>& sources = found ? updateSources : insertSources;
+    if (!sources) sources = WriteSources(write, T);
+    BindRow(*sources);
+    write.ExecSQL();
+  }
+}
+
+bool TDM::RunExists(dbaccess::TDbQuery& Q) {
   Q.Open();
   const bool found = !Q.IsEmpty();
   Q.Close();
   return found;
 }
 
-void TDM::ApplyRows(json::TJsonObject& E, memtable::TMemTable& T) {
+void TDM::ThrowKeyFieldNotFound(json::TJsonObject& H, const std::string& aParamName) {
+  // Name the key as the envelope spells it.
+  std::string key = aParamName;
+  for (const std::string& name : Names(H, "pks")) {
+    if (SameText(name, key)) key = name;
+  }
+  throw EDataService(fmt::format(fmt::runtime(kKeyFieldNotFound), key));
+}
+
+void TDM::ApplyRows(json::TJsonObject& E, std::unique_ptr<memtable::TMemTable>& T,
+                    const TNextRows& aNextRows) {
   json::TJsonObject& H = E["headers"].AsObject();
   // No statement runs with a name that could change its meaning.
   CheckHeaderIdentifiers(H);
@@ -144,14 +191,9 @@ void TDM::ApplyRows(json::TJsonObject& E, memtable::TMemTable& T) {
     update.SQL().SetText(BuildUpdateSql(H));
     insert.SQL().SetText(BuildInsertSql(H));
 
-    for (T.First(); !T.Eof(); T.Next()) {
-      dbaccess::TDbQuery& write = RecordExists(H, T, exists) ? update : insert;
-      dbaccess::TDbParams& params = write.Params();
-      for (int i = 0; i < params.Count(); ++i) {
-        BindValue(params[i], T.FieldByName(params[i].Name()));
-      }
-      write.ExecSQL();
-    }
+    do {
+      WriteRows(H, *T, exists, update, insert);
+    } while (aNextRows && aNextRows(T));
     if (connection.InTransaction()) connection.Commit();
   } catch (const std::exception& e) {
     const std::string message = e.what();

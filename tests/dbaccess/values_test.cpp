@@ -39,6 +39,27 @@ TEST(ValuesTest, DateTimesAndTimeStampsConvertBothWays) {
   EXPECT_EQ(TimeStampToText(DateTimeToTimeStamp(TDateTime{2.9999999999})), "1900-01-02 00:00:00");
 }
 
+// Timestamps built by hand, inside and outside the four-digit year range and
+// with fractions of one, two and three digits.
+TEST(ValuesTest, TimeStampTextOfEveryYearWidth) {
+  struct Case {
+    TSQLTimeStamp Value;
+    std::string Text;
+  };
+  const Case cases[] = {
+      {{2024, 3, 5, 14, 7, 9, 0}, "2024-03-05 14:07:09"},
+      {{7, 1, 2, 3, 4, 5, 6}, "0007-01-02 03:04:05.006"},
+      {{1999, 12, 31, 23, 59, 59, 45}, "1999-12-31 23:59:59.045"},
+      {{2000, 1, 1, 0, 0, 0, 1999}, "2000-01-01 00:00:00.999"},
+      {{12345, 6, 7, 8, 9, 10, 0}, "12345-06-07 08:09:10"},
+      {{-44, 3, 15, 0, 0, 0, 250}, "-044-03-15 00:00:00.250"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(TimeStampToText(c.Value), c.Text);
+  }
+}
+
 TEST(ValuesTest, TimeStampTextsAreReadInTheirUsualForms) {
   struct Case {
     std::string Text;

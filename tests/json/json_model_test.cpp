@@ -356,6 +356,25 @@ TEST(JsonModel, MovingHandsOverTheChildren) {
   EXPECT_EQ(movedPair.Stringify(), "\"p\":[3]");
 }
 
+// Values moved off the front of an array keep their order and contents and
+// belong to the target; asking for more than there are moves what is left.
+TEST(JsonModel, MovingTheFirstValuesToAnotherArray) {
+  TJsonArray source;
+  source.Parse("[1,{\"k\":[2]},\"x\",null]");
+  TJsonArray target;
+  target.Put(0);
+  EXPECT_EQ(source.MoveFirstTo(2, target), 2);
+  EXPECT_EQ(source.Stringify(), "[\"x\",null]");
+  EXPECT_EQ(target.Stringify(), "[0,1,{\"k\":[2]}]");
+  for (int i = 0; i < target.Count(); ++i) EXPECT_EQ(target[i].Owner(), &target);
+  EXPECT_EQ(target[2].AsObject().Owner(), &target[2]);
+  EXPECT_EQ(source.MoveFirstTo(10, target), 2);
+  EXPECT_EQ(source.Count(), 0);
+  EXPECT_EQ(source.MoveFirstTo(1, target), 0);
+  EXPECT_EQ(source.MoveFirstTo(-1, target), 0);
+  EXPECT_EQ(target.Stringify(), "[0,1,{\"k\":[2]},\"x\",null]");
+}
+
 TEST(JsonModel, FailedParseKeepsWhatWasBuilt) {
   TJsonObject object;
   object.Put("old", 1);

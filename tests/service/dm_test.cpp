@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tandemize::service {
@@ -178,7 +179,8 @@ TEST(RequestCheck, ReportsTheHeaderAndTheToolchainWord) {
 }
 
 TEST(ConnectionTest, Verdicts) {
-  const fs::path file = fs::temp_directory_path() / ("dm_test_" + std::to_string(::getpid()) + ".db");
+  const fs::path file =
+      fs::temp_directory_path() / ("dm_test_" + std::to_string(::getpid()) + ".db");
   fs::remove(file);
   struct Case {
     std::string body;
@@ -266,7 +268,8 @@ TEST(Import, WindowsTextBodyIsReadWithoutLoss) {
 
 // Rows of one import reuse the statements prepared for the first row.
 TEST(Import, EachStatementIsPreparedOncePerImport) {
-  const fs::path file = fs::temp_directory_path() / ("dm_prep_" + std::to_string(::getpid()) + ".db");
+  const fs::path file =
+      fs::temp_directory_path() / ("dm_prep_" + std::to_string(::getpid()) + ".db");
   fs::remove(file);
   {
     dbaccess::TDbConnection c;
@@ -293,6 +296,89 @@ TEST(Import, EachStatementIsPreparedOncePerImport) {
             R"({"success":true,"message":"Dados Importado com sucesso!"})");
   // The existence query, the INSERT and the UPDATE.
   EXPECT_EQ(dm->DbConnection().PrepareCount(), 3u);
+  fs::remove(file);
+}
+
+// A body borrowed from the request is read in place; writing to the stream
+// then works on its own copy and leaves the request's bytes alone.
+TEST(Import, BorrowedBodyIsReadInPlaceAndCopiedOnWrite) {
+  const std::string request = "0123456789";
+  TMemoryStream stream;
+  stream.Write("old content, longer than the request");
+  stream.Borrow(request);
+  EXPECT_EQ(stream.Size(), request.size());
+  EXPECT_EQ(stream.Position(), 0u);
+  EXPECT_EQ(stream.Bytes().data(), request.data());
+  stream.Position(4);
+  EXPECT_EQ(stream.Remaining(), "456789");
+  stream.Write("ab");
+  EXPECT_EQ(stream.Bytes(), "0123ab6789");
+  EXPECT_EQ(request, "0123456789");
+  stream.Position(10);
+  stream.Write("!");
+  EXPECT_EQ(stream.Bytes(), "0123ab6789!");
+
+  // Valid UTF-8 is viewed as it is; other text converted into the scratch.
+  std::string converted;
+  TStringStream text;
+  const std::string utf8 = "{\"a\":\"Jo\xc3\xa3o\"}";
+  text.Borrow(utf8);
+  EXPECT_EQ(text.DataText(converted).data(), utf8.data());
+  const std::string windows = "{\"a\":\"Jo\xe3o\"}";
+  text.Borrow(windows);
+  EXPECT_EQ(text.DataText(converted), utf8);
+}
+
+// An import larger than the batches its JSON rows are converted in: every
+// row lands once, the statements are still prepared once, and a row that
+// fails in a late batch leaves nothing of the import behind.
+TEST(Import, RowsAcrossConversionBatches) {
+  const fs::path file =
+      fs::temp_directory_path() / ("dm_batches_" + std::to_string(::getpid()) + ".db");
+  fs::remove(file);
+  dbaccess::TDbConnection c;
+  c.Params().SetValue("DriverID", "SQLite");
+  c.Params().SetValue("Database", file.string());
+  c.SetConnected(true);
+  dbaccess::TDbQuery q(&c);
+  q.SQL().SetText("CREATE TABLE t (id INTEGER PRIMARY KEY, nome TEXT, dia TEXT)");
+  q.ExecSQL();
+  c.SetConnected(false);
+  auto rowCount = [&] {
+    q.SQL().SetText("SELECT count(*) FROM t");
+    q.Open();
+    const auto count = std::get<std::int64_t>(q.FieldValue(0));
+    q.Close();
+    c.SetConnected(false);
+    return count;
+  };
+  auto import = [&](int aRows, int aBadRow) {
+    std::string data;
+    for (int i = 1; i <= aRows; ++i) {
+      data += (i > 1 ? "," : "") + std::string(R"({"id":)") + std::to_string(i) + R"(,"nome":"n)" +
+              std::to_string(i) + R"(","dia":")" + (i == aBadRow ? "not a date" : "2024-03-05") +
+              "\"}";
+    }
+    TStringStream body;
+    body.Write(R"({"params":{"tipo_sgdb":5,"database":")" + file.string() +
+               R"("},"headers":{"teble_name":"t","pks":["id"],"fields":["nome","dia"]},)"
+               R"("tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger","size":0},)"
+               R"({"fieldName":"nome","dataType":"ftWideString","size":20},)"
+               R"({"fieldName":"dia","dataType":"ftDate","size":0}],"data":[)" +
+               data + "]}}");
+    TDMInstance dm;
+    const std::string verdict = dm->Tandemize("", &body, false);
+    return std::make_pair(verdict, dm->DbConnection().PrepareCount());
+  };
+
+  const auto [verdict, prepared] = import(1000, 0);
+  EXPECT_EQ(verdict, R"({"success":true,"message":"Dados Importado com sucesso!"})");
+  EXPECT_EQ(prepared, 2u);  // the existence query and the INSERT
+  EXPECT_EQ(rowCount(), 1000);
+
+  const std::string failed = import(1500, 1400).first;
+  EXPECT_NE(failed.find(R"("success":false)"), std::string::npos) << failed;
+  EXPECT_EQ(rowCount(), 1000);  // rows 1001..1399 were rolled back
   fs::remove(file);
 }
 
