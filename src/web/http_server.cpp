@@ -77,6 +77,21 @@ class TRequestParser : public http::basic_parser<true> {
   THeaderLines Headers;
   std::string Body;
   std::uint64_t BodyBytes = 0;  // body bytes received so far, chunked or not
+  // The server's count of body bytes held by all connections, and its bound.
+  std::atomic<std::uint64_t>* BodyBudget = nullptr;
+  std::uint64_t BodyBudgetLimit = 0;
+  bool OverBudget = false;
+
+  TRequestParser() = default;
+  TRequestParser(const TRequestParser&) = delete;
+  TRequestParser& operator=(const TRequestParser&) = delete;
+  ~TRequestParser() override { ReleaseBudget(); }
+
+  // Gives back what this request counted against the body budget.
+  void ReleaseBudget() {
+    if (BodyBudget != nullptr) *BodyBudget -= FHeld;
+    FHeld = 0;
+  }
 
   bool ExpectsContinue() const {
     for (const auto& [name, value] : Headers) {
@@ -98,8 +113,25 @@ class TRequestParser : public http::basic_parser<true> {
                          std::string(aValue.data(), aValue.size()));
   }
   void on_header_impl(error_code&) override {}
-  void on_body_init_impl(const boost::optional<std::uint64_t>& aLength, error_code&) override {
-    if (aLength) Body.reserve(static_cast<std::size_t>(*aLength));
+  // Counts aBytes against the server's body budget until the request is done.
+  bool Take(std::uint64_t aBytes) {
+    if (BodyBudget == nullptr) return true;
+    if (BodyBudget->fetch_add(aBytes) + aBytes > BodyBudgetLimit) {
+      *BodyBudget -= aBytes;
+      OverBudget = true;
+      return false;
+    }
+    FHeld += aBytes;
+    return true;
+  }
+
+  void on_body_init_impl(const boost::optional<std::uint64_t>& aLength, error_code& ec) override {
+    if (!aLength) return;
+    if (!Take(*aLength)) {
+      ec = http::error::buffer_overflow;
+      return;
+    }
+    Body.reserve(static_cast<std::size_t>(*aLength));
   }
   std::size_t on_body_impl(beast::string_view aBody, error_code&) override {
     BodyBytes += aBody.size();
@@ -107,12 +139,18 @@ class TRequestParser : public http::basic_parser<true> {
     return aBody.size();
   }
   void on_chunk_header_impl(std::uint64_t, beast::string_view, error_code&) override {}
-  std::size_t on_chunk_body_impl(std::uint64_t, beast::string_view aBody, error_code&) override {
+  std::size_t on_chunk_body_impl(std::uint64_t, beast::string_view aBody, error_code& ec) override {
+    if (!Take(aBody.size())) {
+      ec = http::error::buffer_overflow;
+      return 0;
+    }
     BodyBytes += aBody.size();
     Body.append(aBody.data(), aBody.size());
     return aBody.size();
   }
   void on_finish_impl(error_code&) override {}
+
+  std::uint64_t FHeld = 0;
 };
 
 // One accepted connection with its own I/O context; the stream is declared
@@ -125,6 +163,8 @@ struct TConnection {
   beast::flat_buffer Buffer;
   THttpServer::TReadTimeouts Timeouts;
   TClock::time_point Accepted = TClock::now();
+  std::atomic<std::uint64_t>* BodyBudget = nullptr;
+  std::uint64_t BodyBudgetLimit = 0;
 
   TConnection(std::shared_ptr<net::io_context> aIoc, tcp::socket aSocket)
       : Ioc(std::move(aIoc)), Stream(std::move(aSocket)) {}
@@ -203,7 +243,15 @@ struct TConnection {
     TRequestParser parser;
     parser.header_limit(kMaxHeaderBlockBytes);
     parser.body_limit(kMaxBodyBytes);
+    parser.BodyBudget = BodyBudget;
+    parser.BodyBudgetLimit = BodyBudgetLimit;
     const error_code ec = ReadRequest(parser);
+    if (ec) parser.ReleaseBudget();  // no body will be handled
+    if (parser.OverBudget) {
+      Write(PlainTextResponse(503, kBodyBudgetText));
+      CloseAfterRefusal();
+      return;
+    }
     if (ec == http::error::header_limit) {
       Write(PlainTextResponse(431, "Request header block larger than " +
                                        std::to_string(kMaxHeaderBlockBytes) + " bytes"));
@@ -247,6 +295,8 @@ struct THttpServer::TImpl {
   TReadTimeouts Timeouts;
   int MaxConnections = kMaxConnections;
   std::atomic<int> OpenConnections{0};
+  std::uint64_t BodyBudgetLimit = kMaxBufferedBodyBytes;
+  std::atomic<std::uint64_t> BufferedBodyBytes{0};
   net::steady_timer RetryTimer{AcceptIoc};
 
   void DoAccept(const std::shared_ptr<TImpl>& aSelf) {
@@ -273,6 +323,8 @@ struct THttpServer::TImpl {
 
   void Serve(const std::shared_ptr<TImpl>& aSelf, std::unique_ptr<TConnection> aConnection) {
     aConnection->Timeouts = Timeouts;
+    aConnection->BodyBudget = &BufferedBodyBytes;
+    aConnection->BodyBudgetLimit = BodyBudgetLimit;
     ++OpenConnections;
     try {
       // The thread keeps the server state alive for as long as it serves.
@@ -342,6 +394,10 @@ void THttpServer::ReadTimeouts(const TReadTimeouts& aTimeouts) {
 
 void THttpServer::MaxConnections(int aMax) {
   FImpl->MaxConnections = aMax;
+}
+
+void THttpServer::BodyBudget(std::uint64_t aBytes) {
+  FImpl->BodyBudgetLimit = aBytes;
 }
 
 int THttpServer::OpenConnections() const {

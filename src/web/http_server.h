@@ -51,6 +51,9 @@ class THttpServer {
   // Connections served at once before new ones are refused with 503
   // (kMaxConnections unless changed before Start).
   void MaxConnections(int aMax);
+  // Body bytes all connections may hold at once (kMaxBufferedBodyBytes
+  // unless changed before Start).
+  void BodyBudget(std::uint64_t aBytes);
   // Connections accepted and not yet finished.
   int OpenConnections() const;
   std::uint16_t LocalPort() const;

@@ -49,6 +49,14 @@ inline constexpr std::chrono::seconds kWriteTimeout{60};
 // client can still read the refusal instead of a connection reset.
 inline constexpr std::chrono::seconds kDrainTimeout{2};
 
+// Body bytes held by all connections at once, counted from each request's
+// announced length (chunked bodies as they arrive) until its answer is
+// written: a thousand connections announcing 256 MiB each must not take the
+// machine's memory. A body that would go beyond is refused with 503.
+inline constexpr std::uint64_t kMaxBufferedBodyBytes = 2ull * 1024 * 1024 * 1024;
+inline constexpr const char* kBodyBudgetText =
+    "Too much request data in progress. Please try again later";
+
 // Requests inside the web layer at once; each holds a thread and its body.
 inline constexpr int kMaxConcurrentRequests = 32;
 

@@ -242,6 +242,40 @@ TEST(HttpServer, ConnectionsBeyondTheCapAreRefusedAndServiceResumesWhenTheyClose
   EXPECT_EQ(BodyOf(Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")), "ok");
 }
 
+TEST(HttpServer, BodiesBeyondTheSharedBudgetAreRefusedUntilOthersFinish) {
+  THttpServer server(
+      [](TWebRequest& q) { return PlainTextResponse(200, std::to_string(q.Content.size())); });
+  server.BodyBudget(10000);
+  server.Start("127.0.0.1", 0, 15);
+  const std::uint16_t port = server.LocalPort();
+  const auto post = [](std::size_t aLength) {
+    return "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(aLength) + "\r\n\r\n" +
+           std::string(aLength, 'b');
+  };
+  // A holds 8,000 bytes of the budget while its body is still arriving.
+  net::io_context ioc;
+  tcp::socket holder(ioc);
+  holder.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+  const std::string held = post(8000);
+  net::write(holder, net::buffer(held.substr(0, held.size() - 7900)));
+  std::string refused;
+  ASSERT_TRUE(WaitFor([&] {
+    refused = Exchange(port, post(5000));
+    return StatusOf(refused) == 503;
+  }));
+  EXPECT_EQ(BodyOf(refused), kBodyBudgetText);
+  const std::string chunked =
+      "POST / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nbb8\r\n" +
+      std::string(3000, 'c') + "\r\n0\r\n\r\n";
+  EXPECT_EQ(StatusOf(Exchange(port, chunked)), 503);
+  EXPECT_EQ(BodyOf(Exchange(port, post(1000))), "1000");  // what is left still serves
+
+  net::write(holder, net::buffer(held.substr(held.size() - 7900)));
+  EXPECT_EQ(BodyOf(ReadToClose(holder)), "8000");
+  EXPECT_TRUE(WaitFor([&] { return BodyOf(Exchange(port, post(5000))) == "5000"; }));
+  EXPECT_EQ(BodyOf(Exchange(port, chunked)), "3000");
+}
+
 // Sends aHead at once, then aTrickle one piece at a time with aPause between
 // pieces, and reads the answer; gives up sending when the server closes.
 struct TTrickleResult {
