@@ -81,7 +81,10 @@ class TSQLiteStatement final : public TPhysStatement {
 
   void Execute(std::span<const TPhysBind> binds) override {
     FApi.reset(FStatement);
-    FApi.clear_bindings(FStatement);
+    // Every run binds its placeholders from the first on, so earlier values
+    // need clearing only where this run binds fewer than the last one.
+    if (binds.size() < FBoundCount) FApi.clear_bindings(FStatement);
+    FBoundCount = binds.size();
     FPending = false;
     FHasRow = false;
     FRowsAffected = -1;
@@ -227,7 +230,8 @@ class TSQLiteStatement final : public TPhysStatement {
   const TSQLiteApi& FApi;
   sqlite3* FDb;
   sqlite3_stmt* FStatement;
-  bool FPending = false;  // a row stepped to by Execute, not yet handed out
+  std::size_t FBoundCount = 0;  // placeholders the last run bound
+  bool FPending = false;        // a row stepped to by Execute, not yet handed out
   bool FHasRow = false;
   std::int64_t FRowsAffected = -1;
 };
