@@ -14,11 +14,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fmt/format.h>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -180,13 +180,14 @@ int main(int argc, char** argv) {
   for (auto& t : threads) t.join();
   const double elapsed =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("seconds %.1f\nrequests %ld\nimports_ok %ld\nimports_json %ld\nimports_binary %ld\n"
-              "rows_written %ld\nimports_per_s %.1f\nrows_per_s %.0f\nstatus_500_busy %ld\n"
-              "verdict_false %ld\nstatus_other %ld\nno_answer %ld\n",
-              elapsed, counts.Requests.load(), counts.Imported.load(), counts.Json.load(),
-              counts.Binary.load(), counts.Rows.load(), counts.Imported.load() / elapsed,
-              counts.Rows.load() / elapsed, counts.Refused500.load(), counts.VerdictFalse.load(),
-              counts.OtherStatus.load(), counts.NoAnswer.load());
+  std::printf(
+      "seconds %.1f\nrequests %ld\nimports_ok %ld\nimports_json %ld\nimports_binary %ld\n"
+      "rows_written %ld\nimports_per_s %.1f\nrows_per_s %.0f\nstatus_500_busy %ld\n"
+      "verdict_false %ld\nstatus_other %ld\nno_answer %ld\n",
+      elapsed, counts.Requests.load(), counts.Imported.load(), counts.Json.load(),
+      counts.Binary.load(), counts.Rows.load(), counts.Imported.load() / elapsed,
+      counts.Rows.load() / elapsed, counts.Refused500.load(), counts.VerdictFalse.load(),
+      counts.OtherStatus.load(), counts.NoAnswer.load());
   for (const auto& [text, n] : gFailureMessages) std::printf("message %ld %s\n", n, text.c_str());
   return 0;
 }

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -20,7 +21,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fmt/format.h>
 #include <future>
 #include <string>
 #include <thread>
@@ -52,13 +52,16 @@ std::string Run(const std::string& aCommand) {
   FILE* pipe = ::popen((aCommand + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return out;
   std::array<char, 4096> buffer;
-  while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) out.append(buffer.data(), n);
+  while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
+    out.append(buffer.data(), n);
   ::pclose(pipe);
   while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
   return out;
 }
 
-TDirect SQLite(const std::string& aFile) { return TDirect({{"DriverID", "SQLite"}, {"Database", aFile}}); }
+TDirect SQLite(const std::string& aFile) {
+  return TDirect({{"DriverID", "SQLite"}, {"Database", aFile}});
+}
 
 // ------------------------------------------------- a private PostgreSQL cluster
 
@@ -179,11 +182,14 @@ TEST_F(Faults, DatabaseServerStoppedInTheMiddleOfAnImport) {
   }
   const auto stopped = std::chrono::steady_clock::now();
   pg.Crash();
-  ASSERT_FALSE(endedFirst) << "the import ended before the server was stopped: " << answer.get().Body;
+  ASSERT_FALSE(endedFirst) << "the import ended before the server was stopped: "
+                           << answer.get().Body;
   ASSERT_TRUE(underway) << "the import wrote no rows within 150 s";
 
   const TAnswer verdict = answer.get();
-  const auto ms = [](auto d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); };
+  const auto ms = [](auto d) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+  };
   std::printf("stopped after %lld ms; verdict %lld ms after the stop: %s\n",
               static_cast<long long>(ms(stopped - started)),
               static_cast<long long>(ms(std::chrono::steady_clock::now() - stopped)),
@@ -198,9 +204,10 @@ TEST_F(Faults, DatabaseServerStoppedInTheMiddleOfAnImport) {
       << verdict.Body;
 
   ASSERT_NO_FATAL_FAILURE(pg.Up());
-  EXPECT_EQ(pg.Sql("SELECT count(*), min(id), max(id), count(*) FILTER (WHERE nome LIKE 'earlier %') "
-                   "FROM tz_fault"),
-            "10|1|10|10");
+  EXPECT_EQ(
+      pg.Sql("SELECT count(*), min(id), max(id), count(*) FILTER (WHERE nome LIKE 'earlier %') "
+             "FROM tz_fault"),
+      "10|1|10|10");
   ExpectServing();
 }
 
@@ -218,7 +225,8 @@ void SendAndLeave(const std::string& aHead, const std::string& aBody, std::size_
   ASSERT_EQ(::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
       << std::strerror(errno);
   const std::string bytes = aHead + aBody.substr(0, aSent);
-  ASSERT_EQ(::send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+  ASSERT_EQ(::send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(bytes.size()));
   if (aReset) {
     const linger hard{1, 0};
     ::setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
@@ -253,8 +261,8 @@ std::string StreamRows(int aFirst, int aCount) {
 }
 
 TEST_F(Faults, ClientLeavingInTheMiddleOfTheBodyImportsNothing) {
-  const std::string file = (fs::temp_directory_path() /
-                            fmt::format("tz_fault_{}_cut.db", ::getpid())).string();
+  const std::string file =
+      (fs::temp_directory_path() / fmt::format("tz_fault_{}_cut.db", ::getpid())).string();
   fs::remove(file);
   SQLite(file).Exec("CREATE TABLE t (id INTEGER PRIMARY KEY, nome TEXT)");
   ASSERT_EQ(Import(RowsEnvelope(SQLiteParams(file), "t", Rows(1, 5, "earlier"))).Body, kSuccess);
@@ -310,8 +318,9 @@ class FullDisk : public Faults {
       const int error = errno;
       ::rmdir(dir);
       FMount.clear();
-      GTEST_FAIL() << "mounting a 384 KiB tmpfs on " << dir << " was refused: "
-                   << std::strerror(error) << " (the test needs root or CAP_SYS_ADMIN)";
+      GTEST_FAIL() << "mounting a 384 KiB tmpfs on " << dir
+                   << " was refused: " << std::strerror(error)
+                   << " (the test needs root or CAP_SYS_ADMIN)";
     }
     FMounted = true;
     Faults::SetUp();
@@ -344,7 +353,8 @@ TEST_F(FullDisk, ImportThatFillsTheDiskFailsAndLeavesTheFileWhole) {
   EXPECT_EQ(direct.Value("SELECT count(*) || '|' || sum(nome LIKE 'earlier %') FROM t"), "5|5");
   direct.Close();
   // The space the failed import took is given back: a small one fits.
-  EXPECT_EQ(Import(RowsEnvelope(SQLiteParams(file), "t", Rows(6, 20, "small", 100))).Body, kSuccess);
+  EXPECT_EQ(Import(RowsEnvelope(SQLiteParams(file), "t", Rows(6, 20, "small", 100))).Body,
+            kSuccess);
   TDirect after = SQLite(file);
   EXPECT_EQ(after.Value("SELECT count(*) FROM t"), "25");
   after.Close();

@@ -12,13 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
 #include <cstdlib>
-#include <fmt/format.h>
 #include <optional>
 #include <string>
 #include <thread>
@@ -211,10 +211,14 @@ class TDirect {
         text = std::visit(
             [](const auto& v) -> std::string {
               using T = std::decay_t<decltype(v)>;
-              if constexpr (std::is_same_v<T, std::monostate>) return "null";
-              else if constexpr (std::is_same_v<T, std::string>) return v;
-              else if constexpr (std::is_arithmetic_v<T>) return fmt::format("{}", v);
-              else return "?";
+              if constexpr (std::is_same_v<T, std::monostate>)
+                return "null";
+              else if constexpr (std::is_same_v<T, std::string>)
+                return v;
+              else if constexpr (std::is_arithmetic_v<T>)
+                return fmt::format("{}", v);
+              else
+                return "?";
             },
             q.FieldValue(0));
       }
