@@ -60,8 +60,11 @@ inline constexpr const char* kBodyBudgetText =
 // Requests inside the web layer at once; each holds a thread and its body.
 inline constexpr int kMaxConcurrentRequests = 32;
 
-// Listen backlog used when none was configured.
-inline constexpr int kDefaultListenQueue = 15;
+// Listen backlog used when none was configured. Connections wait there while
+// the accept loop starts their threads; when it is full the kernel drops new
+// connection attempts and the client retries only after a second or more, so
+// a burst of clients must fit (the system may clamp it, net.core.somaxconn).
+inline constexpr int kDefaultListenQueue = 1024;
 
 // Port used when the configured one is below 1.
 inline constexpr int kDefaultPort = 9000;
