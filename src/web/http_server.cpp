@@ -400,6 +400,10 @@ void THttpServer::BodyBudget(std::uint64_t aBytes) {
   FImpl->BodyBudgetLimit = aBytes;
 }
 
+std::uint64_t THttpServer::BufferedBodyBytes() const {
+  return FImpl->BufferedBodyBytes;
+}
+
 int THttpServer::OpenConnections() const {
   return FImpl->OpenConnections;
 }

@@ -54,6 +54,8 @@ class THttpServer {
   // Body bytes all connections may hold at once (kMaxBufferedBodyBytes
   // unless changed before Start).
   void BodyBudget(std::uint64_t aBytes);
+  // Body bytes the connections hold now.
+  std::uint64_t BufferedBodyBytes() const;
   // Connections accepted and not yet finished.
   int OpenConnections() const;
   std::uint16_t LocalPort() const;

@@ -258,11 +258,9 @@ TEST(HttpServer, BodiesBeyondTheSharedBudgetAreRefusedUntilOthersFinish) {
   holder.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
   const std::string held = post(8000);
   net::write(holder, net::buffer(held.substr(0, held.size() - 7900)));
-  std::string refused;
-  ASSERT_TRUE(WaitFor([&] {
-    refused = Exchange(port, post(5000));
-    return StatusOf(refused) == 503;
-  }));
+  ASSERT_TRUE(WaitFor([&] { return server.BufferedBodyBytes() == 8000; }));
+  const std::string refused = Exchange(port, post(5000));
+  EXPECT_EQ(StatusOf(refused), 503);
   EXPECT_EQ(BodyOf(refused), kBodyBudgetText);
   const std::string chunked =
       "POST / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nbb8\r\n" +
@@ -272,7 +270,8 @@ TEST(HttpServer, BodiesBeyondTheSharedBudgetAreRefusedUntilOthersFinish) {
 
   net::write(holder, net::buffer(held.substr(held.size() - 7900)));
   EXPECT_EQ(BodyOf(ReadToClose(holder)), "8000");
-  EXPECT_TRUE(WaitFor([&] { return BodyOf(Exchange(port, post(5000))) == "5000"; }));
+  ASSERT_TRUE(WaitFor([&] { return server.BufferedBodyBytes() == 0; }));
+  EXPECT_EQ(BodyOf(Exchange(port, post(5000))), "5000");
   EXPECT_EQ(BodyOf(Exchange(port, chunked)), "3000");
 }
 
