@@ -2,8 +2,6 @@
 // an import. Only names that cannot change a statement's meaning pass.
 
 #include <fmt/format.h>
-#include <locale.h>
-#include <wctype.h>
 
 #include <string>
 
@@ -13,17 +11,19 @@
 namespace tandemize::service {
 namespace {
 
-// A letter outside ASCII, by the Unicode tables of the C library's UTF-8
-// locale; without that locale, the Latin letters of U+00C0..U+024F.
-bool IsUnicodeLetter(char32_t aChar) {
-  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  if (utf8 != static_cast<locale_t>(0)) return iswalpha_l(static_cast<wint_t>(aChar), utf8) != 0;
+// Letters of the Latin script with their accents (U+00C0..U+024F, without the
+// multiplication and division signs), so that names such as "Preço" pass.
+// Letters of other scripts and fullwidth forms are refused: many of them look
+// exactly like Latin letters ("сlientes" with a Cyrillic "с"), and a
+// name that merely looks like the intended one must not reach a statement.
+// Such a name can still be sent quoted.
+bool IsLatinLetter(char32_t aChar) {
   return aChar >= 0xC0 && aChar <= 0x24F && aChar != 0xD7 && aChar != 0xF7;
 }
 
 bool IsNameStart(char32_t c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || c == '#' ||
-         (c >= 0x80 && IsUnicodeLetter(c));
+         IsLatinLetter(c);
 }
 
 bool IsNameChar(char32_t c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }

@@ -279,9 +279,6 @@ TEST_F(HostileInput, IdentifiersThatCouldChangeAStatementAreRefused) {
   const struct {
     const char* where;
     std::string table, key, field, refused;
-    // Unicode letters are letters to the identifier rules: a look-alike is a
-    // well-formed name of a table that does not exist, so SQLite refuses it.
-    bool reachesTheDatabase = false;
   } cases[] = {
       {"table", "clientes; DROP TABLE clientes", "id", "nome", "clientes; DROP TABLE clientes"},
       {"table", "a\"b", "id", "nome", "a\"b"},
@@ -295,9 +292,9 @@ TEST_F(HostileInput, IdentifiersThatCouldChangeAStatementAreRefused) {
       {"key", "clientes", "id) VALUES (9, 'x'); --", "nome", "id) VALUES (9, 'x'); --"},
       {"field", "clientes", "id", "nome = 'pwned' --", "nome = 'pwned' --"},
       {"field", "clientes", "id", "nome\n", "nome\n"},
-      {"table", fullwidth, "id", "nome", fullwidth, true},
-      {"table", allFullwidth, "id", "nome", allFullwidth, true},
-      {"table", cyrillic, "id", "nome", cyrillic, true},
+      {"table", fullwidth, "id", "nome", fullwidth},
+      {"table", allFullwidth, "id", "nome", allFullwidth},
+      {"table", cyrillic, "id", "nome", cyrillic},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.where) + " " + c.refused);
@@ -305,12 +302,7 @@ TEST_F(HostileInput, IdentifiersThatCouldChangeAStatementAreRefused) {
     EXPECT_EQ(reply.Status, 200);
     EXPECT_EQ(reply.Body.rfind("{\"success\":false,", 0), 0u) << reply.Body;
     const std::string message = VerdictMessage(reply.Body);
-    if (c.reachesTheDatabase) {
-      EXPECT_EQ(message.rfind("[DAL]", 0), 0u) << message;
-    } else {
-      EXPECT_EQ(message, "Invalid identifier: " + c.refused);
-    }
-    EXPECT_NE(message.find(c.refused), std::string::npos) << message;
+    EXPECT_EQ(message, "Invalid identifier: " + c.refused);
   }
   ExpectServing();
   // The table still holds its rows, no table was added, the file is unchanged.

@@ -85,6 +85,7 @@ TEST(Identifiers, PlainQualifiedOrQuotedByTheKind) {
       {"\"Order Items\"", tpMSSQL, true},
       {"[a b]", tpSQLite, true},
       {"`a b`", tpSQLite, true},
+      {"\"\xD1\x81lientes\"", tpPG, true},  // another script, quoted
       // Refused.
       {"", tpPG, false},
       {"1abc", tpPG, false},
@@ -105,6 +106,11 @@ TEST(Identifiers, PlainQualifiedOrQuotedByTheKind) {
       {"[a]b]", tpMSSQL, false},
       {"\"s\".\"t\"", tpPG, false},
       {"a\xff", tpPG, false},
+      // Letters of other scripts and fullwidth forms look like Latin ones.
+      {"\xD1\x81lientes", tpPG, false},      // Cyrillic small es
+      {"clientes_\xD0\xB0", tpSQLite, false},  // Cyrillic small a
+      {"\xEF\xBD\x83lientes", tpPG, false},  // fullwidth small c
+      {"\xCE\xBFrders", tpMySQL, false},       // Greek small omicron
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
