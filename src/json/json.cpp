@@ -149,6 +149,33 @@ void TJsonBase::RaiseParseError(std::string_view Text) const {
   RaiseError(detail);
 }
 
+void TJsonBase::ParseRoot(std::string_view JsonString) {
+  // Brackets are counted the way the level scanner pairs them: strings are
+  // skipped whole and a closer of the other kind is ordinary text.
+  std::string closers;
+  const std::size_t n = JsonString.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const char c = JsonString[i];
+    if (c == '"') {
+      i = scan::SkipQuoted(JsonString, i);
+      continue;
+    }
+    if (c == '[' || c == '{') {
+      if (closers.size() >= static_cast<std::size_t>(kMaxNestingDepth)) {
+        // Refused as the value that is one level too deep.
+        const TJsonValue tooDeep;
+        tooDeep.RaiseParseError(JsonString.substr(i, scan::SkipBracketed(JsonString, i) - i));
+      }
+      closers.push_back(c == '[' ? ']' : '}');
+    } else if (!closers.empty() && c == closers.back()) {
+      closers.pop_back();
+    }
+    ++i;
+  }
+  ParseAt(JsonString, 0);
+}
+
 void TJsonBase::RaiseAssignError(const TJsonBase* Source) const {
   std::string detail = "assign error: ";
   detail += Source ? Source->ClassName() : "nil";

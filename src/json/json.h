@@ -149,6 +149,11 @@ class TJsonBase {
 
   // Parse at a given nesting depth (the public Parse starts at 0).
   virtual void ParseAt(std::string_view JsonString, int Depth) = 0;
+  // The public Parse: refuses a text nested deeper than kMaxNestingDepth in
+  // one pass before parsing it. Each level of the reader scans the text of
+  // its own level, so without this a deeply nested text would be scanned
+  // once per level before the depth check inside the levels refused it.
+  void ParseRoot(std::string_view JsonString);
 
   friend class TJsonValue;
   friend class TJsonArray;
@@ -171,7 +176,7 @@ class TJsonValue final : public TJsonBase {
   ~TJsonValue() override;
 
   const char* ClassName() const override { return "TJsonValue"; }
-  void Parse(std::string_view JsonString) override { ParseAt(JsonString, 0); }
+  void Parse(std::string_view JsonString) override { ParseRoot(JsonString); }
   void Assign(const TJsonBase* Source) override;
   using TJsonBase::Assign;
   void StringifyTo(std::string& Out) const override;
@@ -244,7 +249,7 @@ class TJsonArray final : public TJsonBase {
   ~TJsonArray() override;
 
   const char* ClassName() const override { return "TJsonArray"; }
-  void Parse(std::string_view JsonString) override { ParseAt(JsonString, 0); }
+  void Parse(std::string_view JsonString) override { ParseRoot(JsonString); }
   void Assign(const TJsonBase* Source) override;
   using TJsonBase::Assign;
   void StringifyTo(std::string& Out) const override;
@@ -309,7 +314,7 @@ class TJsonPair final : public TJsonBase {
   TJsonPair(TJsonPair&& Other) noexcept;
 
   const char* ClassName() const override { return "TJsonPair"; }
-  void Parse(std::string_view JsonString) override { ParseAt(JsonString, 0); }
+  void Parse(std::string_view JsonString) override { ParseRoot(JsonString); }
   void Assign(const TJsonBase* Source) override;
   using TJsonBase::Assign;
   void StringifyTo(std::string& Out) const override;
@@ -350,7 +355,7 @@ class TJsonObject final : public TJsonBase {
   ~TJsonObject() override;
 
   const char* ClassName() const override { return "TJsonObject"; }
-  void Parse(std::string_view JsonString) override { ParseAt(JsonString, 0); }
+  void Parse(std::string_view JsonString) override { ParseRoot(JsonString); }
   void Assign(const TJsonBase* Source) override;
   using TJsonBase::Assign;
   void StringifyTo(std::string& Out) const override;
@@ -428,7 +433,7 @@ class TJson final : public TJsonBase {
   ~TJson() override;
 
   const char* ClassName() const override { return "TJson"; }
-  void Parse(std::string_view JsonString) override { ParseAt(JsonString, 0); }
+  void Parse(std::string_view JsonString) override { ParseRoot(JsonString); }
   void Assign(const TJsonBase* Source) override;
   using TJsonBase::Assign;
   void StringifyTo(std::string& Out) const override;

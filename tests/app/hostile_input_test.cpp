@@ -264,9 +264,8 @@ TEST_F(HostileInput, MalformedAndOversizedRequestsGetCleanAnswers) {
     EXPECT_EQ(reply.Status, c.status);
     EXPECT_EQ(reply.Body.rfind(c.bodyStart, 0), 0u) << reply.Body.substr(0, 500);
     EXPECT_LT(reply.Body.size(), 4096u);
-    // Generous: the deeply nested body takes tens of seconds under the
-    // sanitizers on a busy machine.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(150));
+    // Generous: the refusals are quick, but the machine may be busy.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
     ExpectServing();
   }
 }
