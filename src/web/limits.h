@@ -11,8 +11,8 @@ namespace tandemize::web {
 // block of 1 MiB is accepted; a larger one is refused with 431.
 inline constexpr std::uint32_t kMaxHeaderBlockBytes = 1024 * 1024;
 
-// Bodies are held whole in memory (twice on the import route); a larger body is
-// refused with 413 before it is read.
+// Bodies are held whole in memory (once: the body stream reads them in
+// place); a larger body is refused with 413 before it is read.
 inline constexpr std::uint64_t kMaxBodyBytes = 256ull * 1024 * 1024;
 
 // A client that stops sending in the middle of a request must not hold its
@@ -71,9 +71,6 @@ inline constexpr int kDefaultPort = 9000;
 
 // Host meaning "every interface"; also the default when none is configured.
 inline constexpr const char* kAnyHost = "0.0.0.0";
-
-// Chunk size of the octet-stream body copy.
-inline constexpr std::size_t kBodyCopyChunk = 1024;
 
 // Output buffer of one zlib deflate step in the compression middleware.
 inline constexpr std::size_t kCompressionBufferBytes = 1024 * 1024;

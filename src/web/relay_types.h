@@ -87,16 +87,27 @@ class TRelayObject {
   virtual ~TRelayObject() = default;
 };
 
-// An in-memory byte stream with a read/write position.
+// An in-memory byte stream with a read/write position. It either owns its
+// bytes or reads bytes that someone else keeps alive (a request's body, see
+// Over); the first write gives a borrowing stream its own copy.
 class TMemoryStream : public TRelayObject {
  public:
   TMemoryStream() = default;
-  explicit TMemoryStream(std::string aBytes) : FData(std::move(aBytes)) {}
+  explicit TMemoryStream(std::string aBytes) : FData(std::move(aBytes)), FView(FData) {}
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
 
-  std::size_t Size() const { return FData.size(); }
+  // A stream reading aBytes in place; they must outlive the stream.
+  static std::unique_ptr<TMemoryStream> Over(std::string_view aBytes) {
+    auto stream = std::make_unique<TMemoryStream>();
+    stream->FView = aBytes;
+    return stream;
+  }
+
+  std::size_t Size() const { return FView.size(); }
   std::size_t Position() const { return FPosition; }
   void Position(std::size_t aPosition) {
-    FPosition = aPosition < FData.size() ? aPosition : FData.size();
+    FPosition = aPosition < FView.size() ? aPosition : FView.size();
   }
   // Copies up to aCount bytes from the position on; returns how many were copied.
   std::size_t Read(void* aBuffer, std::size_t aCount);
@@ -104,12 +115,14 @@ class TMemoryStream : public TRelayObject {
   void Write(const void* aBuffer, std::size_t aCount);
   void Clear() {
     FData.clear();
+    FView = FData;
     FPosition = 0;
   }
-  const std::string& Bytes() const { return FData; }
+  std::string_view Bytes() const { return FView; }
 
  private:
   std::string FData;
+  std::string_view FView;  // the stream's bytes: FData, or borrowed ones
   std::size_t FPosition = 0;
 };
 

@@ -326,5 +326,24 @@ TEST(OctetStreamMiddleware, SendsStreamAndFileResults) {
   }
 }
 
+TEST(MemoryStream, ABorrowingStreamReadsInPlaceAndCopiesOnItsFirstWrite) {
+  const std::string source = "abcdef";
+  auto stream = TMemoryStream::Over(source);
+  EXPECT_EQ(stream->Bytes().data(), source.data());
+  char read[4] = {};
+  stream->Position(2);
+  EXPECT_EQ(stream->Read(read, 3), 3u);
+  EXPECT_EQ(std::string(read, 3), "cde");
+  EXPECT_EQ(stream->Read(read, 3), 1u);
+
+  stream->Position(1);
+  stream->Write("XYZ", 3);
+  EXPECT_EQ(stream->Bytes(), "aXYZef");
+  EXPECT_EQ(source, "abcdef");
+  stream->Write("0123", 4);
+  EXPECT_EQ(stream->Bytes(), "aXYZ0123");
+  EXPECT_EQ(stream->Size(), 8u);
+}
+
 }  // namespace
 }  // namespace tandemize::web
