@@ -25,7 +25,7 @@
 #include <string>
 #include <thread>
 
-#include "app/program_harness.h"
+#include "program_harness.h"
 #include "memtable/storage/binary_stream.h"
 
 namespace tandemize::harness {

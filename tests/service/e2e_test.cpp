@@ -5,16 +5,8 @@
 // for the banner and stops it by PID. The test database coordinates come
 // from the TANDEMIZE_<KIND>_* variables of build-test/test-databases.env.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <boost/asio/connect.hpp>
-#include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <cctype>
@@ -31,135 +23,21 @@
 
 #include "dbaccess/db_connection.h"
 #include "memtable/storage/binary_stream.h"
+#include "program_harness.h"
 
 namespace tandemize::service {
 namespace {
 
 namespace fs = std::filesystem;
 namespace http = boost::beast::http;
-using boost::asio::ip::tcp;
+using harness::Call;
+using harness::Env;
+using harness::Import;
+using harness::kSuccess;
+using harness::TAnswer;
+using harness::TServer;
 
-constexpr const char* kSuccess = R"({"success":true,"message":"Dados Importado com sucesso!"})";
 constexpr const char* kUtfName = "A\xc3\xa7\xc3\xa3o \xe2\x98\x83 \xe6\x97\xa5\xe6\x9c\xac \xe2\x82\xac";
-
-std::string Env(const char* aName) {
-  const char* value = std::getenv(aName);
-  return value != nullptr ? value : "";
-}
-
-// ------------------------------------------------------------------ program
-
-class TServer {
- public:
-  // Starts the program and waits for its banner; retries while the port is
-  // still held by a program that is stopping.
-  void Start() {
-    const std::string binary = Env("TANDEMIZE_BINARY");
-    ASSERT_FALSE(binary.empty()) << "TANDEMIZE_BINARY is not set";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (TryStart(binary)) return;
-      Stop();
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-    FAIL() << "the program did not print its banner: " << FOutput;
-  }
-
-  void Stop() {
-    if (FPid > 0) {
-      // A loaded Firebird client catches SIGTERM, so the program may outlive it.
-      ::kill(FPid, SIGTERM);
-      int status = 0;
-      for (int i = 0; i < 50 && ::waitpid(FPid, &status, WNOHANG) == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      }
-      if (::waitpid(FPid, &status, WNOHANG) == 0) {
-        ::kill(FPid, SIGKILL);
-        ::waitpid(FPid, &status, 0);
-      }
-      FPid = -1;
-    }
-    if (FOut >= 0) ::close(FOut);
-    FOut = -1;
-  }
-
-  ~TServer() { Stop(); }
-
- private:
-  bool TryStart(const std::string& aBinary) {
-    int fds[2];
-    if (::pipe(fds) != 0) return false;
-    FPid = ::fork();
-    if (FPid == 0) {
-      const int devNull = ::open("/dev/null", O_RDONLY);
-      ::dup2(devNull, 0);
-      ::dup2(fds[1], 1);
-      ::close(fds[0]);
-      ::close(fds[1]);
-      ::execl(aBinary.c_str(), aBinary.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    FOut = fds[0];
-    FOutput.clear();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd p{FOut, POLLIN, 0};
-      if (::poll(&p, 1, 200) <= 0) continue;
-      char buffer[512];
-      const ssize_t n = ::read(FOut, buffer, sizeof buffer);
-      if (n <= 0) return false;  // the program ended (port busy)
-      FOutput.append(buffer, static_cast<std::size_t>(n));
-      if (FOutput.find("Servidor ativo 0.0.0.0:9095") != std::string::npos &&
-          FOutput.find('\n') != std::string::npos) {
-        return true;
-      }
-    }
-    return false;
-  }
-
-  pid_t FPid = -1;
-  int FOut = -1;
-  std::string FOutput;
-};
-
-// --------------------------------------------------------------------- HTTP
-
-struct TAnswer {
-  int Status = 0;
-  std::string ContentType;
-  std::string Body;
-};
-
-TAnswer Call(http::verb aVerb, const std::string& aTarget, const std::string& aBody = {},
-             const std::string& aContentType = "application/octet-stream",
-             const std::optional<std::string>& aRequestHeader = std::nullopt) {
-  boost::asio::io_context io;
-  tcp::resolver resolver(io);
-  boost::beast::tcp_stream stream(io);
-  stream.connect(resolver.resolve("127.0.0.1", "9095"));
-  http::request<http::string_body> request(aVerb, aTarget, 11);
-  request.set(http::field::host, "127.0.0.1");
-  request.set(http::field::authorization, "Basic dHVsaXA6dHVsaXA=");  // tulip:tulip
-  if (aVerb != http::verb::get) request.set(http::field::content_type, aContentType);
-  if (aRequestHeader) request.set("x-request", *aRequestHeader);
-  request.body() = aBody;
-  request.prepare_payload();
-  http::write(stream, request);
-  boost::beast::flat_buffer buffer;
-  http::response_parser<http::string_body> parser;
-  parser.body_limit(64 * 1024 * 1024);
-  http::read(stream, buffer, parser);
-  const auto& response = parser.get();
-  boost::system::error_code ignored;
-  stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
-  return {static_cast<int>(response.result_int()),
-          std::string(response[http::field::content_type]), response.body()};
-}
-
-TAnswer Import(const std::string& aEnvelope) {
-  return Call(http::verb::post, "/tandemize", aEnvelope);
-}
 
 // ------------------------------------------------------------ target kinds
 

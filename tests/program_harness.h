@@ -1,8 +1,7 @@
 #pragma once
 // The running program for tests that need it whole: start it on its fixed
 // port and wait for the banner, call it over HTTP, and open the databases it
-// writes. The same steps as the data-route tests in tests/service/e2e_test.cpp,
-// shared here by the fault tests.
+// writes. Shared by the data-route tests and the fault tests.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -127,6 +126,7 @@ class TServer {
 
 struct TAnswer {
   int Status = 0;
+  std::string ContentType;
   std::string Body;
 };
 
@@ -134,6 +134,7 @@ struct TAnswer {
 // program does not answer within two minutes.
 inline TAnswer Call(boost::beast::http::verb aVerb, const std::string& aTarget,
                     const std::string& aBody = {},
+                    const std::string& aContentType = "application/octet-stream",
                     const std::optional<std::string>& aRequestHeader = std::nullopt) {
   namespace http = boost::beast::http;
   boost::asio::io_context io;
@@ -144,7 +145,7 @@ inline TAnswer Call(boost::beast::http::verb aVerb, const std::string& aTarget,
   http::request<http::string_body> request(aVerb, aTarget, 11);
   request.set(http::field::host, "127.0.0.1");
   request.set(http::field::authorization, "Basic dHVsaXA6dHVsaXA=");  // tulip:tulip
-  if (aVerb != http::verb::get) request.set(http::field::content_type, "application/octet-stream");
+  if (aVerb != http::verb::get) request.set(http::field::content_type, aContentType);
   if (aRequestHeader) request.set("x-request", *aRequestHeader);
   request.body() = aBody;
   request.prepare_payload();
@@ -155,7 +156,9 @@ inline TAnswer Call(boost::beast::http::verb aVerb, const std::string& aTarget,
   http::read(stream, buffer, parser);
   boost::system::error_code ignored;
   stream.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
-  return {static_cast<int>(parser.get().result_int()), parser.get().body()};
+  const auto& response = parser.get();
+  return {static_cast<int>(response.result_int()),
+          std::string(response[http::field::content_type]), response.body()};
 }
 
 inline TAnswer Import(const std::string& aEnvelope) {
