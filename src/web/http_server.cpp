@@ -8,12 +8,23 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/version.hpp>
 
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
+#include <condition_variable>
 #include <ctime>
+#include <deque>
+#include <limits>
 #include <mutex>
-#include <sstream>
+#include <optional>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "web/limits.h"
 
@@ -27,13 +38,20 @@ using boost::system::error_code;
 
 namespace {
 
-std::string HttpDate() {
+// The Date value of the current second; formatted again only when the
+// second changes (connection threads serve many answers each).
+const std::string& HttpDate() {
+  thread_local std::time_t formattedAt = -1;
+  thread_local std::string text;
   const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char buffer[64];
-  std::strftime(buffer, sizeof buffer, "%a, %d %b %Y %H:%M:%S GMT", &utc);
-  return buffer;
+  if (now != formattedAt) {
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char buffer[64];
+    text.assign(buffer, std::strftime(buffer, sizeof buffer, "%a, %d %b %Y %H:%M:%S GMT", &utc));
+    formattedAt = now;
+  }
+  return text;
 }
 
 http::response<http::string_body> WireMessage(const TWireResponse& aWire) {
@@ -48,6 +66,98 @@ http::response<http::string_body> WireMessage(const TWireResponse& aWire) {
   return res;
 }
 
+// ASCII comparison ignoring letter case, as header names are compared.
+bool SameName(std::string_view aLeft, std::string_view aRight) {
+  if (aLeft.size() != aRight.size()) return false;
+  for (std::size_t i = 0; i < aLeft.size(); ++i) {
+    const auto l = static_cast<unsigned char>(aLeft[i]);
+    const auto r = static_cast<unsigned char>(aRight[i]);
+    if (l != r && (l | 0x20) != (r | 0x20)) return false;
+    if (l != r && !((l | 0x20) >= 'a' && (l | 0x20) <= 'z')) return false;
+  }
+  return true;
+}
+
+// A body framed by Transfer-Encoding is written by the framework's serializer
+// (it encodes the chunks); every other answer goes out as ResponseHead + body.
+bool FramedByTransferEncoding(const TWireResponse& aWire) {
+  return std::any_of(aWire.Headers.begin(), aWire.Headers.end(), [](const auto& aHeader) {
+    return SameName(aHeader.first, "Transfer-Encoding");
+  });
+}
+
+// A header value without its leading and trailing blanks and tabs.
+std::string_view TrimmedFieldValue(std::string_view aValue) {
+  const std::size_t first = aValue.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return aValue.substr(first, aValue.find_last_not_of(" \t") - first + 1);
+}
+
+// The status line and header block of aWire, byte for byte as the framework's
+// serializer writes them: Date and Server first, then the answer's headers
+// (values trimmed; a name that comes again joins the group of its first
+// occurrence), then "Connection: close" replacing any Connection header.
+std::string ResponseHead(const TWireResponse& aWire) {
+  const auto code = static_cast<unsigned>(aWire.Status);
+  if (code > 999) throw std::invalid_argument("invalid status-code");
+  using TField = std::pair<std::string_view, std::string_view>;
+  std::vector<TField> fields;
+  fields.reserve(aWire.Headers.size() + 3);
+  fields.emplace_back("Date", HttpDate());
+  fields.emplace_back("Server", BOOST_BEAST_VERSION_STRING);
+  constexpr std::size_t kFieldSizeBound = std::numeric_limits<std::uint16_t>::max();
+  for (const auto& [name, value] : aWire.Headers) {
+    if (name.size() + 2 > kFieldSizeBound) throw std::length_error("field name too large");
+    if (value.size() + 2 > kFieldSizeBound) throw std::length_error("field value too large");
+    auto groupEnd = fields.end();
+    for (auto it = fields.begin(); it != fields.end(); ++it) {
+      if (SameName(it->first, name)) groupEnd = it + 1;
+    }
+    fields.emplace(groupEnd, name, TrimmedFieldValue(value));
+  }
+  std::erase_if(fields, [](const TField& f) { return SameName(f.first, "Connection"); });
+  fields.emplace_back("Connection", "close");
+
+  const beast::string_view reason = http::obsolete_reason(static_cast<http::status>(code));
+  std::size_t size = 13 + reason.size() + 2 + 2;
+  for (const auto& [name, value] : fields) size += name.size() + value.size() + 4;
+  std::string head;
+  head.reserve(size);
+  const char status[] = {'H', 'T', 'T', 'P', '/', '1', '.', '1', ' ',
+                         static_cast<char>('0' + code / 100),
+                         static_cast<char>('0' + code / 10 % 10),
+                         static_cast<char>('0' + code % 10), ' '};
+  head.append(status, sizeof status);
+  head.append(reason.data(), reason.size());
+  head += "\r\n";
+  for (const auto& [name, value] : fields) {
+    head += name;
+    head += ": ";
+    head += value;
+    head += "\r\n";
+  }
+  head += "\r\n";
+  return head;
+}
+
+// Hands as much of aParts to the kernel as its send buffer takes right now,
+// without waiting; returns the bytes taken (0 when none or on failure).
+std::size_t SendWithoutWaiting(int aSocket, const std::array<net::const_buffer, 2>& aParts) {
+  iovec vec[2];
+  for (std::size_t i = 0; i < 2; ++i) {
+    vec[i].iov_base = const_cast<void*>(aParts[i].data());
+    vec[i].iov_len = aParts[i].size();
+  }
+  msghdr message{};
+  message.msg_iov = vec;
+  message.msg_iovlen = 2;
+  ssize_t sent;
+  do {
+    sent = ::sendmsg(aSocket, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  return sent < 0 ? 0 : static_cast<std::size_t>(sent);
+}
+
 // Answers a connection beyond the cap without giving it a thread: whatever
 // the client already sent is discarded, the 503 goes out in one non-blocking
 // write (a fresh socket's send buffer holds it), and the socket is closed.
@@ -59,9 +169,8 @@ void RefuseConnection(tcp::socket& aSocket) {
     if (aSocket.available(ec) == 0 || ec) break;
     aSocket.read_some(net::buffer(sink), ec);
   }
-  std::ostringstream text;
-  text << WireMessage(PlainTextResponse(503, kTooManyConnectionsText));
-  const std::string wire = text.str();
+  const TWireResponse refusal = PlainTextResponse(503, kTooManyConnectionsText);
+  const std::string wire = ResponseHead(refusal) + refusal.Body;
   aSocket.write_some(net::buffer(wire), ec);
   aSocket.shutdown(tcp::socket::shutdown_both, ec);
   aSocket.close(ec);
@@ -153,12 +262,12 @@ class TRequestParser : public http::basic_parser<true> {
   std::uint64_t FHeld = 0;
 };
 
-// One accepted connection with its own I/O context; the stream is declared
-// last so it is destroyed before the context it belongs to.
+// One accepted connection on the I/O context of the thread serving it (the
+// context outlives the connection).
 struct TConnection {
   using TClock = std::chrono::steady_clock;
 
-  std::shared_ptr<net::io_context> Ioc;
+  net::io_context* Ioc;
   beast::tcp_stream Stream;
   beast::flat_buffer Buffer;
   THttpServer::TReadTimeouts Timeouts;
@@ -166,8 +275,8 @@ struct TConnection {
   std::atomic<std::uint64_t>* BodyBudget = nullptr;
   std::uint64_t BodyBudgetLimit = 0;
 
-  TConnection(std::shared_ptr<net::io_context> aIoc, tcp::socket aSocket)
-      : Ioc(std::move(aIoc)), Stream(std::move(aSocket)) {}
+  TConnection(net::io_context& aIoc, tcp::socket aSocket)
+      : Ioc(&aIoc), Stream(std::move(aSocket)) {}
 
   // When the next read gives up: after the idle time, and never later than
   // the header block's bound (counted from the accept) or the body's bound
@@ -221,10 +330,24 @@ struct TConnection {
     return {};
   }
 
+  // Writes the answer in one gathered write of head and body. Nearly every
+  // answer fits the socket's send buffer and leaves at once; only what does
+  // not fit waits for the socket, within kWriteTimeout.
   void Write(const TWireResponse& aWire) {
-    http::response<http::string_body> res = WireMessage(aWire);
+    if (FramedByTransferEncoding(aWire)) {
+      http::response<http::string_body> res = WireMessage(aWire);
+      Stream.expires_after(kWriteTimeout);
+      RunStep([&](auto handler) { http::async_write(Stream, res, std::move(handler)); });
+      return;
+    }
+    const std::string head = ResponseHead(aWire);
+    const std::array<net::const_buffer, 2> parts{net::buffer(head), net::buffer(aWire.Body)};
+    const std::size_t sent = SendWithoutWaiting(Stream.socket().native_handle(), parts);
+    if (sent == head.size() + aWire.Body.size()) return;
+    beast::buffers_suffix<std::array<net::const_buffer, 2>> rest(parts);
+    rest.consume(sent);
     Stream.expires_after(kWriteTimeout);
-    RunStep([&](auto handler) { http::async_write(Stream, res, std::move(handler)); });
+    RunStep([&](auto handler) { net::async_write(Stream, rest, std::move(handler)); });
   }
 
   // Lets the client read a refusal: stop sending, then swallow what it still
@@ -283,12 +406,20 @@ struct TConnection {
 
 }  // namespace
 
+// A connection accepted and not yet served: its socket, taken out of the
+// accept loop's context, and when it was accepted.
+struct TAccepted {
+  tcp::socket::native_handle_type Socket;
+  std::chrono::steady_clock::time_point At;
+};
+
 struct THttpServer::TImpl {
   explicit TImpl(THandler aHandler) : Handler(std::move(aHandler)) {}
 
   THandler Handler;
   net::io_context AcceptIoc;
   tcp::acceptor Acceptor{AcceptIoc};
+  tcp Protocol = tcp::v4();
   std::thread AcceptThread;
   std::atomic<bool> Active{false};
   std::uint16_t Port = 0;
@@ -299,9 +430,17 @@ struct THttpServer::TImpl {
   std::atomic<std::uint64_t> BufferedBodyBytes{0};
   net::steady_timer RetryTimer{AcceptIoc};
 
+  // Connection threads that finished their connection wait here for the next
+  // one (kIdleThreadLifetime at most, kMaxIdleThreads of them), so a new
+  // connection is usually handed to a waiting thread instead of a new one.
+  std::mutex IdleMutex;
+  std::condition_variable IdleWake;
+  std::deque<TAccepted> HandedOver;  // never more than IdleThreads
+  int IdleThreads = 0;
+  bool Stopping = false;
+
   void DoAccept(const std::shared_ptr<TImpl>& aSelf) {
-    auto ioc = std::make_shared<net::io_context>(1);
-    Acceptor.async_accept(*ioc, [this, aSelf, ioc](error_code ec, tcp::socket socket) {
+    Acceptor.async_accept([this, aSelf](error_code ec, tcp::socket socket) {
       if (ec == net::error::operation_aborted || !Acceptor.is_open()) return;
       if (ec) {
         // Typically out of file descriptors: the pending connection stays in
@@ -315,31 +454,94 @@ struct THttpServer::TImpl {
       if (OpenConnections.load() >= MaxConnections) {
         RefuseConnection(socket);
       } else {
-        Serve(aSelf, std::make_unique<TConnection>(ioc, std::move(socket)));
+        Serve(aSelf, socket);
       }
       DoAccept(aSelf);
     });
   }
 
-  void Serve(const std::shared_ptr<TImpl>& aSelf, std::unique_ptr<TConnection> aConnection) {
-    aConnection->Timeouts = Timeouts;
-    aConnection->BodyBudget = &BufferedBodyBytes;
-    aConnection->BodyBudgetLimit = BodyBudgetLimit;
+  // Gives the connection a thread of its own: a waiting one, or a new one.
+  void Serve(const std::shared_ptr<TImpl>& aSelf, tcp::socket& aSocket) {
+    const auto accepted = std::chrono::steady_clock::now();
+    error_code ec;
+    const TAccepted connection{aSocket.release(ec), accepted};
+    if (ec) return;  // the socket closes with aSocket
     ++OpenConnections;
+    {
+      std::lock_guard lock(IdleMutex);
+      if (IdleThreads > static_cast<int>(HandedOver.size())) {
+        HandedOver.push_back(connection);
+        IdleWake.notify_one();
+        return;
+      }
+    }
     try {
-      // The thread keeps the server state alive for as long as it serves.
-      std::thread([aSelf, connection = std::move(aConnection)]() mutable {
-        try {
-          connection->Serve(aSelf->Handler);
-        } catch (...) {
-        }
-        connection.reset();
-        --aSelf->OpenConnections;
-      }).detach();
+      // The thread keeps the server state alive for as long as it runs.
+      std::thread([aSelf, connection] { aSelf->RunConnections(connection); }).detach();
     } catch (const std::system_error&) {
       // No thread could be started: the connection is closed unanswered.
+      ::close(connection.Socket);
       --OpenConnections;
     }
+  }
+
+  // A connection thread: serves aFirst, then every connection handed over
+  // while it waits, on one I/O context of its own.
+  void RunConnections(TAccepted aFirst) {
+    std::optional<TAccepted> next = aFirst;
+    try {
+      std::optional<net::io_context> ioc(std::in_place, 1);
+      while (next) {
+        const TAccepted current = *next;
+        next.reset();
+        if (!ServeOne(*ioc, current)) ioc.emplace(1);  // a failed one leaves nothing behind
+        next = AwaitNext();
+      }
+    } catch (...) {
+      // No I/O context could be made: the connection is closed unanswered.
+      if (next) {
+        ::close(next->Socket);
+        --OpenConnections;
+      }
+    }
+  }
+
+  // Serves one connection; false when it ended with an exception.
+  bool ServeOne(net::io_context& aIoc, const TAccepted& aAccepted) {
+    bool clean = true;
+    try {
+      tcp::socket socket(aIoc);
+      error_code ec;
+      socket.assign(Protocol, aAccepted.Socket, ec);
+      if (ec) {
+        ::close(aAccepted.Socket);
+      } else {
+        TConnection connection(aIoc, std::move(socket));
+        connection.Accepted = aAccepted.At;
+        connection.Timeouts = Timeouts;
+        connection.BodyBudget = &BufferedBodyBytes;
+        connection.BodyBudgetLimit = BodyBudgetLimit;
+        connection.Serve(Handler);
+      }
+    } catch (...) {
+      clean = false;
+    }
+    --OpenConnections;
+    return clean;
+  }
+
+  // The next connection handed to this thread; none when the server stops,
+  // enough threads already wait, or none came within kIdleThreadLifetime.
+  std::optional<TAccepted> AwaitNext() {
+    std::unique_lock lock(IdleMutex);
+    if (Stopping || IdleThreads >= kMaxIdleThreads) return std::nullopt;
+    ++IdleThreads;
+    IdleWake.wait_for(lock, kIdleThreadLifetime, [this] { return !HandedOver.empty() || Stopping; });
+    --IdleThreads;
+    if (HandedOver.empty()) return std::nullopt;
+    const TAccepted next = HandedOver.front();
+    HandedOver.pop_front();
+    return next;
   }
 };
 
@@ -362,12 +564,17 @@ void THttpServer::Start(const std::string& aHost, int aPort, int aBacklog) {
     acceptor.set_option(net::socket_base::reuse_address(true));
     acceptor.bind(endpoint);
     acceptor.listen(aBacklog);
+    FImpl->Protocol = endpoint.protocol();
     FImpl->Port = acceptor.local_endpoint().port();
   } catch (const boost::system::system_error& e) {
     error_code ignored;
     FImpl->Acceptor.close(ignored);
     throw ESocketError("Could not listen on " + aHost + ":" + std::to_string(aPort) + ": " +
                        e.code().message());
+  }
+  {
+    std::lock_guard lock(FImpl->IdleMutex);
+    FImpl->Stopping = false;
   }
   FImpl->Active = true;
   FImpl->AcceptIoc.restart();
@@ -382,6 +589,11 @@ void THttpServer::Stop() {
     impl->Acceptor.close(ignored);
   });
   if (FImpl->AcceptThread.joinable()) FImpl->AcceptThread.join();
+  {
+    std::lock_guard lock(FImpl->IdleMutex);
+    FImpl->Stopping = true;
+  }
+  FImpl->IdleWake.notify_all();  // waiting connection threads end
 }
 
 void THttpServer::IdleTimeout(std::chrono::milliseconds aTimeout) {

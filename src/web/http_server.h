@@ -1,6 +1,7 @@
 #pragma once
 // The socket transport: HTTP/1.1 over TCP, one thread per connection, one
-// request per connection. Everything about the answer comes from the handler.
+// request per connection. A thread whose connection has ended waits a while
+// to serve a later one. Everything about the answer comes from the handler.
 
 #include <chrono>
 #include <cstdint>
@@ -40,7 +41,8 @@ class THttpServer {
   // Binds aHost:aPort (aHost "0.0.0.0" = every interface; port 0 = any free
   // port) and starts accepting. Throws ESocketError.
   void Start(const std::string& aHost, int aPort, int aBacklog);
-  // Stops accepting; connections in progress finish on their own threads.
+  // Stops accepting; connections in progress finish on their own threads,
+  // and threads waiting for a connection end.
   void Stop();
   bool Active() const;
   // Silence allowed while a request is read (kIdleReadTimeout unless changed

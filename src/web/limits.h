@@ -38,6 +38,12 @@ inline constexpr int kMaxConnections = 1000;
 inline constexpr const char* kTooManyConnectionsText =
     "Too many open connections. Please try again later";
 
+// A connection thread that has finished its connection waits this long for
+// the next one before it ends; at most kMaxIdleThreads wait at once. Starting
+// and ending a thread per connection costs more than serving a small request.
+inline constexpr std::chrono::seconds kIdleThreadLifetime{30};
+inline constexpr int kMaxIdleThreads = 64;
+
 // Pause before accepting again after accept itself failed (out of file
 // descriptors, ...), so the loop does not spin.
 inline constexpr std::chrono::milliseconds kAcceptRetryDelay{50};

@@ -4,12 +4,16 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/version.hpp>
 
 #include <sys/resource.h>
 
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "web/http_server.h"
@@ -240,6 +244,123 @@ TEST(HttpServer, ConnectionsBeyondTheCapAreRefusedAndServiceResumesWhenTheyClose
   idle.clear();
   ASSERT_TRUE(WaitFor([&] { return server.OpenConnections() == 0; })) << server.OpenConnections();
   EXPECT_EQ(BodyOf(Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")), "ok");
+}
+
+// The answer as the framework's own serializer writes it (Date, Server, the
+// answer's headers, Connection: close), with aDate as the Date value.
+std::string SerializerBytes(const TWireResponse& aWire, const std::string& aDate) {
+  namespace http = boost::beast::http;
+  http::response<http::string_body> res;
+  res.version(11);
+  res.result(static_cast<unsigned>(aWire.Status));
+  res.set(http::field::date, aDate);
+  res.set(http::field::server, BOOST_BEAST_VERSION_STRING);
+  for (const auto& [name, value] : aWire.Headers) res.insert(name, value);
+  res.set(http::field::connection, "close");
+  res.body() = aWire.Body;
+  std::ostringstream out;
+  out << res;
+  return out.str();
+}
+
+// The value of the reply's first Date header.
+std::string DateOf(const std::string& aReply) {
+  const std::size_t at = aReply.find("\r\nDate: ");
+  if (at == std::string::npos) return {};
+  const std::size_t from = at + 8;
+  return aReply.substr(from, aReply.find("\r\n", from) - from);
+}
+
+TEST(HttpServer, AnswerBytesAreExactlyTheSerializersForEveryHeaderShape) {
+  struct TCase {
+    const char* Label;
+    TWireResponse Wire;
+  };
+  const std::vector<TCase> cases = {
+      {"plain", PlainTextResponse(200, "ok")},
+      {"no body, no headers", {204, {}, {}}},
+      {"unknown status", {599, {{"Content-Length", "1"}}, "x"}},
+      {"status below 100", {42, {{"Content-Length", "0"}}, {}}},
+      {"repeated names join their first occurrence",
+       {200, {{"X-A", "1"}, {"X-B", "2"}, {"x-a", "3"}, {"X-C", "4"}, {"X-B", "5"}}, {}}},
+      {"own Connection headers are replaced",
+       {200, {{"Connection", "keep-alive"}, {"X-A", "1"}, {"connection", "upgrade"}}, {}}},
+      {"own Date and Server join the transport's",
+       {200, {{"X-A", "1"}, {"server", "mine"}, {"Date", "then"}}, {}}},
+      {"values lose surrounding blanks and tabs",
+       {200, {{"X-A", " \t padded \t "}, {"X-B", "   "}, {"X-C", ""}}, {}}},
+      {"chunked framing", {200, {{"Transfer-Encoding", "chunked"}}, "chunk body"}},
+      {"large body", {200, {{"Content-Length", "300000"}}, std::string(300000, 'z')}},
+  };
+  for (const TCase& c : cases) {
+    THttpServer server([&c](TWebRequest&) { return c.Wire; });
+    server.Start("127.0.0.1", 0, 15);
+    const std::string reply = Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(reply, SerializerBytes(c.Wire, DateOf(reply))) << c.Label;
+  }
+}
+
+TEST(HttpServer, AnswerLargerThanTheSendBufferReachesASlowReaderWhole) {
+  std::string body(24 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 23);
+  THttpServer server([&body](TWebRequest&) { return PlainTextResponse(200, body); });
+  server.Start("127.0.0.1", 0, 15);
+  net::io_context ioc;
+  tcp::socket socket(ioc);
+  socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), server.LocalPort()));
+  net::write(socket, net::buffer(std::string("GET / HTTP/1.1\r\nHost: x\r\n\r\n")));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the server's first write fills up
+  const std::string reply = ReadToClose(socket);
+  EXPECT_EQ(StatusOf(reply), 200);
+  EXPECT_TRUE(BodyOf(reply) == body) << BodyOf(reply).size() << " bytes of " << body.size();
+}
+
+TEST(HttpServer, ConnectionsAreServedAtOnceOnThreadsThatServeLaterOnesToo) {
+  // Each wave of connections blocks in the handler until the whole wave is
+  // inside: it completes only when every connection has a thread of its own.
+  constexpr int kWave = 8;
+  std::mutex mutex;
+  std::condition_variable changed;
+  int inside = 0;
+  std::set<std::thread::id> threads;
+  THttpServer server([&](TWebRequest&) {
+    std::unique_lock lock(mutex);
+    threads.insert(std::this_thread::get_id());
+    const int arrived = ++inside;
+    const int waveEnd = (arrived + kWave - 1) / kWave * kWave;
+    changed.notify_all();
+    changed.wait(lock, [&] { return inside >= waveEnd; });
+    return PlainTextResponse(200, "ok");
+  });
+  server.Start("127.0.0.1", 0, 64);
+  constexpr int kWaves = 5;
+  for (int wave = 0; wave < kWaves; ++wave) {
+    std::vector<std::future<std::string>> replies;
+    for (int i = 0; i < kWave; ++i) {
+      replies.push_back(std::async(std::launch::async, [&server] {
+        return Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+      }));
+    }
+    for (auto& reply : replies) EXPECT_EQ(BodyOf(reply.get()), "ok") << "wave " << wave;
+    ASSERT_TRUE(WaitFor([&] { return server.OpenConnections() == 0; }));
+  }
+  // Threads that finished a connection took the later waves.
+  EXPECT_LT(threads.size(), static_cast<std::size_t>(kWave * kWaves));
+
+  // Stopped and started again, the server serves as before.
+  server.Stop();
+  server.Start("127.0.0.1", 0, 15);
+  {
+    std::lock_guard lock(mutex);
+    inside = 0;
+  }
+  std::vector<std::future<std::string>> replies;
+  for (int i = 0; i < kWave; ++i) {
+    replies.push_back(std::async(std::launch::async, [&server] {
+      return Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+    }));
+  }
+  for (auto& reply : replies) EXPECT_EQ(BodyOf(reply.get()), "ok");
 }
 
 TEST(HttpServer, BodiesBeyondTheSharedBudgetAreRefusedUntilOthersFinish) {
