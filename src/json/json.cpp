@@ -4,6 +4,7 @@
 #include "json/json.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -151,11 +152,20 @@ void TJsonBase::RaiseParseError(std::string_view Text) const {
 
 void TJsonBase::ParseRoot(std::string_view JsonString) {
   // Brackets are counted the way the level scanner pairs them: strings are
-  // skipped whole and a closer of the other kind is ordinary text.
+  // skipped whole and a closer of the other kind is ordinary text. The pairs
+  // found are what the levels below skip by.
+  static constexpr std::array<bool, 256> kSpecial = [] {
+    std::array<bool, 256> t{};
+    t['"'] = t['['] = t['{'] = t[']'] = t['}'] = true;
+    return t;
+  }();
   std::string closers;
+  scan::TBracketIndex index;
   const std::size_t n = JsonString.size();
   std::size_t i = 0;
   while (i < n) {
+    while (i < n && !kSpecial[static_cast<unsigned char>(JsonString[i])]) ++i;
+    if (i >= n) break;
     const char c = JsonString[i];
     if (c == '"') {
       i = scan::SkipQuoted(JsonString, i);
@@ -165,14 +175,22 @@ void TJsonBase::ParseRoot(std::string_view JsonString) {
       if (closers.size() >= static_cast<std::size_t>(kMaxNestingDepth)) {
         // Refused as the value that is one level too deep.
         const TJsonValue tooDeep;
-        tooDeep.RaiseParseError(JsonString.substr(i, scan::SkipBracketed(JsonString, i) - i));
+        tooDeep.RaiseParseError(JsonString.substr(i, scan::ScanBracketed(JsonString, i) - i));
       }
       closers.push_back(c == '[' ? ']' : '}');
+      index.Open(i);
     } else if (!closers.empty() && c == closers.back()) {
       closers.pop_back();
+      index.Close(i + 1);
     }
     ++i;
   }
+  index.Finish(JsonString);
+  struct TIndexScope {
+    const scan::TBracketIndex* Saved = scan::tBracketIndex;
+    explicit TIndexScope(const scan::TBracketIndex& aIndex) { scan::tBracketIndex = &aIndex; }
+    ~TIndexScope() { scan::tBracketIndex = Saved; }
+  } scope(index);
   ParseAt(JsonString, 0);
 }
 
@@ -923,18 +941,55 @@ void TJsonObject::Assign(const TJsonBase* Source) {
   CopyFrom(*object);
 }
 
+namespace {
+
+// A member's text within its object's text, as the scanner found it.
+struct TMemberPiece {
+  std::size_t Begin;
+  std::size_t End;
+  scan::TMarks Marks;
+};
+
+// The members of the objects being read on this thread, innermost object
+// last: an object lists its members here first, so that it holds them in
+// one allocation, then reads them.
+thread_local std::vector<TMemberPiece> tMemberPieces;
+
+// Entries kept for the next document; a larger list is given back.
+constexpr std::size_t kKeptMemberPieces = 1024;
+
+}  // namespace
+
 void TJsonObject::ParseAt(std::string_view JsonString, int Depth) {
   Clear();
   const std::string_view t = Trim(JsonString);
   if (!IsJsonObject(t)) RaiseParseError(t);
   const std::string_view inner = Trim(t.substr(1, t.size() - 2));
+  std::vector<TMemberPiece>& pieces = tMemberPieces;
+  struct TPiecesScope {
+    std::vector<TMemberPiece>& Pieces;
+    const std::size_t First;
+    ~TPiecesScope() {
+      Pieces.resize(First);
+      if (First == 0 && Pieces.capacity() > kKeptMemberPieces) {
+        std::vector<TMemberPiece>().swap(Pieces);
+      }
+    }
+  } scope{pieces, pieces.size()};
   scan::ForEachPiece<',', ':'>(inner, [&](std::size_t b, std::size_t e, const scan::TMarks& m) {
-    // The piece is trimmed at the front; mark positions count from there.
-    const std::string_view raw = inner.substr(b, e - b);
-    const std::string_view piece = Trim(raw);
-    const std::size_t offset = b + static_cast<std::size_t>(piece.data() - raw.data());
-    Add(std::string_view()).ParseMarked(piece, m, offset, Depth + 1);
+    pieces.push_back({b, e, m});
   });
+  FList.reserve(pieces.size() - scope.First);
+  for (std::size_t k = scope.First; k < pieces.size(); ++k) {
+    // Inner objects add entries after these and remove them again, but may
+    // move the list: each entry is copied before its member is read.
+    const TMemberPiece member = pieces[k];
+    // The piece is trimmed at the front; mark positions count from there.
+    const std::string_view raw = inner.substr(member.Begin, member.End - member.Begin);
+    const std::string_view piece = Trim(raw);
+    const std::size_t offset = member.Begin + static_cast<std::size_t>(piece.data() - raw.data());
+    Add(std::string_view()).ParseMarked(piece, member.Marks, offset, Depth + 1);
+  }
 }
 
 void TJsonObject::StringifyTo(std::string& Out) const {

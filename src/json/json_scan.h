@@ -3,12 +3,14 @@
 // reader is built on. Each container level scans its own text once; quoted
 // strings and bracketed parts are skipped whole, without recursion.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "json/json.h"
 
@@ -50,11 +52,73 @@ inline std::size_t SkipQuoted(std::string_view s, std::size_t pos) {
   return n;
 }
 
+// Where each bracket of a document closes, found in the one pass that checks
+// the nesting depth before a parse. Every level of the reader looks the
+// brackets of its own text up here instead of scanning them again, so a
+// document is scanned twice in all (once here, once by the level that reads
+// each piece) rather than once per level it lies under.
+//
+// Each level's text is a slice of the document that starts outside any
+// string, so the level pairs a bracket exactly as the whole-document pass
+// does, up to the level's own end: a bracket that closes beyond it (or never)
+// closes at the level's end.
+class TBracketIndex {
+ public:
+  // Pairs the brackets of `text` as SkipBracketed does, outside strings.
+  // Records one entry per opening bracket, in order of position.
+  void Open(std::size_t pos) {
+    FOpen.push_back(pos);
+    FClose.push_back(0);
+    FPending.push_back(FOpen.size() - 1);
+  }
+  // Closes the innermost open bracket at `pos` (the position just after it).
+  void Close(std::size_t pos) {
+    FClose[FPending.back()] = pos;
+    FPending.pop_back();
+  }
+  // Brackets never closed close at the end of the text.
+  void Finish(std::string_view text) {
+    FText = text;
+    for (const std::size_t entry : FPending) FClose[entry] = text.size();
+    FPending.clear();
+    FPending.shrink_to_fit();
+  }
+
+  // SkipBracketed(s, pos) for a slice `s` of the indexed text, when the
+  // bracket at `pos` is recorded; npos otherwise.
+  std::size_t Skip(std::string_view s, std::size_t pos) const {
+    const auto base = reinterpret_cast<std::uintptr_t>(FText.data());
+    const auto begin = reinterpret_cast<std::uintptr_t>(s.data());
+    if (begin < base || begin + s.size() > base + FText.size()) return std::string_view::npos;
+    const std::size_t offset = begin - base;
+    const std::size_t at = offset + pos;
+    // The levels look brackets up in document order: try the next entry first.
+    std::size_t entry = FNext;
+    if (entry >= FOpen.size() || FOpen[entry] != at) {
+      const auto it = std::lower_bound(FOpen.begin(), FOpen.end(), at);
+      if (it == FOpen.end() || *it != at) return std::string_view::npos;
+      entry = static_cast<std::size_t>(it - FOpen.begin());
+    }
+    FNext = entry + 1;
+    return std::min(FClose[entry], offset + s.size()) - offset;
+  }
+
+ private:
+  std::string_view FText;
+  std::vector<std::size_t> FOpen;     // position of each opening bracket
+  std::vector<std::size_t> FClose;    // position just after its closer
+  std::vector<std::size_t> FPending;  // entries still open while indexing
+  mutable std::size_t FNext = 0;
+};
+
+// The index of the document being parsed on this thread, or null.
+inline thread_local const TBracketIndex* tBracketIndex = nullptr;
+
 // Position just after the `]` or `}` closing the bracket that opens at `pos`.
 // Strings and brackets met on the way are skipped to their own closers first;
 // a closer of the other kind is ordinary text. The end of the text closes
 // whatever is still open.
-inline std::size_t SkipBracketed(std::string_view s, std::size_t pos) {
+inline std::size_t ScanBracketed(std::string_view s, std::size_t pos) {
   const char* data = s.data();
   const std::size_t n = s.size();
   std::string closers(1, s[pos] == '[' ? ']' : '}');
@@ -78,6 +142,14 @@ inline std::size_t SkipBracketed(std::string_view s, std::size_t pos) {
     }
   }
   return n;
+}
+
+inline std::size_t SkipBracketed(std::string_view s, std::size_t pos) {
+  if (tBracketIndex != nullptr) {
+    const std::size_t end = tBracketIndex->Skip(s, pos);
+    if (end != std::string_view::npos) return end;
+  }
+  return ScanBracketed(s, pos);
 }
 
 // Where `Mark` occurs at the top level of one piece (at most the first two

@@ -119,28 +119,41 @@ std::optional<double> TryReadNumber(std::string_view s) {
   while (i < n && s[i] == ' ') ++i;
   if (i != n) return std::nullopt;
 
-  // Canonical form for the locale-independent reader.
-  std::string buffer;
-  buffer.reserve(intDigits.size() + fracDigits.size() + 16);
-  if (negative) buffer += '-';
-  buffer += intDigits.empty() ? std::string_view("0") : intDigits;
+  // Canonical form for the locale-independent reader; the usual short number
+  // is built on the stack.
+  const std::size_t length = intDigits.size() + fracDigits.size() + 16;
+  std::array<char, 64> local;
+  std::string heap;
+  char* buffer = local.data();
+  if (length >= local.size()) {
+    heap.resize(length);
+    buffer = heap.data();
+  }
+  char* end = buffer;
+  const auto append = [&end](std::string_view part) {
+    std::memcpy(end, part.data(), part.size());
+    end += part.size();
+  };
+  if (negative) *end++ = '-';
+  append(intDigits.empty() ? std::string_view("0") : intDigits);
   if (!fracDigits.empty()) {
-    buffer += '.';
-    buffer += fracDigits;
+    *end++ = '.';
+    append(fracDigits);
   }
   if (exponent != 0) {
-    buffer += 'e';
-    buffer += std::to_string(exponent);
+    *end++ = 'e';
+    end = std::to_chars(end, buffer + length, exponent).ptr;
   }
+  *end = '\0';
   double value = 0;
-  const auto [ptr, ec] = std::from_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  const auto [ptr, ec] = std::from_chars(buffer, end, value);
   if (ec == std::errc::result_out_of_range) {
     // Tell underflow (reads as zero or a denormal) from overflow (refused).
-    const double approx = std::strtod(buffer.c_str(), nullptr);
+    const double approx = std::strtod(buffer, nullptr);
     if (std::isinf(approx) || std::fabs(approx) >= 1) return std::nullopt;
     return approx;
   }
-  if (ec != std::errc() || ptr != buffer.data() + buffer.size()) return std::nullopt;
+  if (ec != std::errc() || ptr != end) return std::nullopt;
   if (std::isinf(value)) return std::nullopt;
   return value;
 }

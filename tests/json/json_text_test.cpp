@@ -66,6 +66,28 @@ const ReadCase kReadCases[] = {
     // Unterminated strings and brackets run to the end of the text.
     {"{\"a\":\"abc}", Into::Document, nullptr, "<TJsonValue>\"a\" parse error: \"abc"},
     {"[1,[2,3]", Into::Document, nullptr, "<TJsonValue>\"\" parse error: [2,3"},
+    {"[{\"a\":1},{\"b\":2]", Into::Document, nullptr, "<TJsonValue>\"\" parse error: {\"b\":2"},
+    {"{\"a\":{\"b\":1}", Into::Document, nullptr, "<TJsonValue>\"a\" parse error: {\"b\":1"},
+    // A bracket closes where the level reading it ends, even when its closer
+    // lies beyond: a closer of the other kind is ordinary text, and a level
+    // ends at the closer of its own bracket.
+    {"[{\"a\":1}\"}\"}]", Into::Document, nullptr, "<TJsonValue>\"a\" parse error: 1}\"}\""},
+    {"[{\"a\":1}\"{\"}]", Into::Document, nullptr, "<TJsonValue>\"a\" parse error: 1}\"{\""},
+    {"{\"a\":[1,2}, \"b\":{\"c\":[3]}}", Into::Document, nullptr,
+     "<TJsonValue>\"a\" parse error: [1,2}, \"b\":{\"c\":[3]}"},
+    {"[1,[2,{\"a\":3]]]", Into::Document, nullptr, "<TJsonValue>\"\" parse error: {\"a\":3]"},
+    {"{\"a\":[}]}", Into::Document, nullptr, "<TJsonValue>\"a\" parse error: }"},
+    {"{\"a\":[1,2]]}", Into::Document, nullptr, "<TJsonValue>\"a\" parse error: 2]"},
+    {"{\"k\":{\"a\":1}x}", Into::Document, nullptr, "<TJsonValue>\"k\" parse error: {\"a\":1}x"},
+    {"[[1,2],[3,[4,5]],{\"x\":[6]}]", Into::Document, "[[1,2],[3,[4,5]],{\"x\":[6]}]", nullptr},
+    {"{\"a\":\"x\\\"{[\", \"b\":[{\"c\":\"]}\"}]}", Into::Document,
+     "{\"a\":\"x\\\"{[\",\"b\":[{\"c\":\"]}\"}]}", nullptr},
+    {"[{\"a\":\"\\\\\"},{\"b\":\"\\\\\\\"[\"}]", Into::Document,
+     "[{\"a\":\"\\\\\"},{\"b\":\"\\\\\\\"[\"}]", nullptr},
+    // Numbers of any length.
+    {"[12345678901234567890123456789012345678901234567890123456789012345678901234567890.5,"
+     "0.1234567890123456789012345678901234567890123456789012345678901234567890e5,-1.5E-3]",
+     Into::Document, "[1.23456789012346E79,12345.6789012346,-0.0015]", nullptr},
     // A document must be an array or an object; a value may be anything.
     {"5", Into::Document, nullptr, "<TJson>\"\" parse error: 5"},
     {"\"x\"", Into::Document, nullptr, "<TJson>\"\" parse error: \"x\""},
