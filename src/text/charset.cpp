@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace tandemize::text {
 namespace {
@@ -85,11 +86,38 @@ char32_t DecodeUtf8(std::string_view bytes, std::size_t& pos) {
   return cp;
 }
 
+namespace {
+
+// Eight bytes at a time while they are all ASCII.
+std::size_t SkipAscii(std::string_view bytes, std::size_t pos) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+  while (pos + 8 <= bytes.size()) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + pos, sizeof word);
+    if (word & kHighBits) break;
+    pos += 8;
+  }
+  while (pos < bytes.size() && static_cast<std::uint8_t>(bytes[pos]) < 0x80) ++pos;
+  return pos;
+}
+
+// Whether a well-formed two-byte character (U+0080..U+07FF: accented Latin
+// letters, the usual non-ASCII text) starts at `pos`.
+bool IsTwoByteCharacter(std::string_view bytes, std::size_t pos) {
+  const auto lead = static_cast<std::uint8_t>(bytes[pos]);
+  return lead >= 0xC2 && lead <= 0xDF && pos + 1 < bytes.size() &&
+         (static_cast<std::uint8_t>(bytes[pos + 1]) & 0xC0) == 0x80;
+}
+
+}  // namespace
+
 bool IsValidUtf8(std::string_view bytes) {
   std::size_t pos = 0;
   while (pos < bytes.size()) {
-    if (static_cast<std::uint8_t>(bytes[pos]) < 0x80) {
-      ++pos;
+    pos = SkipAscii(bytes, pos);
+    if (pos >= bytes.size()) break;
+    if (IsTwoByteCharacter(bytes, pos)) {
+      pos += 2;
       continue;
     }
     const std::size_t start = pos;
@@ -136,7 +164,18 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
 std::size_t Utf16Length(std::string_view utf8) {
   std::size_t units = 0;
   std::size_t pos = 0;
-  while (pos < utf8.size()) units += DecodeUtf8(utf8, pos) >= 0x10000 ? 2 : 1;
+  while (pos < utf8.size()) {
+    const std::size_t ascii = SkipAscii(utf8, pos);
+    units += ascii - pos;
+    pos = ascii;
+    if (pos >= utf8.size()) break;
+    if (IsTwoByteCharacter(utf8, pos)) {
+      ++units;
+      pos += 2;
+      continue;
+    }
+    units += DecodeUtf8(utf8, pos) >= 0x10000 ? 2 : 1;
+  }
   return units;
 }
 

@@ -24,6 +24,20 @@ TEST(Charset, ValidityCheck) {
   EXPECT_TRUE(IsValidUtf8("\xEF\xBF\xBD"));
   EXPECT_FALSE(IsValidUtf8("caf\xE9"));
   EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // encoded surrogate
+  // A fault or a character at every place of a longer ASCII text, where the
+  // check runs over several bytes at a time.
+  const std::string ascii(24, 'a');
+  for (std::size_t at = 0; at <= ascii.size(); ++at) {
+    SCOPED_TRACE(at);
+    const std::string before = ascii.substr(0, at);
+    const std::string after = ascii.substr(at);
+    EXPECT_FALSE(IsValidUtf8(before + "\xE9" + after));
+    EXPECT_FALSE(IsValidUtf8(before + "\xC3"));  // cut short at the end
+    EXPECT_TRUE(IsValidUtf8(before + "\xC3\xA7" + after));
+    EXPECT_EQ(Utf16Length(before + "\xC3\xA7" + after), ascii.size() + 1);
+    EXPECT_EQ(Utf16Length(before + "\xF0\x9F\x98\x80" + after), ascii.size() + 2);
+    EXPECT_EQ(Utf16Length(before + "\xE4\xB8" + after), ascii.size() + 2);
+  }
 }
 
 TEST(Charset, Windows1252BothWays) {
