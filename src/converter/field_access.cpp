@@ -17,18 +17,20 @@ bool IsVisible(memtable::TMemTable& aDataSet, const memtable::TField& aField) {
   return def == nullptr || !def->Attributes.Contains(memtable::TFieldAttribute::faHiddenCol);
 }
 
-std::string FitText(const memtable::TField& aField, std::string_view aText) {
+std::string_view FitText(const memtable::TField& aField, std::string_view aText,
+                         std::string& aScratch) {
   using memtable::TFieldType;
   const TFieldType type = aField.DataType();
-  if (type != TFieldType::ftString && type != TFieldType::ftWideString) return std::string(aText);
+  if (type != TFieldType::ftString && type != TFieldType::ftWideString) return aText;
   const auto limit = static_cast<std::size_t>(std::max(aField.Size(), 0));
-  if (aText.size() <= limit) return std::string(aText);  // never more units than bytes
+  if (aText.size() <= limit) return aText;  // never more units than bytes
+  if (text::Utf16Length(aText) <= limit) return aText;
   std::u16string wide = text::Utf8ToUtf16(aText);
-  if (wide.size() <= limit) return std::string(aText);
   std::size_t cut = limit;
   if (cut > 0 && wide[cut - 1] >= 0xD800 && wide[cut - 1] <= 0xDBFF) --cut;
   wide.resize(cut);
-  return text::Utf16ToUtf8(wide);
+  aScratch = text::Utf16ToUtf8(wide);
+  return aScratch;
 }
 
 void RaiseRangeError(const memtable::TField& aField, double aValue, double aMin, double aMax) {

@@ -21,8 +21,10 @@ bool IsVisible(memtable::TMemTable& aDataSet, const memtable::TField& aField);
 
 // aText cut to what a text field of its size holds: ftWideString and
 // ftString count characters (UTF-16 code units; a surrogate pair is never
-// split), memo fields take any length.
-std::string FitText(const memtable::TField& aField, std::string_view aText);
+// split), memo fields take any length. Text that fits is returned as it
+// is; a cut one is built in aScratch.
+std::string_view FitText(const memtable::TField& aField, std::string_view aText,
+                         std::string& aScratch);
 
 // The field's range error, as the field itself raises it (EDatabaseError):
 // "%g is not a valid value for field '%s'. The allowed range is %g to %g"

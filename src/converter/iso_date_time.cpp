@@ -1,6 +1,7 @@
 // ISO 8601 date and time text of the converter's JSON, to and from the
 // table's date-time values. Calendar arithmetic is std::chrono's.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -265,16 +266,61 @@ std::optional<std::int32_t> ReadInt32(std::string_view text) {
 
 // Characters `first` (1-based) to `first + count - 1` of the text, counted
 // in UTF-16 code units as the positions of the ISO forms are.
-std::string Copy(const std::u16string& text, std::size_t first, std::size_t count) {
+std::string Copy(std::u16string_view text, std::size_t first, std::size_t count) {
   if (first - 1 >= text.size()) return {};
-  return text::Utf16ToUtf8(std::u16string_view(text).substr(first - 1, count));
+  return text::Utf16ToUtf8(text.substr(first - 1, count));
 }
 
-int PositionalInt(const std::u16string& text, std::size_t first, std::size_t count) {
-  const std::string part = Copy(text, first, count);
+// The same on text whose characters up to the last position read are ASCII,
+// where each byte is one code unit.
+std::string_view Copy(std::string_view text, std::size_t first, std::size_t count) {
+  if (first - 1 >= text.size()) return {};
+  return text.substr(first - 1, count);
+}
+
+template <typename Text>
+int PositionalInt(Text text, std::size_t first, std::size_t count) {
+  const auto part = Copy(text, first, count);
   const std::optional<std::int32_t> value = ReadInt32(part);
   if (!value) throw std::runtime_error(fmt::format("'{}' is not a valid integer value", part));
   return *value;
+}
+
+// Whether the first `count` bytes of the text (all of a shorter one) are
+// ASCII: then its positions up to `count` are byte positions.
+bool AsciiPrefix(std::string_view text, std::size_t count) {
+  const std::size_t n = std::min(text.size(), count);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
+TDateTimeValue EncodeDate(int y, int m, int d) {
+  const bool inRange = y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= 31;
+  const year_month_day ymd{year{inRange ? y : 1}, month{static_cast<unsigned>(inRange ? m : 1)},
+                           day{static_cast<unsigned>(inRange ? d : 1)}};
+  if (!inRange || !ymd.ok()) throw std::runtime_error("Invalid argument to date encode");
+  return static_cast<TDateTimeValue>((sys_days{ymd} - kDateTimeEpoch).count());
+}
+
+template <typename Text>
+TDateTimeValue DateFromPositions(Text text) {
+  const int y = PositionalInt(text, 1, 4);
+  const int m = PositionalInt(text, 6, 2);
+  const int d = PositionalInt(text, 9, 2);
+  return EncodeDate(y, m, d);
+}
+
+template <typename Text>
+TDateTimeValue TimeFromPositions(Text text) {
+  const int h = PositionalInt(text, 1, 2);
+  const int n = PositionalInt(text, 4, 2);
+  const int s = PositionalInt(text, 7, 2);
+  if (h < 0 || h > 23 || n < 0 || n > 59 || s < 0 || s > 59) {
+    throw std::runtime_error("Invalid argument to time encode");
+  }
+  return FromMSecs((h * 3600 + n * 60 + s) * 1000);
 }
 
 }  // namespace
@@ -323,26 +369,28 @@ TDateTimeValue TConverterUtil::ISOTimeStampToDateTime(std::string_view aDateTime
 }
 
 TDateTimeValue TConverterUtil::ISODateToDate(std::string_view aDate) {
+  // Positions run to 10: text that is ASCII that far is read in place.
+  if (AsciiPrefix(aDate, 10)) {
+    // "YYYY?MM?DD...": digits at every position read need no integer parse.
+    const auto digit = [&](std::size_t i) { return aDate[i] >= '0' && aDate[i] <= '9'; };
+    const auto number = [&](std::size_t i) { return aDate[i] - '0'; };
+    if (aDate.size() >= 10 && digit(0) && digit(1) && digit(2) && digit(3) && digit(5) &&
+        digit(6) && digit(8) && digit(9)) {
+      const int y = number(0) * 1000 + number(1) * 100 + number(2) * 10 + number(3);
+      const int m = number(5) * 10 + number(6);
+      const int d = number(8) * 10 + number(9);
+      return EncodeDate(y, m, d);
+    }
+    return DateFromPositions(aDate);
+  }
   const std::u16string text = text::Utf8ToUtf16(aDate);
-  const int y = PositionalInt(text, 1, 4);
-  const int m = PositionalInt(text, 6, 2);
-  const int d = PositionalInt(text, 9, 2);
-  const bool inRange = y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= 31;
-  const year_month_day ymd{year{inRange ? y : 1}, month{static_cast<unsigned>(inRange ? m : 1)},
-                           day{static_cast<unsigned>(inRange ? d : 1)}};
-  if (!inRange || !ymd.ok()) throw std::runtime_error("Invalid argument to date encode");
-  return static_cast<TDateTimeValue>((sys_days{ymd} - kDateTimeEpoch).count());
+  return DateFromPositions(std::u16string_view(text));
 }
 
 TDateTimeValue TConverterUtil::ISOTimeToTime(std::string_view aTime) {
+  if (AsciiPrefix(aTime, 8)) return TimeFromPositions(aTime);
   const std::u16string text = text::Utf8ToUtf16(aTime);
-  const int h = PositionalInt(text, 1, 2);
-  const int n = PositionalInt(text, 4, 2);
-  const int s = PositionalInt(text, 7, 2);
-  if (h < 0 || h > 23 || n < 0 || n > 59 || s < 0 || s > 59) {
-    throw std::runtime_error("Invalid argument to time encode");
-  }
-  return FromMSecs((h * 3600 + n * 60 + s) * 1000);
+  return TimeFromPositions(std::u16string_view(text));
 }
 
 }  // namespace tandemize::converter

@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -48,7 +49,7 @@ memtable::TCurrency ToCurrency(const TField& field, double value) {
   return memtable::TCurrency{static_cast<std::int64_t>(scaled)};
 }
 
-memtable::TBytes DecodeBlob(const TField& field, const std::string& text) {
+memtable::TBytes DecodeBlob(const TField& field, std::string_view text) {
   std::optional<std::vector<std::uint8_t>> bytes = DecodeBase64(text);
   if (!bytes) {
     throw EDataSetConverterException(
@@ -57,15 +58,26 @@ memtable::TBytes DecodeBlob(const TField& field, const std::string& text) {
   return std::move(*bytes);
 }
 
+// The value as text (what AsString gives): a string's own text in place,
+// any other kind converted into aScratch.
+std::string_view TextOf(const TJsonValue& value, std::string& aScratch) {
+  if (value.ValueType() == TJsonValueType::jvString) return value.StringValue();
+  aScratch = value.AsString();
+  return aScratch;
+}
+
 // Stores one member's value into the field of the record being written.
 void WriteField(TField& field, const TJsonValue& value) {
+  std::string scratch;
   switch (field.DataType()) {
     case TFieldType::ftString:
     case TFieldType::ftMemo:
     case TFieldType::ftWideString:
-    case TFieldType::ftWideMemo:
-      field.SetAsString(FitText(field, value.AsString()));
+    case TFieldType::ftWideMemo: {
+      std::string cut;
+      field.SetAsString(FitText(field, TextOf(value, scratch), cut));
       break;
+    }
     case TFieldType::ftSmallint:
     case TFieldType::ftInteger:
     case TFieldType::ftShortint: {
@@ -97,19 +109,19 @@ void WriteField(TField& field, const TJsonValue& value) {
       field.SetAsCurrency(ToCurrency(field, value.AsNumber()));
       break;
     case TFieldType::ftDate:
-      field.SetAsDateTime(TConverterUtil::ISODateToDate(value.AsString()));
+      field.SetAsDateTime(TConverterUtil::ISODateToDate(TextOf(value, scratch)));
       break;
     case TFieldType::ftTime:
-      field.SetAsDateTime(TConverterUtil::ISOTimeToTime(value.AsString()));
+      field.SetAsDateTime(TConverterUtil::ISOTimeToTime(TextOf(value, scratch)));
       break;
     case TFieldType::ftDateTime:
     case TFieldType::ftTimeStamp:
-      field.SetAsDateTime(TConverterUtil::ISOTimeStampToDateTime(value.AsString()));
+      field.SetAsDateTime(TConverterUtil::ISOTimeStampToDateTime(TextOf(value, scratch)));
       break;
     case TFieldType::ftBlob:
     case TFieldType::ftGraphic:
     case TFieldType::ftStream:
-      field.SetAsBytes(DecodeBlob(field, value.AsString()));
+      field.SetAsBytes(DecodeBlob(field, TextOf(value, scratch)));
       break;
     default:
       throw EDataSetConverterException(
@@ -119,19 +131,60 @@ void WriteField(TField& field, const TJsonValue& value) {
 
 void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode);
 
+// Where each field of a table found its member in a row object. The rows of
+// an array usually name their members alike and in the same order: a row
+// whose member names are byte for byte those of the row the map was learnt
+// from finds every field at the same position, so its names need not be
+// looked up again.
+class TMemberMap {
+ public:
+  bool Matches(const TJsonObject& row) const {
+    if (!FLearnt || row.Count() != static_cast<int>(FNames.size())) return false;
+    for (int i = 0; i < row.Count(); ++i) {
+      if (row.Items(i).Name() != FNames[static_cast<std::size_t>(i)]) return false;
+    }
+    return true;
+  }
+  // Position of the member of the field at `fieldIndex` (in table order).
+  int Member(std::size_t fieldIndex) const { return FMembers[fieldIndex]; }
+  // Learns from a row whose fields have all been looked up (so it holds a
+  // member for each of them).
+  void Learn(const TJsonObject& row, TMemTable& table) {
+    FNames.resize(static_cast<std::size_t>(row.Count()));
+    for (int i = 0; i < row.Count(); ++i) FNames[static_cast<std::size_t>(i)] = row.Items(i).Name();
+    FMembers.clear();
+    for (const auto& field : table.Fields()) {
+      FMembers.push_back(field->ReadOnly() ? -1 : row.Find(field->FieldName()));
+    }
+    FLearnt = true;
+  }
+
+ private:
+  std::vector<std::string> FNames;
+  std::vector<int> FMembers;
+  bool FLearnt = false;
+};
+
 // Writes one row object as a record: edits the record at aRecNo (1-based;
 // 0 keeps the current one) in edit mode, appends a new record otherwise.
-void LoadRecord(TJsonObject& row, TMemTable& table, int recNo, bool editMode) {
+// Members are found through aMap when the row matches it (and it learns
+// from a row that does not).
+void LoadRecord(TJsonObject& row, TMemTable& table, int recNo, bool editMode,
+                TMemberMap* aMap = nullptr) {
   if (recNo > 0 && table.RecordCount() > 1) table.SetRecNo(recNo);
   if (editMode && !table.IsEmpty()) {
     table.Edit();
   } else {
     table.Append();
   }
+  const bool mapped = aMap != nullptr && aMap->Matches(row);
+  std::size_t fieldIndex = 0;
   for (const auto& fieldPtr : table.Fields()) {
     TField& field = *fieldPtr;
+    const std::size_t index = fieldIndex++;
     if (field.ReadOnly()) continue;
-    TJsonValue& value = row.Values(field.FieldName());
+    TJsonValue& value =
+        mapped ? row.Items(aMap->Member(index)).Value() : row.Values(field.FieldName());
     if (field.DataType() == TFieldType::ftDataSet) {
       auto& dataSetField = static_cast<memtable::TDataSetField&>(field);
       TMemTable* nested = NestedDataSet(dataSetField);
@@ -156,12 +209,14 @@ void LoadRecord(TJsonObject& row, TMemTable& table, int recNo, bool editMode) {
       WriteField(field, value);
     }
   }
+  if (aMap != nullptr && !mapped) aMap->Learn(row, table);
   table.Post();
 }
 
 // Row objects in order; an element that is an array is walked the same way
 // into the same table, counting its records from the start again.
 void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode) {
+  TMemberMap map;
   int recNo = 0;
   for (int i = 0; i < rows.Count(); ++i) {
     if (!table.IsEmpty()) ++recNo;
@@ -169,7 +224,7 @@ void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode) {
     if (element.ValueType() == TJsonValueType::jvArray) {
       LoadArray(element.AsArray(), table, editMode);
     } else {
-      LoadRecord(element.AsObject(), table, recNo, editMode);
+      LoadRecord(element.AsObject(), table, recNo, editMode, &map);
     }
   }
 }

@@ -195,6 +195,9 @@ class TJsonValue final : public TJsonBase {
   // Getters convert between the scalar kinds; a kind that cannot give the
   // wanted one fails with "\"<pair>\" value type error: <kind> to <wanted>".
   std::string AsString() const;
+  // The text of a jvString value, without the copy AsString makes; empty for
+  // every other kind.
+  const std::string& StringValue() const { return FStringValue; }
   std::int64_t AsInteger() const;
   double AsNumber() const;
   bool AsBoolean() const;

@@ -1,5 +1,6 @@
 #include "converter/converter_util.h"
 
+#include "converter/base64.h"
 #include "converter/converter_test_util.h"
 #include "memtable/mem_table.h"
 
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace tandemize::converter {
 namespace {
@@ -136,6 +138,15 @@ TEST(IsoPositionalReaders, ReadDateAndTimeByCharacterPosition) {
   EXPECT_EQ(TConverterUtil::ISODateToDate("1899-12-29"), -1);
   EXPECT_DOUBLE_EQ(TConverterUtil::ISOTimeToTime("14:07:09"), (14 * 3600 + 7 * 60 + 9) * kSecond);
   EXPECT_DOUBLE_EQ(TConverterUtil::ISOTimeToTime("12:00:00.999"), 0.5);
+  // Whatever follows the last position read is not looked at; a character
+  // before it takes one position however many bytes it has.
+  EXPECT_EQ(TConverterUtil::ISODateToDate("2024-03-05\xC3\xA7"), kMarch5th2024);
+  EXPECT_EQ(TConverterUtil::ISODateToDate("2024-03\xC3\xA7" "05"), kMarch5th2024);
+  EXPECT_EQ(TConverterUtil::ISODateToDate(" 024-03-05"), -685129);
+  EXPECT_EQ(TConverterUtil::ISODateToDate("$7E8-03-05"), kMarch5th2024);
+  EXPECT_EQ(TConverterUtil::ISODateToDate("0001-01-01"), -693593);
+  EXPECT_EQ(TConverterUtil::ISODateToDate("9999-12-31"), 2958465);
+  EXPECT_EQ(TConverterUtil::ISOTimeToTime("x0:00:00"), 0);
 
   struct Case {
     const char* Text;
@@ -154,6 +165,12 @@ TEST(IsoPositionalReaders, ReadDateAndTimeByCharacterPosition) {
       {"24:00:00", false, "Invalid argument to time encode"},
       {"12:00:60", false, "Invalid argument to time encode"},
       {"-1:00:00", false, "Invalid argument to time encode"},
+      // Positions count characters: text that is not ASCII up to the last
+      // position read shifts what each position holds.
+      {"\xC3\xA7" "024-03-05", true, "'\xC3\xA7" "024' is not a valid integer value"},
+      {"2024-3-05", true, "'3-' is not a valid integer value"},
+      {"10:00:\xC3\xA7", false, "'\xC3\xA7' is not a valid integer value"},
+      {"\xC3\xA7" "0:00:00", false, "'\xC3\xA7" "0' is not a valid integer value"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Text);
@@ -165,6 +182,55 @@ TEST(IsoPositionalReaders, ReadDateAndTimeByCharacterPosition) {
                 }
               }),
               c.Message);
+  }
+}
+
+TEST(Base64, DecodesStandardTextOrRefusesIt) {
+  struct Case {
+    const char* Text;
+    const char* Bytes;  // "1,2,3," or "refused"
+  };
+  const Case cases[] = {
+      {"", ""},
+      {"AQID", "1,2,3,"},
+      {"////", "255,255,255,"},
+      {"AQIDBA==", "1,2,3,4,"},
+      {"AQIDBA", "1,2,3,4,"},
+      {"AQIDBAU=", "1,2,3,4,5,"},
+      {"AQIDBAU", "1,2,3,4,5,"},
+      {"AQ==", "1,"},
+      {"AR==", "1,"},  // bits below the last byte are ignored
+      {"AQIDAQIDAQIDAQIDAQI", "1,2,3,1,2,3,1,2,3,1,2,3,1,2,"},
+      // White space anywhere is skipped.
+      {" AQ ID\r\n", "1,2,3,"},
+      {"AQ\tID\nBA==", "1,2,3,4,"},
+      {"AQID AQ", "1,2,3,1,"},
+      // A character outside the alphabet, in any group and at any place.
+      {"*QID", "refused"},
+      {"AQI*", "refused"},
+      {"AQIDAQIDAQIDAQID*QID", "refused"},
+      {"AQ\x80" "D", "refused"},
+      {"-_==", "refused"},
+      {"AQ=D", "refused"},
+      {"A===", "refused"},
+      // A lone character, padding that does not complete the last group.
+      {"A", "refused"},
+      {"AQIDB", "refused"},
+      {"AQID=", "refused"},
+      {"AQ=", "refused"},
+      {"AQI==", "refused"},
+      {"=", "refused"},
+      {"==", "refused"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    const std::optional<std::vector<std::uint8_t>> bytes = DecodeBase64(c.Text);
+    std::string decoded = "refused";
+    if (bytes) {
+      decoded.clear();
+      for (const std::uint8_t b : *bytes) decoded += std::to_string(b) + ",";
+    }
+    EXPECT_EQ(decoded, c.Bytes);
   }
 }
 

@@ -234,6 +234,26 @@ TEST(LoadRecords, AppendsOneRecordPerRowObject) {
   }
 }
 
+TEST(LoadRecords, FindsEachRowsMembersWhateverTheRowsBeforeIt) {
+  // Rows of one array that name their members alike, then differently:
+  // order, letter case, duplicates (the first one counts), a member missing.
+  TMemTable table;
+  LoadStructureText(table, kIdNome);
+  TJsonArray rows;
+  rows.Parse(R"([{"id":1,"nome":"a"},{"id":2,"nome":"b"},{"nome":"c","id":3},)"
+             R"({"ID":4,"nome":"d"},{"id":5,"id":6,"nome":"e"},{"nome":"f","nome":"g","id":7},)"
+             R"({"id":8},{"id":9,"nome":"h"},{"x":0,"id":10,"nome":"i"},{"id":11,"nome":"j"}])");
+  TConverter::New()->ForJson(rows)->LoadRecords(table);
+  std::string records;
+  for (table.First(); !table.Eof(); table.Next()) {
+    records += Render(table.FieldByName("id")) + "/" + Render(table.FieldByName("nome")) + ";";
+  }
+  EXPECT_EQ(records,
+            "int:1/text:a;int:2/text:b;int:3/text:c;int:4/text:d;int:5/text:e;int:7/text:f;"
+            "int:8/text:;int:9/text:h;int:10/text:i;int:11/text:j;");
+  EXPECT_EQ(rows.Items(6).AsObject().Stringify(), R"({"id":8,"nome":null})");
+}
+
 TEST(LoadRecords, LooksUpEveryFieldInTheCallersRows) {
   TMemTable table;
   LoadStructureText(table, kIdNome);
