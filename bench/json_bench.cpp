@@ -5,6 +5,13 @@
 //
 // Memory: every allocation of this program is counted, so each parse reports
 // the bytes its tree holds ("tree_MB") and the peak while parsing ("peak_MB").
+//
+// Built with TANDEMIZE_JSON_BENCH_IMPORT (and linked with the converter and the
+// in-memory table), "json_bench import <file.json>" reads one import envelope
+// and converts its rows into tables the way the data service does, once, for
+// profiling: the reading sits in ReadEnvelope and the conversion in
+// ConvertRows, so a profiler's inclusive counts of the two give the cost per
+// row of each.
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -16,6 +23,16 @@
 #include <string>
 
 #include "json/json.h"
+#include "text/charset.h"
+
+#ifdef TANDEMIZE_JSON_BENCH_IMPORT
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "converter/converter.h"
+#include "memtable/mem_table.h"
+#endif
 
 // ---------------------------------------------------------------------------
 // Allocation accounting
@@ -250,6 +267,65 @@ BENCHMARK(BM_Nested_Parse_Nlohmann)
     ->Arg(10000)
     ->Unit(benchmark::kMillisecond);
 
+#ifdef TANDEMIZE_JSON_BENCH_IMPORT
+// ---------------------------------------------------------------------------
+// One import envelope, read and converted as the data service does
+
+constexpr int kImportBatchRows = 128;
+
+std::string ReadFile(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+[[gnu::noinline]] void ReadEnvelope(std::string_view text, TJsonObject& envelope) {
+  if (!tandemize::text::IsValidUtf8(text)) throw std::runtime_error("not UTF-8");
+  envelope.Parse(text);
+}
+
+// Structure first, then the rows a batch at a time, each batch into a table
+// of its own that is dropped once counted; returns the records converted.
+[[gnu::noinline]] long ConvertRows(TJsonObject& envelope) {
+  using tandemize::converter::TConverter;
+  using tandemize::json::TJsonArray;
+  using tandemize::memtable::TMemTable;
+  TJsonArray& structure = envelope["tandemize"].AsObject()["structure"].AsArray();
+  TJsonArray& data = envelope["tandemize"].AsObject()["data"].AsArray();
+  TMemTable first;
+  TConverter::New()->ForJson(structure)->LoadStructure(first);
+  long records = 0;
+  while (data.Count() > 0) {
+    TJsonArray batch;
+    data.MoveFirstTo(kImportBatchRows, batch);
+    TMemTable table;
+    TConverter::New()->ForJson(structure)->LoadStructure(table);
+    TConverter::New()->ForJson(batch)->LoadRecords(table);
+    records += table.RecordCount();
+  }
+  return records;
+}
+
+int RunImport(const char* path) {
+  const std::string text = ReadFile(path);
+  TJsonObject envelope;
+  ReadEnvelope(text, envelope);
+  const long records = ConvertRows(envelope);
+  std::cout << records << " records from " << text.size() << " bytes\n";
+  return 0;
+}
+#endif
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+#ifdef TANDEMIZE_JSON_BENCH_IMPORT
+  if (argc == 3 && std::string_view(argv[1]) == "import") return RunImport(argv[2]);
+#endif
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
