@@ -622,11 +622,13 @@ void TMemTable::RebuildView() {
     const TMemTable* const parent = FDataSetField->DataSet();
     FParentRowID = parent != nullptr ? parent->CurrentRowKey() : std::nullopt;
   }
+  FViewedRowCount = 0;
   if (FTable == nullptr) return;
   for (std::size_t i = 0; i < FTable->RowCount(); ++i) {
     TRowStoreRow& row = FTable->Row(i);
     if (RowVisible(row)) FView.push_back(&row);
   }
+  FViewedRowCount = FTable->RowCount();
 }
 
 void TMemTable::UpdateWindow() {
@@ -834,14 +836,40 @@ void TMemTable::Post() {
     row->CreateBuffer(inOriginal ? TRowStoreBufferKind::bkOriginal
                                  : TRowStoreBufferKind::bkCurrent) = std::move(FEditBuffer);
   }
+  const bool inserted = FState == TDataSetState::dsInsert;
   FEditBuffer = TRowStoreRowBuffer();
   FEditRow = nullptr;
   FState = TDataSetState::dsBrowse;
-  RebuildView();
-  const auto it = std::find(FView.begin(), FView.end(), row);
-  MoveTo(it != FView.end() ? static_cast<int>(it - FView.begin()) : FCursor);
+  ShowPostedRow(*row, inserted);
   FEof = FView.empty();
   FBof = FCursor <= 0;
+}
+
+void TMemTable::ShowPostedRow(TRowStoreRow& aRow, bool aInserted) {
+  // The usual cases keep the view as it is: a visible row appended to the
+  // table comes last in the view too, and an edited row that stays visible
+  // keeps its place. When the table gained other rows since the view was
+  // built, or the row's visibility changed, the view is built again.
+  const std::size_t rows = FTable->RowCount();
+  const bool onlyThisRowAdded = aInserted
+                                    ? rows == FViewedRowCount + 1 && &FTable->Row(rows - 1) == &aRow
+                                    : rows == FViewedRowCount;
+  if (onlyThisRowAdded && RowVisible(aRow)) {
+    if (aInserted) {
+      FView.push_back(&aRow);
+      FViewedRowCount = rows;
+      MoveTo(static_cast<int>(FView.size()) - 1);
+      return;
+    }
+    if (FCursor >= 0 && FCursor < static_cast<int>(FView.size()) &&
+        FView[static_cast<std::size_t>(FCursor)] == &aRow) {
+      MoveTo(FCursor);
+      return;
+    }
+  }
+  RebuildView();
+  const auto it = std::find(FView.begin(), FView.end(), &aRow);
+  MoveTo(it != FView.end() ? static_cast<int>(it - FView.begin()) : FCursor);
 }
 
 void TMemTable::Delete() {

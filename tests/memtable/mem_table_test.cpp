@@ -602,5 +602,70 @@ TEST(MemTableEditTest, CachedUpdatesKeepRowStatesOfChanges) {
   }
 }
 
+TEST(MemTableEditTest, PostedRowTakesItsPlaceInTheViewTheFilterGives) {
+  struct {
+    const char* Label;
+    TUpdateRecordTypes Filter;
+    std::vector<std::string> AfterEdit;    // "b" edited to "b2" (cursor on it)
+    std::vector<std::string> AfterAppend;  // then "d" appended
+    std::string Current;                   // the record under the cursor at the end
+  } const cases[] = {
+      {"every state shown",
+       {RT::rtUnmodified, RT::rtModified, RT::rtInserted},
+       {"a", "b2", "c"},
+       {"a", "b2", "c", "d"},
+       "d"},
+      {"unchanged rows only", {RT::rtUnmodified}, {"a", "c"}, {"a", "c"}, "c"},
+      {"changes only", {RT::rtModified, RT::rtInserted}, {"b2"}, {"b2", "d"}, "d"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Label);
+    TMemTable table;
+    TRowStoreTable& t =
+        AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 9}});
+    for (const char* name : {"a", "b", "c"}) AddRow(t, RS::rsUnchanged, TValues{std::string(name)});
+    table.OpenFromManager();
+    table.SetCachedUpdates(true);
+    table.SetFilterChanges(c.Filter | TUpdateRecordTypes{RT::rtUnmodified});
+
+    table.SetRecNo(2);
+    table.Edit();
+    table.FieldByName("name").SetAsString("b2");
+    table.Post();
+    table.SetFilterChanges(c.Filter);
+    EXPECT_EQ(WalkNames(table), c.AfterEdit);
+
+    table.Last();
+    table.Append();
+    table.FieldByName("name").SetAsString("d");
+    table.Post();
+    EXPECT_EQ(table.FieldByName("name").AsString(), c.Current);
+    EXPECT_EQ(table.RecNo(), table.RecordCount());
+    EXPECT_EQ(WalkNames(table), c.AfterAppend);
+  }
+}
+
+TEST(MemTableEditTest, AppendedRowsFollowEachOtherWithTheCursorOnTheLast) {
+  TMemTable table;
+  AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 9}});
+  table.OpenFromManager();
+  std::vector<std::string> expected;
+  for (int i = 0; i < 300; ++i) {
+    table.Append();
+    table.FieldByName("name").SetAsString(std::to_string(i));
+    table.Post();
+    expected.push_back(std::to_string(i));
+    ASSERT_EQ(table.RecNo(), i + 1);
+    ASSERT_EQ(table.FieldByName("name").AsString(), expected.back());
+  }
+  table.First();
+  table.Edit();
+  table.FieldByName("name").SetAsString("first");
+  table.Post();
+  EXPECT_EQ(table.RecNo(), 1);
+  expected.front() = "first";
+  EXPECT_EQ(WalkNames(table), expected);
+}
+
 }  // namespace
 }  // namespace tandemize::memtable
