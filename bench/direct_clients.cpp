@@ -156,8 +156,10 @@ class TSQLiteClient final : public TDirectClient {
   }
   sqlite3* Open() {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(FFile.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
+    // Opened as the service opens its connections (one thread per connection).
+    if (sqlite3_open_v2(FFile.c_str(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
       Fail(db);
     }
     sqlite3_busy_timeout(db, 10000);

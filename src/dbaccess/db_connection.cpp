@@ -6,6 +6,7 @@
 
 #include "dbaccess/phys_driver.h"
 #include "dbaccess/sql_markers.h"
+#include "memtable/mem_table.h"
 
 namespace tandemize::dbaccess {
 namespace {
@@ -71,6 +72,11 @@ TFieldType TDbParam::DataTypeOf(const TVariant& value) {
 void TDbParam::SetValue(TVariant value) {
   if (FDataType == TFieldType::ftUnknown) FDataType = DataTypeOf(value);
   FValue = std::move(value);
+}
+
+void TDbParam::AssignFieldValue(const memtable::TField& field) {
+  field.AssignVariantTo(FValue);
+  FDataType = memtable::VarIsNull(FValue) ? field.DataType() : DataTypeOf(FValue);
 }
 
 TDbParam* TDbParams::FindParam(std::string_view name) {

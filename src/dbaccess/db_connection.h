@@ -19,6 +19,10 @@
 #include "memtable/field_type.h"
 #include "memtable/variant.h"
 
+namespace tandemize::memtable {
+class TField;
+}  // namespace tandemize::memtable
+
 namespace tandemize::dbaccess {
 
 using memtable::TFieldType;
@@ -97,6 +101,11 @@ class TDbParam {
   }
   bool IsNull() const { return memtable::VarIsNull(FValue); }
   void Clear() { FValue = TVariant{}; }
+  // Takes the field's value of its table's current record (AsVariant), typed
+  // by the value's kind, or by the field's type when null. Text and bytes go
+  // into the storage this parameter already holds, so binding record after
+  // record allocates only when a value outgrows the one before.
+  void AssignFieldValue(const memtable::TField& field);
 
   // The data type a value kind gives an untyped parameter.
   static TFieldType DataTypeOf(const TVariant& value);

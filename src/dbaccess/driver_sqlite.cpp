@@ -76,7 +76,10 @@ const TSQLiteApi& LinkedApi() {
 class TSQLiteStatement final : public TPhysStatement {
  public:
   TSQLiteStatement(const TSQLiteApi& api, sqlite3* db, sqlite3_stmt* statement)
-      : FApi(api), FDb(db), FStatement(statement) {}
+      : FApi(api),
+        FDb(db),
+        FStatement(statement),
+        FHeldValues(api.column_count(statement) == 0 ? SQLITE_STATIC : SQLITE_TRANSIENT) {}
   ~TSQLiteStatement() override { FApi.finalize(FStatement); }
 
   void Execute(std::span<const TPhysBind> binds) override {
@@ -158,12 +161,11 @@ class TSQLiteStatement final : public TPhysStatement {
     if (rc != SQLITE_OK) Fail(FApi, FDb);
   }
 
-  void BindText(int index, std::string_view text) {
+  void BindText(int index, std::string_view text, sqlite3_destructor_type lifetime) {
     if (text.size() > static_cast<std::size_t>(INT_MAX)) {
       throw memtable::EDatabaseError(SQLiteMessage("string or blob too big"));
     }
-    Check(FApi.bind_text(FStatement, index, text.data(), static_cast<int>(text.size()),
-                         SQLITE_TRANSIENT));
+    Check(FApi.bind_text(FStatement, index, text.data(), static_cast<int>(text.size()), lifetime));
   }
 
   void Bind(int index, const TPhysBind& bind) {
@@ -176,7 +178,7 @@ class TSQLiteStatement final : public TPhysStatement {
       case TBindKind::Boolean:
       case TBindKind::Integer:
         if (const auto* big = std::get_if<std::uint64_t>(&value); big && *big > INT64_MAX) {
-          BindText(index, std::to_string(*big));
+          BindText(index, std::to_string(*big), SQLITE_TRANSIENT);
         } else {
           Check(FApi.bind_int64(FStatement, index, VariantToInt64(value)));
         }
@@ -186,16 +188,16 @@ class TSQLiteStatement final : public TPhysStatement {
         return;
       case TBindKind::Date: {
         const std::string text = TimeStampToText(VariantToTimeStamp(value));
-        BindText(index, std::string_view(text).substr(0, 10));
+        BindText(index, std::string_view(text).substr(0, 10), SQLITE_TRANSIENT);
         return;
       }
       case TBindKind::Time: {
         const std::string text = TimeStampToText(VariantToTimeStamp(value));
-        BindText(index, std::string_view(text).substr(11));
+        BindText(index, std::string_view(text).substr(11), SQLITE_TRANSIENT);
         return;
       }
       case TBindKind::DateTime:
-        BindText(index, TimeStampToText(VariantToTimeStamp(value)));
+        BindText(index, TimeStampToText(VariantToTimeStamp(value)), SQLITE_TRANSIENT);
         return;
       case TBindKind::Blob: {
         // Bytes are bound from the value itself; other kinds converted first.
@@ -210,7 +212,7 @@ class TSQLiteStatement final : public TPhysStatement {
           Check(FApi.bind_zeroblob(FStatement, index, 0));
         } else {
           Check(FApi.bind_blob(FStatement, index, bytes.data(), static_cast<int>(bytes.size()),
-                               SQLITE_TRANSIENT));
+                               held != nullptr ? FHeldValues : SQLITE_TRANSIENT));
         }
         return;
       }
@@ -219,9 +221,9 @@ class TSQLiteStatement final : public TPhysStatement {
       case TBindKind::Unknown:
         // Text is bound from the value itself; other kinds converted first.
         if (const auto* text = std::get_if<std::string>(&value)) {
-          BindText(index, *text);
+          BindText(index, *text, FHeldValues);
         } else {
-          BindText(index, VariantToText(value));
+          BindText(index, VariantToText(value), SQLITE_TRANSIENT);
         }
         return;
     }
@@ -230,6 +232,11 @@ class TSQLiteStatement final : public TPhysStatement {
   const TSQLiteApi& FApi;
   sqlite3* FDb;
   sqlite3_stmt* FStatement;
+  // How text and bytes held by the bound values are bound. A statement
+  // without result columns runs to its end inside Execute and is reset there,
+  // before the values can change, so SQLite may read them where they are; a
+  // query keeps its cursor open past Execute and gets its own copies.
+  sqlite3_destructor_type FHeldValues;
   std::size_t FBoundCount = 0;  // placeholders the last run bound
   bool FPending = false;        // a row stepped to by Execute, not yet handed out
   bool FHasRow = false;
@@ -241,8 +248,11 @@ class TSQLiteConnection final : public TPhysConnection {
   explicit TSQLiteConnection(const TDbDefinition& definition)
       : FApi(definition.Password().empty() ? LinkedApi() : CipherApi()) {
     const std::string& file = definition.Database();
+    // A connection and its statements are used by one thread at a time, so
+    // the engine need not lock around every call on them.
     const int rc =
-        FApi.open_v2(file.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        FApi.open_v2(file.c_str(), &FDb,
+                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
       const std::string message = FDb != nullptr ? FApi.errmsg(FDb) : "out of memory";
       Close();

@@ -216,6 +216,27 @@ TVariant TField::LogicalValue() const {
   return ColumnToPlain(FColumnType, RawValue());
 }
 
+const std::string* TField::StoredText() const {
+  using DT = TColumnDataType;
+  switch (FColumnType) {
+    case DT::dtAnsiString:
+    case DT::dtWideString:
+    case DT::dtMemo:
+    case DT::dtWideMemo:
+    case DT::dtHMemo:
+    case DT::dtWideHMemo:
+      return std::get_if<std::string>(&RawValue());
+    default:
+      return nullptr;
+  }
+}
+
+const TBytes* TField::StoredBytes() const {
+  using DT = TColumnDataType;
+  if (FColumnType != DT::dtBlob && FColumnType != DT::dtHBlob) return nullptr;
+  return std::get_if<TBytes>(&RawValue());
+}
+
 bool TField::IsNull() const {
   return VarIsNull(RawValue());
 }
@@ -369,6 +390,52 @@ void TField::SetAsBytes(TBytes aValue) {
 
 // ---------------------------------------------------------------------------
 // AsVariant by field class
+
+namespace {
+
+// aValue copied into aTarget, into the storage aTarget has when it already
+// holds a T.
+template <typename T>
+void AssignInPlace(TVariant& aTarget, const T& aValue) {
+  if (auto* held = std::get_if<T>(&aTarget)) {
+    *held = aValue;
+  } else {
+    aTarget.emplace<T>(aValue);
+  }
+}
+
+}  // namespace
+
+void TField::AssignVariantTo(TVariant& aTarget) const {
+  aTarget = AsVariant();
+}
+
+void TStringField::AssignVariantTo(TVariant& aTarget) const {
+  if (const std::string* text = StoredText()) {
+    AssignInPlace(aTarget, *text);
+  } else {
+    TField::AssignVariantTo(aTarget);
+  }
+}
+
+void TBlobField::AssignVariantTo(TVariant& aTarget) const {
+  const TBytes* bytes = StoredBytes();
+  if (bytes == nullptr) {
+    TField::AssignVariantTo(aTarget);
+  } else if (bytes->empty()) {
+    aTarget = TVariant{};  // as AsVariant: no bytes read as null
+  } else {
+    AssignInPlace(aTarget, *bytes);
+  }
+}
+
+void TMemoField::AssignVariantTo(TVariant& aTarget) const {
+  if (const std::string* text = StoredText()) {
+    AssignInPlace(aTarget, *text);
+  } else {
+    TField::AssignVariantTo(aTarget);
+  }
+}
 
 TVariant TStringField::AsVariant() const {
   if (IsNull()) return {};

@@ -137,6 +137,10 @@ class TField {
   bool IsNull() const;
   void Clear();
   virtual TVariant AsVariant() const;
+  // Writes what AsVariant gives into aTarget. Text and bytes are copied into
+  // the storage aTarget already has, so a target reused from record to record
+  // allocates only when a value outgrows it.
+  virtual void AssignVariantTo(TVariant& aTarget) const;
   void SetAsVariant(const TVariant& aValue);
   std::string AsString() const;
   void SetAsString(std::string_view aValue);
@@ -172,6 +176,10 @@ class TField {
   // The current record's value in its plain form (bool, integers, double,
   // TDateTime, ...), null when null.
   TVariant LogicalValue() const;
+  // The current record's text when its column keeps text as the field shows
+  // it, else null; the same for bytes of a blob column.
+  const std::string* StoredText() const;
+  const TBytes* StoredBytes() const;
 
  private:
   friend class TMemTable;
@@ -213,6 +221,7 @@ class TStringField : public TField {
   TStringField() : TStringField(TFieldType::ftString) {}
   std::string_view ClassName() const override { return "TStringField"; }
   TVariant AsVariant() const override;
+  void AssignVariantTo(TVariant& aTarget) const override;
   bool FixedChar() const { return FFixedChar; }
   void SetFixedChar(bool aValue) { FFixedChar = aValue; }
 
@@ -430,6 +439,7 @@ class TBlobField : public TField {
   TBlobField() : TField(TFieldType::ftBlob) {}
   std::string_view ClassName() const override { return "TBlobField"; }
   TVariant AsVariant() const override;
+  void AssignVariantTo(TVariant& aTarget) const override;
   // Replaces the value with the bytes that remain in aStream.
   void LoadFromStream(std::istream& aStream);
 
@@ -448,6 +458,7 @@ class TMemoField : public TBlobField {
   TMemoField() : TBlobField(TFieldType::ftMemo) {}
   std::string_view ClassName() const override { return "TMemoField"; }
   TVariant AsVariant() const override;
+  void AssignVariantTo(TVariant& aTarget) const override;
 
  protected:
   using TBlobField::TBlobField;
@@ -640,6 +651,8 @@ class TMemTable {
   void CreateFieldsFromDefs();
   void BindFields();
   void RebuildView();
+  // Puts the cursor on a row just posted, keeping the view when it can.
+  void ShowPostedRow(TRowStoreRow& aRow, bool aInserted);
   void MoveTo(int aIndex);
   bool RowVisible(const TRowStoreRow& aRow) const;
   const TVariant& RecordValue(int aColumn) const;
@@ -673,6 +686,8 @@ class TMemTable {
                                     TUpdateRecordType::rtUnmodified};
   TDataSetState FState = TDataSetState::dsInactive;
   std::vector<TRowStoreRow*> FView;
+  // The table's row count when FView was last brought up to date.
+  std::size_t FViewedRowCount = 0;
   int FCursor = -1;
   bool FEof = true;
   bool FBof = true;

@@ -56,16 +56,6 @@ std::string KeyConditions(json::TJsonObject& H) {
   return where;
 }
 
-// A row's value goes to the parameter typed by the value itself; a null
-// takes the data type of the field that holds it, so that every kind can
-// bind it and the column receives NULL.
-void BindValue(dbaccess::TDbParam& aParam, const memtable::TField& aField) {
-  memtable::TVariant value = aField.AsVariant();
-  aParam.SetDataType(memtable::TFieldType::ftUnknown);
-  if (memtable::VarIsNull(value)) aParam.SetDataType(aField.DataType());
-  aParam.SetValue(std::move(value));
-}
-
 // A statement's parameters with the fields that feed them, looked up once
 // per import instead of once per row.
 struct TParamSource {
@@ -74,8 +64,11 @@ struct TParamSource {
 };
 using TParamSources = std::vector<TParamSource>;
 
+// A row's value goes to the parameter typed by the value itself; a null
+// takes the data type of the field that holds it, so that every kind can
+// bind it and the column receives NULL.
 void BindRow(const TParamSources& aSources) {
-  for (const TParamSource& source : aSources) BindValue(*source.Param, *source.Field);
+  for (const TParamSource& source : aSources) source.Param->AssignFieldValue(*source.Field);
 }
 
 // The sources of a write statement; a parameter without a field fails as

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "dbaccess/db_connection.h"
 #include "dbaccess/phys_driver.h"
@@ -151,6 +153,50 @@ TEST(SQLiteTest, APlainFileStaysReadableByThePlainEngineAfterAnEncryptedOneWasUs
   EXPECT_NE(FileHeader(encrypted), std::string("SQLite format 3\0", 16));
   EXPECT_EQ(FileHeader(plain), std::string("SQLite format 3\0", 16));
   EXPECT_EQ(ScalarText(b, "SELECT sqlite_version()").substr(0, 4), "3.40");
+}
+
+TEST(SQLiteTest, BoundTextAndBytesStayRightWhileTheParametersChange) {
+  TDbConnection connection;
+  Connect(connection, ScratchFolder() / "binding.db", "");
+  TDbQuery create(&connection);
+  create.SQL().SetText("CREATE TABLE t (id INTEGER, txt TEXT, b BLOB)");
+  create.ExecSQL();
+
+  // Each run replaces the values of the run before (their storage freed or
+  // reused) while the statement stays prepared.
+  struct TRow {
+    std::int64_t Id;
+    std::string Text;
+    memtable::TBytes Bytes;
+  };
+  const std::vector<TRow> rows = {{1, std::string(200, 'a'), memtable::TBytes(100, 1)},
+                                  {2, "b", memtable::TBytes{2}},
+                                  {3, std::string(300, 'c'), memtable::TBytes(500, 3)}};
+  TDbQuery insert(&connection);
+  insert.SQL().SetText("INSERT INTO t (id, txt, b) VALUES (:id, :txt, :b)");
+  for (const TRow& row : rows) {
+    insert.Params().ParamByName("id").SetValue(row.Id);
+    insert.Params().ParamByName("txt").SetValue(row.Text);
+    insert.Params().ParamByName("b").SetValue(row.Bytes);
+    insert.ExecSQL();
+  }
+
+  // A query reads its parameters while its cursor moves on, after they
+  // changed.
+  TDbQuery select(&connection);
+  select.SQL().SetText("SELECT id, txt, b FROM t WHERE txt <> :txt ORDER BY id");
+  select.Params().ParamByName("txt").SetValue(std::string(500, 'z'));
+  select.Open();
+  select.Params().ParamByName("txt").SetValue(std::string("b"));
+  std::vector<std::int64_t> ids;
+  for (; !select.Eof(); select.Next()) {
+    const std::int64_t id = phys::VariantToInt64(select.FieldValue(0));
+    ids.push_back(id);
+    const TRow& row = rows[static_cast<std::size_t>(id - 1)];
+    EXPECT_EQ(select.FieldValue(1), TVariant{row.Text}) << id;
+    EXPECT_EQ(select.FieldValue(2), TVariant{row.Bytes}) << id;
+  }
+  EXPECT_EQ(ids, (std::vector<std::int64_t>{1, 2, 3}));
 }
 
 }  // namespace

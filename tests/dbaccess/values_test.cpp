@@ -4,7 +4,9 @@
 
 #include <limits>
 
+#include "dbaccess/db_connection.h"
 #include "dbaccess/phys_driver.h"
+#include "memtable/mem_table.h"
 
 namespace tandemize::dbaccess::phys {
 namespace {
@@ -148,6 +150,41 @@ TEST(ValuesTest, ValuesHaveOneTextForm) {
   EXPECT_DOUBLE_EQ(VariantToDouble(memtable::TCurrency{15000}), 1.5);
   EXPECT_EQ(VariantToTimeStamp(std::string("2000-01-01")), (TSQLTimeStamp{2000, 1, 1}));
   EXPECT_THROW(VariantToTimeStamp(memtable::TBytes{}), memtable::EDatabaseError);
+}
+
+TEST(ValuesTest, AParameterTakesAFieldsValueTypedByTheValueOrByTheFieldWhenNull) {
+  using memtable::TFieldType;
+  memtable::TMemTable table;
+  for (const auto& [name, type] :
+       {std::pair{"s", TFieldType::ftWideString}, std::pair{"i", TFieldType::ftInteger},
+        std::pair{"b", TFieldType::ftBlob}}) {
+    std::unique_ptr<memtable::TField> field = memtable::CreateField(type);
+    field->SetFieldName(name);
+    table.Fields().Add(std::move(field));
+  }
+  table.Open();
+  table.Append();
+  table.FieldByName("s").SetAsString("ação");
+  table.FieldByName("b").SetAsBytes({});
+
+  struct {
+    const char* Field;
+    TVariant Value;
+    TFieldType Type;
+  } const cases[] = {
+      {"s", std::string("ação"), TDbParam::DataTypeOf(std::string("ação"))},
+      {"i", TVariant{}, TFieldType::ftInteger},  // never set: null
+      {"b", TVariant{}, TFieldType::ftBlob},     // no bytes: null
+      {"s", std::string("ação"), TDbParam::DataTypeOf(std::string("ação"))},
+  };
+  // One parameter for all, as a statement binds record after record.
+  TDbParam param("p");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Field);
+    param.AssignFieldValue(table.FieldByName(c.Field));
+    EXPECT_EQ(param.Value(), c.Value);
+    EXPECT_EQ(param.DataType(), c.Type);
+  }
 }
 
 }  // namespace

@@ -128,6 +128,13 @@ TEST(FieldAsVariantTest, EachFieldClassGivesItsVariantType) {
       EXPECT_EQ(value, expected) << "null " << null << " got " << Describe(value) << " expected "
                                  << Describe(expected);
       EXPECT_EQ(field.IsNull(), null);
+      // Written into a target that already holds something (longer text,
+      // other bytes, another kind), the value is the same.
+      for (TVariant target : {TVariant{}, TVariant{std::string(100, 'x')},
+                              TVariant{TBytes(64, 0xEE)}, TVariant{std::int64_t{-1}}}) {
+        field.AssignVariantTo(target);
+        EXPECT_EQ(target, expected) << "null " << null << " got " << Describe(target);
+      }
     }
   }
 }
