@@ -164,6 +164,9 @@ class TRowStoreRowBuffer {
   // Grows the buffer as needed.
   void SetValue(std::size_t aColumn, TVariant aValue);
   bool IsNull(std::size_t aColumn) const { return VarIsNull(GetValue(aColumn)); }
+  // The value of a column inside the buffer, for a loader that builds it in
+  // place; `aColumn` is below Count().
+  TVariant& Slot(std::size_t aColumn) { return FValues[aColumn]; }
   void Clear() { FValues.assign(FValues.size(), TVariant{}); }
 
  private:

@@ -1,6 +1,7 @@
 #include "memtable/storage/bin_storage.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -27,7 +28,7 @@ bool IsMarkerId(std::uint16_t aId) {
 
 // Payload size of the fixed-size types; 0 for types without payload and -1
 // for the types whose size is stored with the value.
-int FixedPayloadSize(TColumnDataType aType) {
+constexpr int FixedPayloadSize(TColumnDataType aType) {
   using enum TColumnDataType;
   switch (aType) {
     case dtSByte:
@@ -69,14 +70,38 @@ int FixedPayloadSize(TColumnDataType aType) {
   }
 }
 
-bool IsWideText(TColumnDataType aType) {
+constexpr bool IsWideText(TColumnDataType aType) {
   using enum TColumnDataType;
   return aType == dtWideString || aType == dtWideMemo || aType == dtXML || aType == dtWideHMemo;
 }
 
-bool IsBcd(TColumnDataType aType) {
+constexpr bool IsBcd(TColumnDataType aType) {
   return aType == TColumnDataType::dtBCD || aType == TColumnDataType::dtFmtBCD;
 }
+
+// How a value of each type is stored after its column prefix, looked up
+// once per value: the payload size of a fixed-size type, or one of these.
+constexpr int kCountedLayout = -1;      // 32-bit byte count, then the bytes
+constexpr int kWideLayout = -2;         // counted, an even number of bytes
+constexpr int kExtendedLayout = -3;     // 10-byte float, narrowed to 8
+constexpr int kBcdLayout = -4;          // packed decimal, widened to 34
+
+constexpr int ValueLayout(TColumnDataType aType) {
+  if (aType == TColumnDataType::dtExtended) return kExtendedLayout;
+  if (IsBcd(aType)) return kBcdLayout;
+  const int fixed = FixedPayloadSize(aType);
+  if (fixed >= 0) return fixed;
+  return IsWideText(aType) ? kWideLayout : kCountedLayout;
+}
+
+constexpr auto kValueLayouts = [] {
+  std::array<std::int8_t, kColumnDataTypeCount> layouts{};
+  for (int t = 0; t < kColumnDataTypeCount; ++t) {
+    layouts[static_cast<std::size_t>(t)] =
+        static_cast<std::int8_t>(ValueLayout(static_cast<TColumnDataType>(t)));
+  }
+  return layouts;
+}();
 
 // 80-bit extended float (64-bit mantissa with explicit integer bit, 15-bit
 // exponent, sign) to a double, and back.
@@ -220,46 +245,11 @@ std::string TBinStorage::Close() {
   return result;
 }
 
-void TBinStorage::CheckMode(TStorageMode aMode) const {
-  if (!FOpen || FMode != aMode) throw std::logic_error("binary storage is not open in this mode");
+void TBinStorage::RaiseWrongMode() {
+  throw std::logic_error("binary storage is not open in this mode");
 }
 
 // ---------------------------------------------------------------- primitives
-
-void TBinStorage::Need(std::size_t aCount) const {
-  if (FPos > FDataEnd || aCount > FDataEnd - FPos) RaiseInvalidFormat();
-}
-
-std::string_view TBinStorage::Take(std::size_t aCount) {
-  Need(aCount);
-  const std::string_view bytes = FIn.substr(FPos, aCount);
-  FPos += aCount;
-  return bytes;
-}
-
-std::uint8_t TBinStorage::ReadU8() {
-  return static_cast<std::uint8_t>(Take(1)[0]);
-}
-
-std::uint16_t TBinStorage::ReadU16() {
-  const std::string_view b = Take(2);
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[0]) |
-                                    (static_cast<unsigned char>(b[1]) << 8));
-}
-
-std::uint32_t TBinStorage::ReadU32() {
-  const std::string_view b = Take(4);
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(b[i]);
-  return value;
-}
-
-std::uint64_t TBinStorage::ReadU64() {
-  const std::string_view b = Take(8);
-  std::uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(b[i]);
-  return value;
-}
 
 // A 32-bit byte count and the bytes; the count is checked against what is
 // left before anything is taken, so a huge count costs nothing.
@@ -418,39 +408,45 @@ bool TBinStorage::ReadValue(std::string_view aColumnName, std::uint16_t aColumnI
     return false;
   }
 
-  if (aType == TColumnDataType::dtExtended) {
-    const std::string_view raw = Take(kExtendedSize);
-    const double value = ExtendedToDouble(reinterpret_cast<const unsigned char*>(raw.data()));
-    FValueBuffer.assign(reinterpret_cast<const char*>(&value), sizeof value);
-    aValue = {FValueBuffer, sizeof value};
+  const auto typeIndex = static_cast<std::size_t>(aType);
+  const int layout = typeIndex < kValueLayouts.size() ? kValueLayouts[typeIndex] : kCountedLayout;
+  if (layout >= 0) {
+    const std::string_view raw = Take(static_cast<std::size_t>(layout));
+    aValue = {raw, raw.size()};
     return true;
   }
-  if (IsBcd(aType)) {
-    std::size_t stored = kBcdSize;
-    if (FVersion >= 4) {
-      stored = ReadU8();
-      if (stored > kBcdSize) RaiseInvalidFormat();
+  switch (layout) {
+    case kExtendedLayout: {
+      const std::string_view raw = Take(kExtendedSize);
+      const double value = ExtendedToDouble(reinterpret_cast<const unsigned char*>(raw.data()));
+      FValueBuffer.assign(reinterpret_cast<const char*>(&value), sizeof value);
+      aValue = {FValueBuffer, sizeof value};
+      return true;
     }
-    FValueBuffer.assign(kBcdSize, '\0');
-    const std::string_view raw = Take(stored);
-    FValueBuffer.replace(0, raw.size(), raw);
-    aValue = {FValueBuffer, kBcdSize};
-    return true;
+    case kBcdLayout: {
+      std::size_t stored = kBcdSize;
+      if (FVersion >= 4) {
+        stored = ReadU8();
+        if (stored > kBcdSize) RaiseInvalidFormat();
+      }
+      FValueBuffer.assign(kBcdSize, '\0');
+      const std::string_view raw = Take(stored);
+      FValueBuffer.replace(0, raw.size(), raw);
+      aValue = {FValueBuffer, kBcdSize};
+      return true;
+    }
+    case kWideLayout: {
+      const std::string_view raw = ReadCountedBytes();
+      if (raw.size() % 2 != 0) RaiseInvalidFormat();
+      aValue = {raw, raw.size() / 2};
+      return true;
+    }
+    default: {
+      const std::string_view raw = ReadCountedBytes();
+      aValue = {raw, raw.size()};
+      return true;
+    }
   }
-  const int fixed = FixedPayloadSize(aType);
-  if (fixed >= 0) {
-    const std::string_view raw = Take(static_cast<std::size_t>(fixed));
-    aValue = {raw, raw.size()};
-    return true;
-  }
-  const std::string_view raw = ReadCountedBytes();
-  if (IsWideText(aType)) {
-    if (raw.size() % 2 != 0) RaiseInvalidFormat();
-    aValue = {raw, raw.size() / 2};
-  } else {
-    aValue = {raw, raw.size()};
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------- writing

@@ -3,8 +3,10 @@
 // works over a caller-owned byte range and checks every read against it;
 // writing builds the stream in memory and returns it from Close.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -14,6 +16,9 @@
 #include "memtable/storage/stream_format.h"
 
 namespace tandemize::memtable::storage {
+
+static_assert(std::endian::native == std::endian::little,
+              "stream numbers are read in the host's byte order");
 
 enum class TStorageMode : std::uint8_t { smRead, smWrite };
 
@@ -117,12 +122,27 @@ class TBinStorage {
 
  private:
   // Reading primitives; each fails with 710 when the bytes are not there.
-  void Need(std::size_t aCount) const;
-  std::string_view Take(std::size_t aCount);
-  std::uint8_t ReadU8();
-  std::uint16_t ReadU16();
-  std::uint32_t ReadU32();
-  std::uint64_t ReadU64();
+  // Every value and property passes through them: they are inline.
+  void Need(std::size_t aCount) const {
+    if (FPos > FDataEnd || aCount > FDataEnd - FPos) RaiseInvalidFormat();
+  }
+  std::string_view Take(std::size_t aCount) {
+    Need(aCount);
+    const std::string_view bytes(FIn.data() + FPos, aCount);
+    FPos += aCount;
+    return bytes;
+  }
+  std::uint8_t ReadU8() { return static_cast<std::uint8_t>(Take(1)[0]); }
+  std::uint16_t ReadU16() { return LoadLe<std::uint16_t>(Take(2).data()); }
+  std::uint32_t ReadU32() { return LoadLe<std::uint32_t>(Take(4).data()); }
+  std::uint64_t ReadU64() { return LoadLe<std::uint64_t>(Take(8).data()); }
+  // The little-endian number at `aBytes` (the host's order, see below).
+  template <class T>
+  static T LoadLe(const char* aBytes) {
+    T value;
+    std::memcpy(&value, aBytes, sizeof value);
+    return value;
+  }
   std::string_view ReadCountedBytes();
   std::string_view DictionaryName(std::uint32_t aNumber) const;
   // Consumes the property id when it names `aName`.
@@ -138,7 +158,10 @@ class TBinStorage {
   void PutPropertyId(std::string_view aName) { PutU16(NameNumber(aName)); }
   void PutUtf16(std::string_view aUtf8);
 
-  void CheckMode(TStorageMode aMode) const;
+  void CheckMode(TStorageMode aMode) const {
+    if (!FOpen || FMode != aMode) RaiseWrongMode();
+  }
+  [[noreturn]] static void RaiseWrongMode();
   void Reset();
 
   bool FOpen = false;

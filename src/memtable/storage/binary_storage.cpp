@@ -3,7 +3,6 @@
 #include "memtable/row_store.h"
 #include "memtable/storage/bin_storage.h"
 #include "memtable/storage/binary_stream.h"
-#include "memtable/storage/stream_tree.h"
 
 namespace tandemize::memtable {
 
@@ -20,11 +19,15 @@ TBinaryStorageReader::~TBinaryStorageReader() = default;
 
 void TBinaryStorageReader::LoadManager(TRowStoreManager& aManager) {
   aManager.Reset();
-  // The stream is read completely before the row store receives anything,
-  // so a broken stream leaves the row store empty rather than half filled.
-  storage::TStreamManager tree;
-  tree.LoadFromStorage(FImpl->Storage);
-  storage::MoveToRowStore(tree, aManager);
+  // Rows go to the row store as they are read; a broken stream empties it
+  // again, so it is never left half filled. The manager's own settings are
+  // set only once the whole stream has been read.
+  try {
+    storage::LoadRowStore(FImpl->Storage, aManager);
+  } catch (...) {
+    aManager.Reset();
+    throw;
+  }
 }
 
 }  // namespace tandemize::memtable

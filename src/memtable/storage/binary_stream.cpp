@@ -1,5 +1,6 @@
 #include "memtable/storage/binary_stream.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "memtable/storage/bin_storage.h"
@@ -188,7 +189,8 @@ std::unique_ptr<TStreamError> FromRowStore(const TRowStoreRowError& s) {
   return error;
 }
 
-void MoveTable(TStreamTable& s, TRowStoreTable& t) {
+// Everything of a table but its rows.
+void MoveTableDescription(const TStreamTable& s, TRowStoreTable& t) {
   t.SourceName = s.SourceName;
   t.SourceID = s.SourceID;
   CopySettings(s, t);
@@ -224,7 +226,10 @@ void MoveTable(TStreamTable& s, TRowStoreTable& t) {
       v.Aggregates.push_back({sa->Name, sa->Active, sa->Expression, sa->GroupingLevel});
     }
   }
+}
 
+void MoveTable(TStreamTable& s, TRowStoreTable& t) {
+  MoveTableDescription(s, t);
   const std::size_t columnCount = t.ColumnCount();
   for (auto& sr : s.Rows) {
     TRowStoreRow& row = t.AppendRow();
@@ -273,6 +278,136 @@ std::vector<TRowStoreChange> ResolveChanges(const std::vector<TStreamChange>& aC
     }
   }
   return changes;
+}
+
+constexpr std::string_view kVersionNames[] = {"Original", "Current", "Proposed"};
+
+// Reads rows straight into the row store: each row version's values are
+// decoded from the stream's bytes into the row's buffer, with nothing held
+// in between. The description stays in the tree until the whole stream has
+// been read (its deferred settings apply at the end); Finish then moves it
+// next to the rows.
+class TRowStoreSink final : public TStreamRowSink {
+ public:
+  explicit TRowStoreSink(TRowStoreManager& aTarget) : FTarget(aTarget) {}
+
+  void BeginRows(const TStreamTable& aTable) override { TargetOf(aTable); }
+
+  void LoadRow(TBinStorage& aStorage, const TStreamTable& aTable) override {
+    TRowStoreTable& table = TargetOf(aTable).Table;
+    TRowStoreRow& row = table.AppendRow();
+    aStorage.EnterObjectLevel();
+    try {
+      LoadRowBody(aStorage, aTable, row);
+    } catch (...) {
+      aStorage.LeaveObjectLevel(false);
+      try {
+        aStorage.ReadObjectEnd();
+      } catch (...) {
+      }
+      throw;
+    }
+    aStorage.LeaveObjectLevel();
+    aStorage.ReadObjectEnd();
+    table.AccountRowID(row.RowID());
+  }
+
+  void DiscardRows(const TStreamTable& aTable) override {
+    TTarget& target = TargetOf(aTable);
+    target.Table.ClearRows();
+    target.Table.SetNextRowID(target.FirstRowID);
+    target.ByID.clear();
+    target.Indexed = false;
+  }
+
+  void SetChangeNumber(const TStreamTable& aTable, std::uint32_t aRowID,
+                       std::uint32_t aChangeNumber) override {
+    TTarget& target = TargetOf(aTable);
+    if (!target.Indexed) {
+      // The first row with a RowID is the one a journal entry names.
+      for (std::size_t r = 0; r < target.Table.RowCount(); ++r) {
+        target.ByID.emplace(target.Table.Row(r).RowID(), &target.Table.Row(r));
+      }
+      target.Indexed = true;
+    }
+    if (const auto found = target.ByID.find(aRowID); found != target.ByID.end()) {
+      found->second->SetChangeNumber(aChangeNumber);
+    }
+  }
+
+  // The row-store table holding the rows of `aTable`; none before its rows.
+  TRowStoreTable* TableOf(const TStreamTable& aTable) const {
+    for (const auto& target : FTables) {
+      if (target->Source == &aTable) return &target->Table;
+    }
+    return nullptr;
+  }
+
+ private:
+  struct TTarget {
+    const TStreamTable* Source;
+    TRowStoreTable& Table;
+    std::uint32_t FirstRowID;
+    std::unordered_map<std::uint32_t, TRowStoreRow*> ByID;
+    bool Indexed = false;
+  };
+
+  // Tables are added in the order the stream's tables begin their rows,
+  // which is the order of the tree's tables.
+  TTarget& TargetOf(const TStreamTable& aTable) {
+    if (FLast != nullptr && FLast->Source == &aTable) return *FLast;
+    for (const auto& target : FTables) {
+      if (target->Source == &aTable) return *(FLast = target.get());
+    }
+    TRowStoreTable& table = FTarget.AddTable(aTable.Name);
+    FTables.push_back(std::make_unique<TTarget>(TTarget{&aTable, table, table.NextRowID(), {}}));
+    return *(FLast = FTables.back().get());
+  }
+
+  static void LoadRowBody(TBinStorage& aStorage, const TStreamTable& aTable, TRowStoreRow& aRow) {
+    aRow.SetRowID(aStorage.ReadLongWord("RowID", 0xFFFFFFFF));
+    aRow.SetRowState(static_cast<TRowStoreRowState>(aStorage.ReadEnum(
+        "RowState", kRowStateEnum, static_cast<int>(TRowStoreRowState::rsUnchanged))));
+    aRow.SetRowPriorState(static_cast<TRowStoreRowState>(aStorage.ReadEnum(
+        "RowPriorState", kRowStateEnum, static_cast<int>(TRowStoreRowState::rsDetached))));
+    if (std::unique_ptr<TStreamError> error = TStreamRow::LoadError(aStorage)) {
+      aRow.SetError(ToRowStore(*error));
+    }
+    const std::vector<std::uint16_t>& order = aTable.ValueOrder(aStorage.StreamVersion());
+    const std::size_t columnCount = aTable.Columns.size();
+    for (std::size_t v = 0; v < std::size(kVersionNames); ++v) {
+      if (!aStorage.TestAndReadObjectBegin(kVersionNames[v])) continue;
+      TRowStoreRowBuffer& buffer = aRow.CreateBuffer(kBufferKinds[v], columnCount);
+      TStorageValue value;
+      for (const std::uint16_t index : order) {
+        const TStreamColumn& column = *aTable.Columns[index];
+        if (aStorage.ReadValue(column.Name, index, column.DataType, value)) {
+          DecodeValueInto(column.DataType, value.Bytes, buffer.Slot(index));
+        }
+      }
+      aStorage.ReadObjectEnd();
+    }
+  }
+
+  TRowStoreManager& FTarget;
+  std::vector<std::unique_ptr<TTarget>> FTables;
+  TTarget* FLast = nullptr;
+};
+
+void MoveJournals(const TStreamTable& s, TRowStoreTable& t, TRowStoreManager& aTarget) {
+  if (!s.Journal) return;
+  t.UpdatesJournal = std::make_unique<TRowStoreUpdatesJournal>();
+  t.UpdatesJournal->SavePoint = s.Journal->SavePoint;
+  t.UpdatesJournal->Changes = ResolveChanges(s.Journal->Changes, aTarget, &t);
+}
+
+void MoveManagerDescription(const TStreamManager& s, TRowStoreManager& t) {
+  for (const auto& sr : s.Relations) CopyRelation(*sr, t.Relations.emplace_back());
+  if (s.Journal) {
+    t.UpdatesJournal = std::make_unique<TRowStoreUpdatesJournal>();
+    t.UpdatesJournal->SavePoint = s.Journal->SavePoint;
+    t.UpdatesJournal->Changes = ResolveChanges(s.Journal->Changes, t, nullptr);
+  }
 }
 
 std::unique_ptr<TStreamJournal> DescribeJournal(const TRowStoreUpdatesJournal& s,
@@ -335,18 +470,34 @@ void MoveToRowStore(TStreamManager& s, TRowStoreManager& t) {
   for (auto& st : s.Tables) {
     TRowStoreTable& table = t.AddTable(st->Name);
     MoveTable(*st, table);
-    if (st->Journal) {
-      table.UpdatesJournal = std::make_unique<TRowStoreUpdatesJournal>();
-      table.UpdatesJournal->SavePoint = st->Journal->SavePoint;
-      table.UpdatesJournal->Changes = ResolveChanges(st->Journal->Changes, t, &table);
+    MoveJournals(*st, table, t);
+  }
+  MoveManagerDescription(s, t);
+}
+
+void LoadRowStore(TBinStorage& aStorage, TRowStoreManager& t) {
+  TRowStoreSink sink(t);
+  TStreamManager s;
+  s.SetRowSink(&sink);
+  s.LoadFromStorage(aStorage);
+  t.Name = s.Name;
+  CopySettings(s, t);
+  t.UpdatesRegistry = s.UpdatesRegistry;
+  for (const auto& st : s.Tables) {
+    // Either every table read a row list and has its table already, or,
+    // when the stream carries no rows, none has.
+    TRowStoreTable* table = sink.TableOf(*st);
+    if (table == nullptr) table = &t.AddTable(st->Name);
+    MoveTableDescription(*st, *table);
+    if (std::any_of(st->Columns.begin(), st->Columns.end(),
+                    [](const auto& column) { return column->AutoIncrement; })) {
+      for (std::size_t r = 0; r < table->RowCount(); ++r) {
+        table->AccountAutoIncValues(table->Row(r));
+      }
     }
+    MoveJournals(*st, *table, t);
   }
-  for (const auto& sr : s.Relations) CopyRelation(*sr, t.Relations.emplace_back());
-  if (s.Journal) {
-    t.UpdatesJournal = std::make_unique<TRowStoreUpdatesJournal>();
-    t.UpdatesJournal->SavePoint = s.Journal->SavePoint;
-    t.UpdatesJournal->Changes = ResolveChanges(s.Journal->Changes, t, nullptr);
-  }
+  MoveManagerDescription(s, t);
 }
 
 TStreamManager DescribeRowStore(const TRowStoreManager& s) {

@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "memtable/row_store.h"
+#include "memtable/storage/bin_storage.h"
 #include "memtable/storage/stream_format.h"
 #include "memtable/storage/stream_tree.h"
 #include "memtable/variant.h"
@@ -40,6 +41,11 @@ std::string WriteBinaryStream(const TRowStoreManager& aManager,
 
 // Reads a whole stream into a description; throws the reader's errors.
 TStreamManager ReadBinaryStream(std::string_view aStream, TStoreItems aItems = kDefaultStoreItems);
+
+// Reads the stream `aStorage` is open on into `aTarget`, which must be empty:
+// the rows straight from the stream's bytes, the rest through a description.
+// Throws the reader's errors; `aTarget` may then hold part of the stream.
+void LoadRowStore(TBinStorage& aStorage, TRowStoreManager& aTarget);
 
 // Stores `aValue` (in the column's layout or a plain value, see EncodeValue)
 // as column `aColumn` of a row version, creating the version when missing.

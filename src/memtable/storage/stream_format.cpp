@@ -97,8 +97,10 @@ int ToOldDataTypeOrdinal(int aOrdinal) {
 
 bool SameName(std::string_view aLeft, std::string_view aRight) {
   if (aLeft.size() != aRight.size()) return false;
+  // Names are almost always spelt as the reader expects them: a byte that
+  // matches needs no case folding.
   for (std::size_t i = 0; i < aLeft.size(); ++i) {
-    if (LowerAscii(aLeft[i]) != LowerAscii(aRight[i])) return false;
+    if (aLeft[i] != aRight[i] && LowerAscii(aLeft[i]) != LowerAscii(aRight[i])) return false;
   }
   return true;
 }

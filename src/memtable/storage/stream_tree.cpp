@@ -592,10 +592,7 @@ void TStreamRow::LoadBody(TBinStorage& aStorage) {
       "RowState", kRowStateEnum, static_cast<int>(TRowStoreRowState::rsUnchanged)));
   RowPriorState = static_cast<TRowStoreRowState>(aStorage.ReadEnum(
       "RowPriorState", kRowStateEnum, static_cast<int>(TRowStoreRowState::rsDetached)));
-  if (aStorage.TestAndReadObjectBegin("Exception")) {
-    Error = LoadObjectAs<TStreamError>(aStorage);
-    aStorage.ReadObjectEnd();
-  }
+  Error = LoadError(aStorage);
 
   const std::size_t columnCount = FTable ? FTable->Columns.size() : 0;
   static const std::vector<std::uint16_t> kNoColumns;
@@ -618,6 +615,13 @@ void TStreamRow::LoadBody(TBinStorage& aStorage) {
     }
     aStorage.ReadObjectEnd();
   }
+}
+
+std::unique_ptr<TStreamError> TStreamRow::LoadError(TBinStorage& aStorage) {
+  if (!aStorage.TestAndReadObjectBegin("Exception")) return nullptr;
+  std::unique_ptr<TStreamError> error = LoadObjectAs<TStreamError>(aStorage);
+  aStorage.ReadObjectEnd();
+  return error;
 }
 
 void TStreamRow::SaveBody(TBinStorage& aStorage) const {
@@ -757,7 +761,15 @@ void TStreamTable::LoadRows(TBinStorage& aStorage, std::string_view aListName) {
   const std::string_view rowName = RowObjectName(aStorage.StreamVersion());
   std::uint32_t previousID = 0;
   bool first = Rows.empty();
+  if (FRowSink != nullptr) FRowSink->BeginRows(*this);
   LoadListObject(aStorage, aListName, [&] {
+    if (FRowSink != nullptr) {
+      while (!aStorage.IsObjectEnd()) {
+        aStorage.ReadObjectBegin(rowName);
+        FRowSink->LoadRow(aStorage, *this);
+      }
+      return;
+    }
     while (!aStorage.IsObjectEnd()) {
       auto row = std::make_unique<TStreamRow>();
       row->SetTable(this);
@@ -774,6 +786,14 @@ void TStreamTable::LoadRows(TBinStorage& aStorage, std::string_view aListName) {
       first = false;
     }
   });
+}
+
+void TStreamTable::DiscardRows(std::size_t aKeep) {
+  if (FRowSink != nullptr) {
+    FRowSink->DiscardRows(*this);
+  } else {
+    Rows.resize(aKeep);
+  }
 }
 
 void TStreamTable::LoadBody(TBinStorage& aStorage) {
@@ -811,7 +831,7 @@ void TStreamTable::LoadBody(TBinStorage& aStorage) {
     } catch (const EDALException& error) {
       if (version != 9 || error.Code() != kErrCannotReadObject) throw;
       // Version 9 writers also named the rows object this way.
-      Rows.resize(rowsBefore);
+      DiscardRows(rowsBefore);
       aStorage.GotoBookmark(start);
       LoadRows(aStorage, "TableRowList_Updates");
     }
@@ -819,6 +839,12 @@ void TStreamTable::LoadBody(TBinStorage& aStorage) {
   if (aStorage.IsStored(TStoreItem::siDelta) && aStorage.TestObject("UpdatesJournal")) {
     Journal = std::make_unique<TStreamJournal>(false);
     Journal->LoadFromStorage(aStorage);
+    if (FRowSink != nullptr) {
+      for (const TStreamChange& change : Journal->Changes) {
+        FRowSink->SetChangeNumber(*this, change.RowID, change.ChangeNumber);
+      }
+      return;
+    }
     std::unordered_map<std::uint32_t, TStreamRow*> byID;
     for (const auto& row : Rows) byID.emplace(row->RowID, row.get());
     for (const TStreamChange& change : Journal->Changes) {
@@ -923,6 +949,7 @@ void TStreamManager::LoadBody(TBinStorage& aStorage) {
   LoadListObject(aStorage, "TableList", [&] {
     while (!aStorage.IsObjectEnd()) {
       Tables.push_back(std::make_unique<TStreamTable>());
+      Tables.back()->SetRowSink(FRowSink);
       Tables.back()->LoadFromStorage(aStorage);
     }
   });
@@ -953,6 +980,10 @@ void TStreamManager::ApplyJournal(const TStreamJournal& aJournal) {
       RaiseInvalidFormat();
     }
     const auto tab = static_cast<std::size_t>(change.TabID);
+    if (FRowSink != nullptr) {
+      FRowSink->SetChangeNumber(*Tables[tab], change.RowID, change.ChangeNumber);
+      continue;
+    }
     if (!indexed[tab]) {
       for (const auto& row : Tables[tab]->Rows) byID[tab].emplace(row->RowID, row.get());
       indexed[tab] = true;

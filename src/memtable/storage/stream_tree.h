@@ -3,8 +3,9 @@
 // tables (columns, constraints, views, rows), relations and updates journal.
 // Each class reads and writes itself through TBinStorage, honouring the
 // layout differences between stream versions 1 to 15. The reader fills this
-// tree and hands it to the row store; the writer serializes it, so tests and
-// client tooling can describe a dataset here and get a stream of any version.
+// tree (or, with a row sink, the tree without its rows) and hands it to the
+// row store; the writer serializes it, so tests and client tooling can
+// describe a dataset here and get a stream of any version.
 
 #include <cstdint>
 #include <memory>
@@ -19,6 +20,26 @@ namespace tandemize::memtable::storage {
 
 class TStorageManager;
 class TStreamTable;
+class TStreamError;
+
+// Takes a table's rows as the stream is read, in place of the table's Rows,
+// so that the rows of a large stream are not held twice on their way to the
+// row store. The tree still reads the row list object and its ends.
+class TStreamRowSink {
+ public:
+  virtual ~TStreamRowSink() = default;
+  // The row list of `aTable` begins (again, after DiscardRows).
+  virtual void BeginRows(const TStreamTable& aTable) = 0;
+  // Reads one row of `aTable`: its begin has been read; the body and the end
+  // are the sink's, inside an object level of their own.
+  virtual void LoadRow(TBinStorage& aStorage, const TStreamTable& aTable) = 0;
+  // Forgets every row taken for `aTable`: its row list is read again.
+  virtual void DiscardRows(const TStreamTable& aTable) = 0;
+  // A journal entry: the first row of `aTable` with `aRowID`, if any, takes
+  // `aChangeNumber`.
+  virtual void SetChangeNumber(const TStreamTable& aTable, std::uint32_t aRowID,
+                               std::uint32_t aChangeNumber) = 0;
+};
 
 constexpr std::uint16_t AttributeBit(TColumnAttribute aAttribute) {
   return static_cast<std::uint16_t>(1U << static_cast<unsigned>(aAttribute));
@@ -191,6 +212,9 @@ class TStreamRow : public TStorableObject {
   void SetTable(const TStreamTable* aTable) { FTable = aTable; }
   void SaveWithTable(TBinStorage& aStorage, const TStreamTable& aTable) const;
 
+  // The error object a row may carry after its states, or none.
+  static std::unique_ptr<TStreamError> LoadError(TBinStorage& aStorage);
+
   std::uint32_t RowID = 0xFFFFFFFF;
   TRowStoreRowState RowState = TRowStoreRowState::rsUnchanged;
   TRowStoreRowState RowPriorState = TRowStoreRowState::rsDetached;
@@ -234,6 +258,8 @@ class TStreamTable : public TStorableObject {
   TStreamRow* FindRow(std::uint32_t aRowID);
   // Column indexes in the order row versions carry their values.
   const std::vector<std::uint16_t>& ValueOrder(int aVersion) const;
+  // Rows read from now on go to `aSink` (none: to Rows).
+  void SetRowSink(TStreamRowSink* aSink) { FRowSink = aSink; }
 
   std::string Name, SourceName;
   std::int32_t SourceID = 0;
@@ -258,7 +284,10 @@ class TStreamTable : public TStorableObject {
   void LoadConstraintList(TBinStorage& aStorage);
   void LoadViewList(TBinStorage& aStorage);
   void LoadRows(TBinStorage& aStorage, std::string_view aListName);
+  void DiscardRows(std::size_t aKeep);
   void SaveRows(TBinStorage& aStorage) const;
+
+  TStreamRowSink* FRowSink = nullptr;
 
   // Cache of ValueOrder for one version and column count.
   mutable std::vector<std::uint16_t> FValueOrder;
@@ -274,6 +303,8 @@ class TStreamManager : public TStorableObject {
 
   TStreamTable& AddTable(std::string aName);
   TStreamTable* FindTable(std::string_view aName);
+  // The rows of the tables read from now on go to `aSink` (none: to Rows).
+  void SetRowSink(TStreamRowSink* aSink) { FRowSink = aSink; }
 
   std::string Name;
   bool CaseSensitive = true, EnforceConstraints = true;
@@ -286,6 +317,8 @@ class TStreamManager : public TStorableObject {
 
  private:
   void ApplyJournal(const TStreamJournal& aJournal);
+
+  TStreamRowSink* FRowSink = nullptr;
 };
 
 // Registers every stream object name with its class.

@@ -58,13 +58,95 @@ std::string Utf16LeBytes(std::string_view aUtf8) {
   return bytes;
 }
 
-std::string Utf8FromUtf16Le(std::string_view aBytes) {
-  std::u16string units(aBytes.size() / 2, u'\0');
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<char16_t>(static_cast<unsigned char>(aBytes[2 * i]) |
-                                     (static_cast<unsigned char>(aBytes[2 * i + 1]) << 8));
+bool IsHighSurrogate(char32_t aUnit) {
+  return aUnit >= 0xD800 && aUnit <= 0xDBFF;
+}
+bool IsLowSurrogate(char32_t aUnit) {
+  return aUnit >= 0xDC00 && aUnit <= 0xDFFF;
+}
+
+char32_t Utf16LeUnit(const char* aBytes, std::size_t aIndex) {
+  std::uint16_t unit;
+  std::memcpy(&unit, aBytes + 2 * aIndex, sizeof unit);
+  return unit;
+}
+
+// Whether the four units from `aIndex` are all ASCII.
+bool AsciiRun(const char* aBytes, std::size_t aIndex) {
+  std::uint64_t four;
+  std::memcpy(&four, aBytes + 2 * aIndex, sizeof four);
+  return (four & 0xFF80FF80FF80FF80ULL) == 0;
+}
+
+// Writes `aCount` UTF-16LE units as UTF-8, as text::Utf16ToUtf8 converts
+// them (a lone surrogate becomes U+FFFD), and returns the end written.
+// Writes at most three bytes per unit; runs of four ASCII characters take
+// one step.
+char* WriteUtf8(const char* aBytes, std::size_t aCount, char* aOut) {
+  for (std::size_t i = 0; i < aCount;) {
+    if (i + 4 <= aCount && AsciiRun(aBytes, i)) {
+      aOut[0] = aBytes[2 * i];
+      aOut[1] = aBytes[2 * i + 2];
+      aOut[2] = aBytes[2 * i + 4];
+      aOut[3] = aBytes[2 * i + 6];
+      aOut += 4;
+      i += 4;
+      continue;
+    }
+    char32_t u = Utf16LeUnit(aBytes, i++);
+    if (u < 0x80) {
+      *aOut++ = static_cast<char>(u);
+    } else if (u < 0x800) {
+      *aOut++ = static_cast<char>(0xC0 | (u >> 6));
+      *aOut++ = static_cast<char>(0x80 | (u & 0x3F));
+    } else if (IsHighSurrogate(u) && i < aCount && IsLowSurrogate(Utf16LeUnit(aBytes, i))) {
+      u = 0x10000 + ((u - 0xD800) << 10) + (Utf16LeUnit(aBytes, i++) - 0xDC00);
+      *aOut++ = static_cast<char>(0xF0 | (u >> 18));
+      *aOut++ = static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+      *aOut++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      *aOut++ = static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+      if (IsHighSurrogate(u) || IsLowSurrogate(u)) u = text::kReplacementChar;
+      *aOut++ = static_cast<char>(0xE0 | (u >> 12));
+      *aOut++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      *aOut++ = static_cast<char>(0x80 | (u & 0x3F));
+    }
   }
-  return text::Utf16ToUtf8(units);
+  return aOut;
+}
+
+// The UTF-8 length WriteUtf8 gives.
+std::size_t Utf8Size(const char* aBytes, std::size_t aCount) {
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < aCount;) {
+    const char32_t u = Utf16LeUnit(aBytes, i++);
+    if (u < 0x80) {
+      size += 1;
+    } else if (u < 0x800) {
+      size += 2;
+    } else if (IsHighSurrogate(u) && i < aCount && IsLowSurrogate(Utf16LeUnit(aBytes, i))) {
+      size += 4;
+      ++i;
+    } else {
+      size += 3;
+    }
+  }
+  return size;
+}
+
+// Text of a column value, converted straight from the payload bytes into a
+// string of its exact size: through a buffer on the stack when the text is
+// short, as nearly all are; otherwise sized first and then written.
+std::string Utf8FromUtf16Le(std::string_view aBytes) {
+  constexpr std::size_t kStackUnits = 512;
+  const std::size_t count = aBytes.size() / 2;
+  if (count <= kStackUnits) {
+    char buffer[kStackUnits * 3];
+    return std::string(buffer, WriteUtf8(aBytes.data(), count, buffer));
+  }
+  std::string text(Utf8Size(aBytes.data(), count), '\0');
+  WriteUtf8(aBytes.data(), count, text.data());
+  return text;
 }
 
 bool IsAnsiText(DT aType) {
@@ -135,62 +217,86 @@ bool HoldsLayout(DT aType, const TVariant& aValue) {
 
 }  // namespace
 
-TVariant DecodeValue(TColumnDataType aType, std::string_view b) {
+void DecodeValueInto(TColumnDataType aType, std::string_view b, TVariant& aTarget) {
   switch (aType) {
     case DT::dtBoolean:
-      return Load<std::uint16_t>(b);
+      aTarget.emplace<std::uint16_t>(Load<std::uint16_t>(b));
+      return;
     case DT::dtSByte:
-      return Load<std::int8_t>(b);
+      aTarget.emplace<std::int8_t>(Load<std::int8_t>(b));
+      return;
     case DT::dtInt16:
-      return Load<std::int16_t>(b);
+      aTarget.emplace<std::int16_t>(Load<std::int16_t>(b));
+      return;
     case DT::dtInt32:
     case DT::dtTime:
     case DT::dtDate:
-      return Load<std::int32_t>(b);
+      aTarget.emplace<std::int32_t>(Load<std::int32_t>(b));
+      return;
     case DT::dtInt64:
-      return Load<std::int64_t>(b);
+      aTarget.emplace<std::int64_t>(Load<std::int64_t>(b));
+      return;
     case DT::dtByte:
-      return Load<std::uint8_t>(b);
+      aTarget.emplace<std::uint8_t>(Load<std::uint8_t>(b));
+      return;
     case DT::dtUInt16:
-      return Load<std::uint16_t>(b);
+      aTarget.emplace<std::uint16_t>(Load<std::uint16_t>(b));
+      return;
     case DT::dtUInt32:
-      return Load<std::uint32_t>(b);
+      aTarget.emplace<std::uint32_t>(Load<std::uint32_t>(b));
+      return;
     case DT::dtUInt64:
-      return Load<std::uint64_t>(b);
+      aTarget.emplace<std::uint64_t>(Load<std::uint64_t>(b));
+      return;
     case DT::dtSingle:
-      return Load<float>(b);
+      aTarget.emplace<float>(Load<float>(b));
+      return;
     case DT::dtDouble:
     case DT::dtExtended:
     case DT::dtDateTime:
-      return Load<double>(b);
+      aTarget.emplace<double>(Load<double>(b));
+      return;
     case DT::dtCurrency:
-      return TCurrency{Load<std::int64_t>(b)};
+      aTarget.emplace<TCurrency>(TCurrency{Load<std::int64_t>(b)});
+      return;
     case DT::dtBCD:
     case DT::dtFmtBCD: {
-      TBcd bcd;
+      TBcd& bcd = aTarget.emplace<TBcd>();
       if (b.size() >= 2) {
         bcd.Precision = static_cast<std::uint8_t>(b[0]);
         bcd.SignSpecialPlaces = static_cast<std::uint8_t>(b[1]);
         std::memcpy(bcd.Fraction.data(), b.data() + 2, std::min(bcd.Fraction.size(), b.size() - 2));
       }
-      return bcd;
+      return;
     }
     case DT::dtDateTimeStamp:
-      return LoadTimeStamp(b);
+      aTarget.emplace<TSQLTimeStamp>(LoadTimeStamp(b));
+      return;
     case DT::dtTimeIntervalFull:
     case DT::dtTimeIntervalYM:
     case DT::dtTimeIntervalDS: {
-      TInterval interval;
+      TInterval& interval = aTarget.emplace<TInterval>();
       std::memcpy(interval.Raw.data(), b.data(), std::min(interval.Raw.size(), b.size()));
-      return interval;
+      return;
     }
     default:
       break;
   }
-  if (IsAnsiText(aType)) return text::Windows1252ToUtf8(b);
-  if (IsWideText(aType)) return Utf8FromUtf16Le(b);
-  if (IsBytes(aType)) return TBytes(b.begin(), b.end());
-  return TVariant{};
+  if (IsAnsiText(aType)) {
+    aTarget.emplace<std::string>(text::Windows1252ToUtf8(b));
+  } else if (IsWideText(aType)) {
+    aTarget.emplace<std::string>(Utf8FromUtf16Le(b));
+  } else if (IsBytes(aType)) {
+    aTarget.emplace<TBytes>(b.begin(), b.end());
+  } else {
+    aTarget.emplace<std::monostate>();
+  }
+}
+
+TVariant DecodeValue(TColumnDataType aType, std::string_view aPayload) {
+  TVariant value;
+  DecodeValueInto(aType, aPayload, value);
+  return value;
 }
 
 std::optional<std::string> EncodeValue(TColumnDataType aType, const TVariant& aValue) {

@@ -14,6 +14,9 @@ namespace tandemize::memtable::storage {
 // The row-store value of a payload; null for the types that hold no value.
 // 8-bit text is Windows-1252 in the stream and UTF-8 in the row store.
 TVariant DecodeValue(TColumnDataType aType, std::string_view aPayload);
+// The same, built in place in `aTarget` (a row buffer's slot), so that a
+// value read from a stream is constructed once.
+void DecodeValueInto(TColumnDataType aType, std::string_view aPayload, TVariant& aTarget);
 
 // The payload of a value: a value already in the column's layout is taken
 // as it is, a plain one (TDateTime for a date, text for a GUID, ...) is

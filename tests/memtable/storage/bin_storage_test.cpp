@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "memtable/errors.h"
+#include "memtable/mem_table.h"
 #include "memtable/storage/binary_stream.h"
 #include "memtable/storage/stream_bytes.h"
 #include "memtable/storage/stream_format.h"
@@ -387,6 +388,16 @@ TEST(BinStorageRefusal, BrokenStreamsFailWithTheirCode) {
     } catch (const std::exception& e) {
       EXPECT_EQ(e.what(), c.message);
     }
+    // The table reads rows straight into its row store: same refusal, and
+    // nothing of the stream stays behind.
+    TMemTable table;
+    try {
+      table.LoadFromStream(c.stream, TStorageFormat::sfBinary);
+      ADD_FAILURE() << "loaded into a table";
+    } catch (const std::exception& e) {
+      EXPECT_EQ(e.what(), c.message);
+    }
+    EXPECT_EQ(table.Manager().TableCount(), 0u);
   }
 }
 
