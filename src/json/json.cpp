@@ -150,7 +150,198 @@ void TJsonBase::RaiseParseError(std::string_view Text) const {
   RaiseError(detail);
 }
 
+// Reads text in the strict form most documents come in, in one pass: values
+// separated by single commas, names quoted, literals in lower case, numbers
+// that read as integer or number text, no blanks but space, tab, CR and LF,
+// nesting well within the bound. Every such text reads into exactly the tree
+// the level reader builds from it (it splits at the same places and reads
+// each piece with the same functions); on anything else the reader gives up
+// and the level reader reads the text from the start, so what is refused,
+// and how, is the level reader's alone.
+class TJsonStrictReader {
+ public:
+  explicit TJsonStrictReader(std::string_view aText) : FText(aText) {}
+
+  // Reads the whole text into the node, or returns false and leaves the
+  // node as it was. The text is read into a new node first, whose content
+  // then replaces the node's.
+  bool Read(TJsonBase& aNode) {
+    try {
+      if (auto* document = dynamic_cast<TJson*>(&aNode)) {
+        TJson read;
+        if (!ReadDocument(read)) return false;
+        document->Clear();
+        document->TakeFrom(read);
+        return true;
+      }
+      if (auto* object = dynamic_cast<TJsonObject*>(&aNode)) {
+        TJsonObject read;
+        if (!(Next() == '{' && ReadObject(read, 0, 0) && AtEnd())) return false;
+        object->FList = std::move(read.FList);
+        for (const auto& pair : object->FList) pair->FOwner = object;
+        return true;
+      }
+      if (auto* array = dynamic_cast<TJsonArray*>(&aNode)) {
+        TJsonArray read;
+        if (!(Next() == '[' && ReadArray(read, 0) && AtEnd())) return false;
+        array->FList = std::move(read.FList);
+        for (const auto& item : array->FList) item->FOwner = array;
+        return true;
+      }
+      if (auto* value = dynamic_cast<TJsonValue*>(&aNode)) {
+        TJsonValue read;
+        if (!(ReadValue(read, 0, 0) && AtEnd())) return false;
+        value->Clear();
+        value->TakeFrom(read);
+        return true;
+      }
+    } catch (const EJsonException&) {
+      // An escape the decoder refuses: the level reader decides.
+    }
+    return false;
+  }
+
+ private:
+  // Far below kMaxNestingDepth: deeper text is the level reader's.
+  static constexpr int kMaxDepth = 128;
+  // Objects with up to this many members take the size of the object before
+  // them in the same array as their first allocation.
+  static constexpr std::size_t kMaxSizeHint = 64;
+
+  static bool IsBlank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+  // The next character after blanks ('\0' at the end), not taken.
+  char Next() {
+    while (FPos < FText.size() && IsBlank(FText[FPos])) ++FPos;
+    return FPos < FText.size() ? FText[FPos] : '\0';
+  }
+  bool AtEnd() {
+    Next();
+    return FPos == FText.size();
+  }
+
+  bool ReadDocument(TJson& document) {
+    const char first = Next();
+    if (first == '[') return ReadArray(document.JsonArray(), 0) && AtEnd();
+    if (first == '{') return ReadObject(document.JsonObject(), 0, 0) && AtEnd();
+    return false;
+  }
+
+  // A quoted string at FPos, closed where the level scanner closes it.
+  bool ReadString(std::string& out) {
+    const std::size_t end = scan::SkipQuoted(FText, FPos);
+    const std::size_t quote = end - 1;
+    if (quote <= FPos || FText[quote] != '"') return false;
+    std::size_t run = 0;
+    while (quote - run > FPos + 1 && FText[quote - run - 1] == '\\') ++run;
+    if (run % 2 != 0) return false;
+    DecodeTo(out, FText.substr(FPos + 1, quote - FPos - 1));
+    FPos = end;
+    return true;
+  }
+
+  bool ReadLiteral(std::string_view word) {
+    if (FText.substr(FPos, word.size()) != word) return false;
+    FPos += word.size();
+    return true;
+  }
+
+  bool ReadValue(TJsonValue& value, int depth, std::size_t sizeHint) {
+    const char c = Next();
+    switch (c) {
+      case '"':
+        value.FValueType = TJsonValueType::jvString;
+        return ReadString(value.FStringValue);
+      case '{':
+        if (depth >= kMaxDepth) return false;
+        value.Retype(TJsonValueType::jvObject);
+        return ReadObject(*value.FObjectValue, depth + 1, sizeHint);
+      case '[':
+        if (depth >= kMaxDepth) return false;
+        value.Retype(TJsonValueType::jvArray);
+        return ReadArray(*value.FArrayValue, depth + 1);
+      case 't':
+      case 'f':
+        if (!ReadLiteral(c == 't' ? "true" : "false")) return false;
+        value.FValueType = TJsonValueType::jvBoolean;
+        value.FBooleanValue = c == 't';
+        return true;
+      case 'n':
+        if (!ReadLiteral("null")) return false;
+        value.FValueType = TJsonValueType::jvNull;
+        return true;
+      default:
+        return ReadNumber(value);
+    }
+  }
+
+  // The run of number characters, read as the level reader reads a piece.
+  bool ReadNumber(TJsonValue& value) {
+    static constexpr std::array<bool, 256> kNumberChar = [] {
+      std::array<bool, 256> t{};
+      for (char c = '0'; c <= '9'; ++c) t[static_cast<unsigned char>(c)] = true;
+      t['+'] = t['-'] = t['.'] = t['e'] = t['E'] = true;
+      return t;
+    }();
+    const std::size_t begin = FPos;
+    while (FPos < FText.size() && kNumberChar[static_cast<unsigned char>(FText[FPos])]) ++FPos;
+    if (FPos == begin) return false;
+    const TJsonValueType kind = ClassifyTrimmed(FText.substr(begin, FPos - begin),
+                                                value.FIntegerValue, value.FNumberValue);
+    if (kind != TJsonValueType::jvInteger && kind != TJsonValueType::jvNumber) return false;
+    value.FValueType = kind;
+    return true;
+  }
+
+  // At '{'.
+  bool ReadObject(TJsonObject& object, int depth, std::size_t sizeHint) {
+    ++FPos;
+    if (Next() == '}') {
+      ++FPos;
+      return true;
+    }
+    if (sizeHint > 0 && sizeHint <= kMaxSizeHint) object.FList.reserve(sizeHint);
+    while (true) {
+      if (Next() != '"') return false;
+      TJsonPair& pair = object.Add(std::string_view());
+      if (!ReadString(pair.FName)) return false;
+      if (Next() != ':') return false;
+      ++FPos;
+      if (!ReadValue(pair.FValue, depth, 0)) return false;
+      const char c = Next();
+      ++FPos;
+      if (c == '}') return true;
+      if (c != ',') return false;
+    }
+  }
+
+  // At '['.
+  bool ReadArray(TJsonArray& array, int depth) {
+    ++FPos;
+    if (Next() == ']') {
+      ++FPos;
+      return true;
+    }
+    std::size_t sizeHint = 0;
+    while (true) {
+      TJsonValue& item = array.Add();
+      if (!ReadValue(item, depth, sizeHint)) return false;
+      if (item.FValueType == TJsonValueType::jvObject) {
+        sizeHint = static_cast<std::size_t>(item.FObjectValue->Count());
+      }
+      const char c = Next();
+      ++FPos;
+      if (c == ']') return true;
+      if (c != ',') return false;
+    }
+  }
+
+  std::string_view FText;
+  std::size_t FPos = 0;
+};
+
 void TJsonBase::ParseRoot(std::string_view JsonString) {
+  if (TJsonStrictReader(JsonString).Read(*this)) return;
   // Brackets are counted the way the level scanner pairs them: strings are
   // skipped whole and a closer of the other kind is ordinary text. The pairs
   // found are what the levels below skip by.

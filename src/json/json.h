@@ -98,6 +98,7 @@ class TJsonArray;
 class TJsonPair;
 class TJsonObject;
 class TJson;
+class TJsonStrictReader;
 
 // Root of all nodes, and home of the text helpers every node shares.
 class TJsonBase {
@@ -149,8 +150,10 @@ class TJsonBase {
 
   // Parse at a given nesting depth (the public Parse starts at 0).
   virtual void ParseAt(std::string_view JsonString, int Depth) = 0;
-  // The public Parse: refuses a text nested deeper than kMaxNestingDepth in
-  // one pass before parsing it. Each level of the reader scans the text of
+  // The public Parse: text in strict form (see TJsonStrictReader in
+  // json.cpp) is read in one pass; any other is read by the level reader,
+  // which refuses a text nested deeper than kMaxNestingDepth in one pass
+  // before parsing it. Each level of the reader scans the text of
   // its own level, so without this a deeply nested text would be scanned
   // once per level before the depth check inside the levels refused it.
   void ParseRoot(std::string_view JsonString);
@@ -225,6 +228,7 @@ class TJsonValue final : public TJsonBase {
   friend class TJsonPair;
   friend class TJsonObject;
   friend class TJson;
+  friend class TJsonStrictReader;
 
   void Retype(TJsonValueType Type);
   void CopyFrom(const TJsonValue& Source);
@@ -300,6 +304,7 @@ class TJsonArray final : public TJsonBase {
   friend class TJsonPair;
   friend class TJsonObject;
   friend class TJson;
+  friend class TJsonStrictReader;
 
   void CheckIndex(int Index, int Limit) const;
   void CopyFrom(const TJsonArray& Source);  // appends
@@ -335,6 +340,7 @@ class TJsonPair final : public TJsonBase {
   friend class TJsonArray;
   friend class TJsonObject;
   friend class TJson;
+  friend class TJsonStrictReader;
 
   void CopyFrom(const TJsonPair& Source);
   // Reads a trimmed pair text whose top-level ':' positions are already
@@ -415,6 +421,7 @@ class TJsonObject final : public TJsonBase {
   friend class TJsonArray;
   friend class TJsonPair;
   friend class TJson;
+  friend class TJsonStrictReader;
 
   void CheckIndex(int Index, int Limit) const;
   void CopyFrom(const TJsonObject& Source);  // appends
@@ -496,6 +503,8 @@ class TJson final : public TJsonBase {
   void ParseAt(std::string_view JsonString, int Depth) override;
 
  private:
+  friend class TJsonStrictReader;
+
   void TakeFrom(TJson& Source) noexcept;
 
   std::unique_ptr<TJsonArray> FJsonArray;    // non-null exactly when jsArray

@@ -381,6 +381,32 @@ TEST(JsonModel, FailedParseKeepsWhatWasBuilt) {
   EXPECT_NE(FailureOf([&] { object.Parse("{\"a\":1,\"b\":[2,x],\"c\":3}"); }), "");
   // Cleared first; "a" stays, "b" keeps its kind with the elements before the failure.
   EXPECT_EQ(object.Stringify(), "{\"a\":1,\"b\":[2,null]}");
+
+  // Text in strict form up to a failure deep inside ends the same way.
+  struct Case {
+    const char* Text;
+    const char* Error;
+    const char* Kept;
+  };
+  const Case cases[] = {
+      {R"({"a":1,"b":[2,{"c":"\uZZZZ"}],"d":3})", "Invalid unicode \\uZZZZ",
+       R"({"a":1,"b":[2,{"c":""}]})"},
+      {R"({"a" : [1, 2], "b":{"c":tru}})", R"(<TJsonValue>"c" parse error: tru)",
+       R"({"a":[1,2],"b":{"c":null}})"},
+      {R"({"rows":[{"id":1,"nome":"x"},{"id":2,"nome":"y"},{"id":3,"nome":"z"]})",
+       R"(<TJsonValue>"rows" parse error: {"id":3,"nome":"z")",
+       R"({"rows":[{"id":1,"nome":"x"},{"id":2,"nome":"y"},null]})"},
+      {R"({"rows":[{"id":1,"nome":"x"},{"id":2,"nome":"y"},{"id":3,"nome":"z"}],})",
+       "(no error)", R"({"rows":[{"id":1,"nome":"x"},{"id":2,"nome":"y"},{"id":3,"nome":"z"}]})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    TJsonObject target;
+    target.Put("old", 1);
+    const std::string failure = FailureOf([&] { target.Parse(c.Text); });
+    EXPECT_EQ(failure.empty() ? "(no error)" : failure, c.Error);
+    EXPECT_EQ(target.Stringify(), c.Kept);
+  }
 }
 
 }  // namespace

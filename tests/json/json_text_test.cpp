@@ -190,6 +190,8 @@ TEST(JsonReader, RefusesNestingBeyondTheBoundAndReadsUpToIt) {
     } catch (const EJsonException& e) {
       EXPECT_EQ(std::string(e.what()).rfind("<TJsonValue>\"\" parse error: [", 0), 0u);
     }
+    // Refused before anything is read: the document keeps what it held.
+    EXPECT_EQ(document.Stringify(), deepest);
   }
 }
 
