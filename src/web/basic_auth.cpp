@@ -105,14 +105,13 @@ TRelayCallback RelayBasicAuthentication(TRelayBasicAuthenticationCallback aAuthe
     if (credentials.empty()) {
       std::string fromQuery;
       if (req.Query().TryGetValue(headerName, fromQuery)) {
-        credentials = fromQuery;
+        credentials = Trim(fromQuery);
       } else {
         res.RawWebResponse().Data.Realm = config->RealmMessage();
         Answer(res, 401, "Authorization not found");
       }
     }
-    credentials = Trim(credentials);
-    if (!LowerCase(credentials).starts_with("basic ")) {
+    if (!StartsText("basic ", credentials)) {
       Answer(res, 401, "Invalid authorization type");
     }
     const std::string encoded = credentials.substr(6);

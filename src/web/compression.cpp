@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -40,7 +41,11 @@ TRelayCallback Compression(std::size_t aThreshold) {
   return [aThreshold](TRelayRequest& req, TRelayResponse& res, const TNextProc& next) {
     next();
     TWebResponseData& data = res.RawWebResponse().Data;
-    if (Trim(data.Content).empty() || data.ContentStream) return;
+    if (data.ContentStream || std::all_of(data.Content.begin(), data.Content.end(), [](char c) {
+          return static_cast<unsigned char>(c) <= ' ';  // blank once trimmed
+        })) {
+      return;
+    }
     const std::string accept = LowerCase(Trim(req.Headers().Field("Accept-Encoding").AsString()));
     if (accept.empty()) return;
     TRelayCompressionType type;

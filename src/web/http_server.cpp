@@ -123,11 +123,12 @@ std::string ResponseHead(const TWireResponse& aWire) {
   for (const auto& [name, value] : fields) size += name.size() + value.size() + 4;
   std::string head;
   head.reserve(size);
-  const char status[] = {'H', 'T', 'T', 'P', '/', '1', '.', '1', ' ',
-                         static_cast<char>('0' + code / 100),
+  const char digits[] = {static_cast<char>('0' + code / 100),
                          static_cast<char>('0' + code / 10 % 10),
-                         static_cast<char>('0' + code % 10), ' '};
-  head.append(status, sizeof status);
+                         static_cast<char>('0' + code % 10)};
+  head += "HTTP/1.1 ";
+  head.append(digits, sizeof digits);
+  head += ' ';
   head.append(reason.data(), reason.size());
   head += "\r\n";
   for (const auto& [name, value] : fields) {
@@ -536,7 +537,8 @@ struct THttpServer::TImpl {
     std::unique_lock lock(IdleMutex);
     if (Stopping || IdleThreads >= kMaxIdleThreads) return std::nullopt;
     ++IdleThreads;
-    IdleWake.wait_for(lock, kIdleThreadLifetime, [this] { return !HandedOver.empty() || Stopping; });
+    IdleWake.wait_for(lock, kIdleThreadLifetime,
+                      [this] { return !HandedOver.empty() || Stopping; });
     --IdleThreads;
     if (HandedOver.empty()) return std::nullopt;
     const TAccepted next = HandedOver.front();

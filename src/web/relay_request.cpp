@@ -1,5 +1,6 @@
 #include "web/relay_request.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -395,18 +396,55 @@ TRelayRequest& TRelayRequest::Body(std::unique_ptr<TRelayObject> aBody) {
   return *this;
 }
 
+namespace {
+
+// Up to this many header lines the first of a name is found by scanning;
+// beyond, through a hash table.
+constexpr std::size_t kFewHeaders = 16;
+
+// Hash and equality of header names ignoring ASCII letter case.
+struct TNameHash {
+  std::size_t operator()(std::string_view aName) const {
+    std::size_t hash = 14695981039346656037ull;
+    for (const char c : aName) {
+      hash ^= static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      hash *= 1099511628211ull;
+    }
+    return hash;
+  }
+};
+struct TSameName {
+  bool operator()(std::string_view aLeft, std::string_view aRight) const {
+    return SameText(aLeft, aRight);
+  }
+};
+
+}  // namespace
+
 TRelayCoreParam& TRelayRequest::Headers() {
   if (!FHeaders) {
     // Each name as sent gets the value of the first header of that name in
-    // any letter case; one pass, so thousands of headers cost no more than
-    // reading them.
-    std::unordered_map<std::string, const std::string*> firstValue;
-    for (const auto& [name, value] : FWebRequest.HeaderLines) {
-      firstValue.emplace(LowerCase(name), &value);
-    }
+    // any letter case; beyond a few lines that first one is found through a
+    // hash table, so thousands of headers cost no more than reading them.
+    const THeaderLines& lines = FWebRequest.HeaderLines;
     TRelayParamMap map;
-    for (const auto& [name, ignored] : FWebRequest.HeaderLines) {
-      if (!map.contains(name)) map.emplace(name, Trim(*firstValue.at(LowerCase(name))));
+    if (lines.size() <= kFewHeaders) {
+      for (const auto& [name, ignored] : lines) {
+        const auto [entry, added] = map.try_emplace(name);
+        if (!added) continue;
+        const auto first = std::find_if(lines.begin(), lines.end(), [&](const auto& aLine) {
+          return SameText(aLine.first, name);
+        });
+        entry->second = Trim(first->second);
+      }
+    } else {
+      std::unordered_map<std::string_view, const std::string*, TNameHash, TSameName> firstValue;
+      firstValue.reserve(lines.size());
+      for (const auto& [name, value] : lines) firstValue.emplace(name, &value);
+      for (const auto& [name, ignored] : lines) {
+        const auto [entry, added] = map.try_emplace(name);
+        if (added) entry->second = Trim(*firstValue.at(name));
+      }
     }
     FHeaders = std::make_unique<TRelayCoreParam>(std::move(map));
   }

@@ -15,6 +15,12 @@ bool IsTrimmable(char c) {
   return static_cast<unsigned char>(c) <= ' ';
 }
 
+// Letter case is folded for ASCII letters only (the program keeps the "C"
+// locale, where this is what tolower does).
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -24,6 +30,11 @@ int HexValue(char c) {
 
 // Each character becomes one byte when its code point is at most aMax, "?" otherwise.
 std::string NarrowText(std::string_view aUtf8, char32_t aMax) {
+  // ASCII text (the usual JSON answer) is its own encoding.
+  if (std::all_of(aUtf8.begin(), aUtf8.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::string(aUtf8);
+  }
   std::string out;
   out.reserve(aUtf8.size());
   for (std::size_t pos = 0; pos < aUtf8.size();) {
@@ -76,18 +87,24 @@ std::string Trim(std::string_view aText) {
 
 std::string LowerCase(std::string_view aText) {
   std::string out(aText);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out) c = AsciiLower(c);
   return out;
 }
 
 std::string UpperCase(std::string_view aText) {
   std::string out(aText);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
   return out;
 }
 
 bool SameText(std::string_view aLeft, std::string_view aRight) {
-  return aLeft.size() == aRight.size() && LowerCase(aLeft) == LowerCase(aRight);
+  if (aLeft.size() != aRight.size()) return false;
+  for (std::size_t i = 0; i < aLeft.size(); ++i) {
+    if (AsciiLower(aLeft[i]) != AsciiLower(aRight[i])) return false;
+  }
+  return true;
 }
 
 bool StartsText(std::string_view aPrefix, std::string_view aText) {
