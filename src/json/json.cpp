@@ -185,6 +185,7 @@ class TJsonStrictReader {
         TJsonArray read;
         if (!(Next() == '[' && ReadArray(read, 0) && AtEnd())) return false;
         array->FList = std::move(read.FList);
+        array->FHead = 0;
         for (const auto& item : array->FList) item->FOwner = array;
         return true;
       }
@@ -747,8 +748,10 @@ TJsonArray& TJsonArray::operator=(TJsonArray&& Other) {
 
 void TJsonArray::TakeFrom(TJsonArray& Source) noexcept {
   FList = std::move(Source.FList);
+  FHead = Source.FHead;
   Source.FList.clear();
-  for (const auto& item : FList) item->FOwner = this;
+  Source.FHead = 0;
+  for (std::size_t i = FHead; i < FList.size(); ++i) FList[i]->FOwner = this;
 }
 
 TJsonArray::~TJsonArray() {
@@ -756,13 +759,19 @@ TJsonArray::~TJsonArray() {
 }
 
 int TJsonArray::MoveFirstTo(int Count, TJsonArray& Target) {
-  const auto moved = static_cast<std::ptrdiff_t>(std::clamp(Count, 0, this->Count()));
-  Target.FList.reserve(Target.FList.size() + static_cast<std::size_t>(moved));
-  for (auto it = FList.begin(); it != FList.begin() + moved; ++it) {
-    (*it)->FOwner = &Target;
-    Target.FList.push_back(std::move(*it));
+  const auto moved = static_cast<std::size_t>(std::clamp(Count, 0, this->Count()));
+  Target.FList.reserve(Target.FList.size() + moved);
+  for (std::size_t i = FHead; i < FHead + moved; ++i) {
+    FList[i]->FOwner = &Target;
+    Target.FList.push_back(std::move(FList[i]));
   }
-  FList.erase(FList.begin(), FList.begin() + moved);
+  FHead += moved;
+  if (FHead == FList.size()) {
+    Clear();
+  } else if (FHead >= FList.size() - FHead) {
+    FList.erase(FList.begin(), FList.begin() + static_cast<std::ptrdiff_t>(FHead));
+    FHead = 0;
+  }
   return static_cast<int>(moved);
 }
 
@@ -772,7 +781,7 @@ void TJsonArray::CheckIndex(int Index, int Limit) const {
 
 TJsonValue& TJsonArray::Items(int Index) const {
   CheckIndex(Index, Count() - 1);
-  return *FList[static_cast<std::size_t>(Index)];
+  return *FList[FHead + static_cast<std::size_t>(Index)];
 }
 
 TJsonValue& TJsonArray::Add() {
@@ -782,7 +791,8 @@ TJsonValue& TJsonArray::Add() {
 
 TJsonValue& TJsonArray::Insert(int Index) {
   CheckIndex(Index, Count());
-  auto it = FList.insert(FList.begin() + Index, std::make_unique<TJsonValue>(this));
+  auto it = FList.insert(FList.begin() + static_cast<std::ptrdiff_t>(FHead) + Index,
+                         std::make_unique<TJsonValue>(this));
   return **it;
 }
 
@@ -842,11 +852,12 @@ TJsonValue& TJsonArray::PutCopy(const TJsonBase& Value) {
 
 void TJsonArray::Delete(int Index) {
   CheckIndex(Index, Count() - 1);
-  FList.erase(FList.begin() + Index);
+  FList.erase(FList.begin() + static_cast<std::ptrdiff_t>(FHead) + Index);
 }
 
 void TJsonArray::Clear() {
   FList.clear();
+  FHead = 0;
 }
 
 void TJsonArray::Merge(const TJsonArray& Addition) {
@@ -859,8 +870,10 @@ void TJsonArray::Merge(const TJsonArray& Addition) {
 }
 
 void TJsonArray::CopyFrom(const TJsonArray& Source) {
-  FList.reserve(FList.size() + Source.FList.size());
-  for (const auto& item : Source.FList) Add().CopyFrom(*item);
+  FList.reserve(FList.size() + static_cast<std::size_t>(Source.Count()));
+  for (std::size_t i = Source.FHead; i < Source.FList.size(); ++i) {
+    Add().CopyFrom(*Source.FList[i]);
+  }
 }
 
 void TJsonArray::Assign(const TJsonBase* Source) {
@@ -888,11 +901,9 @@ void TJsonArray::ParseAt(std::string_view JsonString, int Depth) {
 
 void TJsonArray::StringifyTo(std::string& Out) const {
   Out += '[';
-  bool first = true;
-  for (const auto& item : FList) {
-    if (!first) Out += ',';
-    first = false;
-    item->StringifyTo(Out);
+  for (std::size_t i = FHead; i < FList.size(); ++i) {
+    if (i != FHead) Out += ',';
+    FList[i]->StringifyTo(Out);
   }
   Out += ']';
 }

@@ -261,7 +261,7 @@ class TJsonArray final : public TJsonBase {
   using TJsonBase::Assign;
   void StringifyTo(std::string& Out) const override;
 
-  int Count() const { return static_cast<int>(FList.size()); }
+  int Count() const { return static_cast<int>(FList.size() - FHead); }
   // 0-based; outside 0..Count-1 fails with "List index out of bounds (%d)".
   TJsonValue& Items(int Index) const;
   TJsonValue& operator[](int Index) const { return Items(Index); }
@@ -311,7 +311,11 @@ class TJsonArray final : public TJsonBase {
   void TakeFrom(TJsonArray& Source) noexcept;
   TJsonValue& PutCopy(const TJsonBase& Value);
 
+  // The values are FList[FHead..]: the entries before FHead were moved out
+  // by MoveFirstTo, which closes the gap only once it is as long as what is
+  // left, so taking an array apart from the front costs each value once.
   std::vector<std::unique_ptr<TJsonValue>> FList;
+  std::size_t FHead = 0;
 };
 
 // A named member of an object; its value is created with it and never null.

@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "json/json.h"
 
@@ -373,6 +374,66 @@ TEST(JsonModel, MovingTheFirstValuesToAnotherArray) {
   EXPECT_EQ(source.MoveFirstTo(1, target), 0);
   EXPECT_EQ(source.MoveFirstTo(-1, target), 0);
   EXPECT_EQ(target.Stringify(), "[0,1,{\"k\":[2]},\"x\",null]");
+
+  // Taken apart a few at a time, the array stays whole for every other
+  // operation between the moves (reading, inserting, deleting, copying,
+  // moving it), however far the taking has gone.
+  TJsonArray rows;
+  std::vector<std::int64_t> expected;
+  for (std::int64_t i = 0; i < 200; ++i) {
+    rows.Put(i);
+    expected.push_back(i);
+  }
+  std::vector<std::int64_t> taken;
+  int step = 0;
+  while (rows.Count() > 0) {
+    TJsonArray batch;
+    const int moved = rows.MoveFirstTo(7, batch);
+    ASSERT_EQ(moved, std::min<int>(7, static_cast<int>(expected.size())));
+    for (int i = 0; i < batch.Count(); ++i) {
+      EXPECT_EQ(batch[i].Owner(), &batch);
+      taken.push_back(batch[i].AsInteger());
+    }
+    expected.erase(expected.begin(), expected.begin() + moved);
+    switch (++step % 5) {
+      case 0:
+        rows.Insert(0).AsInteger(-1);
+        expected.insert(expected.begin(), -1);
+        break;
+      case 1:
+        if (rows.Count() > 1) {
+          rows.Delete(1);
+          expected.erase(expected.begin() + 1);
+        }
+        break;
+      case 2: {
+        TJsonArray copy;
+        copy.Assign(rows);
+        rows = std::move(copy);
+        break;
+      }
+      case 3: {
+        TJsonArray movedOut(std::move(rows));
+        rows = std::move(movedOut);
+        break;
+      }
+      default:
+        rows.Put(static_cast<std::int64_t>(1000 + step));
+        expected.push_back(1000 + step);
+        break;
+    }
+    ASSERT_EQ(rows.Count(), static_cast<int>(expected.size()));
+    std::string text = "[";
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      if (i) text += ',';
+      text += std::to_string(expected[i]);
+      EXPECT_EQ(rows[static_cast<int>(i)].AsInteger(), expected[i]);
+      EXPECT_EQ(rows[static_cast<int>(i)].Owner(), &rows);
+    }
+    EXPECT_EQ(rows.Stringify(), text + "]");
+  }
+  EXPECT_EQ(taken.front(), 0);
+  EXPECT_GT(taken.size(), 200u);
 }
 
 TEST(JsonModel, FailedParseKeepsWhatWasBuilt) {
