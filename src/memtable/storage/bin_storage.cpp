@@ -395,25 +395,13 @@ int TBinStorage::ReadEnum(std::string_view aName, const TEnumTypeInfo& aType, in
 
 // ---------------------------------------------------------------- values
 
-bool TBinStorage::ReadValue(std::string_view aColumnName, std::uint16_t aColumnIndex,
-                            TColumnDataType aType, TStorageValue& aValue) {
-  CheckMode(TStorageMode::smRead);
-  if (FVersion >= 4) {
-    if (FPos > FDataEnd || FDataEnd - FPos < 2) return false;
-    const auto prefix = static_cast<std::uint16_t>(
-        static_cast<unsigned char>(FIn[FPos]) | (static_cast<unsigned char>(FIn[FPos + 1]) << 8));
-    if (prefix != aColumnIndex) return false;
-    FPos += 2;
-  } else if (!ReadPropertyId(aColumnName)) {
-    return false;
-  }
-
+void TBinStorage::ReadPayload(TColumnDataType aType, TStorageValue& aValue) {
   const auto typeIndex = static_cast<std::size_t>(aType);
   const int layout = typeIndex < kValueLayouts.size() ? kValueLayouts[typeIndex] : kCountedLayout;
   if (layout >= 0) {
     const std::string_view raw = Take(static_cast<std::size_t>(layout));
     aValue = {raw, raw.size()};
-    return true;
+    return;
   }
   switch (layout) {
     case kExtendedLayout: {
@@ -421,7 +409,7 @@ bool TBinStorage::ReadValue(std::string_view aColumnName, std::uint16_t aColumnI
       const double value = ExtendedToDouble(reinterpret_cast<const unsigned char*>(raw.data()));
       FValueBuffer.assign(reinterpret_cast<const char*>(&value), sizeof value);
       aValue = {FValueBuffer, sizeof value};
-      return true;
+      return;
     }
     case kBcdLayout: {
       std::size_t stored = kBcdSize;
@@ -433,18 +421,18 @@ bool TBinStorage::ReadValue(std::string_view aColumnName, std::uint16_t aColumnI
       const std::string_view raw = Take(stored);
       FValueBuffer.replace(0, raw.size(), raw);
       aValue = {FValueBuffer, kBcdSize};
-      return true;
+      return;
     }
     case kWideLayout: {
       const std::string_view raw = ReadCountedBytes();
       if (raw.size() % 2 != 0) RaiseInvalidFormat();
       aValue = {raw, raw.size() / 2};
-      return true;
+      return;
     }
     default: {
       const std::string_view raw = ReadCountedBytes();
       aValue = {raw, raw.size()};
-      return true;
+      return;
     }
   }
 }

@@ -82,8 +82,20 @@ class TBinStorage {
   bool TestAndReadProperty(std::string_view aName);
 
   // True when a value for this column follows; then `aValue` holds it.
+  // Read for every value of every row: the column prefix is checked inline.
   bool ReadValue(std::string_view aColumnName, std::uint16_t aColumnIndex, TColumnDataType aType,
-                 TStorageValue& aValue);
+                 TStorageValue& aValue) {
+    CheckMode(TStorageMode::smRead);
+    if (FVersion >= 4) {
+      if (FPos > FDataEnd || FDataEnd - FPos < 2) return false;
+      if (LoadLe<std::uint16_t>(FIn.data() + FPos) != aColumnIndex) return false;
+      FPos += 2;
+    } else if (!ReadPropertyId(aColumnName)) {
+      return false;
+    }
+    ReadPayload(aType, aValue);
+    return true;
+  }
 
   // ---- Writing ----
 
@@ -144,6 +156,8 @@ class TBinStorage {
     return value;
   }
   std::string_view ReadCountedBytes();
+  // The payload of a value whose column prefix has been read.
+  void ReadPayload(TColumnDataType aType, TStorageValue& aValue);
   std::string_view DictionaryName(std::uint32_t aNumber) const;
   // Consumes the property id when it names `aName`.
   bool ReadPropertyId(std::string_view aName);

@@ -20,7 +20,12 @@ using DT = TColumnDataType;
 template <class T>
 T Load(std::string_view aBytes) {
   T value{};
-  std::memcpy(&value, aBytes.data(), std::min(sizeof value, aBytes.size()));
+  // A payload read from a stream has the type's size: one fixed-size copy.
+  if (aBytes.size() >= sizeof value) {
+    std::memcpy(&value, aBytes.data(), sizeof value);
+  } else {
+    std::memcpy(&value, aBytes.data(), aBytes.size());
+  }
   return value;
 }
 
@@ -71,32 +76,20 @@ char32_t Utf16LeUnit(const char* aBytes, std::size_t aIndex) {
   return unit;
 }
 
-// Whether the four units from `aIndex` are all ASCII.
-bool AsciiRun(const char* aBytes, std::size_t aIndex) {
-  std::uint64_t four;
-  std::memcpy(&four, aBytes + 2 * aIndex, sizeof four);
-  return (four & 0xFF80FF80FF80FF80ULL) == 0;
-}
-
 // Writes `aCount` UTF-16LE units as UTF-8, as text::Utf16ToUtf8 converts
 // them (a lone surrogate becomes U+FFFD), and returns the end written.
-// Writes at most three bytes per unit; runs of four ASCII characters take
-// one step.
+// Writes at most three bytes per unit; ASCII runs take a short loop of
+// their own.
 char* WriteUtf8(const char* aBytes, std::size_t aCount, char* aOut) {
-  for (std::size_t i = 0; i < aCount;) {
-    if (i + 4 <= aCount && AsciiRun(aBytes, i)) {
-      aOut[0] = aBytes[2 * i];
-      aOut[1] = aBytes[2 * i + 2];
-      aOut[2] = aBytes[2 * i + 4];
-      aOut[3] = aBytes[2 * i + 6];
-      aOut += 4;
-      i += 4;
-      continue;
-    }
+  std::size_t i = 0;
+  while (i < aCount) {
     char32_t u = Utf16LeUnit(aBytes, i++);
-    if (u < 0x80) {
+    while (u < 0x80) {
       *aOut++ = static_cast<char>(u);
-    } else if (u < 0x800) {
+      if (i == aCount) return aOut;
+      u = Utf16LeUnit(aBytes, i++);
+    }
+    if (u < 0x800) {
       *aOut++ = static_cast<char>(0xC0 | (u >> 6));
       *aOut++ = static_cast<char>(0x80 | (u & 0x3F));
     } else if (IsHighSurrogate(u) && i < aCount && IsLowSurrogate(Utf16LeUnit(aBytes, i))) {
