@@ -81,10 +81,10 @@ constexpr bool IsBcd(TColumnDataType aType) {
 
 // How a value of each type is stored after its column prefix, looked up
 // once per value: the payload size of a fixed-size type, or one of these.
-constexpr int kCountedLayout = -1;      // 32-bit byte count, then the bytes
-constexpr int kWideLayout = -2;         // counted, an even number of bytes
-constexpr int kExtendedLayout = -3;     // 10-byte float, narrowed to 8
-constexpr int kBcdLayout = -4;          // packed decimal, widened to 34
+constexpr int kCountedLayout = -1;   // 32-bit byte count, then the bytes
+constexpr int kWideLayout = -2;      // counted, an even number of bytes
+constexpr int kExtendedLayout = -3;  // 10-byte float, narrowed to 8
+constexpr int kBcdLayout = -4;       // packed decimal, widened to 34
 
 constexpr int ValueLayout(TColumnDataType aType) {
   if (aType == TColumnDataType::dtExtended) return kExtendedLayout;

@@ -45,8 +45,8 @@ std::string ShowExactly(const TVariant& aValue) {
         } else if constexpr (std::is_same_v<T, TBytes>) {
           out << Hex(v.data(), v.size());
         } else if constexpr (std::is_same_v<T, TSQLTimeStamp>) {
-          out << v.Year << '-' << v.Month << '-' << v.Day << ' ' << v.Hour << ':' << v.Minute
-              << ':' << v.Second << '.' << v.Fractions;
+          out << v.Year << '-' << v.Month << '-' << v.Day << ' ' << v.Hour << ':' << v.Minute << ':'
+              << v.Second << '.' << v.Fractions;
         } else if constexpr (!std::is_same_v<T, std::monostate>) {
           out << Hex(&v, sizeof v);
         }
@@ -102,8 +102,8 @@ std::string Dump(TRowStoreManager& aManager) {
       out << " row " << row.RowID() << ' ' << static_cast<int>(row.RowState()) << ' '
           << static_cast<int>(row.RowPriorState()) << " change " << row.ChangeNumber();
       if (const TRowStoreRowError* error = row.Error()) {
-        out << " error " << error->ClassName << ' ' << error->FDCode << ' ' << error->Message
-            << ' ' << error->DBErrors.size();
+        out << " error " << error->ClassName << ' ' << error->FDCode << ' ' << error->Message << ' '
+            << error->DBErrors.size();
       }
       for (const BK kind : {BK::bkOriginal, BK::bkCurrent, BK::bkProposed}) {
         const TRowStoreRowBuffer* buffer = row.Buffer(kind);
@@ -121,8 +121,8 @@ std::string Dump(TRowStoreManager& aManager) {
 
 std::string Failure(const std::exception& e) {
   const auto* dal = dynamic_cast<const EDALException*>(&e);
-  return std::string("failed: ") + typeid(e).name() + " " + (dal ? std::to_string(dal->Code()) : "") +
-         " " + e.what();
+  return std::string("failed: ") + typeid(e).name() + " " +
+         (dal ? std::to_string(dal->Code()) : "") + " " + e.what();
 }
 
 // The whole description read first, then moved into the row store.
@@ -161,7 +161,8 @@ TStreamManager MixedDescription(int aVersion = kCurrentStreamVersion, bool aEver
   t.EnforceConstraints = false;
   const std::vector<std::pair<DT, TVariant>> kinds = {
       {DT::dtInt32, std::int32_t{-7}},
-      {DT::dtWideString, std::string("Jo\xC3\xA3o \xF0\x9F\x98\x80 a\xC3\xA7\xC3\xA3o longer than sixteen")},
+      {DT::dtWideString,
+       std::string("Jo\xC3\xA3o \xF0\x9F\x98\x80 a\xC3\xA7\xC3\xA3o longer than sixteen")},
       {DT::dtAnsiString, std::string("caf\xC3\xA9 \xE2\x82\xAC")},
       {DT::dtBoolean, std::uint16_t{1}},
       {DT::dtSByte, std::int8_t{-3}},
@@ -243,7 +244,8 @@ TStreamManager MixedDescription(int aVersion = kCurrentStreamVersion, bool aEver
   for (int i = 0; i < 3; ++i) {
     TStreamRow& row = orders.AddRow(RS::rsInserted);
     SetStreamValue(orders, row, BK::bkCurrent, 0, std::int32_t{i});
-    SetStreamValue(orders, row, BK::bkCurrent, 1, std::string(static_cast<std::size_t>(i) * 7, 'n'));
+    SetStreamValue(orders, row, BK::bkCurrent, 1,
+                   std::string(static_cast<std::size_t>(i) * 7, 'n'));
   }
   m.Journal = std::make_unique<TStreamJournal>(true);
   m.Journal->SavePoint = 2;
@@ -277,7 +279,8 @@ TEST(RowStoreLoad, BrokenStreamsFailAsTheDescriptionFails) {
       broken.push_back(testing::WithDataCut(stream, n));
     }
     for (std::size_t at = 12; at < dataEnd; ++at) {
-      for (const unsigned char value : {0xFE, 0xFF, static_cast<unsigned char>(stream[at]) ^ 0x80}) {
+      for (const unsigned char value :
+           {0xFE, 0xFF, static_cast<unsigned char>(stream[at]) ^ 0x80}) {
         if (static_cast<unsigned char>(stream[at]) == value) continue;
         std::string changed = stream;
         changed[at] = static_cast<char>(value);
@@ -288,8 +291,9 @@ TEST(RowStoreLoad, BrokenStreamsFailAsTheDescriptionFails) {
       const std::string expected = ThroughDescription(b);
       const std::string direct = Direct(b);
       if (direct != expected) {
-        ADD_FAILURE() << "differs for a stream of " << b.size() << " bytes\nexpected: "
-                      << expected.substr(0, 300) << "\ndirect:   " << direct.substr(0, 300);
+        ADD_FAILURE() << "differs for a stream of " << b.size()
+                      << " bytes\nexpected: " << expected.substr(0, 300)
+                      << "\ndirect:   " << direct.substr(0, 300);
         break;
       }
     }
