@@ -119,6 +119,23 @@ std::optional<double> TryReadNumber(std::string_view s) {
   while (i < n && s[i] == ' ') ++i;
   if (i != n) return std::nullopt;
 
+  // Up to 15 digits times a power of ten up to 22 are both exact doubles, so
+  // one multiplication or division rounds them once, correctly, to the value
+  // the full reader gives.
+  if (intDigits.size() + fracDigits.size() <= 15) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const int scale = exponent - static_cast<int>(fracDigits.size());
+    if (scale >= -22 && scale <= 22) {
+      std::int64_t digits = 0;
+      for (const char c : intDigits) digits = digits * 10 + (c - '0');
+      for (const char c : fracDigits) digits = digits * 10 + (c - '0');
+      double value = static_cast<double>(digits);
+      value = scale >= 0 ? value * kPowers[scale] : value / kPowers[-scale];
+      return negative ? -value : value;
+    }
+  }
   // Canonical form for the locale-independent reader; the usual short number
   // is built on the stack.
   const std::size_t length = intDigits.size() + fracDigits.size() + 16;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -118,6 +120,35 @@ TEST(JsonReader, ReadsAndRefusesTexts) {
         EXPECT_STREQ(e.what(), c.error);
       }
     }
+  }
+}
+
+// Number text reads to the double nearest its value, whatever its digits
+// and exponent, as a correctly rounding reader gives it.
+TEST(JsonReader, ReadsNumbersToTheNearestDouble) {
+  std::mt19937_64 random(7);
+  const auto digits = [&](std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += static_cast<char>('0' + random() % 10);
+    return text;
+  };
+  std::vector<std::string> texts = {"0.1", "-0.0", "0.3e1", "1e22", "1e23", "15e-23",
+                                    "123456789012345", "1234567890123456.5", "7.00000000000001",
+                                    "999999999999999e-22", "9007199254740993", "2.2250738585072014e-308"};
+  for (int i = 0; i < 20000; ++i) {
+    std::string text = random() % 4 == 0 ? "-" : "";
+    text += digits(1 + random() % 18);
+    if (random() % 2) text += "." + digits(1 + random() % 18);
+    if (random() % 3 == 0) text += "e" + std::to_string(static_cast<int>(random() % 60) - 30);
+    texts.push_back(text);
+  }
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    const std::optional<double> read = TryReadNumber(text);
+    ASSERT_TRUE(read.has_value());
+    const double nearest = std::strtod(text.c_str(), nullptr);
+    EXPECT_EQ(*read, nearest);
+    EXPECT_EQ(std::signbit(*read), std::signbit(nearest));
   }
 }
 
