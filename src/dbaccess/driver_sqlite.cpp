@@ -83,7 +83,8 @@ class TSQLiteStatement final : public TPhysStatement {
   ~TSQLiteStatement() override { FApi.finalize(FStatement); }
 
   void Execute(std::span<const TPhysBind> binds) override {
-    FApi.reset(FStatement);
+    if (FNeedsReset) FApi.reset(FStatement);
+    FNeedsReset = true;
     // Every run binds its placeholders from the first on, so earlier values
     // need clearing only where this run binds fewer than the last one.
     if (binds.size() < FBoundCount) FApi.clear_bindings(FStatement);
@@ -97,10 +98,10 @@ class TSQLiteStatement final : public TPhysStatement {
       FPending = true;
     } else if (rc == SQLITE_DONE) {
       FRowsAffected = FApi.column_count(FStatement) == 0 ? FApi.changes(FDb) : 0;
-      FApi.reset(FStatement);
+      Reset();
     } else {
       const std::string message = FApi.errmsg(FDb);
-      FApi.reset(FStatement);
+      Reset();
       throw memtable::EDatabaseError(SQLiteMessage(message));
     }
   }
@@ -116,7 +117,7 @@ class TSQLiteStatement final : public TPhysStatement {
     if (rc == SQLITE_ROW) return true;
     FHasRow = false;
     const std::string message = rc == SQLITE_DONE ? std::string() : FApi.errmsg(FDb);
-    FApi.reset(FStatement);
+    Reset();
     if (rc != SQLITE_DONE) throw memtable::EDatabaseError(SQLiteMessage(message));
     return false;
   }
@@ -153,10 +154,15 @@ class TSQLiteStatement final : public TPhysStatement {
   void CloseCursor() override {
     FPending = false;
     FHasRow = false;
-    FApi.reset(FStatement);
+    if (FNeedsReset) Reset();
   }
 
  private:
+  void Reset() {
+    FApi.reset(FStatement);
+    FNeedsReset = false;
+  }
+
   void Check(int rc) {
     if (rc != SQLITE_OK) Fail(FApi, FDb);
   }
@@ -186,19 +192,16 @@ class TSQLiteStatement final : public TPhysStatement {
       case TBindKind::Float:
         Check(FApi.bind_double(FStatement, index, VariantToDouble(value)));
         return;
-      case TBindKind::Date: {
-        const std::string text = TimeStampToText(VariantToTimeStamp(value));
-        BindText(index, std::string_view(text).substr(0, 10), SQLITE_TRANSIENT);
+      case TBindKind::Date:
+      case TBindKind::Time:
+      case TBindKind::DateTime: {
+        TTimeStampText buffer;
+        std::string_view text = TimeStampToText(VariantToTimeStamp(value), buffer);
+        if (BindKindOf(bind.DataType) == TBindKind::Date) text = text.substr(0, 10);
+        if (BindKindOf(bind.DataType) == TBindKind::Time) text = text.substr(11);
+        BindText(index, text, SQLITE_TRANSIENT);
         return;
       }
-      case TBindKind::Time: {
-        const std::string text = TimeStampToText(VariantToTimeStamp(value));
-        BindText(index, std::string_view(text).substr(11), SQLITE_TRANSIENT);
-        return;
-      }
-      case TBindKind::DateTime:
-        BindText(index, TimeStampToText(VariantToTimeStamp(value)), SQLITE_TRANSIENT);
-        return;
       case TBindKind::Blob: {
         // Bytes are bound from the value itself; other kinds converted first.
         const auto* held = std::get_if<memtable::TBytes>(&value);
@@ -237,8 +240,10 @@ class TSQLiteStatement final : public TPhysStatement {
   // before the values can change, so SQLite may read them where they are; a
   // query keeps its cursor open past Execute and gets its own copies.
   sqlite3_destructor_type FHeldValues;
-  std::size_t FBoundCount = 0;  // placeholders the last run bound
-  bool FPending = false;        // a row stepped to by Execute, not yet handed out
+  std::size_t FBoundCount = 0;
+  bool FNeedsReset =
+      true;  // stepped (or bound) since the last reset  // placeholders the last run bound
+  bool FPending = false;  // a row stepped to by Execute, not yet handed out
   bool FHasRow = false;
   std::int64_t FRowsAffected = -1;
 };

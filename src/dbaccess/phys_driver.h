@@ -37,6 +37,7 @@
 // name used twice is bound twice. The caller checks untyped parameters (335)
 // before Execute when ChecksUntypedParams() is true.
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -152,6 +153,10 @@ memtable::TDateTime TimeStampToDateTime(const memtable::TSQLTimeStamp& value);
 // "YYYY-MM-DD HH:MM:SS" plus ".fff" when there are fractions
 // (TSQLTimeStamp::Fractions are milliseconds).
 std::string TimeStampToText(const memtable::TSQLTimeStamp& value);
+// The same text written into a caller's buffer (no allocation); the view
+// points into it.
+using TTimeStampText = std::array<char, 64>;
+std::string_view TimeStampToText(const memtable::TSQLTimeStamp& value, TTimeStampText& buffer);
 // Parses "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS[.f...]" (also with 'T') or
 // "HH:MM:SS[.f]"; false when the text is none of those.
 bool TextToTimeStamp(std::string_view text, memtable::TSQLTimeStamp& out);

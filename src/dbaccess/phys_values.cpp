@@ -1,8 +1,10 @@
 // Value conversions the drivers share.
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <type_traits>
 
 #include "dbaccess/phys_driver.h"
@@ -103,13 +105,15 @@ TDateTime TimeStampToDateTime(const TSQLTimeStamp& value) {
   return TDateTime{days < 0 ? days - time : days + time};
 }
 
-std::string TimeStampToText(const TSQLTimeStamp& value) {
+std::string_view TimeStampToText(const TSQLTimeStamp& value, TTimeStampText& buffer) {
   // Every statement parameter of a date type comes through here: the usual
   // range is written digit by digit, the rest with snprintf.
+  char* const text = buffer.data();
   if (value.Year >= 0 && value.Year <= 9999 && value.Month < 100 && value.Day < 100 &&
       value.Hour < 100 && value.Minute < 100 && value.Second < 100) {
-    char text[] = "0000-00-00 00:00:00.000";
-    auto put = [&text](int at, unsigned number, int digits) {
+    static constexpr char kPattern[] = "0000-00-00 00:00:00.000";
+    std::copy(std::begin(kPattern), std::end(kPattern), text);
+    auto put = [text](int at, unsigned number, int digits) {
       for (int i = digits - 1; i >= 0; --i, number /= 10) {
         text[at + i] = static_cast<char>('0' + number % 10);
       }
@@ -120,19 +124,22 @@ std::string TimeStampToText(const TSQLTimeStamp& value) {
     put(11, value.Hour, 2);
     put(14, value.Minute, 2);
     put(17, value.Second, 2);
-    if (value.Fractions == 0) return std::string(text, 19);
+    if (value.Fractions == 0) return {text, 19};
     put(20, value.Fractions % 1000, 3);
-    return std::string(text, 23);
+    return {text, 23};
   }
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u", value.Year, value.Month,
-                value.Day, value.Hour, value.Minute, value.Second);
-  std::string text = buffer;
+  int size = std::snprintf(text, buffer.size(), "%04d-%02u-%02u %02u:%02u:%02u", value.Year,
+                           value.Month, value.Day, value.Hour, value.Minute, value.Second);
   if (value.Fractions != 0) {
-    std::snprintf(buffer, sizeof buffer, ".%03u", value.Fractions % 1000);
-    text += buffer;
+    size += std::snprintf(text + size, buffer.size() - static_cast<std::size_t>(size), ".%03u",
+                          value.Fractions % 1000);
   }
-  return text;
+  return {text, static_cast<std::size_t>(size)};
+}
+
+std::string TimeStampToText(const TSQLTimeStamp& value) {
+  TTimeStampText buffer;
+  return std::string(TimeStampToText(value, buffer));
 }
 
 bool TextToTimeStamp(std::string_view text, TSQLTimeStamp& out) {

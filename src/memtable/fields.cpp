@@ -418,6 +418,36 @@ void TStringField::AssignVariantTo(TVariant& aTarget) const {
   }
 }
 
+// The usual column of each numeric and date class, read without the
+// conversions the other columns need.
+
+void TIntegerField::AssignVariantTo(TVariant& aTarget) const {
+  const auto* value = std::get_if<std::int32_t>(&RawValue());
+  if (value != nullptr && ColumnType() == TColumnDataType::dtInt32) {
+    aTarget = *value;
+  } else {
+    TField::AssignVariantTo(aTarget);
+  }
+}
+
+void TFloatField::AssignVariantTo(TVariant& aTarget) const {
+  const auto* value = std::get_if<double>(&RawValue());
+  if (value != nullptr && ColumnType() == TColumnDataType::dtDouble) {
+    aTarget = *value;
+  } else {
+    TField::AssignVariantTo(aTarget);
+  }
+}
+
+void TDateTimeField::AssignVariantTo(TVariant& aTarget) const {
+  const TVariant& raw = RawValue();
+  if (ColumnType() == TColumnDataType::dtDate && std::holds_alternative<std::int32_t>(raw)) {
+    aTarget = TDateTime{PlainToDateTime(ColumnToPlain(ColumnType(), raw))};
+  } else {
+    TField::AssignVariantTo(aTarget);
+  }
+}
+
 void TBlobField::AssignVariantTo(TVariant& aTarget) const {
   const TBytes* bytes = StoredBytes();
   if (bytes == nullptr) {

@@ -180,6 +180,8 @@ class TField {
   // it, else null; the same for bytes of a blob column.
   const std::string* StoredText() const;
   const TBytes* StoredBytes() const;
+  // The kind of the row-store column the field shows (dtUnknown while unbound).
+  TColumnDataType ColumnType() const { return FColumnType; }
 
  private:
   friend class TMemTable;
@@ -257,6 +259,7 @@ class TIntegerField : public TNumericField {
   TIntegerField() : TIntegerField(TFieldType::ftInteger, -2147483648.0, 2147483647.0) {}
   std::string_view ClassName() const override { return "TIntegerField"; }
   TVariant AsVariant() const override;
+  void AssignVariantTo(TVariant& aTarget) const override;
   std::optional<std::pair<double, double>> Range() const override {
     return std::make_pair(FMinValue, FMaxValue);
   }
@@ -324,6 +327,7 @@ class TFloatField : public TNumericField {
   TFloatField() : TNumericField(TFieldType::ftFloat) {}
   std::string_view ClassName() const override { return "TFloatField"; }
   TVariant AsVariant() const override;
+  void AssignVariantTo(TVariant& aTarget) const override;
 
  protected:
   using TNumericField::TNumericField;
@@ -379,6 +383,7 @@ class TDateTimeField : public TField {
   TDateTimeField() : TField(TFieldType::ftDateTime) {}
   std::string_view ClassName() const override { return "TDateTimeField"; }
   TVariant AsVariant() const override;
+  void AssignVariantTo(TVariant& aTarget) const override;
 
  protected:
   using TField::TField;
