@@ -407,8 +407,12 @@ struct TConnection {
 
 }  // namespace
 
-// A connection accepted and not yet served: its socket, taken out of the
-// accept loop's context, and when it was accepted.
+// Connections the accept loop takes from the backlog at one wake-up before it
+// looks at its other work (a stop) again.
+constexpr int kAcceptBatch = 64;
+
+// A connection accepted and not yet served: its socket (registered with no
+// I/O context yet) and when it was accepted.
 struct TAccepted {
   tcp::socket::native_handle_type Socket;
   std::chrono::steady_clock::time_point At;
@@ -440,9 +444,11 @@ struct THttpServer::TImpl {
   int IdleThreads = 0;
   bool Stopping = false;
 
+  // Waits until connections are pending, then takes every one of them.
   void DoAccept(const std::shared_ptr<TImpl>& aSelf) {
-    Acceptor.async_accept([this, aSelf](error_code ec, tcp::socket socket) {
+    Acceptor.async_wait(tcp::acceptor::wait_read, [this, aSelf](error_code ec) {
       if (ec == net::error::operation_aborted || !Acceptor.is_open()) return;
+      if (!ec) ec = AcceptPending(aSelf);
       if (ec) {
         // Typically out of file descriptors: the pending connection stays in
         // the backlog until some close.
@@ -452,21 +458,40 @@ struct THttpServer::TImpl {
         });
         return;
       }
-      if (OpenConnections.load() >= MaxConnections) {
-        RefuseConnection(socket);
-      } else {
-        Serve(aSelf, socket);
-      }
       DoAccept(aSelf);
     });
   }
 
+  // Accepts until the backlog is empty (kAcceptBatch at most). The sockets
+  // are accepted straight from the listening socket: the thread that serves
+  // one registers it with its own I/O context, the accept loop never does.
+  error_code AcceptPending(const std::shared_ptr<TImpl>& aSelf) {
+    for (int taken = 0; taken < kAcceptBatch; ++taken) {
+      const int socket = ::accept4(Acceptor.native_handle(), nullptr, nullptr, SOCK_CLOEXEC);
+      if (socket < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return {};
+        if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO) continue;
+        return error_code(errno, boost::system::system_category());
+      }
+      if (OpenConnections.load() >= MaxConnections) {
+        tcp::socket refused(AcceptIoc);
+        error_code ec;
+        refused.assign(Protocol, socket, ec);
+        if (ec) {
+          ::close(socket);
+        } else {
+          RefuseConnection(refused);
+        }
+      } else {
+        Serve(aSelf, socket);
+      }
+    }
+    return {};
+  }
+
   // Gives the connection a thread of its own: a waiting one, or a new one.
-  void Serve(const std::shared_ptr<TImpl>& aSelf, tcp::socket& aSocket) {
-    const auto accepted = std::chrono::steady_clock::now();
-    error_code ec;
-    const TAccepted connection{aSocket.release(ec), accepted};
-    if (ec) return;  // the socket closes with aSocket
+  void Serve(const std::shared_ptr<TImpl>& aSelf, int aSocket) {
+    const TAccepted connection{aSocket, std::chrono::steady_clock::now()};
     ++OpenConnections;
     {
       std::lock_guard lock(IdleMutex);
@@ -566,6 +591,7 @@ void THttpServer::Start(const std::string& aHost, int aPort, int aBacklog) {
     acceptor.set_option(net::socket_base::reuse_address(true));
     acceptor.bind(endpoint);
     acceptor.listen(aBacklog);
+    acceptor.non_blocking(true);  // AcceptPending takes connections until none is left
     FImpl->Protocol = endpoint.protocol();
     FImpl->Port = acceptor.local_endpoint().port();
   } catch (const boost::system::system_error& e) {
