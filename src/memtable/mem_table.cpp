@@ -946,6 +946,30 @@ void TMemTable::SyncNestedTables() {
   }
 }
 
+void TMemTable::EmptyDataSet() {
+  CheckActive();
+  if (FState != TDataSetState::dsBrowse) Cancel();
+  if (FParentLinkColumn < 0) {
+    ClearAllRows();
+  } else if (FParentRowID) {
+    RemoveRowsOf(*FParentRowID);
+  }
+  RebuildView();
+  First();
+}
+
+void TMemTable::ClearAllRows() {
+  for (TDataSetField* const field : FNestedFields) {
+    TMemTable& nested = field->NestedDataSet();
+    if (!nested.Active()) continue;
+    if (nested.FState != TDataSetState::dsBrowse) nested.Cancel();
+    nested.ClearAllRows();
+    nested.RebuildView();
+    nested.MoveTo(0);
+  }
+  FTable->ClearRows();
+}
+
 void TMemTable::DropNestedRows(std::uint32_t aParentRowID) {
   for (TDataSetField* const field : FNestedFields) {
     TMemTable& nested = field->NestedDataSet();

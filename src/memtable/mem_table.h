@@ -638,6 +638,10 @@ class TMemTable {
   void Post();
   void Cancel();
   void Delete();
+  // Removes every record (a nested table: those of the parent's current
+  // record), with the nested records of every level below; the fields stay
+  // and the table stays open. The rows go as they are, not as deletions.
+  void EmptyDataSet();
 
   TField* FindField(std::string_view aFieldName) const;
   // "Field '%s' not found" when there is none.
@@ -674,6 +678,8 @@ class TMemTable {
   // Nested tables, seen from the nested one.
   void FollowParent();
   void RemoveRowsOf(std::uint32_t aParentRowID);
+  // Every row of the table and of the nested tables below it.
+  void ClearAllRows();
   void RelinkRows(std::uint32_t aFrom, std::uint32_t aTo);
 
   std::string FName;

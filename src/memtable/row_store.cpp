@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include <boost/algorithm/string/predicate.hpp>
-
 namespace tandemize::memtable {
 
 namespace {
@@ -23,7 +21,17 @@ bool IsTransientState(RS aState) {
 }  // namespace
 
 bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  return boost::algorithm::iequals(a, b);
+  // ASCII letters only, as the "C" locale the process runs in folds them;
+  // no locale object is made per call (names are compared on every lookup).
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x == y) continue;
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------

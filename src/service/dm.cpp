@@ -27,16 +27,20 @@ void PutVerdict(json::TJsonObject& E, bool aSuccess, std::string_view aMessage) 
 // Rows of a JSON import converted into one table at a time.
 constexpr int kJsonBatchRows = 128;
 
-// A table with the structure and the next (up to) kJsonBatchRows elements of
-// aData, which leave aData.
-std::unique_ptr<memtable::TMemTable> LoadJsonBatch(json::TJsonArray& aStructure,
-                                                   json::TJsonArray& aData) {
+// The next (up to) kJsonBatchRows elements of aData, which leave aData, as
+// the records of aTable: one table with the structure serves every batch of
+// an import, emptied before each.
+void LoadJsonBatch(json::TJsonArray& aStructure, json::TJsonArray& aData,
+                   std::unique_ptr<memtable::TMemTable>& aTable) {
   json::TJsonArray batch;
   aData.MoveFirstTo(kJsonBatchRows, batch);
-  auto table = std::make_unique<memtable::TMemTable>();
-  converter::TConverter::New()->ForJson(aStructure)->LoadStructure(*table);
-  converter::TConverter::New()->ForJson(batch)->LoadRecords(*table);
-  return table;
+  if (aTable && aTable->Active()) {
+    aTable->EmptyDataSet();
+  } else {
+    aTable = std::make_unique<memtable::TMemTable>();
+    converter::TConverter::New()->ForJson(aStructure)->LoadStructure(*aTable);
+  }
+  converter::TConverter::New()->ForJson(batch)->LoadRecords(*aTable);
 }
 
 }  // namespace
@@ -225,7 +229,7 @@ std::string TDM::Tandemize(std::string_view aJsonHeader, TStream* aStream, bool 
       // fails the whole import (the transaction rolls back).
       nextRows = [&structure, &data](std::unique_ptr<memtable::TMemTable>& aTable) {
         while (data.Count() > 0) {
-          aTable = LoadJsonBatch(structure, data);
+          LoadJsonBatch(structure, data, aTable);
           if (aTable->Active() && !aTable->IsEmpty()) return true;
         }
         return false;

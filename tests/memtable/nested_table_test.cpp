@@ -246,6 +246,32 @@ TEST_F(NestedTableTest, NestedRowsFollowTheRowIDTheInsertedRecordGets) {
   EXPECT_THAT(SkusOf(9), IsEmpty());
 }
 
+TEST_F(NestedTableTest, EmptyingRemovesTheRecordsOfItsLevelAndEveryLevelBelow) {
+  orders.Open();
+  AddOrder(1, {"a", "b"});
+  AddOrder(2, {"c"});
+
+  // The nested table: only the items of the current order go.
+  orders.First();
+  Items().EmptyDataSet();
+  EXPECT_THAT(SkusOf(1), IsEmpty());
+  EXPECT_THAT(SkusOf(2), ElementsAre("c"));
+
+  // The top table: every order and every item; the fields stay and the table
+  // takes new records as before.
+  orders.Edit();
+  orders.FieldByName("id").SetAsInteger(20);
+  orders.EmptyDataSet();
+  EXPECT_TRUE(orders.Active());
+  EXPECT_TRUE(orders.IsEmpty());
+  EXPECT_TRUE(orders.Eof());
+  EXPECT_EQ(orders.Fields().Count(), 2u);
+  EXPECT_EQ(Items().Table()->RowCount(), 0u);
+  AddOrder(3, {"d"});
+  EXPECT_EQ(orders.RecordCount(), 1);
+  EXPECT_THAT(SkusOf(3), ElementsAre("d"));
+}
+
 // A nested table inside a nested table: deleting the top record drops the
 // rows of both levels.
 TEST(NestedTableLevelsTest, DeletingDropsEveryLevel) {
