@@ -311,6 +311,9 @@ struct TConnection {
     while (!aParser.is_done()) {
       if (aParser.is_header_done() && headerDone == TClock::time_point{}) {
         headerDone = TClock::now();
+        // The read size follows the buffer's free room; without room a large
+        // body would come 512 bytes a read.
+        if (Buffer.capacity() < kBodyReadBytes) Buffer.reserve(kBodyReadBytes);
       }
       Stream.expires_at(ReadDeadline(aParser, headerDone));
       const error_code ec = RunStep([&](auto handler) {

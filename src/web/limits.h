@@ -51,6 +51,10 @@ inline constexpr std::chrono::milliseconds kAcceptRetryDelay{50};
 // Writing an answer to a client that does not read is given the same patience.
 inline constexpr std::chrono::seconds kWriteTimeout{60};
 
+// Read buffer of a connection whose request has a body still to come: a body
+// arrives in reads of up to this size (the header block in reads of 512).
+inline constexpr std::size_t kBodyReadBytes = 64 * 1024;
+
 // After refusing a request, its unread remainder is drained this long so the
 // client can still read the refusal instead of a connection reset.
 inline constexpr std::chrono::seconds kDrainTimeout{2};
