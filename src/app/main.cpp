@@ -5,8 +5,9 @@
 
 namespace {
 
-// Each open connection takes a socket and the descriptors of its own I/O
-// context: let the program use as many descriptors as the system allows it.
+// Each open connection takes a socket, and each serving thread the
+// descriptors of its I/O context: let the program use as many descriptors as
+// the system allows it.
 void RaiseOpenFileLimit() {
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
