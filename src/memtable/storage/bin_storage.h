@@ -124,6 +124,25 @@ class TBinStorage {
   // already be gone.
   void EnterObjectLevel();
   void LeaveObjectLevel(bool aRunActions = true);
+  // Reads an object's content with `aBody` inside a level of its own, then
+  // the object's end. When `aBody` fails, its failure is what the caller
+  // sees, not the end byte failing on the way out.
+  template <class F>
+  void ReadObjectContent(F&& aBody) {
+    EnterObjectLevel();
+    try {
+      aBody();
+    } catch (...) {
+      LeaveObjectLevel(false);
+      try {
+        ReadObjectEnd();
+      } catch (...) {
+      }
+      throw;
+    }
+    LeaveObjectLevel();
+    ReadObjectEnd();
+  }
   int ObjectLevel() const { return FLevel; }
   void DeferAction(std::string aName, std::string aValue, TDeferredAction aAction);
 

@@ -296,19 +296,7 @@ class TRowStoreSink final : public TStreamRowSink {
   void LoadRow(TBinStorage& aStorage, const TStreamTable& aTable) override {
     TRowStoreTable& table = TargetOf(aTable).Table;
     TRowStoreRow& row = table.AppendRow();
-    aStorage.EnterObjectLevel();
-    try {
-      LoadRowBody(aStorage, aTable, row);
-    } catch (...) {
-      aStorage.LeaveObjectLevel(false);
-      try {
-        aStorage.ReadObjectEnd();
-      } catch (...) {
-      }
-      throw;
-    }
-    aStorage.LeaveObjectLevel();
-    aStorage.ReadObjectEnd();
+    aStorage.ReadObjectContent([&] { LoadRowBody(aStorage, aTable, row); });
     table.AccountRowID(row.RowID());
   }
 

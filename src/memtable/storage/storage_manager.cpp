@@ -10,21 +10,7 @@ void TStorableObject::LoadFromStorage(TBinStorage& aStorage) {
 }
 
 void TStorableObject::LoadAfterBegin(TBinStorage& aStorage) {
-  aStorage.EnterObjectLevel();
-  try {
-    LoadBody(aStorage);
-  } catch (...) {
-    // The original failure is what the caller must see, not the end byte
-    // failing on the way out.
-    aStorage.LeaveObjectLevel(false);
-    try {
-      aStorage.ReadObjectEnd();
-    } catch (...) {
-    }
-    throw;
-  }
-  aStorage.LeaveObjectLevel();
-  aStorage.ReadObjectEnd();
+  aStorage.ReadObjectContent([&] { LoadBody(aStorage); });
 }
 
 void TStorableObject::SaveToStorage(TBinStorage& aStorage) const {
