@@ -157,8 +157,8 @@ inline TAnswer Call(boost::beast::http::verb aVerb, const std::string& aTarget,
   boost::system::error_code ignored;
   stream.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
   const auto& response = parser.get();
-  return {static_cast<int>(response.result_int()),
-          std::string(response[http::field::content_type]), response.body()};
+  return {static_cast<int>(response.result_int()), std::string(response[http::field::content_type]),
+          response.body()};
 }
 
 inline TAnswer Import(const std::string& aEnvelope) {
@@ -230,6 +230,7 @@ class TDirect {
   }
 
   void Close() { FConnection.SetConnected(false); }
+  dbaccess::TDbConnection& Connection() { return FConnection; }
 
  private:
   dbaccess::TDbConnection FConnection;

@@ -7,13 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fmt/format.h>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -37,7 +37,8 @@ using harness::kSuccess;
 using harness::TAnswer;
 using harness::TServer;
 
-constexpr const char* kUtfName = "A\xc3\xa7\xc3\xa3o \xe2\x98\x83 \xe6\x97\xa5\xe6\x9c\xac \xe2\x82\xac";
+constexpr const char* kUtfName =
+    "A\xc3\xa7\xc3\xa3o \xe2\x98\x83 \xe6\x97\xa5\xe6\x9c\xac \xe2\x82\xac";
 
 // ------------------------------------------------------------ target kinds
 
@@ -50,13 +51,18 @@ struct TKind {
 };
 
 const TKind kKinds[] = {
-    {"SQLite", 5, nullptr, "SQLite", ""},      {"PG", 2, "PG", "PG", "UTF8"},
-    {"MySQL", 3, "MYSQL", "MySQL", "utf8mb4"}, {"FB", 0, "FB", "FB", "UTF8"},
-    {"IB", 1, "FB", "IB", "UTF8"},              {"MSSQL", 4, "MSSQL", "MSSQL", ""},
+    {"SQLite", 5, nullptr, "SQLite", ""},
+    {"PG", 2, "PG", "PG", "UTF8"},
+    {"MySQL", 3, "MYSQL", "MySQL", "utf8mb4"},
+    {"FB", 0, "FB", "FB", "UTF8"},
+    {"IB", 1, "FB", "IB", "UTF8"},
+    {"MSSQL", 4, "MSSQL", "MSSQL", ""},
 };
 
 // Test names show the kind, not the bytes of the struct.
-void PrintTo(const TKind& aKind, std::ostream* aOut) { *aOut << aKind.Name; }
+void PrintTo(const TKind& aKind, std::ostream* aOut) {
+  *aOut << aKind.Name;
+}
 
 struct TTarget {
   TKind Kind;
@@ -95,12 +101,18 @@ std::string Show(const memtable::TVariant& aValue) {
   return std::visit(
       [](const auto& v) -> std::string {
         using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, std::monostate>) return "null";
-        else if constexpr (std::is_same_v<T, std::string>) return v;
-        else if constexpr (std::is_same_v<T, bool>) return v ? "1" : "0";
-        else if constexpr (std::is_integral_v<T>) return std::to_string(v);
-        else if constexpr (std::is_floating_point_v<T>) return fmt::format("{}", v);
-        else return "?";
+        if constexpr (std::is_same_v<T, std::monostate>)
+          return "null";
+        else if constexpr (std::is_same_v<T, std::string>)
+          return v;
+        else if constexpr (std::is_same_v<T, bool>)
+          return v ? "1" : "0";
+        else if constexpr (std::is_integral_v<T>)
+          return std::to_string(v);
+        else if constexpr (std::is_floating_point_v<T>)
+          return fmt::format("{}", v);
+        else
+          return "?";
       },
       aValue);
 }
@@ -108,31 +120,19 @@ std::string Show(const memtable::TVariant& aValue) {
 // The test's own connection to the target, for tables and checks.
 class TDirect {
  public:
-  explicit TDirect(const TTarget& aTarget) : FIbLink("IB") {
+  explicit TDirect(const TTarget& aTarget)
+      : FIbLink("IB"),
+        FDirect({{"DriverID", aTarget.Kind.DriverID},
+                 {"Server", aTarget.Host},
+                 {"Port", aTarget.Port},
+                 {"Database", aTarget.Database},
+                 {"User_Name", aTarget.User},
+                 {"Password", aTarget.Password},
+                 {"CharacterSet", aTarget.Kind.Charset}}) {
     if (std::string(aTarget.Kind.Name) == "IB") FIbLink.SetVendorLib(aTarget.Lib);
-    dbaccess::TDbDefinition& d = FConnection.Params();
-    d.SetValue("DriverID", aTarget.Kind.DriverID);
-    d.SetValue("Server", aTarget.Host);
-    d.SetValue("Port", aTarget.Port);
-    d.SetValue("Database", aTarget.Database);
-    d.SetValue("User_Name", aTarget.User);
-    d.SetValue("Password", aTarget.Password);
-    d.SetValue("CharacterSet", aTarget.Kind.Charset);
   }
 
-  void Exec(const std::string& aSql) {
-    if (!FConnection.Connected()) FConnection.SetConnected(true);
-    FConnection.StartTransaction();
-    try {
-      dbaccess::TDbQuery q(&FConnection);
-      q.SQL().SetText(aSql);
-      q.ExecSQL();
-      FConnection.Commit();
-    } catch (...) {
-      FConnection.Rollback();
-      throw;
-    }
-  }
+  void Exec(const std::string& aSql) { FDirect.Exec(aSql); }
 
   void Recreate(const std::string& aTable, const std::string& aColumns) {
     try {
@@ -145,11 +145,12 @@ class TDirect {
 
   // Every row of the query, values joined by "|".
   std::vector<std::string> Rows(const std::string& aSql) {
-    if (!FConnection.Connected()) FConnection.SetConnected(true);
-    FConnection.StartTransaction();
+    dbaccess::TDbConnection& connection = FDirect.Connection();
+    if (!connection.Connected()) connection.SetConnected(true);
+    connection.StartTransaction();
     std::vector<std::string> rows;
     {
-      dbaccess::TDbQuery q(&FConnection);
+      dbaccess::TDbQuery q(&connection);
       q.SQL().SetText(aSql);
       for (q.Open(); !q.Eof(); q.Next()) {
         std::string row;
@@ -157,24 +158,23 @@ class TDirect {
         rows.push_back(row);
       }
     }
-    FConnection.Commit();
+    connection.Commit();
     return rows;
   }
 
-  void Close() { FConnection.SetConnected(false); }
+  void Close() { FDirect.Close(); }
 
  private:
-  dbaccess::TDbDriverLink FIbLink;
-  dbaccess::TDbConnection FConnection;
+  dbaccess::TDbDriverLink FIbLink;  // lives as long as the connection below
+  harness::TDirect FDirect;
 };
 
 // -------------------------------------------------------------- envelopes
 
-constexpr const char* kStructure =
-    R"([{"fieldName":"ID","dataType":"ftInteger","size":0},)"
-    R"({"fieldName":"Loja","dataType":"ftInteger","size":0},)"
-    R"({"fieldName":"Nome","dataType":"ftWideString","size":60},)"
-    R"({"fieldName":"Preco","dataType":"ftFloat","size":0}])";
+constexpr const char* kStructure = R"([{"fieldName":"ID","dataType":"ftInteger","size":0},)"
+                                   R"({"fieldName":"Loja","dataType":"ftInteger","size":0},)"
+                                   R"({"fieldName":"Nome","dataType":"ftWideString","size":60},)"
+                                   R"({"fieldName":"Preco","dataType":"ftFloat","size":0}])";
 
 std::string Headers(const std::string& aTable, const std::string& aPks,
                     const std::string& aFields) {
@@ -199,9 +199,9 @@ class DataRoutes : public ::testing::Test {
 class KindImport : public DataRoutes, public ::testing::WithParamInterface<TKind> {
  protected:
   void SetUp() override {
-    FSQLiteFile = (fs::temp_directory_path() /
-                   fmt::format("tz_e2e_{}_{}.db", ::getpid(), GetParam().Name))
-                      .string();
+    FSQLiteFile =
+        (fs::temp_directory_path() / fmt::format("tz_e2e_{}_{}.db", ::getpid(), GetParam().Name))
+            .string();
     fs::remove(FSQLiteFile);
     FTarget = TargetOf(GetParam(), FSQLiteFile);
     // scripts/test.sh starts every server; a missing one is a failure, not a skip.
@@ -285,8 +285,9 @@ TEST_P(KindImport, CompositeKey) {
 }
 
 TEST_P(KindImport, AFailingRowLeavesNothing) {
-  ASSERT_EQ(Import(Envelope(*FTarget, SimpleHeaders(), R"([{"ID":9,"Nome":"old","Preco":1}])")).Body,
-            kSuccess);
+  ASSERT_EQ(
+      Import(Envelope(*FTarget, SimpleHeaders(), R"([{"ID":9,"Nome":"old","Preco":1}])")).Body,
+      kSuccess);
   struct Case {
     const char* headers_pks;
     const char* data;
@@ -302,8 +303,8 @@ TEST_P(KindImport, AFailingRowLeavesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.data);
-    const TAnswer answer = Import(
-        Envelope(*FTarget, Headers(FSimple, c.headers_pks, R"(["Nome","Preco"])"), c.data));
+    const TAnswer answer =
+        Import(Envelope(*FTarget, Headers(FSimple, c.headers_pks, R"(["Nome","Preco"])"), c.data));
     EXPECT_EQ(answer.Status, 200);
     EXPECT_EQ(answer.Body.rfind(std::string(R"({"success":false,"message":")") + c.message, 0), 0u)
         << answer.Body;
@@ -316,10 +317,12 @@ TEST_P(KindImport, NullsAreStoredAsNull) {
                             R"([{"ID":1,"Nome":null,"Preco":null},{"ID":2,"Nome":"x","Preco":1}])"))
                 .Body,
             kSuccess);
-  EXPECT_EQ(Import(Envelope(*FTarget, SimpleHeaders(), R"([{"ID":2,"Nome":null,"Preco":null}])")).Body,
-            kSuccess);
+  EXPECT_EQ(
+      Import(Envelope(*FTarget, SimpleHeaders(), R"([{"ID":2,"Nome":null,"Preco":null}])")).Body,
+      kSuccess);
   EXPECT_EQ(Simple(), (std::vector<std::string>{"1|null|null", "2|null|null"}));
-  auto nulls = FDirect->Rows("SELECT COUNT(*) FROM " + FSimple + " WHERE nome IS NULL AND preco IS NULL");
+  auto nulls =
+      FDirect->Rows("SELECT COUNT(*) FROM " + FSimple + " WHERE nome IS NULL AND preco IS NULL");
   FDirect->Close();
   EXPECT_EQ(nulls, std::vector<std::string>{"2"});
 }
@@ -356,24 +359,30 @@ std::string ClientStream() {
   t.AddColumn("ID", DT::dtInt32);
   t.AddColumn("Nome", DT::dtWideString, 60).SetAttribute(memtable::TColumnAttribute::caAllowNull);
   t.AddColumn("Preco", DT::dtDouble).SetAttribute(memtable::TColumnAttribute::caAllowNull);
-  const auto set = [&](memtable::storage::TStreamRow& r, BK kind, std::vector<memtable::TVariant> v) {
-    for (std::size_t c = 0; c < v.size(); ++c) memtable::storage::SetStreamValue(t, r, kind, c, v[c]);
+  const auto set = [&](memtable::storage::TStreamRow& r, BK kind,
+                       std::vector<memtable::TVariant> v) {
+    for (std::size_t c = 0; c < v.size(); ++c)
+      memtable::storage::SetStreamValue(t, r, kind, c, v[c]);
   };
   set(t.AddRow(RS::rsUnchanged), BK::bkOriginal, {std::int32_t{1}, std::string("Ana"), 1.5});
   auto& modified = t.AddRow(RS::rsModified);
   set(modified, BK::bkOriginal, {std::int32_t{2}, std::string("Bia"), 2.0});
   set(modified, BK::bkCurrent, {std::int32_t{2}, std::string(kUtfName), 2.5});
   set(t.AddRow(RS::rsDeleted), BK::bkOriginal, {std::int32_t{3}, std::string("Caio"), 3.0});
-  set(t.AddRow(RS::rsInserted), BK::bkCurrent, {std::int32_t{4}, memtable::TVariant{}, memtable::TVariant{}});
+  set(t.AddRow(RS::rsInserted), BK::bkCurrent,
+      {std::int32_t{4}, memtable::TVariant{}, memtable::TVariant{}});
   return memtable::storage::WriteBinaryStream(m);
 }
 
 TEST_P(KindImport, BinaryStream) {
-  const std::string header = fmt::format(R"({{"params":{},"headers":{}}})", FTarget->Params(), SimpleHeaders());
+  const std::string header =
+      fmt::format(R"({{"params":{},"headers":{}}})", FTarget->Params(), SimpleHeaders());
   const std::string stream = ClientStream();
-  const std::vector<std::string> rows{"1|Ana|1.5", "2|" + std::string(kUtfName) + "|2.5", "4|null|null"};
+  const std::vector<std::string> rows{"1|Ana|1.5", "2|" + std::string(kUtfName) + "|2.5",
+                                      "4|null|null"};
   for (int round = 0; round < 2; ++round) {  // inserts, then the same rows as updates
-    const TAnswer answer = Call(http::verb::post, "/tandemize", stream, "application/octet-stream", header);
+    const TAnswer answer =
+        Call(http::verb::post, "/tandemize", stream, "application/octet-stream", header);
     EXPECT_EQ(answer.Body, kSuccess);
     EXPECT_EQ(Simple(), rows);
   }
@@ -386,7 +395,8 @@ TEST_P(KindImport, ConnectionTest) {
   const std::string failure = R"({"success":false,"message":")";
   if (GetParam().Env != nullptr) {
     // First, while the kind's client is not loaded in the program yet.
-    const std::string missing = test(FTarget->Params(FTarget->Password, "/nonexistent/libclient.so"));
+    const std::string missing =
+        test(FTarget->Params(FTarget->Password, "/nonexistent/libclient.so"));
     // The writer escapes "/" as "\/".
     EXPECT_EQ(missing.rfind(failure + "[DAL][Phys][" + GetParam().DriverID +
                                 "]-314. Cannot load vendor library [\\/nonexistent\\/libclient.so]",
@@ -425,7 +435,8 @@ TEST_F(DataRoutes, EnvelopeMessagesAndTheMissingBody) {
     std::string answer;
   };
   const Case cases[] = {
-      {"application/octet-stream", std::nullopt, "", 200, R"({"success":false,"message":"Dados invalid!"})"},
+      {"application/octet-stream", std::nullopt, "", 200,
+       R"({"success":false,"message":"Dados invalid!"})"},
       // A blank header is a JSON import.
       {"application/octet-stream", std::string("  "), "[1]", 200,
        R"({"success":false,"message":"Conte\u00fado invalid!"})"},
@@ -433,8 +444,8 @@ TEST_F(DataRoutes, EnvelopeMessagesAndTheMissingBody) {
        R"({"success":false,"message":"Data not found!"})"},
       {"application/octet-stream", std::string(R"({"headers":{}})"), "x", 200,
        R"({"success":false,"message":"Params not found!"})"},
-      {"application/octet-stream", std::nullopt, R"({"params":{},"headers":{"teble_name":"t"}})", 200,
-       R"({"success":false,"message":"Primary key not found!"})"},
+      {"application/octet-stream", std::nullopt, R"({"params":{},"headers":{"teble_name":"t"}})",
+       200, R"({"success":false,"message":"Primary key not found!"})"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);
@@ -464,7 +475,8 @@ TEST_F(DataRoutes, ConcurrentImportsKeepTheirOwnRows) {
   std::vector<std::string> files(kImports), answers(kImports);
   std::vector<TTarget> targets;
   for (int i = 0; i < kImports; ++i) {
-    files[i] = (fs::temp_directory_path() / fmt::format("tz_e2e_{}_c{}.db", ::getpid(), i)).string();
+    files[i] =
+        (fs::temp_directory_path() / fmt::format("tz_e2e_{}_c{}.db", ::getpid(), i)).string();
     fs::remove(files[i]);
     targets.push_back(*TargetOf(kKinds[0], files[i]));
     TDirect direct(targets.back());
@@ -477,7 +489,9 @@ TEST_F(DataRoutes, ConcurrentImportsKeepTheirOwnRows) {
       for (int r = 0; r < 20; ++r) {
         data += fmt::format(R"({}{{"ID":{},"Nome":"db{}","Preco":{}}})", r ? "," : "", r + 1, i, r);
       }
-      answers[i] = Import(Envelope(targets[i], Headers("t", R"(["ID"])", R"(["Nome","Preco"])"), "[" + data + "]")).Body;
+      answers[i] = Import(Envelope(targets[i], Headers("t", R"(["ID"])", R"(["Nome","Preco"])"),
+                                   "[" + data + "]"))
+                       .Body;
     });
   }
   for (auto& t : threads) t.join();

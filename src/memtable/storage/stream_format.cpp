@@ -35,10 +35,6 @@ constexpr std::array<std::string_view, 3> kConstraintRuleNames = {"crCascade", "
                                                                   "crNullify"};
 constexpr std::array<std::string_view, 2> kAcceptRejectRuleNames = {"arNone", "arCascade"};
 
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 }  // namespace
 
 const TEnumTypeInfo kColumnDataTypeEnum{kDataTypeNames, true};
@@ -96,13 +92,7 @@ int ToOldDataTypeOrdinal(int aOrdinal) {
 }
 
 bool SameName(std::string_view aLeft, std::string_view aRight) {
-  if (aLeft.size() != aRight.size()) return false;
-  // Names are almost always spelt as the reader expects them: a byte that
-  // matches needs no case folding.
-  for (std::size_t i = 0; i < aLeft.size(); ++i) {
-    if (aLeft[i] != aRight[i] && LowerAscii(aLeft[i]) != LowerAscii(aRight[i])) return false;
-  }
-  return true;
+  return SameTextIgnoringCase(aLeft, aRight);
 }
 
 }  // namespace tandemize::memtable::storage
