@@ -22,13 +22,34 @@ void TMemoryStream::Write(const void* aBuffer, std::size_t aCount) {
   FView = FData;
 }
 
+std::string TMemoryStream::TakeBytes() {
+  const auto views = [this](const std::string& aBytes) {
+    return FView.data() == aBytes.data() && FView.size() == aBytes.size();
+  };
+  std::string bytes;
+  if (views(FData)) {
+    bytes = std::move(FData);
+  } else if (FLender != nullptr && views(*FLender)) {
+    bytes = std::move(*FLender);
+    FLender->clear();  // a moved-from string is valid but unspecified
+  } else {
+    bytes.assign(FView);
+  }
+  FData = std::string();
+  FLender = nullptr;
+  FView = FData;
+  FPosition = 0;
+  return bytes;
+}
+
 void OctetStream(TRelayRequest& aRequest, TRelayResponse& aResponse, const TNextProc& aNext) {
   const TMethodType method = aRequest.MethodType();
   if ((method == mtPut || method == mtPost || method == mtPatch) &&
       aRequest.RawWebRequest().ContentType == "application/octet-stream") {
     // The body stream reads the request's own bytes: a large body is held
-    // once, not twice. The request owns both.
-    aRequest.Body(TMemoryStream::Over(aRequest.RawWebRequest().Content));
+    // once, not twice. The request owns both; a handler that takes the bytes
+    // (TakeBytes) leaves the request's content empty.
+    aRequest.Body(TMemoryStream::Lent(aRequest.RawWebRequest().Content));
   }
   aNext();
 

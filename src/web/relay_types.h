@@ -89,7 +89,7 @@ class TRelayObject {
 
 // An in-memory byte stream with a read/write position. It either owns its
 // bytes or reads bytes that someone else keeps alive (a request's body, see
-// Over); the first write gives a borrowing stream its own copy.
+// Over and Lent); the first write gives a borrowing stream its own copy.
 class TMemoryStream : public TRelayObject {
  public:
   TMemoryStream() = default;
@@ -101,6 +101,13 @@ class TMemoryStream : public TRelayObject {
   static std::unique_ptr<TMemoryStream> Over(std::string_view aBytes) {
     auto stream = std::make_unique<TMemoryStream>();
     stream->FView = aBytes;
+    return stream;
+  }
+  // A stream reading aOwner's bytes in place, like Over, that may also take
+  // them from aOwner (TakeBytes). aOwner must outlive the stream.
+  static std::unique_ptr<TMemoryStream> Lent(std::string& aOwner) {
+    auto stream = Over(aOwner);
+    stream->FLender = &aOwner;
     return stream;
   }
 
@@ -119,10 +126,15 @@ class TMemoryStream : public TRelayObject {
     FPosition = 0;
   }
   std::string_view Bytes() const { return FView; }
+  // Hands the stream's bytes over and leaves the stream empty (position 0).
+  // Its own bytes and those it reads of its lender (which is left empty)
+  // move without a copy; bytes it only views (Over) are copied.
+  std::string TakeBytes();
 
  private:
   std::string FData;
-  std::string_view FView;  // the stream's bytes: FData, or borrowed ones
+  std::string_view FView;           // the stream's bytes: FData, or borrowed ones
+  std::string* FLender = nullptr;   // the owner of the borrowed bytes, when known
   std::size_t FPosition = 0;
 };
 

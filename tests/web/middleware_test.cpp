@@ -345,5 +345,87 @@ TEST(MemoryStream, ABorrowingStreamReadsInPlaceAndCopiesOnItsFirstWrite) {
   EXPECT_EQ(stream->Size(), 8u);
 }
 
+// Handing the bytes over moves them whenever the stream may: its own bytes,
+// or those of the string it was lent, which is left empty. Bytes it only
+// views are copied. Either way the stream is empty afterwards and works as
+// a fresh one.
+TEST(MemoryStream, TakeBytesMovesWhatItMayAndLeavesTheStreamEmpty) {
+  const std::string content(100, 'c');  // beyond any in-place small-string buffer
+  enum class TMade { Owning, Lent, LentThenWritten, Viewing };
+  struct Case {
+    const char* name;
+    TMade made;
+    std::string taken;
+    bool moved;               // the taken bytes are the very buffer the stream read
+    std::string lenderAfter;  // what the lender (or viewed source) holds afterwards
+  };
+  const Case cases[] = {
+      {"owning", TMade::Owning, content, true, content},
+      {"lent", TMade::Lent, content, true, ""},
+      {"lent, then written", TMade::LentThenWritten, "W" + content.substr(1), true, content},
+      {"viewing", TMade::Viewing, content, false, content},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string lender = content;
+    std::unique_ptr<TMemoryStream> stream;
+    switch (c.made) {
+      case TMade::Owning:
+        stream = std::make_unique<TMemoryStream>(content);
+        break;
+      case TMade::Lent:
+        stream = TMemoryStream::Lent(lender);
+        break;
+      case TMade::LentThenWritten:
+        stream = TMemoryStream::Lent(lender);
+        stream->Write("W", 1);
+        break;
+      case TMade::Viewing:
+        stream = TMemoryStream::Over(lender);
+        break;
+    }
+    stream->Position(7);
+    const char* const read = stream->Bytes().data();
+    const std::string taken = stream->TakeBytes();
+    EXPECT_EQ(taken, c.taken);
+    EXPECT_EQ(taken.data() == read, c.moved);
+    EXPECT_EQ(lender, c.lenderAfter);
+
+    EXPECT_EQ(stream->Size(), 0u);
+    EXPECT_EQ(stream->Position(), 0u);
+    char buffer[4];
+    EXPECT_EQ(stream->Read(buffer, sizeof buffer), 0u);
+    EXPECT_EQ(stream->TakeBytes(), "");
+    stream->Write("new", 3);
+    EXPECT_EQ(stream->Bytes(), "new");
+    EXPECT_EQ(lender, c.lenderAfter);
+  }
+}
+
+// A handler can take an octet-stream body over without a copy; the request
+// then holds no body any more, and the answer goes out as usual.
+TEST(OctetStreamMiddleware, HandlerTakesTheBodyOverFromTheRequest) {
+  std::string body(5000, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 13);
+  TRelayRouterTree tree;
+  tree.RegisterMiddleware("/", OctetStream);
+  tree.RegisterRoute(mtPost, "/take",
+                     [&](TRelayRequest& req, TRelayResponse& res, const TNextProc&) {
+                       auto* stream = req.Body<TMemoryStream>();
+                       ASSERT_NE(stream, nullptr);
+                       const char* const received = req.RawWebRequest().Content.data();
+                       const std::string taken = stream->TakeBytes();
+                       EXPECT_EQ(taken, body);
+                       EXPECT_EQ(taken.data(), received);
+                       EXPECT_EQ(req.RawWebRequest().Content, "");
+                       EXPECT_EQ(stream->Size(), 0u);
+                       res.Send(std::to_string(taken.size()));
+                     });
+  const TWireResponse wire =
+      RunRequest(tree, "POST", "/take", {{"Content-Type", "application/octet-stream"}}, body);
+  EXPECT_EQ(wire.Status, 200);
+  EXPECT_EQ(wire.Body, "5000");
+}
+
 }  // namespace
 }  // namespace tandemize::web
