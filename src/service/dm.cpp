@@ -66,6 +66,18 @@ void TStream::Borrow(std::string_view aBytes) {
   FPosition = 0;
 }
 
+void TStream::Adopt(std::string aBytes) {
+  FBytes = std::move(aBytes);
+  FView = FBytes;
+  FPosition = 0;
+}
+
+void TStream::Clear() {
+  std::string().swap(FBytes);
+  FView = FBytes;
+  FPosition = 0;
+}
+
 std::string_view TStream::Remaining() const {
   return FView.substr(FPosition);
 }
@@ -203,6 +215,7 @@ std::string TDM::Tandemize(std::string_view aJsonHeader, TStream* aStream, bool 
       const std::string_view envelope = text->DataText(converted);
       if (!json::TJsonBase::IsJsonObject(envelope)) throw EDataService(kContentInvalid);
       E.Parse(envelope);
+      text->Clear();  // the envelope lives on in E
     }
     if (E.Find("params") < 0) throw EDataService(kParamsNotFound);
     if (E.Find("headers") < 0) throw EDataService(kHeadersNotFound);
@@ -219,6 +232,7 @@ std::string TDM::Tandemize(std::string_view aJsonHeader, TStream* aStream, bool 
     TNextRows nextRows;
     if (aBinaryRequest) {
       T->LoadFromStream(aStream->Remaining(), memtable::TStorageFormat::sfBinary);
+      aStream->Clear();  // the rows live on in T
     } else {
       json::TJsonArray& structure = E["tandemize"].AsObject()["structure"].AsArray();
       converter::TConverter::New()->ForJson(structure)->LoadStructure(*T);

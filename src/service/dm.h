@@ -51,9 +51,10 @@ class EDataService : public std::runtime_error {
 };
 
 // The body of an import as the route hands it over: the request's bytes and
-// a read position. The bytes are the stream's own, or borrowed from the
-// request (Borrow) so that a large body is not copied; a borrowed stream
-// takes its own copy the first time it is written to.
+// a read position. The bytes are the stream's own (written, or taken over
+// from the request by Adopt), or borrowed (Borrow); either way a large body
+// is not copied. A borrowed stream takes its own copy the first time it is
+// written to.
 class TStream {
  public:
   TStream() = default;
@@ -69,6 +70,11 @@ class TStream {
   // Reads aBytes, which must outlive the stream (or the next Write), in
   // place of the current content; the position goes to 0.
   void Borrow(std::string_view aBytes);
+  // Makes aBytes, moved in, the stream's own content; the position goes to 0.
+  void Adopt(std::string aBytes);
+  // Lets go of the content, frees the stream's own bytes: the stream is
+  // empty, its position 0.
+  void Clear();
   std::string_view Bytes() const { return FView; }
   // The bytes from the position on.
   std::string_view Remaining() const;
@@ -127,6 +133,11 @@ class TDM {
   // "params" and "headers", aStream a dataset stream. JSON form: aStream is
   // a TStringStream with the whole envelope (another stream kind is read as
   // no envelope at all). Never raises for an ordinary failure.
+  //
+  // aStream is emptied (Clear) as soon as it has been read: by a binary
+  // import once its rows are loaded, by a JSON import once its envelope is
+  // parsed, so the body is not held while the rows go to the database. An
+  // import refused before that point leaves aStream as it was.
   std::string Tandemize(std::string_view aJsonHeader, TStream* aStream, bool aBinaryRequest);
 
   // The word "ide" reports (the program sets its build label's toolchain word).

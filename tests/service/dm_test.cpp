@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "memtable/storage/binary_stream.h"
+
 namespace tandemize::service {
 namespace {
 
@@ -333,6 +335,133 @@ TEST(Import, BorrowedBodyIsReadInPlaceAndCopiedOnWrite) {
   const std::string windows = "{\"a\":\"Jo\xe3o\"}";
   text.Borrow(windows);
   EXPECT_EQ(text.DataText(converted), utf8);
+}
+
+// A body taken over from the request is the stream's own, without a copy;
+// letting it go frees it and leaves an empty stream that works as before.
+TEST(Import, AdoptedBodyIsOwnedAndLetGo) {
+  std::string request(64 * 1024, 'x');
+  const char* const bytes = request.data();
+  TMemoryStream stream;
+  stream.Write("old");
+  stream.Adopt(std::move(request));
+  EXPECT_EQ(stream.Bytes().data(), bytes);
+  EXPECT_EQ(stream.Size(), 64u * 1024u);
+  EXPECT_EQ(stream.Position(), 0u);
+  stream.Position(10);
+  stream.Write("ab");  // its own bytes: written in place
+  EXPECT_EQ(stream.Bytes().data(), bytes);
+  EXPECT_EQ(stream.Bytes().substr(8, 6), "xxabxx");
+
+  stream.Clear();
+  EXPECT_EQ(stream.Size(), 0u);
+  EXPECT_EQ(stream.Position(), 0u);
+  EXPECT_EQ(stream.Remaining(), "");
+  stream.Position(5);
+  EXPECT_EQ(stream.Position(), 0u);
+  stream.Write("new");
+  EXPECT_EQ(stream.Bytes(), "new");
+
+  // Letting go of borrowed bytes leaves them to their owner.
+  const std::string owner = "borrowed bytes";
+  stream.Borrow(owner);
+  stream.Clear();
+  EXPECT_EQ(stream.Size(), 0u);
+  EXPECT_EQ(owner, "borrowed bytes");
+}
+
+// A dataset stream of table "t" with the rows (id, nome) 1..aRows.
+std::string RowsStream(int aRows) {
+  using DT = memtable::TColumnDataType;
+  memtable::storage::TStreamManager m;
+  memtable::storage::TStreamTable& t = m.AddTable("t");
+  t.AddColumn("id", DT::dtInt32);
+  t.AddColumn("nome", DT::dtWideString, 20);
+  for (int i = 1; i <= aRows; ++i) {
+    auto& row = t.AddRow(memtable::TRowStoreRowState::rsInserted);
+    memtable::storage::SetStreamValue(t, row, memtable::TRowStoreBufferKind::bkCurrent, 0,
+                                      std::int32_t{i});
+    memtable::storage::SetStreamValue(t, row, memtable::TRowStoreBufferKind::bkCurrent, 1,
+                                      std::string("n") + std::to_string(i));
+  }
+  return memtable::storage::WriteBinaryStream(m);
+}
+
+// An import lets go of its body once it has read it (a binary one after
+// loading the rows, a JSON one after parsing the envelope), whatever comes
+// after; one refused earlier keeps it. The same stream handed over again
+// then answers what an empty body answers.
+TEST(Import, BodyIsLetGoOnceRead) {
+  const fs::path file =
+      fs::temp_directory_path() / ("dm_letgo_" + std::to_string(::getpid()) + ".db");
+  fs::remove(file);
+  {
+    dbaccess::TDbConnection c;
+    c.Params().SetValue("DriverID", "SQLite");
+    c.Params().SetValue("Database", file.string());
+    c.SetConnected(true);
+    dbaccess::TDbQuery q(&c);
+    q.SQL().SetText("CREATE TABLE t (id INTEGER PRIMARY KEY, nome TEXT)");
+    q.ExecSQL();
+  }
+  const std::string params = R"("params":{"tipo_sgdb":5,"database":")" + file.string() + "\"}";
+  const std::string headers = R"("headers":{"teble_name":"t","pks":["id"],"fields":["nome"]})";
+  const std::string structure =
+      R"("structure":[{"fieldName":"id","dataType":"ftInteger","size":0},)"
+      R"({"fieldName":"nome","dataType":"ftWideString","size":20}])";
+  const std::string ok = R"({"success":true,"message":"Dados Importado com sucesso!"})";
+  const auto refused = [](std::string_view aMessage) {
+    return R"({"success":false,"message":")" + std::string(aMessage) + "\"}";
+  };
+  struct Case {
+    const char* name;
+    bool binary;
+    std::string header;
+    std::string body;
+    std::string verdict;
+    bool letGo;
+  };
+  const Case cases[] = {
+      {"binary rows", true, "{" + params + "," + headers + "}", RowsStream(300), ok, true},
+      {"binary without rows", true, "{" + params + "," + headers + "}", RowsStream(0),
+       refused(kNoRecords), true},
+      {"binary refused on its header", true, "{" + params + "}", RowsStream(3),
+       refused(kHeadersNotFound), false},
+      {"JSON rows", false, "",
+       "{" + params + "," + headers + R"(,"tandemize":{)" + structure +
+           R"(,"data":[{"id":1,"nome":"a"},{"id":2,"nome":"b"}]}})",
+       ok, true},
+      {"JSON without rows", false, "",
+       "{" + params + "," + headers + R"(,"tandemize":{)" + structure + R"(,"data":[]}})",
+       refused(kNoRecords), true},
+      {"JSON refused on its envelope", false, "", "[" + params + "]",
+       refused("Conte\\u00fado invalid!"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<TStream> stream;
+    if (c.binary) {
+      stream = std::make_unique<TMemoryStream>();
+    } else {
+      stream = std::make_unique<TStringStream>();
+    }
+    stream->Adopt(c.body);
+    EXPECT_EQ(TDMInstance()->Tandemize(c.header, stream.get(), c.binary), c.verdict);
+    EXPECT_EQ(stream->Size(), c.letGo ? 0u : c.body.size());
+    const std::string again = c.letGo ? refused(c.binary ? kDataNotFound : kDataInvalid) : c.verdict;
+    EXPECT_EQ(TDMInstance()->Tandemize(c.header, stream.get(), c.binary), again);
+  }
+  dbaccess::TDbConnection c;
+  c.Params().SetValue("DriverID", "SQLite");
+  c.Params().SetValue("Database", file.string());
+  c.SetConnected(true);
+  dbaccess::TDbQuery q(&c);
+  q.SQL().SetText("SELECT count(*) FROM t");
+  q.Open();
+  EXPECT_EQ(std::get<std::int64_t>(q.FieldValue(0)), 300);
+  q.Close();
+  c.SetConnected(false);
+  fs::remove(file);
 }
 
 // An import larger than the batches its JSON rows are converted in: every
