@@ -38,17 +38,18 @@ void TesteDatabaseHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aRe
 void TandemizeHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aResponse) {
   const bool binary = !web::Trim(RequestHeader(aRequest)).empty();
   // The body as the service reads it: bytes for a dataset stream, text for a
-  // JSON envelope. It borrows the request's bytes (the request outlives the
-  // call below), so a large body is held once.
+  // JSON envelope. It takes the request's bytes over without a copy, so the
+  // service can free them once it has read them; nothing after this handler
+  // reads the request's body.
   std::unique_ptr<service::TStream> body;
   if (binary) {
     body = std::make_unique<service::TMemoryStream>();
   } else {
     body = std::make_unique<service::TStringStream>();
   }
-  const auto* attached = aRequest.Body<web::TMemoryStream>();
+  auto* attached = aRequest.Body<web::TMemoryStream>();
   if (attached == nullptr) throw std::runtime_error(kImportBodyMissing);
-  body->Borrow(attached->Bytes());
+  body->Adopt(attached->TakeBytes());
 
   aResponse.ContentType(kJsonContentType);
   service::TDMInstance dm;

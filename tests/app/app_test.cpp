@@ -1,7 +1,17 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
 
 #include "app/base_router.h"
 #include "app/build_label.h"
+#include "app/data_handlers.h"
+#include "dbaccess/db_connection.h"
+#include "memtable/storage/binary_stream.h"
+#include "web/compression.h"
+#include "web/octet_stream.h"
 #include "web/relay.h"
 #include "web/web_test_util.h"
 
@@ -94,6 +104,90 @@ TEST(ProgramRoutes, ChainOfTheProgram) {
     }
   }
   EXPECT_TRUE(page.Body.ends_with("</h2>"));
+}
+
+// The import route takes the request's body over: both forms import and
+// answer as before behind the middlewares that act after the route, and an
+// empty or missing body answers what it always did.
+TEST(ImportRoute, TakesTheBodyOverAndAnswersAsBefore) {
+  namespace fs = std::filesystem;
+  const fs::path file =
+      fs::temp_directory_path() / ("app_import_" + std::to_string(::getpid()) + ".db");
+  fs::remove(file);
+  dbaccess::TDbConnection c;
+  c.Params().SetValue("DriverID", "SQLite");
+  c.Params().SetValue("Database", file.string());
+  c.SetConnected(true);
+  dbaccess::TDbQuery q(&c);
+  q.SQL().SetText("CREATE TABLE t (id INTEGER PRIMARY KEY, nome TEXT)");
+  q.ExecSQL();
+  c.SetConnected(false);
+
+  using DT = memtable::TColumnDataType;
+  memtable::storage::TStreamManager m;
+  memtable::storage::TStreamTable& t = m.AddTable("t");
+  t.AddColumn("id", DT::dtInt32);
+  t.AddColumn("nome", DT::dtWideString, 20);
+  for (int i = 1; i <= 40; ++i) {
+    auto& row = t.AddRow(memtable::TRowStoreRowState::rsInserted);
+    memtable::storage::SetStreamValue(t, row, memtable::TRowStoreBufferKind::bkCurrent, 0,
+                                      std::int32_t{i});
+    memtable::storage::SetStreamValue(t, row, memtable::TRowStoreBufferKind::bkCurrent, 1,
+                                      std::string("n") + std::to_string(i));
+  }
+  const std::string rows = memtable::storage::WriteBinaryStream(m);
+  const std::string params = R"("params":{"tipo_sgdb":5,"database":")" + file.string() + "\"}";
+  const std::string headers = R"("headers":{"teble_name":"t","pks":["id"],"fields":["nome"]})";
+  const std::string envelope =
+      "{" + params + "," + headers +
+      R"(,"tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger","size":0},)"
+      R"({"fieldName":"nome","dataType":"ftWideString","size":20}],)"
+      R"("data":[{"id":41,"nome":"a"}]}})";
+
+  web::TRelayRouterTree tree;
+  tree.RegisterMiddleware("/", web::Compression(kCompressionThreshold));
+  tree.RegisterMiddleware("/", web::OctetStream);
+  tree.RegisterRoute(web::mtPost, "/tandemize",
+                     web::AdaptCallback(web::TRelayCallbackRequestResponse(TandemizeHandler)));
+  const std::string ok = R"({"success":true,"message":"Dados Importado com sucesso!"})";
+  struct Case {
+    const char* name;
+    std::string request;  // the x-request header; empty for a JSON import
+    const char* contentType;
+    std::string body;
+    int status;
+    std::string answer;
+  };
+  const Case cases[] = {
+      {"binary", "{" + params + "," + headers + "}", "application/octet-stream", rows, 200, ok},
+      {"JSON", "", "application/octet-stream", envelope, 200, ok},
+      {"binary, empty body", "{" + params + "," + headers + "}", "application/octet-stream", "",
+       200, R"({"success":false,"message":"Data not found!"})"},
+      {"JSON, empty body", "", "application/octet-stream", "", 200,
+       R"({"success":false,"message":"Dados invalid!"})"},
+      {"no body attached", "", "application/json", envelope, 500, kImportBodyMissing},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    web::THeaderLines lines{{"Content-Type", k.contentType}, {"Accept-Encoding", "deflate"}};
+    if (!k.request.empty()) lines.emplace_back(kRequestHeader, k.request);
+    const web::TWireResponse wire =
+        web::testing::RunRequest(tree, "POST", "/tandemize", lines, k.body);
+    EXPECT_EQ(wire.Status, k.status);
+    if (k.status == 200) {
+      EXPECT_EQ(wire.Body, k.answer);
+      EXPECT_EQ(web::testing::HeaderOf(wire, "Content-Type"), "application/json");
+    } else {
+      EXPECT_NE(wire.Body.find(k.answer), std::string::npos) << wire.Body;
+    }
+  }
+  c.SetConnected(true);
+  q.SQL().SetText("SELECT count(*) FROM t");
+  q.Open();
+  EXPECT_EQ(std::get<std::int64_t>(q.FieldValue(0)), 41);
+  q.Close();
+  c.SetConnected(false);
+  fs::remove(file);
 }
 
 }  // namespace
