@@ -1,7 +1,12 @@
 #include "memtable/row_store.h"
 
 #include <algorithm>
+#include <cassert>
 #include <limits>
+#include <memory>
+#include <stdexcept>
+#include <type_traits>
+#include <utility>
 
 namespace tandemize::memtable {
 
@@ -37,31 +42,93 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
 // ---------------------------------------------------------------------------
 // TRowStoreRowBuffer
 
+TRowStoreRowBuffer::TRowStoreRowBuffer(std::size_t aColumnCount) { Grow(aColumnCount); }
+
+TRowStoreRowBuffer::TRowStoreRowBuffer(const TRowStoreRowBuffer& aOther)
+    : TRowStoreRowBuffer(aOther.FCount) {
+  std::copy_n(aOther.FValues, FCount, FValues);
+}
+
+TRowStoreRowBuffer::TRowStoreRowBuffer(TRowStoreRowBuffer&& aOther) noexcept
+    : FValues(std::exchange(aOther.FValues, nullptr)),
+      FCount(std::exchange(aOther.FCount, 0)),
+      FCapacity(std::exchange(aOther.FCapacity, 0)) {}
+
+TRowStoreRowBuffer& TRowStoreRowBuffer::operator=(const TRowStoreRowBuffer& aOther) {
+  if (this != &aOther) *this = TRowStoreRowBuffer(aOther);
+  return *this;
+}
+
+TRowStoreRowBuffer& TRowStoreRowBuffer::operator=(TRowStoreRowBuffer&& aOther) noexcept {
+  if (this != &aOther) {
+    Free();
+    FValues = std::exchange(aOther.FValues, nullptr);
+    FCount = std::exchange(aOther.FCount, 0);
+    FCapacity = std::exchange(aOther.FCapacity, 0);
+  }
+  return *this;
+}
+
 const TVariant& TRowStoreRowBuffer::GetValue(std::size_t aColumn) const {
-  return aColumn < FValues.size() ? FValues[aColumn] : kNullValue;
+  return aColumn < FCount ? FValues[aColumn] : kNullValue;
 }
 
 void TRowStoreRowBuffer::SetValue(std::size_t aColumn, TVariant aValue) {
-  if (aColumn >= FValues.size()) FValues.resize(aColumn + 1);
+  if (aColumn >= FCount) Grow(aColumn + 1);
   FValues[aColumn] = std::move(aValue);
+}
+
+void TRowStoreRowBuffer::Clear() { std::fill_n(FValues, FCount, TVariant{}); }
+
+void TRowStoreRowBuffer::Grow(std::size_t aCount) {
+  assert(aCount >= FCount);
+  if (aCount > std::numeric_limits<std::uint32_t>::max()) {
+    throw std::length_error("row buffer too long");
+  }
+  if (aCount > FCapacity) {
+    // Growing a value at a time (a buffer filled column by column) doubles
+    // the block; a buffer made at its size gets exactly that.
+    const std::size_t capacity =
+        std::min<std::size_t>(std::max<std::size_t>(aCount, 2 * std::size_t{FCapacity}),
+                              std::numeric_limits<std::uint32_t>::max());
+    static_assert(std::is_nothrow_move_assignable_v<TVariant>);
+    TVariant* const values = std::allocator<TVariant>().allocate(capacity);
+    std::uninitialized_value_construct_n(values, capacity);  // nulls: cannot throw
+    std::move(FValues, FValues + FCount, values);
+    Free();
+    FValues = values;
+    FCapacity = static_cast<std::uint32_t>(capacity);
+  }
+  FCount = static_cast<std::uint32_t>(aCount);
+}
+
+void TRowStoreRowBuffer::Free() noexcept {
+  if (FValues == nullptr) return;
+  std::destroy_n(FValues, FCapacity);
+  std::allocator<TVariant>().deallocate(FValues, FCapacity);
+  FValues = nullptr;
+  FCount = FCapacity = 0;
 }
 
 // ---------------------------------------------------------------------------
 // TRowStoreRow
 
 TRowStoreRowBuffer* TRowStoreRow::Buffer(TRowStoreBufferKind aKind) const {
-  return FBuffers[static_cast<std::size_t>(aKind)].get();
+  if ((FBufferBits & BufferBit(aKind)) == 0) return nullptr;
+  return &FBuffers[static_cast<std::size_t>(aKind)];
 }
 
 TRowStoreRowBuffer& TRowStoreRow::CreateBuffer(TRowStoreBufferKind aKind,
                                                std::size_t aColumnCount) {
-  auto& slot = FBuffers[static_cast<std::size_t>(aKind)];
-  slot = std::make_unique<TRowStoreRowBuffer>(aColumnCount);
-  return *slot;
+  TRowStoreRowBuffer& buffer = FBuffers[static_cast<std::size_t>(aKind)];
+  buffer = TRowStoreRowBuffer(aColumnCount);
+  FBufferBits |= BufferBit(aKind);
+  return buffer;
 }
 
 void TRowStoreRow::FreeBuffer(TRowStoreBufferKind aKind) {
-  FBuffers[static_cast<std::size_t>(aKind)].reset();
+  FBuffers[static_cast<std::size_t>(aKind)] = TRowStoreRowBuffer();
+  FBufferBits &= static_cast<std::uint8_t>(~BufferBit(aKind));
 }
 
 TRowStoreRowBuffer* TRowStoreRow::ReadBuffer(TRowStoreRowVersion aVersion) const {
@@ -195,34 +262,86 @@ int TRowStoreTable::IndexOfColumn(std::string_view aName) const {
   return -1;
 }
 
+TRowStoreRow& TRowStoreTable::NewRow(std::uint32_t aRowID) {
+  TRowStoreRow* row = nullptr;
+  if (!FFreeRows.empty()) {
+    row = FFreeRows.back();
+    FFreeRows.pop_back();
+  } else {
+    if (FRowBlocks.empty() || FLastBlockUsed == FRowBlocks.back().Size) {
+      const std::size_t size =
+          FRowBlocks.empty() ? kFirstRowBlock : std::min(2 * FRowBlocks.back().Size, kMaxRowBlock);
+      FRowBlocks.push_back({std::make_unique<TRowStoreRow[]>(size), size});
+      FLastBlockUsed = 0;
+    }
+    row = &FRowBlocks.back().Rows[FLastBlockUsed++];
+  }
+  row->SetRowID(aRowID);
+  FRows.push_back(row);
+  return *row;
+}
+
+void TRowStoreTable::ReleaseRow(TRowStoreRow& aRow) {
+  FFreeRows.push_back(&aRow);
+  aRow = TRowStoreRow();
+}
+
+void TRowStoreTable::FreeRowBlocks() {
+  assert(FRows.empty());
+  FFreeRows.clear();
+  FRowBlocks.clear();
+  FLastBlockUsed = 0;
+}
+
 TRowStoreRow& TRowStoreTable::AppendRow() {
-  FRows.push_back(std::make_unique<TRowStoreRow>(FNextRowID));
+  TRowStoreRow& row = NewRow(FNextRowID);
   if (FNextRowID != std::numeric_limits<std::uint32_t>::max()) ++FNextRowID;
-  return *FRows.back();
+  return row;
 }
 
 TRowStoreRow& TRowStoreTable::AppendLoadedRow() {
-  FRows.push_back(std::make_unique<TRowStoreRow>(std::numeric_limits<std::uint32_t>::max()));
-  return *FRows.back();
+  return NewRow(std::numeric_limits<std::uint32_t>::max());
 }
 
 bool TRowStoreTable::RemoveRow(const TRowStoreRow& aRow) {
-  const auto it =
-      std::find_if(FRows.begin(), FRows.end(), [&](const auto& row) { return row.get() == &aRow; });
+  const auto it = std::find(FRows.begin(), FRows.end(), &aRow);
   if (it == FRows.end()) return false;
+  TRowStoreRow& row = **it;
   FRows.erase(it);
+  ReleaseRow(row);
+  if (FRows.empty()) FreeRowBlocks();
   return true;
 }
 
 std::size_t TRowStoreTable::RemoveRowsIf(
     const std::function<bool(const TRowStoreRow&)>& aPredicate) {
-  const auto removed = std::erase_if(
-      FRows, [&](const std::unique_ptr<TRowStoreRow>& row) { return aPredicate(*row); });
-  return static_cast<std::size_t>(removed);
+  // Kept rows move up over the removed ones, which are emptied as they are
+  // met. Should aPredicate throw, the rows it has not seen stay after the
+  // ones kept so far.
+  std::size_t kept = 0;
+  std::size_t next = 0;
+  try {
+    for (; next < FRows.size(); ++next) {
+      TRowStoreRow* const row = FRows[next];
+      if (aPredicate(*row)) {
+        ReleaseRow(*row);
+      } else {
+        FRows[kept++] = row;
+      }
+    }
+  } catch (...) {
+    FRows.erase(FRows.begin() + static_cast<std::ptrdiff_t>(kept),
+                FRows.begin() + static_cast<std::ptrdiff_t>(next));
+    throw;
+  }
+  FRows.resize(kept);
+  if (FRows.empty()) FreeRowBlocks();
+  return next - kept;
 }
 
 void TRowStoreTable::ClearRows() {
   FRows.clear();
+  FreeRowBlocks();
   FLastLoadedRowID.reset();
   FRowsOrdered = true;
 }

@@ -7,6 +7,7 @@
 // UTF-8 whether the column holds 8-bit or wide text.
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -153,12 +154,21 @@ enum class TRowStoreBufferKind : std::uint8_t { bkOriginal, bkCurrent, bkPropose
 
 class TRowStoreTable;
 
-// One value (or null) per column, indexed by the column's position.
+// One value (or null) per column, indexed by the column's position. A row
+// holds its buffers inline, so a buffer is kept to the values' block and two
+// counts: the slots between Count() and the block's end are null. The block
+// is exactly its values (no array header), one heap block per buffer.
 class TRowStoreRowBuffer {
  public:
-  explicit TRowStoreRowBuffer(std::size_t aColumnCount = 0) : FValues(aColumnCount) {}
+  explicit TRowStoreRowBuffer(std::size_t aColumnCount = 0);
+  TRowStoreRowBuffer(const TRowStoreRowBuffer& aOther);
+  TRowStoreRowBuffer(TRowStoreRowBuffer&& aOther) noexcept;
+  TRowStoreRowBuffer& operator=(const TRowStoreRowBuffer& aOther);
+  // A moved-from buffer is empty (Count() is 0).
+  TRowStoreRowBuffer& operator=(TRowStoreRowBuffer&& aOther) noexcept;
+  ~TRowStoreRowBuffer() { Free(); }
 
-  std::size_t Count() const { return FValues.size(); }
+  std::size_t Count() const { return FCount; }
   // Null for a column beyond the buffer's end.
   const TVariant& GetValue(std::size_t aColumn) const;
   // Grows the buffer as needed.
@@ -166,11 +176,20 @@ class TRowStoreRowBuffer {
   bool IsNull(std::size_t aColumn) const { return VarIsNull(GetValue(aColumn)); }
   // The value of a column inside the buffer, for a loader that builds it in
   // place; `aColumn` is below Count().
-  TVariant& Slot(std::size_t aColumn) { return FValues[aColumn]; }
-  void Clear() { FValues.assign(FValues.size(), TVariant{}); }
+  TVariant& Slot(std::size_t aColumn) {
+    assert(aColumn < FCount);
+    return FValues[aColumn];
+  }
+  void Clear();
 
  private:
-  std::vector<TVariant> FValues;
+  // Makes Count() aCount, moving the values to a larger block when needed.
+  void Grow(std::size_t aCount);
+  void Free() noexcept;
+
+  TVariant* FValues = nullptr;
+  std::uint32_t FCount = 0;
+  std::uint32_t FCapacity = 0;
 };
 
 // A DBError inside an engine exception attached to a row.
@@ -193,6 +212,8 @@ struct TRowStoreRowError {
   std::vector<TRowStoreDBError> DBErrors;
 };
 
+// A row's buffers live inside the row; a bit per TRowStoreBufferKind says
+// which of them the row has. Rows of a table live in the table's row blocks.
 class TRowStoreRow {
  public:
   explicit TRowStoreRow(std::uint32_t aRowID = 0) : FRowID(aRowID) {}
@@ -225,12 +246,19 @@ class TRowStoreRow {
   void SetError(std::unique_ptr<TRowStoreRowError> aError) { FError = std::move(aError); }
 
  private:
+  static std::uint8_t BufferBit(TRowStoreBufferKind aKind) {
+    return static_cast<std::uint8_t>(1u << static_cast<unsigned>(aKind));
+  }
+
+  // Mutable: a row lends its buffers out for writing even through a const
+  // reference, as it did when they were objects of their own.
+  mutable std::array<TRowStoreRowBuffer, 3> FBuffers;
+  std::unique_ptr<TRowStoreRowError> FError;
   std::uint32_t FRowID;
+  std::uint32_t FChangeNumber = 0;
   TRowStoreRowState FRowState = TRowStoreRowState::rsDetached;
   TRowStoreRowState FRowPriorState = TRowStoreRowState::rsDetached;
-  std::uint32_t FChangeNumber = 0;
-  std::array<std::unique_ptr<TRowStoreRowBuffer>, 3> FBuffers;
-  std::unique_ptr<TRowStoreRowError> FError;
+  std::uint8_t FBufferBits = 0;
 };
 
 class TRowStoreColumn {
@@ -416,8 +444,29 @@ class TRowStoreTable {
   bool RowsOrdered() const { return FRowsOrdered; }
 
  private:
+  // Rows are made in blocks the table owns, a block holding twice the rows of
+  // the one before up to kMaxRowBlock: an appended row is no heap block of its
+  // own, and clearing the table frees its rows a block at a time. A removed
+  // row is emptied at once and its place goes to a later append.
+  struct TRowBlock {
+    std::unique_ptr<TRowStoreRow[]> Rows;
+    std::size_t Size = 0;
+  };
+  static constexpr std::size_t kFirstRowBlock = 16;
+  static constexpr std::size_t kMaxRowBlock = 256;
+
+  // A fresh row with that RowID, appended to FRows.
+  TRowStoreRow& NewRow(std::uint32_t aRowID);
+  // Empties a row that has left FRows and keeps its place for reuse.
+  void ReleaseRow(TRowStoreRow& aRow);
+  // Frees every row block; FRows is empty.
+  void FreeRowBlocks();
+
   std::vector<std::unique_ptr<TRowStoreColumn>> FColumns;
-  std::vector<std::unique_ptr<TRowStoreRow>> FRows;
+  std::vector<TRowBlock> FRowBlocks;
+  std::size_t FLastBlockUsed = 0;  // rows handed out from the last block
+  std::vector<TRowStoreRow*> FFreeRows;
+  std::vector<TRowStoreRow*> FRows;  // in the blocks, in row order
   std::uint32_t FNextRowID = 0;
   std::optional<std::uint32_t> FLastLoadedRowID;
   bool FRowsOrdered = true;

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace tandemize::memtable {
 namespace {
@@ -113,6 +119,76 @@ TEST(RowStoreRowTest, CreateBufferEmptiesAndFreeBufferRemoves) {
   EXPECT_TRUE(VarIsNull(row.GetValue(0)));
 }
 
+TEST(RowStoreRowTest, BufferIsAValueThatKeepsItsValuesAsItGrows) {
+  // Filled column by column from empty, the buffer moves its values to larger
+  // blocks several times; every value written stays where it was put.
+  TRowStoreRowBuffer buffer;
+  for (std::size_t c = 0; c < 40; c += 3) buffer.SetValue(c, "v" + std::to_string(c));
+  ASSERT_EQ(buffer.Count(), 40u);
+  for (std::size_t c = 0; c < 40; ++c) {
+    SCOPED_TRACE(c);
+    if (c % 3 == 0) {
+      EXPECT_EQ(buffer.GetValue(c), TVariant("v" + std::to_string(c)));
+    } else {
+      EXPECT_TRUE(buffer.IsNull(c));
+    }
+  }
+
+  // Copies are deep: changing one leaves the other as it was.
+  TRowStoreRowBuffer copy = buffer;
+  copy.SetValue(0, std::int32_t{1});
+  copy.SetValue(60, std::int32_t{2});
+  EXPECT_EQ(buffer.GetValue(0), TVariant(std::string("v0")));
+  EXPECT_EQ(buffer.Count(), 40u);
+  EXPECT_EQ(copy.Count(), 61u);
+  copy = buffer;
+  EXPECT_EQ(copy.GetValue(0), TVariant(std::string("v0")));
+  EXPECT_EQ(copy.Count(), 40u);
+
+  // A moved-from buffer is empty and usable again.
+  TRowStoreRowBuffer moved = std::move(copy);
+  EXPECT_EQ(moved.GetValue(39), TVariant(std::string("v39")));
+  EXPECT_EQ(copy.Count(), 0u);  // NOLINT(bugprone-use-after-move)
+  EXPECT_TRUE(copy.IsNull(0));
+  copy.SetValue(1, std::string("again"));
+  EXPECT_EQ(copy.GetValue(1), TVariant(std::string("again")));
+
+  // Clear keeps the columns and nulls their values.
+  moved.Clear();
+  EXPECT_EQ(moved.Count(), 40u);
+  EXPECT_TRUE(moved.IsNull(39));
+  moved.Slot(5) = std::int64_t{5};
+  EXPECT_EQ(moved.GetValue(5), TVariant(std::int64_t{5}));
+}
+
+TEST(RowStoreRowTest, EditBufferMovedIntoARowBecomesThatRowsBuffer) {
+  TRowStoreTable table("T");
+  table.AddColumn("a", TColumnDataType::dtAnsiString);
+  table.AddColumn("b", TColumnDataType::dtInt32);
+  TRowStoreRow& row = table.AppendRow();
+  row.CreateBuffer(BK::bkOriginal, 2).SetValue(0, std::string("before"));
+  const TRowStoreRowBuffer* const original = row.Buffer(BK::bkOriginal);
+
+  for (const BK kind : {BK::bkOriginal, BK::bkCurrent}) {
+    SCOPED_TRACE(int(kind));
+    TRowStoreRowBuffer edit(table.ColumnCount());
+    edit.SetValue(0, std::string("posted"));
+    edit.SetValue(1, std::int32_t{7});
+    TRowStoreRowBuffer& target = row.CreateBuffer(kind) = std::move(edit);
+    EXPECT_EQ(&target, row.Buffer(kind));
+    EXPECT_EQ(target.Count(), 2u);
+    EXPECT_EQ(target.GetValue(0), TVariant(std::string("posted")));
+    EXPECT_EQ(target.GetValue(1), TVariant(std::int32_t{7}));
+    EXPECT_EQ(edit.Count(), 0u);  // NOLINT(bugprone-use-after-move)
+  }
+  // The buffer lives in the row: replacing its content keeps its address.
+  EXPECT_EQ(row.Buffer(BK::bkOriginal), original);
+  EXPECT_EQ(row.Buffer(BK::bkProposed), nullptr);
+  row.SetRowState(RS::rsModified);
+  EXPECT_EQ(row.GetValue(0, RV::rvOriginal), TVariant(std::string("posted")));
+  EXPECT_EQ(&table.Row(0), &row);
+}
+
 TEST(RowStoreTableTest, RowIdsAndOrderOfLoadedAndAppendedRows) {
   TRowStoreTable table("T");
   EXPECT_EQ(table.AppendRow().RowID(), 0u);
@@ -140,6 +216,166 @@ TEST(RowStoreTableTest, RowIdsAndOrderOfLoadedAndAppendedRows) {
   EXPECT_TRUE(loaded.RemoveRow(loaded.Row(1)));
   EXPECT_FALSE(loaded.RemoveRow(table.Row(0)));
   EXPECT_EQ(loaded.Row(1).RowID(), 3u);
+}
+
+// A table driven through appends and removals, against a plain list of the
+// RowIDs it should hold. Every row carries its own id as text in an original
+// buffer, plus a proposed buffer, an error and a change number, so that a
+// place reused after a removal shows anything left over from its last row.
+struct TRowListStep {
+  enum TOp { opAppend, opRemoveEvery, opRemoveFirst, opRemoveAll, opClear } Op;
+  std::size_t N = 0;  // rows to append, every N-th row, or rows to remove
+};
+
+class TRowListModel {
+ public:
+  explicit TRowListModel(TRowStoreTable& aTable) : FTable(aTable) {}
+
+  void Run(const TRowListStep& aStep) {
+    switch (aStep.Op) {
+      case TRowListStep::opAppend:
+        for (std::size_t i = 0; i < aStep.N; ++i) Append();
+        break;
+      case TRowListStep::opRemoveEvery:
+        // RemoveRowsIf by position, through the ids the rows hold.
+        {
+          std::set<std::uint32_t> doomed;
+          for (std::size_t i = 0; i < FIds.size(); i += aStep.N) doomed.insert(FIds[i]);
+          const std::size_t removed = FTable.RemoveRowsIf(
+              [&](const TRowStoreRow& row) { return doomed.count(row.RowID()) != 0; });
+          EXPECT_EQ(removed, doomed.size());
+          std::erase_if(FIds, [&](std::uint32_t id) { return doomed.count(id) != 0; });
+        }
+        break;
+      case TRowListStep::opRemoveFirst:
+        for (std::size_t i = 0; i < aStep.N; ++i) {
+          ASSERT_TRUE(FTable.RemoveRow(FTable.Row(0)));
+          FIds.erase(FIds.begin());
+        }
+        break;
+      case TRowListStep::opRemoveAll:
+        EXPECT_EQ(FTable.RemoveRowsIf([](const TRowStoreRow&) { return true; }), FIds.size());
+        FIds.clear();
+        break;
+      case TRowListStep::opClear:
+        FTable.ClearRows();
+        FIds.clear();
+        break;
+    }
+    for (auto it = FAddresses.begin(); it != FAddresses.end();) {
+      it = std::find(FIds.begin(), FIds.end(), it->first) == FIds.end() ? FAddresses.erase(it)
+                                                                          : std::next(it);
+    }
+  }
+
+  // The table holds the listed rows in order, each where it was made and
+  // with its own values.
+  void Check() const {
+    ASSERT_EQ(FTable.RowCount(), FIds.size());
+    for (std::size_t i = 0; i < FIds.size(); ++i) {
+      const TRowStoreRow& row = FTable.Row(i);
+      SCOPED_TRACE(testing::Message() << "row " << i << " id " << FIds[i]);
+      ASSERT_EQ(row.RowID(), FIds[i]);
+      EXPECT_EQ(&row, FAddresses.at(FIds[i]));
+      EXPECT_EQ(row.GetValue(0, RV::rvOriginal), TVariant(std::to_string(FIds[i])));
+      EXPECT_EQ(row.ChangeNumber(), FIds[i] + 1);
+      ASSERT_NE(row.Error(), nullptr);
+      EXPECT_EQ(row.Error()->Message, std::to_string(FIds[i]));
+    }
+  }
+
+ private:
+  void Append() {
+    TRowStoreRow& row = FTable.AppendRow();
+    // A new row has nothing of a row removed before it.
+    EXPECT_EQ(row.RowState(), RS::rsDetached);
+    EXPECT_EQ(row.RowPriorState(), RS::rsDetached);
+    EXPECT_EQ(row.ChangeNumber(), 0u);
+    EXPECT_EQ(row.Error(), nullptr);
+    for (const BK kind : {BK::bkOriginal, BK::bkCurrent, BK::bkProposed}) {
+      EXPECT_EQ(row.Buffer(kind), nullptr);
+    }
+    const std::string id = std::to_string(row.RowID());
+    row.SetRowState(RS::rsEditing);
+    row.SetRowPriorState(RS::rsUnchanged);
+    row.SetChangeNumber(row.RowID() + 1);
+    row.CreateBuffer(BK::bkOriginal, 1).SetValue(0, id);
+    row.CreateBuffer(BK::bkProposed, 3).SetValue(2, id + " proposed");
+    auto error = std::make_unique<TRowStoreRowError>();
+    error->Message = id;
+    row.SetError(std::move(error));
+    FIds.push_back(row.RowID());
+    FAddresses[row.RowID()] = &row;
+  }
+
+  TRowStoreTable& FTable;
+  std::vector<std::uint32_t> FIds;
+  std::map<std::uint32_t, const TRowStoreRow*> FAddresses;
+};
+
+TEST(RowStoreTableTest, RowsKeepOrderPlaceAndValuesThroughAppendsAndRemovals) {
+  using S = TRowListStep;
+  struct {
+    const char* Label;
+    std::vector<TRowListStep> Steps;
+  } const cases[] = {
+      {"many rows", {{S::opAppend, 1000}}},
+      {"removed places taken by later appends",
+       {{S::opAppend, 300}, {S::opRemoveEvery, 3}, {S::opAppend, 150}, {S::opRemoveEvery, 2},
+        {S::opAppend, 400}}},
+      {"rows removed one at a time, then more appended",
+       {{S::opAppend, 40}, {S::opRemoveFirst, 25}, {S::opAppend, 10}, {S::opRemoveFirst, 25},
+        {S::opAppend, 5}}},
+      {"every row removed, then appends", {{S::opAppend, 50}, {S::opRemoveAll}, {S::opAppend, 3}}},
+      {"cleared, then reused",
+       {{S::opAppend, 600}, {S::opRemoveEvery, 5}, {S::opClear}, {S::opAppend, 40}, {S::opClear},
+        {S::opClear}, {S::opAppend, 1}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Label);
+    TRowStoreTable table("T");
+    TRowListModel model(table);
+    for (std::size_t i = 0; i < c.Steps.size(); ++i) {
+      SCOPED_TRACE(testing::Message() << "after step " << i);
+      model.Run(c.Steps[i]);
+      model.Check();
+    }
+  }
+}
+
+TEST(RowStoreTableTest, RemovalsLeaveTheNextRowIdAndOtherTablesAlone) {
+  TRowStoreTable table("T");
+  TRowStoreTable other("O");
+  for (int i = 0; i < 20; ++i) table.AppendRow();
+  TRowStoreRow& kept = other.AppendRow();
+  EXPECT_FALSE(table.RemoveRow(kept));
+  EXPECT_EQ(table.RemoveRowsIf([](const TRowStoreRow& row) { return row.RowID() >= 10; }), 10u);
+  table.ClearRows();
+  EXPECT_EQ(table.AppendRow().RowID(), 20u);
+  EXPECT_EQ(table.RemoveRowsIf([](const TRowStoreRow&) { return false; }), 0u);
+  ASSERT_EQ(other.RowCount(), 1u);
+  EXPECT_EQ(&other.Row(0), &kept);
+}
+
+TEST(RowStoreTableTest, ThrowingRemovalPredicateLeavesTheRowsNotRemoved) {
+  TRowStoreTable table("T");
+  for (int i = 0; i < 10; ++i) table.AppendRow();
+  // Rows 0 and 2 go; the predicate fails at row 4, so 1, 3 and 4..9 stay.
+  EXPECT_THROW(table.RemoveRowsIf([](const TRowStoreRow& row) {
+    if (row.RowID() == 4) throw std::runtime_error("stop");
+    return row.RowID() % 2 == 0;
+  }),
+               std::runtime_error);
+  std::vector<std::uint32_t> ids;
+  for (std::size_t i = 0; i < table.RowCount(); ++i) ids.push_back(table.Row(i).RowID());
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 3, 4, 5, 6, 7, 8, 9}));
+  // The places of the removed rows go to new rows, not to rows still listed.
+  const TRowStoreRow& a = table.AppendRow();
+  const TRowStoreRow& b = table.AppendRow();
+  for (std::size_t i = 0; i < 8; ++i) {
+    EXPECT_NE(&table.Row(i), &a);
+    EXPECT_NE(&table.Row(i), &b);
+  }
 }
 
 TEST(RowStoreTableTest, AutoIncrementColumnsContinueAfterLoadedValues) {
