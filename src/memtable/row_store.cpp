@@ -42,7 +42,9 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
 // ---------------------------------------------------------------------------
 // TRowStoreRowBuffer
 
-TRowStoreRowBuffer::TRowStoreRowBuffer(std::size_t aColumnCount) { Grow(aColumnCount); }
+TRowStoreRowBuffer::TRowStoreRowBuffer(std::size_t aColumnCount) {
+  Grow(aColumnCount);
+}
 
 TRowStoreRowBuffer::TRowStoreRowBuffer(const TRowStoreRowBuffer& aOther)
     : TRowStoreRowBuffer(aOther.FCount) {
@@ -78,7 +80,9 @@ void TRowStoreRowBuffer::SetValue(std::size_t aColumn, TVariant aValue) {
   FValues[aColumn] = std::move(aValue);
 }
 
-void TRowStoreRowBuffer::Clear() { std::fill_n(FValues, FCount, TVariant{}); }
+void TRowStoreRowBuffer::Clear() {
+  std::fill_n(FValues, FCount, TVariant{});
+}
 
 void TRowStoreRowBuffer::Grow(std::size_t aCount) {
   assert(aCount >= FCount);
@@ -268,13 +272,17 @@ TRowStoreRow& TRowStoreTable::NewRow(std::uint32_t aRowID) {
     row = FFreeRows.back();
     FFreeRows.pop_back();
   } else {
-    if (FRowBlocks.empty() || FLastBlockUsed == FRowBlocks.back().Size) {
-      const std::size_t size =
-          FRowBlocks.empty() ? kFirstRowBlock : std::min(2 * FRowBlocks.back().Size, kMaxRowBlock);
-      FRowBlocks.push_back({std::make_unique<TRowStoreRow[]>(size), size});
+    if (FBlocksUsed == 0 || FLastBlockUsed == FRowBlocks[FBlocksUsed - 1].Size) {
+      if (FBlocksUsed == FRowBlocks.size()) {
+        const std::size_t size = FRowBlocks.empty()
+                                     ? kFirstRowBlock
+                                     : std::min(2 * FRowBlocks.back().Size, kMaxRowBlock);
+        FRowBlocks.push_back({std::make_unique<TRowStoreRow[]>(size), size});
+      }
+      ++FBlocksUsed;
       FLastBlockUsed = 0;
     }
-    row = &FRowBlocks.back().Rows[FLastBlockUsed++];
+    row = &FRowBlocks[FBlocksUsed - 1].Rows[FLastBlockUsed++];
   }
   row->SetRowID(aRowID);
   FRows.push_back(row);
@@ -286,10 +294,20 @@ void TRowStoreTable::ReleaseRow(TRowStoreRow& aRow) {
   aRow = TRowStoreRow();
 }
 
-void TRowStoreTable::FreeRowBlocks() {
+void TRowStoreTable::ResetRowBlocks() {
   assert(FRows.empty());
+  const auto full = std::find_if(FRowBlocks.begin(), FRowBlocks.end(),
+                                 [](const TRowBlock& block) { return block.Size == kMaxRowBlock; });
+  const std::size_t kept = full == FRowBlocks.end()
+                               ? FRowBlocks.size()
+                               : static_cast<std::size_t>(full - FRowBlocks.begin()) + 1;
+  for (std::size_t b = 0; b < std::min(FBlocksUsed, kept); ++b) {
+    const std::size_t used = b + 1 == FBlocksUsed ? FLastBlockUsed : FRowBlocks[b].Size;
+    for (std::size_t r = 0; r < used; ++r) FRowBlocks[b].Rows[r] = TRowStoreRow();
+  }
+  FRowBlocks.erase(FRowBlocks.begin() + static_cast<std::ptrdiff_t>(kept), FRowBlocks.end());
   FFreeRows.clear();
-  FRowBlocks.clear();
+  FBlocksUsed = 0;
   FLastBlockUsed = 0;
 }
 
@@ -309,7 +327,7 @@ bool TRowStoreTable::RemoveRow(const TRowStoreRow& aRow) {
   TRowStoreRow& row = **it;
   FRows.erase(it);
   ReleaseRow(row);
-  if (FRows.empty()) FreeRowBlocks();
+  if (FRows.empty()) ResetRowBlocks();
   return true;
 }
 
@@ -335,13 +353,13 @@ std::size_t TRowStoreTable::RemoveRowsIf(
     throw;
   }
   FRows.resize(kept);
-  if (FRows.empty()) FreeRowBlocks();
+  if (FRows.empty()) ResetRowBlocks();
   return next - kept;
 }
 
 void TRowStoreTable::ClearRows() {
   FRows.clear();
-  FreeRowBlocks();
+  ResetRowBlocks();
   FLastLoadedRowID.reset();
   FRowsOrdered = true;
 }

@@ -160,13 +160,16 @@ class TRowStoreTable;
 // is exactly its values (no array header), one heap block per buffer.
 class TRowStoreRowBuffer {
  public:
-  explicit TRowStoreRowBuffer(std::size_t aColumnCount = 0);
+  TRowStoreRowBuffer() noexcept = default;
+  explicit TRowStoreRowBuffer(std::size_t aColumnCount);
   TRowStoreRowBuffer(const TRowStoreRowBuffer& aOther);
   TRowStoreRowBuffer(TRowStoreRowBuffer&& aOther) noexcept;
   TRowStoreRowBuffer& operator=(const TRowStoreRowBuffer& aOther);
   // A moved-from buffer is empty (Count() is 0).
   TRowStoreRowBuffer& operator=(TRowStoreRowBuffer&& aOther) noexcept;
-  ~TRowStoreRowBuffer() { Free(); }
+  ~TRowStoreRowBuffer() {
+    if (FValues != nullptr) Free();
+  }
 
   std::size_t Count() const { return FCount; }
   // Null for a column beyond the buffer's end.
@@ -446,8 +449,10 @@ class TRowStoreTable {
  private:
   // Rows are made in blocks the table owns, a block holding twice the rows of
   // the one before up to kMaxRowBlock: an appended row is no heap block of its
-  // own, and clearing the table frees its rows a block at a time. A removed
-  // row is emptied at once and its place goes to a later append.
+  // own. A removed row is emptied at once and its place goes to a later
+  // append. Once no row is left, the table keeps its blocks up to the first of
+  // full size (496 rows), so that a table emptied and filled again batch by
+  // batch makes no new ones, and frees the others.
   struct TRowBlock {
     std::unique_ptr<TRowStoreRow[]> Rows;
     std::size_t Size = 0;
@@ -459,12 +464,14 @@ class TRowStoreTable {
   TRowStoreRow& NewRow(std::uint32_t aRowID);
   // Empties a row that has left FRows and keeps its place for reuse.
   void ReleaseRow(TRowStoreRow& aRow);
-  // Frees every row block; FRows is empty.
-  void FreeRowBlocks();
+  // Empties the rows handed out and hands out from the first block again,
+  // freeing the blocks past the first of full size; FRows is empty.
+  void ResetRowBlocks();
 
   std::vector<std::unique_ptr<TRowStoreColumn>> FColumns;
   std::vector<TRowBlock> FRowBlocks;
-  std::size_t FLastBlockUsed = 0;  // rows handed out from the last block
+  std::size_t FBlocksUsed = 0;     // blocks handed out from, the last one in part
+  std::size_t FLastBlockUsed = 0;  // rows handed out from that last one
   std::vector<TRowStoreRow*> FFreeRows;
   std::vector<TRowStoreRow*> FRows;  // in the blocks, in row order
   std::uint32_t FNextRowID = 0;

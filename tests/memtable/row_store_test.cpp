@@ -264,7 +264,7 @@ class TRowListModel {
     }
     for (auto it = FAddresses.begin(); it != FAddresses.end();) {
       it = std::find(FIds.begin(), FIds.end(), it->first) == FIds.end() ? FAddresses.erase(it)
-                                                                          : std::next(it);
+                                                                        : std::next(it);
     }
   }
 
@@ -321,15 +321,29 @@ TEST(RowStoreTableTest, RowsKeepOrderPlaceAndValuesThroughAppendsAndRemovals) {
   } const cases[] = {
       {"many rows", {{S::opAppend, 1000}}},
       {"removed places taken by later appends",
-       {{S::opAppend, 300}, {S::opRemoveEvery, 3}, {S::opAppend, 150}, {S::opRemoveEvery, 2},
+       {{S::opAppend, 300},
+        {S::opRemoveEvery, 3},
+        {S::opAppend, 150},
+        {S::opRemoveEvery, 2},
         {S::opAppend, 400}}},
       {"rows removed one at a time, then more appended",
-       {{S::opAppend, 40}, {S::opRemoveFirst, 25}, {S::opAppend, 10}, {S::opRemoveFirst, 25},
+       {{S::opAppend, 40},
+        {S::opRemoveFirst, 25},
+        {S::opAppend, 10},
+        {S::opRemoveFirst, 25},
         {S::opAppend, 5}}},
       {"every row removed, then appends", {{S::opAppend, 50}, {S::opRemoveAll}, {S::opAppend, 3}}},
       {"cleared, then reused",
-       {{S::opAppend, 600}, {S::opRemoveEvery, 5}, {S::opClear}, {S::opAppend, 40}, {S::opClear},
-        {S::opClear}, {S::opAppend, 1}}},
+       {{S::opAppend, 600},
+        {S::opRemoveEvery, 5},
+        {S::opClear},
+        {S::opAppend, 520},
+        {S::opRemoveEvery, 7},
+        {S::opClear},
+        {S::opAppend, 40},
+        {S::opClear},
+        {S::opClear},
+        {S::opAppend, 1}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Label);
