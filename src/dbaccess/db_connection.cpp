@@ -55,7 +55,7 @@ TFieldType TDbParam::DataTypeOf(const TVariant& value) {
           return TFieldType::ftDateTime;
         else if constexpr (std::is_same_v<T, memtable::TSQLTimeStamp>)
           return TFieldType::ftTimeStamp;
-        else if constexpr (std::is_same_v<T, memtable::TBcd>)
+        else if constexpr (std::is_same_v<T, memtable::TBcdValue>)
           return TFieldType::ftFMTBcd;
         else if constexpr (std::is_same_v<T, memtable::TInterval>)
           return TFieldType::ftOraInterval;

@@ -262,7 +262,7 @@ std::string VariantToText(const TVariant& value) {
           return TimeStampToText(DateTimeToTimeStamp(v));
         } else if constexpr (std::is_same_v<T, TSQLTimeStamp>) {
           return TimeStampToText(v);
-        } else if constexpr (std::is_same_v<T, TBcd>) {
+        } else if constexpr (std::is_same_v<T, memtable::TBcdValue>) {
           return BcdToText(v);
         } else if constexpr (std::is_same_v<T, TInterval>) {
           static constexpr char kHex[] = "0123456789ABCDEF";
@@ -293,7 +293,8 @@ std::int64_t VariantToInt64(const TVariant& value) {
           return static_cast<std::int64_t>(v);
         } else if constexpr (std::is_same_v<T, TCurrency>) {
           return v.Value / 10000;
-        } else if constexpr (std::is_same_v<T, TBcd> || std::is_same_v<T, std::string>) {
+        } else if constexpr (std::is_same_v<T, memtable::TBcdValue> ||
+                             std::is_same_v<T, std::string>) {
           const std::string text = VariantToText(v);
           std::int64_t result = 0;
           const auto parsed = std::from_chars(text.data(), text.data() + text.size(), result);
@@ -323,7 +324,8 @@ double VariantToDouble(const TVariant& value) {
           return v.Value;
         } else if constexpr (std::is_same_v<T, TSQLTimeStamp>) {
           return TimeStampToDateTime(v).Value;
-        } else if constexpr (std::is_same_v<T, TBcd> || std::is_same_v<T, std::string>) {
+        } else if constexpr (std::is_same_v<T, memtable::TBcdValue> ||
+                             std::is_same_v<T, std::string>) {
           const std::string text = VariantToText(v);
           double result = 0;
           const auto parsed = std::from_chars(text.data(), text.data() + text.size(), result);

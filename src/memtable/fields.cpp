@@ -268,7 +268,7 @@ void TField::SetLogical(const TVariant& aValue) {
     }
   }
   TVariant raw = PlainToColumn(FColumnType, aValue);
-  if (auto* bcd = std::get_if<TBcd>(&raw);
+  if (auto* bcd = std::get_if<TBcdValue>(&raw);
       bcd != nullptr && (FDataType == TFieldType::ftBCD || FDataType == TFieldType::ftFMTBcd)) {
     *bcd = BcdRound(*bcd, FSize);
   }
@@ -300,7 +300,7 @@ std::string TField::AsString() const {
       return space == std::string::npos ? "00:00:00" : text.substr(space + 1);
     }
   }
-  if (const auto* bcd = std::get_if<TBcd>(&value)) return BcdToString(*bcd);
+  if (const auto* bcd = std::get_if<TBcdValue>(&value)) return BcdToString(*bcd);
   if (const auto* currency = std::get_if<TCurrency>(&value)) return PlainToString(*currency);
   return PlainToString(value);
 }

@@ -580,7 +580,7 @@ std::int64_t PlainToInt64(const TVariant& aValue) {
           return whole + (rest >= 5000 ? 1 : rest <= -5000 ? -1 : 0);
         } else if constexpr (std::is_same_v<V, TDateTime>) {
           return CheckedRound(std::trunc(v.Value), aValue);
-        } else if constexpr (std::is_same_v<V, TBcd>) {
+        } else if constexpr (std::is_same_v<V, TBcdValue>) {
           std::int64_t result = 0;
           const std::string text = BcdToString(BcdRound(v, 0));
           if (!ParseInt64(text, result)) ConversionError(aValue, "Int64");
@@ -613,7 +613,7 @@ double PlainToDouble(const TVariant& aValue) {
           return v.Value;
         } else if constexpr (std::is_same_v<V, TSQLTimeStamp>) {
           return SQLTimeStampToDateTime(v);
-        } else if constexpr (std::is_same_v<V, TBcd>) {
+        } else if constexpr (std::is_same_v<V, TBcdValue>) {
           return BcdToDouble(v);
         } else if constexpr (std::is_same_v<V, std::string>) {
           double result = 0;
@@ -650,7 +650,7 @@ std::string PlainToString(const TVariant& aValue) {
                                          v.Day, v.Hour, v.Minute, v.Second);
           if (v.Fractions != 0) text += fmt::format(".{:03}", v.Fractions);
           return text;
-        } else if constexpr (std::is_same_v<V, TBcd>) {
+        } else if constexpr (std::is_same_v<V, TBcdValue>) {
           return BcdToString(v);
         } else if constexpr (std::is_same_v<V, std::string>) {
           return v;
@@ -699,7 +699,7 @@ double PlainToDateTime(const TVariant& aValue) {
     if (!ParseDateTimeText(Trimmed(*text), result)) TextError(*text, "date and time");
     return result;
   }
-  if (std::holds_alternative<TBcd>(aValue) || std::holds_alternative<TBytes>(aValue) ||
+  if (std::holds_alternative<TBcdValue>(aValue) || std::holds_alternative<TBytes>(aValue) ||
       std::holds_alternative<TInterval>(aValue)) {
     ConversionError(aValue, "Date");
   }
@@ -719,7 +719,7 @@ TBcd PlainToBcd(const TVariant& aValue) {
         TBcd result;
         if constexpr (std::is_same_v<V, std::monostate>) {
           return MakeBcd(false, "0", 0);
-        } else if constexpr (std::is_same_v<V, TBcd>) {
+        } else if constexpr (std::is_same_v<V, TBcdValue>) {
           return v;
         } else if constexpr (std::is_same_v<V, bool>) {
           return MakeBcd(false, v ? "1" : "0", 0);

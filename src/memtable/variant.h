@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
@@ -46,11 +47,47 @@ struct TInterval {
   friend bool operator==(const TInterval&, const TInterval&) = default;
 };
 
+// A packed decimal as a TVariant holds it: the 34-byte TBcd lives in its own
+// block, so that a variant is no larger than a std::string plus its index
+// (40 bytes instead of 48). Every row of a table holds one variant per
+// column, and decimals are rare. Copies are deep; a moved-from value reads
+// as zero.
+class TBcdValue {
+ public:
+  TBcdValue() = default;
+  TBcdValue(const TBcd& aValue) : FValue(std::make_unique<TBcd>(aValue)) {}  // NOLINT: implicit
+  TBcdValue(const TBcdValue& aOther)
+      : FValue(aOther.FValue ? std::make_unique<TBcd>(*aOther.FValue) : nullptr) {}
+  TBcdValue(TBcdValue&&) noexcept = default;
+  TBcdValue& operator=(const TBcdValue& aOther) {
+    if (this != &aOther) *this = TBcdValue(aOther);
+    return *this;
+  }
+  TBcdValue& operator=(TBcdValue&&) noexcept = default;
+
+  const TBcd& Get() const { return FValue ? *FValue : Zero(); }
+  operator const TBcd&() const { return Get(); }  // NOLINT: implicit
+  // The decimal, for writing in place.
+  TBcd& Mutable() {
+    if (!FValue) FValue = std::make_unique<TBcd>();
+    return *FValue;
+  }
+  friend bool operator==(const TBcdValue& a, const TBcdValue& b) { return a.Get() == b.Get(); }
+
+ private:
+  static const TBcd& Zero() {
+    static const TBcd kZero{};
+    return kZero;
+  }
+  std::unique_ptr<TBcd> FValue;  // null reads as zero
+};
+
 // Text is UTF-8 in std::string, whether the field holds 8-bit or wide text.
-using TVariant = std::variant<std::monostate, bool, std::int8_t, std::uint8_t, std::int16_t,
-                              std::uint16_t, std::int32_t, std::uint32_t, std::int64_t,
-                              std::uint64_t, float, double, TCurrency, TDateTime, TSQLTimeStamp,
-                              TBcd, TInterval, std::string, TBytes>;
+using TVariant =
+    std::variant<std::monostate, bool, std::int8_t, std::uint8_t, std::int16_t, std::uint16_t,
+                 std::int32_t, std::uint32_t, std::int64_t, std::uint64_t, float, double, TCurrency,
+                 TDateTime, TSQLTimeStamp, TBcdValue, TInterval, std::string, TBytes>;
+static_assert(sizeof(TVariant) <= sizeof(std::string) + 8, "a row holds one TVariant per column");
 
 inline bool VarIsNull(const TVariant& value) {
   return std::holds_alternative<std::monostate>(value);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "memtable/mem_table.h"
 #include "memtable/table_builder.h"
@@ -450,6 +451,28 @@ TEST(ValueConvertTest, PackedDecimals) {
   EXPECT_FALSE(BcdToCurrency(Bcd("922337203685477.5808"), currency));
   EXPECT_EQ(BcdToString(CurrencyToBcd(TCurrency{-5})), "-0.0005");
   EXPECT_EQ(BcdToString(DoubleToBcd(0.1)), "0.1");
+}
+
+TEST(ValueConvertTest, DecimalsInVariantsAreValuesOfTheirOwn) {
+  // 64 digits: the widest decimal a variant carries.
+  const std::string widest = "-1234567890123456789012345678901234567890123456789012.345678901234";
+  TVariant held = Bcd(widest.c_str());
+  TVariant copy = held;
+  std::get<TBcdValue>(copy).Mutable() = Bcd("7");
+  EXPECT_EQ(PlainToString(held), widest);
+  EXPECT_EQ(PlainToString(copy), "7");
+  EXPECT_NE(held, copy);
+
+  copy = held;
+  EXPECT_EQ(held, copy);
+  TVariant moved = std::move(held);
+  EXPECT_EQ(PlainToString(moved), widest);
+  // A moved-from decimal still reads, as zero.
+  EXPECT_EQ(BcdToString(std::get<TBcdValue>(held)), BcdToString(TBcd{}));
+
+  std::vector<TVariant> values(3, TVariant{Bcd("1.5")});
+  values.resize(40);  // grows by moving the decimals
+  EXPECT_EQ(PlainToDouble(values[2]), 1.5);
 }
 
 }  // namespace

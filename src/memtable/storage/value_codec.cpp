@@ -189,7 +189,7 @@ bool HoldsLayout(DT aType, const TVariant& aValue) {
       return std::holds_alternative<TCurrency>(aValue);
     case DT::dtBCD:
     case DT::dtFmtBCD:
-      return std::holds_alternative<TBcd>(aValue);
+      return std::holds_alternative<TBcdValue>(aValue);
     case DT::dtDateTimeStamp:
       return std::holds_alternative<TSQLTimeStamp>(aValue);
     case DT::dtTimeIntervalFull:
@@ -254,7 +254,7 @@ void DecodeValueInto(TColumnDataType aType, std::string_view b, TVariant& aTarge
       return;
     case DT::dtBCD:
     case DT::dtFmtBCD: {
-      TBcd& bcd = aTarget.emplace<TBcd>();
+      TBcd& bcd = aTarget.emplace<TBcdValue>().Mutable();
       if (b.size() >= 2) {
         bcd.Precision = static_cast<std::uint8_t>(b[0]);
         bcd.SignSpecialPlaces = static_cast<std::uint8_t>(b[1]);
@@ -327,7 +327,7 @@ std::optional<std::string> EncodeValue(TColumnDataType aType, const TVariant& aV
       return Store(std::get<TCurrency>(value).Value);
     case DT::dtBCD:
     case DT::dtFmtBCD: {
-      const TBcd& bcd = std::get<TBcd>(value);
+      const TBcd& bcd = std::get<TBcdValue>(value);
       std::string bytes;
       bytes.push_back(static_cast<char>(bcd.Precision));
       bytes.push_back(static_cast<char>(bcd.SignSpecialPlaces));
