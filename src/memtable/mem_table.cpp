@@ -624,6 +624,9 @@ void TMemTable::RebuildView() {
   }
   FViewedRowCount = 0;
   if (FTable == nullptr) return;
+  // Sized once: growing a view of a large table by doubling would hold the
+  // old and the new array at once.
+  FView.reserve(FTable->RowCount());
   for (std::size_t i = 0; i < FTable->RowCount(); ++i) {
     TRowStoreRow& row = FTable->Row(i);
     if (RowVisible(row)) FView.push_back(&row);
