@@ -47,6 +47,8 @@ std::string ShowExactly(const TVariant& aValue) {
         } else if constexpr (std::is_same_v<T, TSQLTimeStamp>) {
           out << v.Year << '-' << v.Month << '-' << v.Day << ' ' << v.Hour << ':' << v.Minute << ':'
               << v.Second << '.' << v.Fractions;
+        } else if constexpr (std::is_same_v<T, TBcdValue>) {
+          out << Hex(&v.Get(), sizeof(TBcd));
         } else if constexpr (!std::is_same_v<T, std::monostate>) {
           out << Hex(&v, sizeof v);
         }
