@@ -274,20 +274,25 @@ TEST(Import, WindowsTextBodyIsReadWithoutLoss) {
   EXPECT_EQ(utf8.DataString(), "{\"a\":\"Jo\xc3\xa3o\"}");
 }
 
+// A new SQLite database file named after aTag, holding the table
+// t (id INTEGER PRIMARY KEY, nome TEXT) and nothing else.
+fs::path SqliteFileWithTableT(const std::string& aTag) {
+  const fs::path file =
+      fs::temp_directory_path() / (aTag + "_" + std::to_string(::getpid()) + ".db");
+  fs::remove(file);
+  dbaccess::TDbConnection c;
+  c.Params().SetValue("DriverID", "SQLite");
+  c.Params().SetValue("Database", file.string());
+  c.SetConnected(true);
+  dbaccess::TDbQuery q(&c);
+  q.SQL().SetText("CREATE TABLE t (id INTEGER PRIMARY KEY, nome TEXT)");
+  q.ExecSQL();
+  return file;
+}
+
 // Rows of one import reuse the statements prepared for the first row.
 TEST(Import, EachStatementIsPreparedOncePerImport) {
-  const fs::path file =
-      fs::temp_directory_path() / ("dm_prep_" + std::to_string(::getpid()) + ".db");
-  fs::remove(file);
-  {
-    dbaccess::TDbConnection c;
-    c.Params().SetValue("DriverID", "SQLite");
-    c.Params().SetValue("Database", file.string());
-    c.SetConnected(true);
-    dbaccess::TDbQuery q(&c);
-    q.SQL().SetText("CREATE TABLE t (id INTEGER PRIMARY KEY, nome TEXT)");
-    q.ExecSQL();
-  }
+  const fs::path file = SqliteFileWithTableT("dm_prep");
   std::string data;
   for (int i = 1; i <= 50; ++i) {
     data += (i > 1 ? "," : "") + std::string(R"({"id":)") + std::to_string(i % 25 + 1) +
@@ -392,18 +397,7 @@ std::string RowsStream(int aRows) {
 // after; one refused earlier keeps it. The same stream handed over again
 // then answers what an empty body answers.
 TEST(Import, BodyIsLetGoOnceRead) {
-  const fs::path file =
-      fs::temp_directory_path() / ("dm_letgo_" + std::to_string(::getpid()) + ".db");
-  fs::remove(file);
-  {
-    dbaccess::TDbConnection c;
-    c.Params().SetValue("DriverID", "SQLite");
-    c.Params().SetValue("Database", file.string());
-    c.SetConnected(true);
-    dbaccess::TDbQuery q(&c);
-    q.SQL().SetText("CREATE TABLE t (id INTEGER PRIMARY KEY, nome TEXT)");
-    q.ExecSQL();
-  }
+  const fs::path file = SqliteFileWithTableT("dm_letgo");
   const std::string params = R"("params":{"tipo_sgdb":5,"database":")" + file.string() + "\"}";
   const std::string headers = R"("headers":{"teble_name":"t","pks":["id"],"fields":["nome"]})";
   const std::string structure =
