@@ -28,7 +28,7 @@ namespace tandemize::memtable {
 //   dtSingle             float
 //   dtDouble, dtExtended double
 //   dtCurrency           TCurrency
-//   dtBCD, dtFmtBCD      TBcd (the 34-byte packed decimal)
+//   dtBCD, dtFmtBCD      TBcdValue (the 34-byte packed decimal TBcd, in its own block)
 //   dtDateTime           double: day number * 86400000 + milliseconds since midnight
 //   dtTime               std::int32_t milliseconds since midnight
 //   dtDate               std::int32_t day number (0001-01-01 is day 1)
