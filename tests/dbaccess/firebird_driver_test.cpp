@@ -5,9 +5,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
+
 #include "dbaccess/db_connection.h"
 #include "dbaccess/driver_firebird.h"
 #include "dbaccess/test_kinds.h"
+#include "database_lock.h"
 #include "mysql_firebird_odbc_kit.h"
 
 namespace tandemize::dbaccess {
@@ -20,6 +24,12 @@ using testkit::Scalar;
 
 std::vector<std::string> Recreate(const std::string& table, const std::string& type) {
   return {"recreate table " + table + " (ID INTEGER, V " + type + ")"};
+}
+
+// The database of a kind's tests; they take its schema lock.
+std::string FirebirdDatabaseFromEnv(const std::string& driverId) {
+  const char* database = std::getenv(("TANDEMIZE_" + driverId + "_DATABASE").c_str());
+  return database != nullptr ? database : driverId;
 }
 
 // The shared suite's descriptor for FB, or for IB through the Firebird client.
@@ -36,6 +46,7 @@ test::TTestKind FirebirdKind(const char* driverId, std::string vendorLib) {
                           [](TDbDefinition& d) { d.SetValue("Password", "wrong-password"); }},
                          {"an unknown host",
                           [](TDbDefinition& d) { d.SetValue("Server", "nohost.invalid"); }}},
+      .SchemaLock = FirebirdDatabaseFromEnv(driverId),
       .ChecksUntypedParams = false,
       // Firebird 3 numerics stop at 18 digits; the 30-digit decimal is kept
       // exactly as text.
@@ -91,6 +102,7 @@ struct TKind {
 class FirebirdServer : public ::testing::TestWithParam<TKind> {
  protected:
   void SetUp() override {
+    FSchemaLock.emplace(FirebirdDatabaseFromEnv(GetParam().DriverID));
     if (GetParam().UseFirebirdLib) {
       FLink = std::make_unique<TDbDriverLink>(GetParam().DriverID, &FRegistry);
       FLink->SetVendorLib(testkit::ServerEnv("TANDEMIZE_FB_LIB"));
@@ -106,6 +118,7 @@ class FirebirdServer : public ::testing::TestWithParam<TKind> {
   }
   std::string Prefix() const { return std::string("[DAL][Phys][") + GetParam().DriverID + "]"; }
 
+  std::optional<harness::TDatabaseLock> FSchemaLock;  // released after everything below
   TDbDriverRegistry FRegistry;
   std::unique_ptr<TDbDriverLink> FLink;
 };

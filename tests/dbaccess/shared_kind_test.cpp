@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 #include "dbaccess/db_connection.h"
 #include "dbaccess/phys_driver.h"
 #include "dbaccess/test_kinds.h"
+#include "database_lock.h"
 
 namespace tandemize::dbaccess {
 namespace {
@@ -32,6 +34,7 @@ class SharedKindTest : public ::testing::TestWithParam<TTestKind> {
  protected:
   void SetUp() override {
     const TTestKind& kind = GetParam();
+    FSchemaLock.emplace(kind.SchemaLock);
     FLink.SetVendorLib(kind.VendorLib);
     FConnection.SetLoginPrompt(false);
     FConnection.BeforeConnect = [this, &kind](TDbConnection& connection) {
@@ -68,6 +71,7 @@ class SharedKindTest : public ::testing::TestWithParam<TTestKind> {
     return phys::VariantToInt64(query.FieldValue(0));
   }
 
+  std::optional<harness::TDatabaseLock> FSchemaLock;  // released after the connection closes
   TDbDriverLink FLink{GetParam().DriverID};
   TDbConnection FConnection;
   int FBeforeConnectCalls = 0;

@@ -36,6 +36,9 @@ struct TTestKind {
   // Fills the definition (DriverID included) in the before-connect handler.
   std::function<void(TDbDefinition&)> Fill{};
   std::vector<TFailedConnect> FailedConnects{};
+  // Tests of this kind change their database's schema one at a time when set
+  // (see database_lock.h): the name of the database they share.
+  std::string SchemaLock{};
   bool ChecksUntypedParams = true;  // 335 for an untyped NULL
   // Column types: integer, 64-bit, 16-bit, double, decimal(18,4) and
   // decimal(30,10), timestamp with milliseconds, date, boolean (or a small

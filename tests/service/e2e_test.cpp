@@ -23,6 +23,7 @@
 
 #include "dbaccess/db_connection.h"
 #include "memtable/storage/binary_stream.h"
+#include "database_lock.h"
 #include "program_harness.h"
 
 namespace tandemize::service {
@@ -206,6 +207,9 @@ class KindImport : public DataRoutes, public ::testing::WithParamInterface<TKind
     FTarget = TargetOf(GetParam(), FSQLiteFile);
     // scripts/test.sh starts every server; a missing one is a failure, not a skip.
     if (!FTarget) GTEST_FAIL() << "no test server configured for " << GetParam().Name;
+    // Other test processes recreate tables in the same Firebird database.
+    const std::string driver = GetParam().DriverID;
+    if (driver == "FB" || driver == "IB") FSchemaLock.emplace(FTarget->Database);
     DataRoutes::SetUp();
     // Statements name the table in lower case; MySQL table names are case-sensitive.
     std::string kind = GetParam().Name;
@@ -242,6 +246,7 @@ class KindImport : public DataRoutes, public ::testing::WithParamInterface<TKind
   std::string FSQLiteFile;
   std::optional<TTarget> FTarget;
   std::string FSimple, FComposite;
+  std::optional<harness::TDatabaseLock> FSchemaLock;
   std::unique_ptr<TDirect> FDirect;
 };
 
