@@ -11,16 +11,53 @@ namespace {
 constexpr int kTooLongIdentifier = 323;
 constexpr std::size_t kMaxNameLength = 255;
 
-struct TQuotePair {
-  char Open;
-  char Close;
-};
+constexpr TNameQuote kDoubleQuotes{'"', '"', true};
+constexpr TNameQuote kBackquotes{'`', '`', true};
 
-std::vector<TQuotePair> NameQuotesOf(std::string_view driverId) {
-  std::vector<TQuotePair> quotes{{'"', '"'}};
-  if (driverId == "MySQL") quotes.push_back({'`', '`'});
-  if (driverId == "MSSQL") quotes.push_back({'[', ']'});
+constexpr TNameQuote kStandardQuotes[] = {kDoubleQuotes};
+// MySQL reads "..." as a string literal unless told otherwise: a name there
+// is quoted with backquotes only.
+constexpr TNameQuote kMySQLQuotes[] = {kBackquotes};
+constexpr TNameQuote kMSSQLQuotes[] = {kDoubleQuotes, {'[', ']', true}};
+// SQLite takes a bracketed name up to the first ']'.
+constexpr TNameQuote kSQLiteQuotes[] = {kDoubleQuotes, {'[', ']', false}, kBackquotes};
+
+// The quoted parts the scanner of a kind skips whole: the kind's identifier
+// quotes and, on every kind, "..." (an identifier or, on MySQL, a literal).
+std::vector<TNameQuote> ScannedQuotesOf(std::string_view driverId) {
+  const std::span<const TNameQuote> forms = IdentifierQuotes(driverId);
+  std::vector<TNameQuote> quotes(forms.begin(), forms.end());
+  if (std::none_of(quotes.begin(), quotes.end(),
+                   [](const TNameQuote& q) { return q.Open == '"'; })) {
+    quotes.insert(quotes.begin(), kDoubleQuotes);
+  }
   return quotes;
+}
+
+// One past the closing quote of the quoted part whose opening quote is at
+// `open`; npos when the text ends first.
+std::size_t QuotedEnd(std::string_view text, std::size_t open, const TNameQuote& quote) {
+  std::size_t close = text.find(quote.Close, open + 1);
+  while (close != std::string_view::npos && quote.DoubledCloseIsQuote && close + 1 < text.size() &&
+         text[close + 1] == quote.Close) {
+    close = text.find(quote.Close, close + 2);
+  }
+  return close == std::string_view::npos ? close : close + 1;
+}
+
+// What the quoted part text[open, end) encloses, a doubled closing quote
+// read as one.
+std::string QuotedContent(std::string_view text, std::size_t open, std::size_t end,
+                          const TNameQuote& quote) {
+  const std::string_view inner = text.substr(open + 1, end - open - 2);
+  if (!quote.DoubledCloseIsQuote) return std::string(inner);
+  std::string content;
+  content.reserve(inner.size());
+  for (std::size_t i = 0; i < inner.size(); ++i) {
+    content += inner[i];
+    if (inner[i] == quote.Close) ++i;  // the second of a doubled pair
+  }
+  return content;
 }
 
 // Upper case of the letters a plain name may hold: ASCII and Latin-1.
@@ -42,6 +79,25 @@ char32_t PreviousCodePoint(std::string_view text, std::size_t pos) {
 
 }  // namespace
 
+std::span<const TNameQuote> IdentifierQuotes(std::string_view driverId) {
+  if (driverId == "MySQL") return kMySQLQuotes;
+  if (driverId == "MSSQL") return kMSSQLQuotes;
+  if (driverId == "SQLite") return kSQLiteQuotes;
+  return kStandardQuotes;
+}
+
+bool StartsQuoted(std::string_view name) {
+  if (name.empty()) return false;
+  for (const std::span<const TNameQuote> forms :
+       {std::span<const TNameQuote>(kStandardQuotes), std::span<const TNameQuote>(kMySQLQuotes),
+        std::span<const TNameQuote>(kMSSQLQuotes), std::span<const TNameQuote>(kSQLiteQuotes)}) {
+    for (const TNameQuote& quote : forms) {
+      if (quote.Open == name.front()) return true;
+    }
+  }
+  return false;
+}
+
 bool IsNameChar(char32_t cp) {
   if (cp < 0x80) {
     return (cp >= U'a' && cp <= U'z') || (cp >= U'A' && cp <= U'Z') || (cp >= U'0' && cp <= U'9') ||
@@ -62,10 +118,14 @@ bool IsNameChar(char32_t cp) {
 }
 
 TMarkerScan ScanMarkers(std::string_view text, std::string_view driverId) {
-  const std::vector<TQuotePair> quotes = NameQuotesOf(driverId);
+  const std::vector<TNameQuote> quotes = ScannedQuotesOf(driverId);
+  auto quoteOpenedBy = [&](char c) {
+    return std::find_if(quotes.begin(), quotes.end(),
+                        [&](const TNameQuote& q) { return q.Open == c; });
+  };
   auto isCloseQuote = [&](char32_t cp) {
     return std::any_of(quotes.begin(), quotes.end(),
-                       [&](const TQuotePair& q) { return static_cast<char32_t>(q.Close) == cp; });
+                       [&](const TNameQuote& q) { return static_cast<char32_t>(q.Close) == cp; });
   };
   auto addName = [](TMarkerScan& scan, std::string name, bool quoted) {
     for (std::size_t i = 0; i < scan.Names.size(); ++i) {
@@ -118,6 +178,12 @@ TMarkerScan ScanMarkers(std::string_view text, std::string_view driverId) {
       pos = pos == std::string_view::npos ? text.size() : pos + 2;
       continue;
     }
+    if (const auto quote = quoteOpenedBy(c); quote != quotes.end()) {
+      // A quoted name (or a literal in double quotes): nothing inside counts.
+      pos = QuotedEnd(text, pos, *quote);
+      if (pos == std::string_view::npos) break;
+      continue;
+    }
     if (c != ':') {
       ++pos;
       continue;
@@ -138,22 +204,17 @@ TMarkerScan ScanMarkers(std::string_view text, std::string_view driverId) {
       ++pos;
       continue;
     }
-    const auto quote = std::find_if(quotes.begin(), quotes.end(),
-                                    [&](const TQuotePair& q) { return q.Open == after; });
-    if (quote != quotes.end()) {
-      const std::size_t close = text.find(quote->Close, pos + 2);
-      if (close == std::string_view::npos) {
-        ++pos;
-        continue;
-      }
-      std::string name(text.substr(pos + 2, close - pos - 2));
+    if (const auto quote = quoteOpenedBy(after); quote != quotes.end()) {
+      const std::size_t end = QuotedEnd(text, pos + 1, *quote);
+      if (end == std::string_view::npos) break;  // the rest is an unclosed quoted part
+      std::string name = QuotedContent(text, pos + 1, end, *quote);
       if (name.empty()) {
-        pos = close + 1;
+        pos = end;
         continue;
       }
       tooLong(name);
-      scan.Occurrences.push_back({pos, close + 1, addName(scan, std::move(name), true)});
-      pos = close + 1;
+      scan.Occurrences.push_back({pos, end, addName(scan, std::move(name), true)});
+      pos = end;
       continue;
     }
     std::size_t end = pos + 1;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,12 +23,36 @@ struct TMarkerScan {
   std::vector<TOccurrence> Occurrences;
 };
 
+// One pair of identifier quotes. A name written between them is one
+// identifier, taken exactly as written: nothing inside is a comment, a
+// literal or a marker. A closing quote written twice inside stands for
+// itself where the kind reads it so.
+struct TNameQuote {
+  char Open;
+  char Close;
+  bool DoubledCloseIsQuote;
+};
+
+// The forms in which the statements of the kind `driverId` may quote a name:
+// "..." on FB, IB, PG, MSSQL and SQLite; `...` on MySQL; [...] on MSSQL and
+// SQLite; `...` on SQLite. An empty or unknown id has "..." only. The
+// identifier check of the data service accepts exactly these forms, so
+// that every quoted name it lets into a statement is one the scanner below
+// reads as opaque.
+std::span<const TNameQuote> IdentifierQuotes(std::string_view driverId);
+
+// True when `name` starts with the opening quote of some kind's identifier
+// quotes (a plain name never does).
+bool StartsQuoted(std::string_view name);
+
 // Scans `text`. A ':' starts a marker when the character before it is not a
 // name character or a closing name quote and the one after it is not blank,
 // tab, CR, LF, NUL or '='; "::" is left alone, as is anything inside '...'
-// literals and -- or /* */ comments. Marker names may be quoted with "..."
-// (every kind), `...` ("MySQL") or [...] ("MSSQL"). A name longer than 255
-// characters fails with 323 (tags "Phys" and `driverId`).
+// literals, -- or /* */ comments and quoted names: the kind's identifier
+// quotes, and "..." on every kind (on MySQL a string literal). Marker names
+// may be quoted with the same forms; a quoted marker name is what its quotes
+// enclose. A name longer than 255 characters fails with 323 (tags "Phys"
+// and `driverId`).
 TMarkerScan ScanMarkers(std::string_view text, std::string_view driverId);
 
 // `text` with every marker occurrence i replaced by placeholder(i).

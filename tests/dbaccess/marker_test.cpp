@@ -45,12 +45,51 @@ TEST(MarkerTest, MarkersFollowTheRules) {
       {"a colon at the end", "x :", "PG", {}, "x :"},
       {"a colon before a parenthesis", "x :(y)", "PG", {}, "x :(y)"},
       {"no connection yet: double quotes only", ":\"Q\" :`b`", "", {"Q"}, "? :`b`"},
+      {"brackets and backquotes on SQLite", ":[a b] :`c d`", "SQLite", {"a b", "c d"}, "? ?"},
+      {"a doubled closing quote stands for one",
+       "\"a\"\" :x\" = :\"b\"\"c\"",
+       "PG",
+       {"b\"c"},
+       "\"a\"\" :x\" = ?"},
+      {"MSSQL doubles a closing bracket", "[a]] :x] :y", "MSSQL", {"Y"}, "[a]] :x] ?"},
+      {"SQLite ends a bracket at the first one", "[a]] :x", "SQLite", {"X"}, "[a]] ?"},
+      {"double quotes enclose a literal on MySQL", "\"a :b\" :c", "MySQL", {"C"}, "\"a :b\" ?"},
+      {"a quote left open hides the rest", ":a \"b :c", "PG", {"A"}, "? \"b :c"},
+      {"a quote the kind lacks is no quote", "`a :b` :c", "PG", {"B", "C"}, "`a ?` ?"},
   };
   for (const MarkerCase& c : cases) {
     SCOPED_TRACE(c.Label);
     const TMarkerScan scan = ScanMarkers(c.Text, c.DriverID);
     EXPECT_EQ(scan.Names, c.Names);
     EXPECT_EQ(RewriteMarkers(c.Text, scan, [](int) { return std::string("?"); }), c.Rewritten);
+  }
+}
+
+// What the data service writes for a quoted table, key and field name:
+// nothing inside the quotes may read as a comment, a literal or a marker,
+// and the marker made of a quoted name stands for the name its quotes hold.
+TEST(MarkerTest, QuotedNamesAreOpaqueOnEveryKind) {
+  const char* const kinds[] = {"FB", "IB", "PG", "MySQL", "MSSQL", "SQLite", ""};
+  const char* const oddNames[] = {"x--y", "x/*y", "x*/y", "it's", "a :nome", ":id",
+                                  "a::b", "a;b",  "a b",  "--",   "/*",      "a=:b'"};
+  for (const std::string kind : kinds) {
+    std::vector<TNameQuote> forms(IdentifierQuotes(kind).begin(), IdentifierQuotes(kind).end());
+    if (kind == "MySQL") forms.push_back({'"', '"', true});  // a literal there, as opaque
+    for (const TNameQuote& form : forms) {
+      for (const std::string odd : oddNames) {
+        auto quoted = [&](const std::string& name) { return form.Open + name + form.Close; };
+        const std::string table = quoted("t " + odd), key = quoted("k " + odd),
+                          field = quoted("f " + odd);
+        SCOPED_TRACE(kind + " " + field);
+        const std::string update = "UPDATE " + table + " SET  " + field + " = :" + field +
+                                   " WHERE  " + key + " = :" + key + " AND  id = :id";
+        const TMarkerScan scan = ScanMarkers(update, kind);
+        EXPECT_EQ(scan.Names, (std::vector<std::string>{"f " + odd, "k " + odd, "ID"}));
+        EXPECT_EQ(
+            RewriteMarkers(update, scan, [](int i) { return "$" + std::to_string(i + 1); }),
+            "UPDATE " + table + " SET  " + field + " = $1 WHERE  " + key + " = $2 AND  id = $3");
+      }
+    }
   }
 }
 
