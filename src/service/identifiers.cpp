@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "dbaccess/sql_markers.h"
 #include "service/dm.h"
 #include "text/charset.h"
 
@@ -63,17 +64,12 @@ bool IsQuotedName(std::string_view aName, char aOpen, char aClose) {
 
 bool IsAcceptedIdentifier(std::string_view aName, TTipoSgdb aKind) {
   if (IsPlainName(aName)) return true;
-  switch (aKind) {
-    case TTipoSgdb::tpMySQL:
-      return IsQuotedName(aName, '`', '`');
-    case TTipoSgdb::tpMSSQL:
-      return IsQuotedName(aName, '"', '"') || IsQuotedName(aName, '[', ']');
-    case TTipoSgdb::tpSQLite:
-      return IsQuotedName(aName, '"', '"') || IsQuotedName(aName, '[', ']') ||
-             IsQuotedName(aName, '`', '`');
-    default:
-      return IsQuotedName(aName, '"', '"');
+  // Only the quote forms the kind's statements read as one opaque name.
+  const std::string driverId = TParamsDB::New({})->TipoSgdb(aKind)->Driver();
+  for (const dbaccess::TNameQuote& quote : dbaccess::IdentifierQuotes(driverId)) {
+    if (IsQuotedName(aName, quote.Open, quote.Close)) return true;
   }
+  return false;
 }
 
 void CheckIdentifier(std::string_view aName, TTipoSgdb aKind) {

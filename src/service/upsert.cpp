@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dbaccess/db_connection.h"
+#include "dbaccess/sql_markers.h"
 #include "service/dm.h"
 
 namespace tandemize::service {
@@ -33,6 +34,21 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
+// A name as the existence query and the UPDATE write it: a plain name
+// lowered, a quoted one exactly as sent, since its quotes ask the database
+// for that very name. Either way ":" and the name is a marker that the
+// statement layer reads back as the parameter of that name (a quoted marker
+// name being what its quotes enclose).
+std::string StatementName(const std::string& aName) {
+  return dbaccess::StartsQuoted(aName) ? aName : Lowered(aName);
+}
+
+// The name a quoted marker stands for: what the quotes enclose.
+std::string_view Unquoted(std::string_view aName) {
+  return dbaccess::StartsQuoted(aName) && aName.size() >= 2 ? aName.substr(1, aName.size() - 2)
+                                                            : aName;
+}
+
 std::string TableName(json::TJsonObject& H) {
   return H["teble_name"].AsString();
 }
@@ -45,12 +61,12 @@ std::vector<std::string> Names(json::TJsonObject& H, std::string_view aMember) {
   return names;
 }
 
-// " k1 = :k1 AND  k2 = :k2" (lowered names): the condition on the keys.
+// " k1 = :k1 AND  k2 = :k2" (plain names lowered): the condition on the keys.
 std::string KeyConditions(json::TJsonObject& H) {
   std::string where;
   for (const std::string& key : Names(H, "pks")) {
     if (!where.empty()) where += " AND ";
-    const std::string k = Lowered(key);
+    const std::string k = StatementName(key);
     where = fmt::format("{} {} = :{}", where, k, k);
   }
   return where;
@@ -87,7 +103,7 @@ TParamSources WriteSources(dbaccess::TDbQuery& Q, memtable::TMemTable& T) {
 
 std::vector<std::string> TDM::BuildExistsSql(json::TJsonObject& H) {
   const std::string where = KeyConditions(H);
-  return {"SELECT *  ", fmt::format("  FROM {} ", Lowered(TableName(H))),
+  return {"SELECT *  ", fmt::format("  FROM {} ", StatementName(TableName(H))),
           fmt::format(" WHERE {} ", where)};
 }
 
@@ -96,10 +112,10 @@ std::string TDM::BuildUpdateSql(json::TJsonObject& H) {
   std::string set;
   for (const std::string& field : Names(H, "fields")) {
     if (!set.empty()) set += ", ";
-    const std::string f = Lowered(field);
+    const std::string f = StatementName(field);
     set = fmt::format("{} {} = :{}", set, f, f);
   }
-  return fmt::format("UPDATE {} SET {} WHERE {}", Lowered(TableName(H)), set, where);
+  return fmt::format("UPDATE {} SET {} WHERE {}", StatementName(TableName(H)), set, where);
 }
 
 std::string TDM::BuildInsertSql(json::TJsonObject& H) {
@@ -114,7 +130,8 @@ std::string TDM::BuildInsertSql(json::TJsonObject& H) {
     columns = fmt::format("{} {}", columns, name);
     values = fmt::format("{} :{}", values, name);
   }
-  return fmt::format("INSERT INTO {} ({}) VALUES ({})", Lowered(TableName(H)), columns, values);
+  return fmt::format("INSERT INTO {} ({}) VALUES ({})", StatementName(TableName(H)), columns,
+                     values);
 }
 
 void TDM::CheckHeaderIdentifiers(json::TJsonObject& H) const {
@@ -159,7 +176,7 @@ void TDM::ThrowKeyFieldNotFound(json::TJsonObject& H, const std::string& aParamN
   // Name the key as the envelope spells it.
   std::string key = aParamName;
   for (const std::string& name : Names(H, "pks")) {
-    if (SameText(name, key)) key = name;
+    if (SameText(Unquoted(name), key)) key = name;
   }
   throw EDataService(fmt::format(fmt::runtime(kKeyFieldNotFound), key));
 }
