@@ -255,7 +255,7 @@ std::string TDM::Tandemize(std::string_view aJsonHeader, TStream* aStream, bool 
     ApplyRows(E, T, nextRows);
     PutVerdict(E, true, kImportSucceeded);
   } catch (const std::exception& e) {
-    PutVerdict(E, false, e.what());
+    PutVerdict(E, false, MessageOf(e));
   }
   return E.Stringify();
 }

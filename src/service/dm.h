@@ -44,11 +44,26 @@ inline constexpr const char* kKeyFieldNotFound = "Key field '{}' not found in th
 // A table or column name that is not a plain or quoted identifier; {} is the name.
 inline constexpr const char* kIdentifierRefused = "Invalid identifier: {}";
 
-// A failure of the data service's own checks; what() is the client's text.
+// A failure of the data service's own checks; Message() is the client's
+// text, whole: what() ends at the first NUL character, which a refused name
+// may hold.
 class EDataService : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EDataService(const std::string& aMessage)
+      : std::runtime_error(aMessage), FMessage(std::make_shared<const std::string>(aMessage)) {}
+  explicit EDataService(const char* aMessage) : EDataService(std::string(aMessage)) {}
+  const std::string& Message() const { return *FMessage; }
+
+ private:
+  std::shared_ptr<const std::string> FMessage;  // shared: copying the exception cannot fail
 };
+
+// The text a client receives for aError: an EDataService's whole Message(),
+// otherwise what().
+inline std::string MessageOf(const std::exception& aError) {
+  const auto* own = dynamic_cast<const EDataService*>(&aError);
+  return own != nullptr ? own->Message() : std::string(aError.what());
+}
 
 // The body of an import as the route hands it over: the request's bytes and
 // a read position. The bytes are the stream's own (written, or taken over

@@ -206,7 +206,7 @@ void TDM::ApplyRows(json::TJsonObject& E, std::unique_ptr<memtable::TMemTable>& 
     } while (aNextRows && aNextRows(T));
     if (connection.InTransaction()) connection.Commit();
   } catch (const std::exception& e) {
-    const std::string message = e.what();
+    const std::string message = MessageOf(e);
     try {
       if (connection.InTransaction()) connection.Rollback();
     } catch (...) {

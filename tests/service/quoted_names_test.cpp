@@ -119,6 +119,40 @@ TEST(QuotedNames, RefusedWhateverTheKind) {
   }
 }
 
+// An import into a SQLite file that does not exist yet: a refused name ends
+// it before anything is opened, and the verdict names the whole name, NUL
+// and all (the writer shows the NUL as an escape).
+TEST(QuotedNames, ANameHoldingANulIsRefusedWhole) {
+  const fs::path file =
+      fs::temp_directory_path() / ("quoted_names_nul_" + std::to_string(::getpid()) + ".db");
+  fs::remove(file);
+  struct Case {
+    std::string Headers;
+    std::string Message;
+  };
+  const Case cases[] = {
+      {R"({"teble_name":"t\u0000; drop","pks":["id"],"fields":["nome"]})",
+       R"(Invalid identifier: t\u0000; drop)"},
+      {R"({"teble_name":"t","pks":["\"id\u0000x\""],"fields":["nome"]})",
+       R"(Invalid identifier: \"id\u0000x\")"},
+      {R"({"teble_name":"t","pks":["id"],"fields":["nome\u0000"]})",
+       R"(Invalid identifier: nome\u0000)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Headers);
+    TStringStream body;
+    body.Write(R"({"params":{"tipo_sgdb":5,"database":)" + JsonString(file.string()) +
+               "},\"headers\":" + c.Headers +
+               R"(,"tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger"},)"
+               R"({"fieldName":"nome","dataType":"ftWideString","size":20}],)"
+               R"("data":[{"id":1,"nome":"a"}]}})");
+    TDMInstance dm;
+    EXPECT_EQ(dm->Tandemize("", &body, false),
+              R"({"success":false,"message":")" + c.Message + "\"}");
+    EXPECT_FALSE(fs::exists(file));
+  }
+}
+
 // The body of an import of two rows, keys 1 and 2, into aTable (key aKey,
 // field aField, both named by the rows without their quotes).
 std::string ImportBody(const std::string& aParams, const std::string& aTable,
