@@ -86,6 +86,13 @@ std::span<const TNameQuote> IdentifierQuotes(std::string_view driverId) {
   return kStandardQuotes;
 }
 
+TPlainNameChars PlainNameChars(std::string_view driverId) {
+  if (driverId == "PG" || driverId == "SQLite") return {false, false};
+  if (driverId == "MySQL") return {true, false};
+  if (driverId == "MSSQL") return {false, true};
+  return {true, true};
+}
+
 bool StartsQuoted(std::string_view name) {
   if (name.empty()) return false;
   for (const std::span<const TNameQuote> forms :

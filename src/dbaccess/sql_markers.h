@@ -41,6 +41,21 @@ struct TNameQuote {
 // reads as opaque.
 std::span<const TNameQuote> IdentifierQuotes(std::string_view driverId);
 
+// Whether the statements of a kind read "$" and "#" in a plain name as part
+// of it: where they do not, the kind reads them as a parameter ("$1" on PG,
+// "$x" and "#x" on SQLite), a literal ("$1" on MSSQL), an operator ("#" on
+// PG) or a comment ("#" on MySQL), and a name holding them there would
+// change what the statement says.
+struct TPlainNameChars {
+  bool DollarFirst;  // "$" may start a name
+  bool Hash;         // "#" may appear in a name
+};
+
+// The plain name characters of the kind `driverId` beyond letters, digits
+// and "_" (and "$" after the first character, which every kind reads as
+// part of the name). An empty or unknown id allows both.
+TPlainNameChars PlainNameChars(std::string_view driverId);
+
 // True when `name` starts with the opening quote of some kind's identifier
 // quotes (a plain name never does).
 bool StartsQuoted(std::string_view name);

@@ -29,8 +29,9 @@ bool IsNameStart(char32_t c) {
 
 bool IsNameChar(char32_t c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
 
-// Letters, digits, "_", "$", "#", not starting with a digit; parts joined by ".".
-bool IsPlainName(std::string_view aName) {
+// Letters, digits, "_", "$", "#", not starting with a digit; parts joined by
+// ".". "$" starts a part, and "#" appears, only where aChars allows it.
+bool IsPlainName(std::string_view aName, dbaccess::TPlainNameChars aChars) {
   if (!text::IsValidUtf8(aName)) return false;
   bool partStart = true;
   std::size_t pos = 0;
@@ -43,6 +44,7 @@ bool IsPlainName(std::string_view aName) {
     }
     const char32_t c = text::DecodeUtf8(aName, pos);
     if (partStart ? !IsNameStart(c) : !IsNameChar(c)) return false;
+    if ((c == '#' && !aChars.Hash) || (c == '$' && partStart && !aChars.DollarFirst)) return false;
     partStart = false;
   }
   return !partStart;
@@ -63,9 +65,10 @@ bool IsQuotedName(std::string_view aName, char aOpen, char aClose) {
 }  // namespace
 
 bool IsAcceptedIdentifier(std::string_view aName, TTipoSgdb aKind) {
-  if (IsPlainName(aName)) return true;
-  // Only the quote forms the kind's statements read as one opaque name.
+  // Only what the kind's statements read as one name: its plain name
+  // characters, its quote forms.
   const std::string driverId = TParamsDB::New({})->TipoSgdb(aKind)->Driver();
+  if (IsPlainName(aName, dbaccess::PlainNameChars(driverId))) return true;
   for (const dbaccess::TNameQuote& quote : dbaccess::IdentifierQuotes(driverId)) {
     if (IsQuotedName(aName, quote.Open, quote.Close)) return true;
   }

@@ -76,7 +76,7 @@ TEST(Identifiers, PlainQualifiedOrQuotedByTheKind) {
   };
   const Case cases[] = {
       {"clientes", tpPG, true},
-      {"_x$1#", tpPG, true},
+      {"_x$1#", tpMSSQL, true},
       {"$tmp", tpFB, true},
       {"public.clientes", tpPG, true},
       {"Preço", tpMySQL, true},

@@ -1,7 +1,8 @@
-// Names in statements: a quoted table, key or field name that the identifier
-// check accepts reaches the database exactly as written, whatever it holds
-// ("--", "/*", "'", ":", ";", blanks), and every other name is refused
-// before any statement runs.
+// Names in statements: a table, key or field name that the identifier check
+// accepts reaches the database exactly as written and is read there as that
+// one name: a quoted one whatever it holds ("--", "/*", "'", ":", ";",
+// blanks), a plain one only with the "$" and "#" the kind reads as part of
+// a name. Every other name is refused before any statement runs.
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -116,6 +117,33 @@ TEST(QuotedNames, RefusedWhateverTheKind) {
       EXPECT_FALSE(IsAcceptedIdentifier(name, kind))
           << static_cast<int>(kind) << " " << std::string(name.c_str());
     }
+  }
+}
+
+TEST(PlainNames, DollarAndHashOnlyWhereTheKindReadsThemInAName) {
+  struct Case {
+    const char* Name;
+    TTipoSgdb Kind;
+    bool Accepted;
+  };
+  const Case cases[] = {
+      {"a$b", tpPG, true},       // one name
+      {"$1", tpPG, false},       // the first parameter
+      {"s.$1", tpPG, false},     // the same, qualified
+      {"a#b", tpPG, false},      // a # b, an operator
+      {"$1", tpMSSQL, false},    // a money literal
+      {"#tmp", tpMSSQL, true},   // a temporary table
+      {"a#b", tpMySQL, false},   // a, then a comment
+      {"$a", tpMySQL, true},     // one name
+      {"$x", tpSQLite, false},   // a parameter
+      {"a#b", tpSQLite, false},  // a, then a parameter
+      {"a$b", tpSQLite, true},   // one name
+      {"$tmp", tpFB, true},      // no other reading: left as it was
+      {"a#b", tpIB, true},       // no other reading: left as it was
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsAcceptedIdentifier(c.Name, c.Kind), c.Accepted)
+        << c.Name << " " << static_cast<int>(c.Kind);
   }
 }
 
@@ -328,6 +356,41 @@ TEST(QuotedNames, ServerImportWritesExactlyTheSentValues) {
       Execute(connection, "DROP TABLE " + table);
     }
   }
+}
+
+// On PostgreSQL "$1" is the statement's first parameter and "a#b" is a#b
+// with the operator "#": as key names they would pick other rows (with
+// "$1", every row of the table). Such names are refused and the table keeps
+// its rows.
+TEST(PlainNames, PgNamesThatPgReadsAsSomethingElseAreRefused) {
+  const TServer pg{tpPG, "PG", '"', '"'};
+  const std::string table = "qn_plain_" + std::to_string(::getpid());
+  dbaccess::TDbConnection connection;
+  pg.Connect(connection);
+  Execute(connection, "DROP TABLE IF EXISTS " + table);
+  Execute(connection, "CREATE TABLE " + table +
+                          " (id INTEGER PRIMARY KEY, a INTEGER, b INTEGER, nome VARCHAR(20))");
+  Execute(connection, "INSERT INTO " + table + " VALUES (1, 1, 2, 'a'), (2, 0, 0, 'b')");
+  for (const std::string key : {"$1", "a#b"}) {
+    SCOPED_TRACE(key);
+    const std::string body =
+        "{\"params\":" + pg.Params() + ",\"headers\":{\"teble_name\":\"" + table +
+        "\",\"pks\":[\"" + key + "\"],\"fields\":[\"nome\"]},\"tandemize\":{\"structure\":[" +
+        "{\"fieldName\":\"" + key + "\",\"dataType\":\"ftInteger\"},{\"fieldName\":\"nome\"," +
+        "\"dataType\":\"ftWideString\",\"size\":20}],\"data\":[{\"" + key +
+        "\":3,\"nome\":\"3\"}]}}";
+    EXPECT_EQ(Import(body), R"({"success":false,"message":"Invalid identifier: )" + key + "\"}");
+    dbaccess::TDbQuery select(&connection);
+    select.SQL().SetText("SELECT nome FROM " + table + " ORDER BY id");
+    select.Open();
+    std::vector<std::string> names;
+    for (; !select.Eof(); select.Next()) {
+      names.push_back(dbaccess::phys::VariantToText(select.FieldValue(0)));
+    }
+    select.Close();
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "b"}));
+  }
+  Execute(connection, "DROP TABLE " + table);
 }
 
 }  // namespace
