@@ -3,9 +3,10 @@
 // description ("structure") and JSON rows ("data"), and writes a table back
 // as JSON in the same shapes.
 //
-// Import, as the data service does it:
+// Import, as the data service does it (TakeRecords frees each row's JSON
+// once the row is a record):
 //   TConverter::New()->ForJson(structureArray)->LoadStructure(table);
-//   TConverter::New()->ForJson(dataArray)->LoadRecords(table);
+//   TConverter::New()->ForJson(dataArray)->TakeRecords(table);
 //
 // Converters are reference-counted (std::shared_ptr) and used through their
 // interfaces; each ForJson / ForDataSet call makes a new one. A JSON
@@ -59,6 +60,12 @@ class IJsonConverter {
   // or nested arrays of them. Members are matched to fields ignoring ASCII
   // case; a JSON null clears the field.
   virtual void LoadRecords(memtable::TMemTable& aDataSet) = 0;
+  // As LoadRecords, but each element of a bound array leaves the array, and
+  // is freed, once its rows are records: a large array is never held whole
+  // both as JSON and as records. Elements are read in place, so failures
+  // name them as LoadRecords' do; the failing element and those after it
+  // stay in the array. A bound object is loaded as by LoadRecords.
+  virtual void TakeRecords(memtable::TMemTable& aDataSet) = 0;
   // As LoadRecords, but each row edits the existing record at its position
   // instead of appending.
   virtual void LoadCurrentRecord(memtable::TMemTable& aDataSet) = 0;
@@ -105,6 +112,7 @@ class TJsonConverter final : public IJsonConverter,
   std::shared_ptr<IJsonConverter> UseJson(json::TJsonArray& aJsonArray) override;
   std::shared_ptr<IJsonConverter> UseJson(std::string_view aJsonString) override;
   void LoadRecords(memtable::TMemTable& aDataSet) override;
+  void TakeRecords(memtable::TMemTable& aDataSet) override;
   void LoadCurrentRecord(memtable::TMemTable& aDataSet) override;
   void LoadStructure(memtable::TMemTable& aDataSet) override;
 
@@ -115,7 +123,7 @@ class TJsonConverter final : public IJsonConverter,
   explicit TJsonConverter(TPrivateTag) {}
 
  private:
-  void LoadDataSet(memtable::TMemTable& aDataSet);
+  void LoadDataSet(memtable::TMemTable& aDataSet, bool aTake);
 
   std::unique_ptr<json::TJson> FJson;        // a document parsed from text, owned
   json::TJsonObject* FJsonObject = nullptr;  // bound, not owned

@@ -129,7 +129,7 @@ void WriteField(TField& field, const TJsonValue& value) {
   }
 }
 
-void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode);
+void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode, bool take = false);
 
 // Where each field of a table found its member in a row object. The rows of
 // an array usually name their members alike and in the same order: a row
@@ -214,17 +214,24 @@ void LoadRecord(TJsonObject& row, TMemTable& table, int recNo, bool editMode,
 }
 
 // Row objects in order; an element that is an array is walked the same way
-// into the same table, counting its records from the start again.
-void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode) {
+// into the same table, counting its records from the start again. With
+// `take`, each element is deleted from the front of `rows` once it is loaded,
+// so it is still in place, under its array, while it is read.
+void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode, bool take) {
   TMemberMap map;
   int recNo = 0;
-  for (int i = 0; i < rows.Count(); ++i) {
+  for (int i = 0; i < rows.Count();) {
     if (!table.IsEmpty()) ++recNo;
     TJsonValue& element = rows.Items(i);
     if (element.ValueType() == TJsonValueType::jvArray) {
-      LoadArray(element.AsArray(), table, editMode);
+      LoadArray(element.AsArray(), table, editMode, take);
     } else {
       LoadRecord(element.AsObject(), table, recNo, editMode, &map);
+    }
+    if (take) {
+      rows.Delete(0);
+    } else {
+      ++i;
     }
   }
 }
@@ -294,7 +301,7 @@ std::shared_ptr<IJsonConverter> TJsonConverter::UseJson(std::string_view aJsonSt
   return shared_from_this();
 }
 
-void TJsonConverter::LoadDataSet(TMemTable& aDataSet) {
+void TJsonConverter::LoadDataSet(TMemTable& aDataSet, bool aTake) {
   if (aDataSet.FieldDefs().Count() == 0 && aDataSet.Fields().Count() == 0) {
     throw EDataSetConverterException("DataSet without Fields.");
   }
@@ -303,14 +310,18 @@ void TJsonConverter::LoadDataSet(TMemTable& aDataSet) {
   if (FJsonObject != nullptr) {
     LoadRecord(*FJsonObject, aDataSet, 0, FIsRecord);
   } else if (FJsonArray != nullptr) {
-    LoadArray(*FJsonArray, aDataSet, FIsRecord);
+    LoadArray(*FJsonArray, aDataSet, FIsRecord, aTake);
   } else {
     throw EDataSetConverterException(kJsonValueUninformed);
   }
 }
 
 void TJsonConverter::LoadRecords(TMemTable& aDataSet) {
-  LoadDataSet(aDataSet);
+  LoadDataSet(aDataSet, false);
+}
+
+void TJsonConverter::TakeRecords(TMemTable& aDataSet) {
+  LoadDataSet(aDataSet, true);
 }
 
 void TJsonConverter::LoadCurrentRecord(TMemTable& aDataSet) {
@@ -319,7 +330,7 @@ void TJsonConverter::LoadCurrentRecord(TMemTable& aDataSet) {
     explicit TEditModeScope(bool& flag) : Flag(flag) { Flag = true; }
     ~TEditModeScope() { Flag = false; }
   } scope(FIsRecord);
-  LoadDataSet(aDataSet);
+  LoadDataSet(aDataSet, false);
 }
 
 void TJsonConverter::LoadStructure(TMemTable& aDataSet) {

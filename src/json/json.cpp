@@ -766,13 +766,17 @@ int TJsonArray::MoveFirstTo(int Count, TJsonArray& Target) {
     Target.FList.push_back(std::move(FList[i]));
   }
   FHead += moved;
+  CloseHeadGap();
+  return static_cast<int>(moved);
+}
+
+void TJsonArray::CloseHeadGap() {
   if (FHead == FList.size()) {
     Clear();
   } else if (FHead >= FList.size() - FHead) {
     FList.erase(FList.begin(), FList.begin() + static_cast<std::ptrdiff_t>(FHead));
     FHead = 0;
   }
-  return static_cast<int>(moved);
 }
 
 void TJsonArray::CheckIndex(int Index, int Limit) const {
@@ -852,6 +856,13 @@ TJsonValue& TJsonArray::PutCopy(const TJsonBase& Value) {
 
 void TJsonArray::Delete(int Index) {
   CheckIndex(Index, Count() - 1);
+  if (Index == 0) {
+    // The first value leaves by the head, without moving the rest.
+    FList[FHead].reset();
+    ++FHead;
+    CloseHeadGap();
+    return;
+  }
   FList.erase(FList.begin() + static_cast<std::ptrdiff_t>(FHead) + Index);
 }
 

@@ -287,6 +287,8 @@ class TJsonArray final : public TJsonBase {
     return Put(static_cast<std::int64_t>(Value));
   }
 
+  // Deleting the first value moves none of the others (see FHead), so an
+  // array emptied from the front one value at a time costs each value once.
   void Delete(int Index);
   void Clear();
   // Appends deep copies of all of Addition's values.
@@ -307,13 +309,16 @@ class TJsonArray final : public TJsonBase {
   friend class TJsonStrictReader;
 
   void CheckIndex(int Index, int Limit) const;
+  // Drops the entries before FHead once they are as many as the values left.
+  void CloseHeadGap();
   void CopyFrom(const TJsonArray& Source);  // appends
   void TakeFrom(TJsonArray& Source) noexcept;
   TJsonValue& PutCopy(const TJsonBase& Value);
 
   // The values are FList[FHead..]: the entries before FHead were moved out
-  // by MoveFirstTo, which closes the gap only once it is as long as what is
-  // left, so taking an array apart from the front costs each value once.
+  // by MoveFirstTo or deleted from the front, and the gap is closed only once
+  // it is as long as what is left, so taking an array apart from the front
+  // costs each value once.
   std::vector<std::unique_ptr<TJsonValue>> FList;
   std::size_t FHead = 0;
 };

@@ -24,25 +24,6 @@ void PutVerdict(json::TJsonObject& E, bool aSuccess, std::string_view aMessage) 
   E.Put("message", aMessage);
 }
 
-// Rows of a JSON import converted into one table at a time.
-constexpr int kJsonBatchRows = 128;
-
-// The next (up to) kJsonBatchRows elements of aData, which leave aData, as
-// the records of aTable: one table with the structure serves every batch of
-// an import, emptied before each.
-void LoadJsonBatch(json::TJsonArray& aStructure, json::TJsonArray& aData,
-                   std::unique_ptr<memtable::TMemTable>& aTable) {
-  json::TJsonArray batch;
-  aData.MoveFirstTo(kJsonBatchRows, batch);
-  if (aTable && aTable->Active()) {
-    aTable->EmptyDataSet();
-  } else {
-    aTable = std::make_unique<memtable::TMemTable>();
-    converter::TConverter::New()->ForJson(aStructure)->LoadStructure(*aTable);
-  }
-  converter::TConverter::New()->ForJson(batch)->LoadRecords(*aTable);
-}
-
 }  // namespace
 
 // ------------------------------------------------------------------- streams
@@ -228,31 +209,21 @@ std::string TDM::Tandemize(std::string_view aJsonHeader, TStream* aStream, bool 
     if (FDbConnection->Connected()) FDbConnection->SetConnected(false);
     FParamsDB->fromJson(&E["params"].AsObject());
 
-    auto T = std::make_unique<memtable::TMemTable>();
-    TNextRows nextRows;
+    memtable::TMemTable T;
     if (aBinaryRequest) {
-      T->LoadFromStream(aStream->Remaining(), memtable::TStorageFormat::sfBinary);
+      T.LoadFromStream(aStream->Remaining(), memtable::TStorageFormat::sfBinary);
       aStream->Clear();  // the rows live on in T
     } else {
-      json::TJsonArray& structure = E["tandemize"].AsObject()["structure"].AsArray();
-      converter::TConverter::New()->ForJson(structure)->LoadStructure(*T);
-      json::TJsonArray& data = E["tandemize"].AsObject()["data"].AsArray();
-      // The rows are converted and written a batch at a time: the table
-      // never holds the whole import, and each row's JSON nodes are freed
-      // once its batch is converted. A row that cannot be converted still
-      // fails the whole import (the transaction rolls back).
-      nextRows = [&structure, &data](std::unique_ptr<memtable::TMemTable>& aTable) {
-        while (data.Count() > 0) {
-          LoadJsonBatch(structure, data, aTable);
-          if (aTable->Active() && !aTable->IsEmpty()) return true;
-        }
-        return false;
-      };
-      nextRows(T);
+      json::TJsonObject& tandemize = E["tandemize"].AsObject();
+      converter::TConverter::New()->ForJson(tandemize["structure"].AsArray())->LoadStructure(T);
+      // Every row is converted, and a bad one refused, before the database
+      // is touched. Each row's JSON is freed once it is a record, so the
+      // import is not held twice over.
+      converter::TConverter::New()->ForJson(tandemize["data"].AsArray())->TakeRecords(T);
     }
-    if (!T->Active() || T->IsEmpty()) throw EDataService(kNoRecords);
+    if (!T.Active() || T.IsEmpty()) throw EDataService(kNoRecords);
 
-    ApplyRows(E, T, nextRows);
+    ApplyRows(E, T);
     PutVerdict(E, true, kImportSucceeded);
   } catch (const std::exception& e) {
     PutVerdict(E, false, MessageOf(e));

@@ -13,7 +13,6 @@
 //   std::string verdict = dm->Tandemize(header, &body, binary);
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -145,8 +144,9 @@ class TDM {
   // Loads aJson (the connection parameters object) and opens and closes a
   // connection with it; the verdict {"success":..,"message":..}.
   std::string TesteDatabase(std::string_view aJson);
-  // Checks the envelope, loads its parameters and rows, upserts the rows in
-  // one transaction and answers the verdict. Binary form: aJsonHeader holds
+  // Checks the envelope, loads its parameters and all its rows, then upserts
+  // the rows in one transaction and answers the verdict: a row that cannot
+  // be loaded ends the import before the database is touched. Binary form: aJsonHeader holds
   // "params" and "headers", aStream a dataset stream. JSON form: aStream is
   // a TStringStream with the whole envelope (another stream kind is read as
   // no envelope at all). Never raises for an ordinary failure.
@@ -183,14 +183,9 @@ class TDM {
   void DataModuleDestroy();
   void DbConnectionBeforeConnect(dbaccess::TDbConnection& aSender);
 
-  // Replaces aTable with a table of the import's next rows; false when no
-  // rows are left.
-  using TNextRows = std::function<bool(std::unique_ptr<memtable::TMemTable>& aTable)>;
-  // Writes every row T shows, then those of each table aNextRows gives, into
-  // the table of E's "headers", in one transaction; rolls back and raises
-  // the first failure's message.
-  void ApplyRows(json::TJsonObject& E, std::unique_ptr<memtable::TMemTable>& T,
-                 const TNextRows& aNextRows);
+  // Writes every row T shows into the table of E's "headers", in one
+  // transaction; rolls back and raises the first failure's message.
+  void ApplyRows(json::TJsonObject& E, memtable::TMemTable& T);
   // Writes T's rows with the three prepared statements of ApplyRows.
   void WriteRows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& aExists,
                  dbaccess::TDbQuery& aUpdate, dbaccess::TDbQuery& aInsert);

@@ -148,7 +148,7 @@ void TDM::WriteRows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQ
   // query; a write statement's fields when it first runs.
   TParamSources existsSources;
   dbaccess::TDbParams& keys = aExists.Params();
-  for (int i = 0; i < keys.Count() && !T.IsEmpty(); ++i) {
+  for (int i = 0; i < keys.Count(); ++i) {
     const memtable::TField* field = T.FindField(keys[i].Name());
     if (field == nullptr) ThrowKeyFieldNotFound(H, keys[i].Name());
     existsSources.push_back({&keys[i], field});
@@ -181,8 +181,7 @@ void TDM::ThrowKeyFieldNotFound(json::TJsonObject& H, const std::string& aParamN
   throw EDataService(fmt::format(fmt::runtime(kKeyFieldNotFound), key));
 }
 
-void TDM::ApplyRows(json::TJsonObject& E, std::unique_ptr<memtable::TMemTable>& T,
-                    const TNextRows& aNextRows) {
+void TDM::ApplyRows(json::TJsonObject& E, memtable::TMemTable& T) {
   json::TJsonObject& H = E["headers"].AsObject();
   // No statement runs with a name that could change its meaning.
   CheckHeaderIdentifiers(H);
@@ -201,9 +200,7 @@ void TDM::ApplyRows(json::TJsonObject& E, std::unique_ptr<memtable::TMemTable>& 
     update.SQL().SetText(BuildUpdateSql(H));
     insert.SQL().SetText(BuildInsertSql(H));
 
-    do {
-      WriteRows(H, *T, exists, update, insert);
-    } while (aNextRows && aNextRows(T));
+    WriteRows(H, T, exists, update, insert);
     if (connection.InTransaction()) connection.Commit();
   } catch (const std::exception& e) {
     const std::string message = MessageOf(e);

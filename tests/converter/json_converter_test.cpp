@@ -286,6 +286,52 @@ TEST(LoadRecords, KeepsTheRecordsBeforeAFailingRow) {
   EXPECT_EQ(table.RecordCount(), 2);
 }
 
+// Taking the rows frees each element of the bound array once its rows are
+// records; the rows are read where they are, so a failure names the array's
+// member, and the failing element and those after it stay.
+TEST(TakeRecords, FreesEachElementOnceLoaded) {
+  struct Case {
+    const char* Data;
+    const char* Records;  // "id/nome;..." in record order
+    const char* Error;
+    const char* Left;  // the array afterwards
+  };
+  const Case cases[] = {
+      {R"([{"id":1,"nome":"Ana"},[{"id":2},[{"id":3}]],{"id":4}])",
+       "int:1/text:Ana;int:2/text:;int:3/text:;int:4/text:;", "(no error)", "[]"},
+      {"[]", "", "(no error)", "[]"},
+      {R"([{"id":1},{"id":2},5,{"id":4}])", "int:1/text:;int:2/text:;",
+       "<TJsonValue>\"data\" value type error: jvInteger to jvObject", R"([5,{"id":4}])"},
+      {R"([{"id":1},[{"id":2},{"id":"bad"}],{"id":4}])", "int:1/text:;int:2/text:;",
+       "'bad' is not a valid integer value", R"([[{"id":"bad"}],{"id":4}])"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Data);
+    TJsonObject envelope;
+    envelope.Parse(std::string(R"({"data":)") + c.Data + "}");
+    TJsonArray& data = envelope["data"].AsArray();
+    TMemTable table;
+    LoadStructureText(table, kIdNome);
+    EXPECT_EQ(ErrorOf([&] { TConverter::New()->ForJson(data)->TakeRecords(table); }), c.Error);
+    if (table.State() != memtable::TDataSetState::dsBrowse) table.Cancel();
+    std::string records;
+    for (table.First(); !table.Eof(); table.Next()) {
+      records += Render(table.FieldByName("id")) + "/" + Render(table.FieldByName("nome")) + ";";
+    }
+    EXPECT_EQ(records, c.Records);
+    EXPECT_EQ(data.Stringify(), c.Left);
+  }
+
+  // A bound object is one row, loaded and left as it is.
+  TMemTable table;
+  LoadStructureText(table, kIdNome);
+  TJsonObject row;
+  row.Parse(R"({"id":9,"nome":"one"})");
+  TConverter::New()->ForJson(row)->TakeRecords(table);
+  EXPECT_EQ(table.RecordCount(), 1);
+  EXPECT_EQ(row.Stringify(), R"({"id":9,"nome":"one"})");
+}
+
 TEST(LoadRecords, ChecksTheTableAndTheBoundJson) {
   TMemTable empty;
   EXPECT_EQ(ErrorOf([&] { TConverter::New()->ForJson("[{}]")->LoadRecords(empty); }),

@@ -436,6 +436,36 @@ TEST(JsonModel, MovingTheFirstValuesToAnotherArray) {
   EXPECT_GT(taken.size(), 200u);
 }
 
+// Deleting the first value, again and again, leaves the others in order and
+// owned by the array, with values added at either end in between.
+TEST(JsonModel, DeletingFromTheFront) {
+  TJsonArray rows;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 50; ++i) {
+    rows.Put(std::to_string(i));
+    expected.push_back(std::to_string(i));
+  }
+  for (int step = 0; !expected.empty(); ++step) {
+    rows.Delete(0);
+    expected.erase(expected.begin());
+    if (step % 7 == 3) {
+      rows.Put("end" + std::to_string(step));
+      expected.push_back("end" + std::to_string(step));
+    }
+    if (step % 11 == 5) {
+      rows.Insert(0).AsString("front" + std::to_string(step));
+      expected.insert(expected.begin(), "front" + std::to_string(step));
+    }
+    ASSERT_EQ(rows.Count(), static_cast<int>(expected.size()));
+    for (int i = 0; i < rows.Count(); ++i) {
+      EXPECT_EQ(rows[i].AsString(), expected[static_cast<std::size_t>(i)]);
+      EXPECT_EQ(rows[i].Owner(), &rows);
+    }
+  }
+  EXPECT_EQ(rows.Stringify(), "[]");
+  EXPECT_THROW(rows.Delete(0), EJsonListError);
+}
+
 TEST(JsonModel, FailedParseKeepsWhatWasBuilt) {
   TJsonObject object;
   object.Put("old", 1);

@@ -458,10 +458,10 @@ TEST(Import, BodyIsLetGoOnceRead) {
   fs::remove(file);
 }
 
-// An import larger than the batches its JSON rows are converted in: every
-// row lands once, the statements are still prepared once, and a row that
-// fails in a late batch leaves nothing of the import behind.
-TEST(Import, RowsAcrossConversionBatches) {
+// An import of many rows: every row lands once, the statements are still
+// prepared once, and a row that fails late leaves nothing of the import
+// behind.
+TEST(Import, ManyRowsLandOnceOrNotAtAll) {
   const fs::path file =
       fs::temp_directory_path() / ("dm_batches_" + std::to_string(::getpid()) + ".db");
   fs::remove(file);
@@ -507,8 +507,99 @@ TEST(Import, RowsAcrossConversionBatches) {
 
   const std::string failed = import(1500, 1400).first;
   EXPECT_NE(failed.find(R"("success":false)"), std::string::npos) << failed;
-  EXPECT_EQ(rowCount(), 1000);  // rows 1001..1399 were rolled back
+  EXPECT_EQ(rowCount(), 1000);
   fs::remove(file);
+}
+
+// Every row of a JSON import is converted before the database is touched: a
+// row that cannot be converted, however late, is what the verdict reports
+// even where the database would have failed first, and no connection is
+// made, so no SQLite file is created and nothing is written.
+TEST(Import, EveryRowIsConvertedBeforeTheDatabase) {
+  const fs::path withTables = SqliteFileWithTableT("dm_order");
+  {
+    dbaccess::TDbConnection c;
+    c.Params().SetValue("DriverID", "SQLite");
+    c.Params().SetValue("Database", withTables.string());
+    c.SetConnected(true);
+    dbaccess::TDbQuery q(&c);
+    q.SQL().SetText("CREATE TABLE t_notnull (id INTEGER PRIMARY KEY, nome TEXT NOT NULL)");
+    q.ExecSQL();
+  }
+  const fs::path newFile =
+      fs::temp_directory_path() / ("dm_order_new_" + std::to_string(::getpid()) + ".db");
+  fs::remove(newFile);
+  const auto sqlite = [](const fs::path& aFile) {
+    return R"({"tipo_sgdb":5,"database":")" + aFile.string() + "\"}";
+  };
+  struct Target {
+    const char* name;
+    std::string params;
+    const char* table;
+    int nullNameRow;  // a row whose nome is null (0: none)
+  };
+  const Target targets[] = {
+      {"database fine", sqlite(withTables), "t", 0},
+      {"row 3 breaks a constraint", sqlite(withTables), "t_notnull", 3},
+      {"no such table", sqlite(withTables), "ausente", 0},
+      {"file not there yet", sqlite(newFile), "t", 0},
+      {"folder missing", sqlite("/nonexistent-dir-dm-order/x.db"), "t", 0},
+      {"server unreachable",
+       R"({"tipo_sgdb":2,"host":"127.0.0.1","port":1,"database":"x","user":"u","password":"p"})",
+       "t", 0},
+  };
+  struct BadRow {
+    int at;           // 1-based, of 200 rows
+    const char* row;  // in place of the good row
+    const char* message;
+  };
+  const BadRow badRows[] = {
+      {151, R"({"id":"row151","nome":"n"})", "'row151' is not a valid integer value"},
+      {200, R"({"id":"row200","nome":"n"})", "'row200' is not a valid integer value"},
+      {151, "5", "<TJsonValue>\"data\" value type error: jvInteger to jvObject"},
+      {200, "[5]", "<TJsonValue>\"data\" value type error: jvInteger to jvObject"},
+  };
+  for (const Target& target : targets) {
+    for (const BadRow& bad : badRows) {
+      SCOPED_TRACE(std::string(target.name) + ", row " + std::to_string(bad.at) + " " + bad.row);
+      std::string data;
+      for (int i = 1; i <= 200; ++i) {
+        if (i > 1) data += ',';
+        if (i == bad.at) {
+          data += bad.row;
+        } else {
+          data += R"({"id":)" + std::to_string(i) + R"(,"nome":)" +
+                  (i == target.nullNameRow ? std::string("null") : "\"n\"") + "}";
+        }
+      }
+      TStringStream body;
+      body.Write(R"({"params":)" + target.params + R"(,"headers":{"teble_name":")" + target.table +
+                 R"(","pks":["id"],"fields":["nome"]},)"
+                 R"("tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger","size":0},)"
+                 R"({"fieldName":"nome","dataType":"ftWideString","size":20}],"data":[)" +
+                 data + "]}}");
+      json::TJsonObject verdict;
+      verdict.Put("success", false);
+      verdict.Put("message", bad.message);
+      TDMInstance dm;
+      EXPECT_EQ(dm->Tandemize("", &body, false), verdict.Stringify());
+      EXPECT_FALSE(dm->DbConnection().Connected());
+      EXPECT_EQ(dm->DbConnection().PrepareCount(), 0u);
+      EXPECT_FALSE(fs::exists(newFile));
+    }
+  }
+
+  dbaccess::TDbConnection c;
+  c.Params().SetValue("DriverID", "SQLite");
+  c.Params().SetValue("Database", withTables.string());
+  c.SetConnected(true);
+  dbaccess::TDbQuery q(&c);
+  q.SQL().SetText("SELECT (SELECT count(*) FROM t) + (SELECT count(*) FROM t_notnull)");
+  q.Open();
+  EXPECT_EQ(std::get<std::int64_t>(q.FieldValue(0)), 0);
+  q.Close();
+  c.SetConnected(false);
+  fs::remove(withTables);
 }
 
 }  // namespace
