@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "memtable/mem_table.h"
+#include "text/case_fold.h"
 #include "text/charset.h"
 
 namespace tandemize::converter {
@@ -21,10 +22,6 @@ locale_t LowerCaseLocale() {
   static const locale_t kLocale =
       newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
   return kLocale;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return TConverterUtil::ToLowerCamelCase(a) == TConverterUtil::ToLowerCamelCase(b);
 }
 
 std::string_view Trim(std::string_view value) {
@@ -86,7 +83,7 @@ memtable::TField& TConverterUtil::NewDataSetField(memtable::TMemTable& aDataSet,
 
   const std::string componentName = MakeValidIdent(aDataSet.Name() + field.FieldName());
   for (const auto& other : aDataSet.Fields()) {
-    if (other.get() != &field && EqualsIgnoringCase(other->Name(), componentName)) {
+    if (other.get() != &field && text::EqualsIgnoringCase(other->Name(), componentName)) {
       throw std::runtime_error(fmt::format("A component named {} already exists", componentName));
     }
   }

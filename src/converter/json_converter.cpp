@@ -12,6 +12,7 @@
 #include "converter/base64.h"
 #include "converter/converter.h"
 #include "converter/field_access.h"
+#include "text/case_fold.h"
 
 namespace tandemize::converter {
 
@@ -131,6 +132,23 @@ void WriteField(TField& field, const TJsonValue& value) {
 
 void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode, bool take = false);
 
+// Position of the first member of a row named like the field `aFieldName`
+// (field names are compared by the one rule for names, not by the object's
+// ASCII lookup), or -1.
+int FindMember(const TJsonObject& row, std::string_view aFieldName) {
+  for (int i = 0; i < row.Count(); ++i) {
+    if (text::EqualsIgnoringCase(row.Items(i).Name(), aFieldName)) return i;
+  }
+  return -1;
+}
+
+// The value of the member named like the field; a row without one gets an
+// empty member of that name, as the object's own lookup adds it.
+TJsonValue& MemberValue(TJsonObject& row, std::string_view aFieldName) {
+  const int index = FindMember(row, aFieldName);
+  return index >= 0 ? row.Items(index).Value() : row.Values(aFieldName);
+}
+
 // Where each field of a table found its member in a row object. The rows of
 // an array usually name their members alike and in the same order: a row
 // whose member names are byte for byte those of the row the map was learnt
@@ -154,7 +172,7 @@ class TMemberMap {
     for (int i = 0; i < row.Count(); ++i) FNames[static_cast<std::size_t>(i)] = row.Items(i).Name();
     FMembers.clear();
     for (const auto& field : table.Fields()) {
-      FMembers.push_back(field->ReadOnly() ? -1 : row.Find(field->FieldName()));
+      FMembers.push_back(field->ReadOnly() ? -1 : FindMember(row, field->FieldName()));
     }
     FLearnt = true;
   }
@@ -184,7 +202,7 @@ void LoadRecord(TJsonObject& row, TMemTable& table, int recNo, bool editMode,
     const std::size_t index = fieldIndex++;
     if (field.ReadOnly()) continue;
     TJsonValue& value =
-        mapped ? row.Items(aMap->Member(index)).Value() : row.Values(field.FieldName());
+        mapped ? row.Items(aMap->Member(index)).Value() : MemberValue(row, field.FieldName());
     if (field.DataType() == TFieldType::ftDataSet) {
       auto& dataSetField = static_cast<memtable::TDataSetField&>(field);
       TMemTable* nested = NestedDataSet(dataSetField);

@@ -7,6 +7,7 @@
 #include "dbaccess/phys_driver.h"
 #include "dbaccess/sql_markers.h"
 #include "memtable/mem_table.h"
+#include "text/case_fold.h"
 
 namespace tandemize::dbaccess {
 namespace {
@@ -14,10 +15,7 @@ namespace {
 constexpr int kUnknownParamType = 335;
 
 bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
+  return text::EqualsIgnoringCase(a, b);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "memtable/errors.h"
+#include "text/case_fold.h"
 #include "text/charset.h"
 
 namespace tandemize::dbaccess {
@@ -58,14 +59,6 @@ std::string QuotedContent(std::string_view text, std::size_t open, std::size_t e
     if (inner[i] == quote.Close) ++i;  // the second of a doubled pair
   }
   return content;
-}
-
-// Upper case of the letters a plain name may hold: ASCII and Latin-1.
-char32_t UpperCase(char32_t cp) {
-  if (cp >= U'a' && cp <= U'z') return cp - 32;
-  if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7) return cp - 32;
-  if (cp == 0xFF) return 0x178;
-  return cp;
 }
 
 // The code point ending just before `pos` (0 at the start).
@@ -134,19 +127,12 @@ TMarkerScan ScanMarkers(std::string_view text, std::string_view driverId) {
     return std::any_of(quotes.begin(), quotes.end(),
                        [&](const TNameQuote& q) { return static_cast<char32_t>(q.Close) == cp; });
   };
-  auto addName = [](TMarkerScan& scan, std::string name, bool quoted) {
+  // A plain name arrives upper-cased and a quoted one as written; either is
+  // the parameter of an earlier name that equals it ignoring case, by the
+  // rule the table's fields are found by.
+  auto addName = [](TMarkerScan& scan, std::string name, bool /*quoted*/) {
     for (std::size_t i = 0; i < scan.Names.size(); ++i) {
-      const std::string& known = scan.Names[i];
-      bool same = known.size() == name.size();
-      if (same && !quoted) same = known == name;
-      if (same && quoted) {
-        // Quoted names keep their case but still match without regard to it.
-        std::size_t a = 0, b = 0;
-        while (same && a < known.size()) {
-          same = UpperCase(text::DecodeUtf8(known, a)) == UpperCase(text::DecodeUtf8(name, b));
-        }
-      }
-      if (same) return static_cast<int>(i);
+      if (text::EqualsIgnoringCase(scan.Names[i], name)) return static_cast<int>(i);
     }
     scan.Names.push_back(std::move(name));
     return static_cast<int>(scan.Names.size() - 1);
@@ -230,7 +216,7 @@ TMarkerScan ScanMarkers(std::string_view text, std::string_view driverId) {
       std::size_t next = end;
       const char32_t cp = text::DecodeUtf8(text, next);
       if (!IsNameChar(cp)) break;
-      text::AppendUtf8(name, UpperCase(cp));
+      text::AppendUtf8(name, text::UpperCase(cp));
       end = next;
     }
     if (name.empty()) {

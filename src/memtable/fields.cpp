@@ -9,6 +9,7 @@
 
 #include "memtable/mem_table.h"
 #include "memtable/value_convert.h"
+#include "text/case_fold.h"
 
 namespace tandemize::memtable {
 
@@ -48,7 +49,7 @@ std::string_view FieldTypeName(TFieldType aType) {
 
 std::optional<TFieldType> FieldTypeByName(std::string_view aName) {
   for (std::size_t i = 0; i < std::size(kFieldTypeNames); ++i) {
-    if (SameTextIgnoringCase(kFieldTypeNames[i], aName)) return static_cast<TFieldType>(i);
+    if (text::EqualsIgnoringAsciiCase(kFieldTypeNames[i], aName)) return static_cast<TFieldType>(i);
   }
   return std::nullopt;
 }
@@ -574,7 +575,7 @@ TField& TFields::Add(std::unique_ptr<TField> aField) {
 
 TField* TFields::Find(std::string_view aFieldName) const {
   for (const auto& field : FItems) {
-    if (SameTextIgnoringCase(field->FieldName(), aFieldName)) return field.get();
+    if (text::EqualsIgnoringCase(field->FieldName(), aFieldName)) return field.get();
   }
   return nullptr;
 }

@@ -9,6 +9,7 @@
 
 #include "memtable/storage/binary_storage.h"
 #include "memtable/value_convert.h"
+#include "text/case_fold.h"
 
 namespace tandemize::memtable {
 
@@ -45,7 +46,7 @@ bool ListedName(const std::string& aList, std::string_view aName) {
   boost::algorithm::split(names, aList, [](char c) { return c == ';' || c == ','; });
   return std::any_of(names.begin(), names.end(), [&](std::string& name) {
     boost::algorithm::trim(name);
-    return !name.empty() && SameTextIgnoringCase(name, aName);
+    return !name.empty() && text::EqualsIgnoringCase(name, aName);
   });
 }
 
@@ -280,7 +281,7 @@ TFieldDef& TFieldDefs::Add(std::string aName, TFieldType aDataType, std::int32_t
 
 int TFieldDefs::IndexOf(std::string_view aName) const {
   for (std::size_t i = 0; i < FItems.size(); ++i) {
-    if (SameTextIgnoringCase(FItems[i].Name, aName)) return static_cast<int>(i);
+    if (text::EqualsIgnoringCase(FItems[i].Name, aName)) return static_cast<int>(i);
   }
   return -1;
 }

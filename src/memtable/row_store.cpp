@@ -8,6 +8,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "text/case_fold.h"
+
 namespace tandemize::memtable {
 
 namespace {
@@ -24,20 +26,6 @@ bool IsTransientState(RS aState) {
 }
 
 }  // namespace
-
-bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  // ASCII letters only, as the "C" locale the process runs in folds them;
-  // no locale object is made per call (names are compared on every lookup).
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x == y) continue;
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // ---------------------------------------------------------------------------
 // TRowStoreRowBuffer
@@ -261,7 +249,7 @@ TRowStoreColumn& TRowStoreTable::AddColumn(std::string aName, TColumnDataType aD
 
 int TRowStoreTable::IndexOfColumn(std::string_view aName) const {
   for (std::size_t i = 0; i < FColumns.size(); ++i) {
-    if (SameTextIgnoringCase(FColumns[i]->Name, aName)) return static_cast<int>(i);
+    if (text::EqualsIgnoringCase(FColumns[i]->Name, aName)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -398,7 +386,7 @@ void TRowStoreTable::AccountAutoIncValues(const TRowStoreRow& aRow) {
 
 TRowStoreTable* TRowStoreManager::FindTable(std::string_view aName) const {
   for (const auto& table : FTables) {
-    if (SameTextIgnoringCase(table->Name, aName)) return table.get();
+    if (text::EqualsIgnoringCase(table->Name, aName)) return table.get();
   }
   return nullptr;
 }
@@ -446,7 +434,7 @@ TRowStoreTable* TRowStoreManager::RootTable(std::string_view aName) const {
     TRowStoreTable* const table = FTables[i].get();
     const bool isChild =
         std::any_of(Relations.begin(), Relations.end(), [&](const TRowStoreRelation& relation) {
-          return SameTextIgnoringCase(relation.ChildTable, table->Name);
+          return text::EqualsIgnoringCase(relation.ChildTable, table->Name);
         });
     if (isChild) continue;
     const std::int64_t key =

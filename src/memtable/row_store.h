@@ -523,7 +523,4 @@ class TRowStoreManager {
   std::vector<std::unique_ptr<TRowStoreTable>> FTables;
 };
 
-// Field-level helpers on row-store values.
-bool SameTextIgnoringCase(std::string_view a, std::string_view b);
-
 }  // namespace tandemize::memtable

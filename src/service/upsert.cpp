@@ -11,11 +11,12 @@
 #include "dbaccess/db_connection.h"
 #include "dbaccess/sql_markers.h"
 #include "service/dm.h"
+#include "text/case_fold.h"
 
 namespace tandemize::service {
 namespace {
 
-// Only the ASCII letters change.
+// What is written into a statement: only the ASCII letters change.
 std::string Lowered(std::string aText) {
   for (char& c : aText) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -23,15 +24,9 @@ std::string Lowered(std::string aText) {
   return aText;
 }
 
+// Names as the table and the statement layer compare them.
 bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+  return text::EqualsIgnoringCase(a, b);
 }
 
 // A name as the existence query and the UPDATE write it: a plain name

@@ -1,6 +1,7 @@
 #include "memtable/storage/stream_format.h"
 
 #include "memtable/errors.h"
+#include "text/case_fold.h"
 
 namespace tandemize::memtable::storage {
 
@@ -92,7 +93,7 @@ int ToOldDataTypeOrdinal(int aOrdinal) {
 }
 
 bool SameName(std::string_view aLeft, std::string_view aRight) {
-  return SameTextIgnoringCase(aLeft, aRight);
+  return text::EqualsIgnoringCase(aLeft, aRight);
 }
 
 }  // namespace tandemize::memtable::storage
