@@ -132,25 +132,27 @@ TDbConnection::TDbConnection() : TDbConnection(TDbDriverRegistry::Instance()) {}
 TDbConnection::TDbConnection(TDbDriverRegistry& registry) : FRegistry(registry) {}
 
 TDbConnection::~TDbConnection() {
-  try {
-    SetConnected(false);
-  } catch (...) {
-    // A failing disconnect cannot be reported from here.
-  }
+  Close();
   for (TDbQuery* query : FQueries) query->FConnection = nullptr;
 }
 
 void TDbConnection::SetConnected(bool value) {
   if (value == Connected()) return;
-  if (value) {
-    if (BeforeConnect) BeforeConnect(*this);
-    phys::TPhysDriver& driver = FRegistry.Driver(FParams.DriverID());
-    FPhys = driver.Connect(FParams);
-    FDriver = &driver;
-    FInTransaction = false;
+  if (!value) {
+    Close();
     return;
   }
+  if (BeforeConnect) BeforeConnect(*this);
+  phys::TPhysDriver& driver = FRegistry.Driver(FParams.DriverID());
+  FPhys = driver.Connect(FParams);
+  FDriver = &driver;
+  FInTransaction = false;
+}
+
+void TDbConnection::Close() noexcept {
+  if (!Connected()) return;
   for (TDbQuery* query : FQueries) query->Detach();
+  // Statements are freed before their session; freeing one never raises.
   FStatements.clear();
   if (FInTransaction) {
     FInTransaction = false;
@@ -219,12 +221,16 @@ phys::TPhysStatement* TDbConnection::Acquire(const std::string& sql, int placeho
   return it->second.Statement.get();
 }
 
-void TDbConnection::Release(phys::TPhysStatement* statement) {
+void TDbConnection::Release(phys::TPhysStatement* statement) noexcept {
   for (auto& [text, cached] : FStatements) {
     if (cached.Statement.get() == statement) {
       try {
         statement->CloseCursor();
       } catch (...) {
+        // Closing a result can fail where the kind ends a transaction it
+        // started for the result (FB/IB); the statement is free for reuse
+        // either way, and the query that gave it back has nothing to report
+        // to (this runs as it is destroyed).
       }
       cached.Busy = false;
       return;
@@ -241,34 +247,43 @@ TDbQuery::TDbQuery(TDbConnection* connection) : TDbQuery() {
 }
 
 TDbQuery::~TDbQuery() {
-  SetConnection(nullptr);
+  Unlink();
 }
 
 void TDbQuery::SetConnection(TDbConnection* connection) {
   if (connection == FConnection) return;
-  ReleaseStatement();
-  if (FConnection != nullptr) {
-    auto& queries = FConnection->FQueries;
-    queries.erase(std::remove(queries.begin(), queries.end(), this), queries.end());
-  }
+  Unlink();
+  if (connection == nullptr) return;
+  connection->FQueries.push_back(this);
   FConnection = connection;
-  if (FConnection != nullptr) FConnection->FQueries.push_back(this);
   TextChanged();
 }
 
-void TDbQuery::Detach() {
+void TDbQuery::Unlink() noexcept {
+  ReleaseStatement();
+  if (FConnection == nullptr) return;
+  auto& queries = FConnection->FQueries;
+  queries.erase(std::remove(queries.begin(), queries.end(), this), queries.end());
+  FConnection = nullptr;
+}
+
+void TDbQuery::Detach() noexcept {
   FStatement = nullptr;
   FActive = false;
   FEof = true;
 }
 
-void TDbQuery::ReleaseStatement() {
+void TDbQuery::ReleaseStatement() noexcept {
   if (FStatement != nullptr && FConnection != nullptr) FConnection->Release(FStatement);
   Detach();
 }
 
 void TDbQuery::TextChanged() {
   ReleaseStatement();
+  // Nothing of the previous text may run if the new one cannot be read.
+  FOccurrences.clear();
+  FPhysText.clear();
+  FPhysTextDriver.clear();
   const std::string driverId = FConnection != nullptr ? FConnection->DriverID() : std::string();
   const TMarkerScan scan = ScanMarkers(FSQL.Text(), driverId);
   // Rebuild the collection; parameters whose names stay keep their values.
@@ -281,10 +296,7 @@ void TDbQuery::TextChanged() {
     params.push_back(kept ? std::move(kept) : std::make_unique<TDbParam>(name));
   }
   FParams.FItems = std::move(params);
-  FOccurrences.clear();
   for (const auto& occurrence : scan.Occurrences) FOccurrences.push_back(occurrence.Name);
-  FPhysText.clear();
-  FPhysTextDriver.clear();
 }
 
 void TDbQuery::Run() {

@@ -5,6 +5,10 @@
 // "MySQL", "FB", "IB" and "MSSQL" (clients loaded at run time, once per kind
 // per process). Every failure is an exception derived from
 // memtable::EDatabaseError whose what() is the text shown to clients.
+//
+// Cleaning up never fails: destroying a connection or a query, closing a
+// connection and detaching a query from it are noexcept, so they are safe
+// while an exception unwinds the stack (docs/error-handling.md).
 
 #include <cstdint>
 #include <functional>
@@ -134,6 +138,10 @@ class TDbParams {
 };
 
 // The statement text as lines; the text that runs is each line + CR LF.
+// Every edit tells the query, which reads the markers again: an edit whose
+// markers cannot be read (a name longer than 255 characters: 323) fails
+// after the text has changed, and the query then fails the same way when it
+// runs, until the text is edited again.
 class TDbSQLText {
  public:
   explicit TDbSQLText(std::function<void()> onChange) : FOnChange(std::move(onChange)) {}
@@ -156,6 +164,7 @@ class TDbConnection {
  public:
   TDbConnection();
   explicit TDbConnection(TDbDriverRegistry& registry);
+  // Closes (Close) and detaches the queries still on it.
   ~TDbConnection();
   TDbConnection(const TDbConnection&) = delete;
   TDbConnection& operator=(const TDbConnection&) = delete;
@@ -174,11 +183,14 @@ class TDbConnection {
 
   bool Connected() const { return FPhys != nullptr; }
   // true: runs BeforeConnect, finds the driver (340 for an empty DriverID),
-  // loads the kind's client once per process, connects. false: rolls back an
-  // open transaction, drops every prepared statement and disconnects.
+  // loads the kind's client once per process, connects. false: Close.
   void SetConnected(bool value);
   void Open() { SetConnected(true); }
-  void Close() { SetConnected(false); }
+  // Drops every prepared statement (the queries on the connection stay, their
+  // results released), rolls back an open transaction and disconnects. Never
+  // fails: a rollback the server refuses is dropped, as the server discards
+  // the transaction with the session.
+  void Close() noexcept;
 
   bool InTransaction() const { return FInTransaction; }
   void StartTransaction();
@@ -201,8 +213,8 @@ class TDbConnection {
   void CheckConnected() const;
   // A prepared statement for `sql` that no other query holds.
   phys::TPhysStatement* Acquire(const std::string& sql, int placeholderCount);
-  void Release(phys::TPhysStatement* statement);
-  void DropStatements();
+  // Gives a statement back to the cache, its result released.
+  void Release(phys::TPhysStatement* statement) noexcept;
 
   TDbDriverRegistry& FRegistry;
   TDbDefinition FParams;
@@ -220,11 +232,15 @@ class TDbQuery {
  public:
   TDbQuery();
   explicit TDbQuery(TDbConnection* connection);
+  // Gives its statement back and leaves its connection; never reads the text.
   ~TDbQuery();
   TDbQuery(const TDbQuery&) = delete;
   TDbQuery& operator=(const TDbQuery&) = delete;
 
   TDbConnection* Connection() const { return FConnection; }
+  // Attaching reads the markers again for the connection's kind and fails as
+  // an edit of the text does. Detaching (nullptr) never fails: the query
+  // keeps its text and parameters and reads them again when next attached.
   void SetConnection(TDbConnection* connection);
 
   // Every edit rebuilds Params from the markers (values of parameters whose
@@ -256,8 +272,11 @@ class TDbQuery {
  private:
   friend class TDbConnection;
   void TextChanged();
-  void Detach();
-  void ReleaseStatement();
+  // Leaves the connection (statement given back, result released).
+  void Unlink() noexcept;
+  // Forgets the statement without giving it back (its connection drops it).
+  void Detach() noexcept;
+  void ReleaseStatement() noexcept;
   void Run();
 
   TDbConnection* FConnection = nullptr;

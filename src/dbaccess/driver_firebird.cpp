@@ -199,6 +199,9 @@ class TFirebirdStatement final : public TPhysStatement {
   void CloseCursor() override;
 
  private:
+  // Frees an open cursor of the current transaction and notes it closed;
+  // true when it did. Never fails.
+  bool FreeCursor() noexcept;
   void BindParams(std::span<const TPhysBind> binds);
   void BindOne(int index, const TPhysBind& bind);
   void AllocateOutput();
@@ -306,6 +309,19 @@ class TFirebirdConnection final : public TPhysConnection {
   void ReleaseAfterFailure() {
     if (!FExplicit && FTrans != 0 && FOpenCursors == 0) EndTransaction(false);
   }
+  // Release for a statement being destroyed: a commit that fails is rolled
+  // back instead of raised.
+  void ReleaseQuietly() noexcept {
+    if (FExplicit || FTrans == 0 || FOpenCursors != 0) return;
+    TStatus status;
+    if (FApi.commit_transaction(status, &FTrans) != 0) {
+      TStatus rollbackStatus;
+      FApi.rollback_transaction(rollbackStatus, &FTrans);
+    }
+    FTrans = 0;
+    FOpenCursors = 0;
+    ++FGeneration;
+  }
 
  private:
   void Begin() {
@@ -363,7 +379,7 @@ TFirebirdStatement::TFirebirdStatement(TFirebirdConnection& connection, isc_stmt
 }
 
 TFirebirdStatement::~TFirebirdStatement() {
-  CloseCursor();
+  if (FreeCursor()) FConnection.ReleaseQuietly();
   TStatus status;
   FConnection.Api().dsql_free_statement(status, &FHandle, DSQL_drop);
 }
@@ -383,18 +399,21 @@ void TFirebirdStatement::AllocateOutput() {
 }
 
 void TFirebirdStatement::CloseCursor() {
-  if (FCursorOpen) {
-    FCursorOpen = false;
-    if (FTransactionGeneration == FConnection.Generation()) {
-      TStatus status;
-      FConnection.Api().dsql_free_statement(status, &FHandle, DSQL_close);
-      FConnection.CursorClosed();
-      FConnection.Release();
-    }
+  if (FreeCursor()) FConnection.Release();
+}
+
+bool TFirebirdStatement::FreeCursor() noexcept {
+  const bool freed = FCursorOpen && FTransactionGeneration == FConnection.Generation();
+  if (freed) {
+    TStatus status;
+    FConnection.Api().dsql_free_statement(status, &FHandle, DSQL_close);
+    FConnection.CursorClosed();
   }
+  FCursorOpen = false;
   FSingletonPending = false;
   FHasResult = false;
   FRow.clear();
+  return freed;
 }
 
 void TFirebirdStatement::Execute(std::span<const TPhysBind> binds) {

@@ -189,6 +189,8 @@ bool TextToBcd(std::string_view text, memtable::TBcd& out);
 // time; destroyed before its connection.
 class TPhysStatement {
  public:
+  // Never fails: it frees the statement and any open result, and ends what
+  // it started without raising (it runs while a failure unwinds the stack).
   virtual ~TPhysStatement() = default;
   // Binds `binds` (one per placeholder, in order) and runs the statement.
   // Any result of the previous run is discarded first. After a statement
@@ -206,13 +208,15 @@ class TPhysStatement {
   virtual TVariant ColumnValue(int index) const = 0;
   // Rows changed by the last run (-1 when unknown).
   virtual std::int64_t RowsAffected() const = 0;
-  // Releases the result of the last run (keeps the statement prepared).
+  // Releases the result of the last run (keeps the statement prepared). May
+  // fail only where the kind ends a transaction it started for the result.
   virtual void CloseCursor() = 0;
 };
 
 // One open session with the server. Used by one thread at a time.
 class TPhysConnection {
  public:
+  // Never fails: ends the session (an open transaction is discarded with it).
   virtual ~TPhysConnection() = default;
   virtual void StartTransaction() = 0;
   virtual void Commit() = 0;

@@ -80,12 +80,7 @@ TDM::TDM() {
 }
 
 TDM::~TDM() {
-  try {
-    DataModuleDestroy();
-  } catch (...) {
-    // A failing disconnect cannot be reported from a destructor; the
-    // connection object still frees its resources below.
-  }
+  DataModuleDestroy();
 }
 
 void TDM::DataModuleCreate() {
@@ -103,10 +98,10 @@ void TDM::DataModuleCreate() {
   FParamsDB = TParamsDB::New("db");
 }
 
-void TDM::DataModuleDestroy() {
+void TDM::DataModuleDestroy() noexcept {
   // Queries are created and freed by the operations themselves, so none is
   // left open here; only the connection remains to close.
-  if (FDbConnection) FDbConnection->SetConnected(false);
+  if (FDbConnection) FDbConnection->Close();
 }
 
 TDM& TDM::getInstancia() {

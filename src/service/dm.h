@@ -129,6 +129,7 @@ class TDM {
   // DataModuleCreate: components created, connection closed, fresh parameters.
   TDM();
   // DataModuleDestroy: the connection is closed, then the components freed.
+  // Never fails (closing a connection never does).
   ~TDM();
   TDM(const TDM&) = delete;
   TDM& operator=(const TDM&) = delete;
@@ -180,7 +181,7 @@ class TDM {
 
  private:
   void DataModuleCreate();
-  void DataModuleDestroy();
+  void DataModuleDestroy() noexcept;
   void DbConnectionBeforeConnect(dbaccess::TDbConnection& aSender);
 
   // Writes every row T shows into the table of E's "headers", in one

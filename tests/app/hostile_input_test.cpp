@@ -1,7 +1,7 @@
 // Hostile requests against the real program on port 9095: oversized and
-// malformed HTTP, absurd JSON and identifiers built to change a statement.
-// Each is answered cleanly, the service keeps serving, and the SQLite file the
-// imports name is left as it was.
+// malformed HTTP, absurd JSON, and identifiers built to change a statement or
+// too long to be one. Each is answered cleanly, the service keeps serving, and
+// the SQLite file the imports name is left as it was.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -196,11 +196,17 @@ class HostileInput : public ::testing::Test {
   }
   void TearDown() override { fs::remove(FFile); }
 
-  // An import of one row into aTable, keyed on aKey, writing aField.
-  std::string Import(const std::string& aTable, const std::string& aKey,
-                     const std::string& aField) const {
-    return "{\"params\":{\"tipo_sgdb\":5,\"database\":" + JsonString(FFile.string()) +
-           "},\"headers\":{\"teble_name\":" + JsonString(aTable) + ",\"pks\":[" + JsonString(aKey) +
+  // The connection parameters of the imports: the SQLite file.
+  std::string Params() const {
+    return "{\"tipo_sgdb\":5,\"database\":" + JsonString(FFile.string()) + "}";
+  }
+
+  // An import of one row into aTable, keyed on aKey, writing aField, with
+  // aParams as its connection parameters (Params() when empty).
+  std::string Import(const std::string& aTable, const std::string& aKey, const std::string& aField,
+                     const std::string& aParams = {}) const {
+    return "{\"params\":" + (aParams.empty() ? Params() : aParams) +
+           ",\"headers\":{\"teble_name\":" + JsonString(aTable) + ",\"pks\":[" + JsonString(aKey) +
            "],\"fields\":[" + JsonString(aField) +
            "]},\"tandemize\":{\"structure\":[{\"fieldName\":" + JsonString(aKey) +
            ",\"dataType\":\"ftInteger\",\"size\":0},{\"fieldName\":" + JsonString(aField) +
@@ -312,6 +318,41 @@ TEST_F(HostileInput, IdentifiersThatCouldChangeAStatementAreRefused) {
   const TReply good = Exchange(Post("/tandemize", Import("clientes", "id", "nome")));
   EXPECT_EQ(good.Body, "{\"success\":true,\"message\":\"Dados Importado com sucesso!\"}");
   EXPECT_EQ(Sqlite(FFile, "SELECT id, nome FROM clientes ORDER BY id"), "1|Mallory;2|Bruno;");
+}
+
+TEST_F(HostileInput, NamesLongerThan255CharactersAreRefusedAndTheServiceGoesOn) {
+  const std::string before = FileBytes(FFile);
+  const std::string plain(300, 'x');
+  std::string accented;  // 300 characters, 500 bytes
+  for (int i = 0; i < 100; ++i) accented += "\xC3\xA7\xC3\xA3o";
+  const std::string tooLong = "[DAL][Phys][SQLite]-323. Too long identifier (> 255)";
+  const struct {
+    const char* where;
+    std::string table, key, field;
+    std::string message;  // empty: any refusal
+  } cases[] = {
+      {"field", "clientes", "id", plain, tooLong},
+      {"key", "clientes", plain, "nome", tooLong},
+      {"quoted field", "clientes", "id", "\"" + plain + "\"", tooLong},
+      {"quoted key", "clientes", "\"" + plain + "\"", "nome", tooLong},
+      {"accented field", "clientes", "id", accented, tooLong},
+      {"accented key", "clientes", accented, "nome", tooLong},
+      {"table", "t" + plain, "id", "nome", ""},
+      {"quoted table", "\"" + plain + "\"", "id", "nome", ""},
+      {"inside a quoted table", "\"a :" + plain + "\"", "id", "nome", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.where);
+    const TReply reply = Exchange(Post("/tandemize", Import(c.table, c.key, c.field)));
+    EXPECT_EQ(reply.Status, 200);
+    EXPECT_EQ(reply.Body.rfind("{\"success\":false,\"message\":\"", 0), 0u) << reply.Body;
+    if (!c.message.empty()) {
+      EXPECT_EQ(VerdictMessage(reply.Body), c.message);
+    }
+    ExpectServing();
+  }
+  EXPECT_EQ(Sqlite(FFile, "SELECT id, nome FROM clientes ORDER BY id"), "1|Ana;2|Bruno;");
+  EXPECT_EQ(FileBytes(FFile), before);
 }
 
 }  // namespace

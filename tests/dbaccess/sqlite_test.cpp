@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dbaccess/db_connection.h"
@@ -197,6 +198,54 @@ TEST(SQLiteTest, BoundTextAndBytesStayRightWhileTheParametersChange) {
     EXPECT_EQ(select.FieldValue(2), TVariant{row.Bytes}) << id;
   }
   EXPECT_EQ(ids, (std::vector<std::int64_t>{1, 2, 3}));
+}
+
+TEST(SQLiteTest, AQueryWhoseMarkerNameIsTooLongIsDetachedAndDestroyedWithoutFailing) {
+  static_assert(noexcept(std::declval<TDbConnection&>().Close()));
+  const std::string tooLong = "INSERT INTO t (id) VALUES (:" + std::string(300, 'x') + ")";
+  const std::string refusal = "[DAL][Phys][SQLite]-323. Too long identifier (> 255)";
+  TDbConnection connection;
+  Connect(connection, ScratchFolder() / "long_marker.db", "");
+  TDbQuery create(&connection);
+  create.SQL().SetText("CREATE TABLE t (id INTEGER)");
+  create.ExecSQL();
+
+  // The edit fails, and so does every later run: the statement that ran
+  // before the edit is not run in its place.
+  TDbQuery insert(&connection);
+  insert.SQL().SetText("INSERT INTO t (id) VALUES (:id)");
+  insert.ParamByName("id") = std::int64_t{1};
+  insert.ExecSQL();
+  try {
+    insert.SQL().SetText(tooLong);
+    ADD_FAILURE() << "the text was read";
+  } catch (const memtable::EDALException& e) {
+    EXPECT_EQ(e.what(), refusal);
+  }
+  EXPECT_THROW(insert.ExecSQL(), memtable::EDALException);
+  EXPECT_EQ(ScalarText(connection, "SELECT count(*) FROM t"), "1");
+
+  // Detaching does not read the text again; attaching does, and fails.
+  EXPECT_NO_THROW(insert.SetConnection(nullptr));
+  EXPECT_EQ(insert.Connection(), nullptr);
+  EXPECT_THROW(insert.SetConnection(&connection), memtable::EDALException);
+  EXPECT_EQ(insert.Connection(), &connection);
+
+  // Destroyed while that failure unwinds the stack (a throwing destructor
+  // would end the process here), and when its connection closes first.
+  try {
+    TDbQuery query(&connection);
+    query.SQL().SetText(tooLong);
+  } catch (const memtable::EDALException& e) {
+    EXPECT_EQ(e.what(), refusal);
+  }
+  {
+    TDbQuery query(&connection);
+    EXPECT_THROW(query.SQL().SetText(tooLong), memtable::EDALException);
+    connection.Close();
+    EXPECT_EQ(query.Connection(), &connection);
+  }
+  EXPECT_FALSE(connection.Connected());
 }
 
 }  // namespace
