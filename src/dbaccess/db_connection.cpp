@@ -14,6 +14,18 @@ namespace {
 
 constexpr int kUnknownParamType = 335;
 
+// The settings reach the clients as C strings, which end at a NUL: a setting
+// holding one would open something other than what it names.
+void CheckDefinitionTexts(const TDbDefinition& definition) {
+  for (const char* name :
+       {"DriverID", "Server", "Port", "Database", "User_Name", "Password", "CharacterSet"}) {
+    if (definition.Value(name).find('\0') != std::string::npos) {
+      throw memtable::EDatabaseError(phys::ClientMessage(
+          {"Phys"}, " ", std::string("Invalid ") + name + ": contains a NUL character"));
+    }
+  }
+}
+
 bool SameText(std::string_view a, std::string_view b) {
   return text::EqualsIgnoringCase(a, b);
 }
@@ -143,6 +155,7 @@ void TDbConnection::SetConnected(bool value) {
     return;
   }
   if (BeforeConnect) BeforeConnect(*this);
+  CheckDefinitionTexts(FParams);
   phys::TPhysDriver& driver = FRegistry.Driver(FParams.DriverID());
   FPhys = driver.Connect(FParams);
   FDriver = &driver;

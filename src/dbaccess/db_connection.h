@@ -182,8 +182,9 @@ class TDbConnection {
   std::function<void(TDbConnection&)> BeforeConnect;
 
   bool Connected() const { return FPhys != nullptr; }
-  // true: runs BeforeConnect, finds the driver (340 for an empty DriverID),
-  // loads the kind's client once per process, connects. false: Close.
+  // true: runs BeforeConnect, refuses a setting that holds a NUL character,
+  // finds the driver (340 for an empty DriverID), loads the kind's client
+  // once per process, connects. false: Close.
   void SetConnected(bool value);
   void Open() { SetConnected(true); }
   // Drops every prepared statement (the queries on the connection stay, their

@@ -76,6 +76,17 @@ std::int32_t ReadInteger(pt::ptree* section, std::string_view key) {
   return json::TryReadInt32(ReadString(section, key)).value_or(0);
 }
 
+// The text of aKey. A connection text goes to the database client as a C
+// string, which would end at a NUL: a text holding one is refused whole,
+// named by its key.
+std::string ConnectionText(json::TJsonObject& aJson, const char* aKey) {
+  std::string text = aJson[aKey].AsString();
+  if (text.find('\0') != std::string::npos) {
+    throw EParamsDB("Invalid " + std::string(aKey) + ": contains a NUL character");
+  }
+  return text;
+}
+
 // Rethrows whatever failed as the parameters' own error, message unchanged.
 template <typename Fn>
 void Guarded(Fn&& fn) {
@@ -112,15 +123,16 @@ iParamsDB::Ref TParamsDB::listTipoSgdb(std::vector<std::string>& aList) {
 
 void TParamsDB::LoadFromJson(json::TJsonObject& aJson) {
   // Every field is assigned on every load; an absent key reads as 0 or "".
+  // A value that cannot be taken stops the load there.
   FTipoSgdb = static_cast<TTipoSgdb>(static_cast<std::uint8_t>(aJson["tipo_sgdb"].AsInteger()));
-  FHost = aJson["host"].AsString();
+  FHost = ConnectionText(aJson, "host");
   FPort = static_cast<std::int32_t>(static_cast<std::uint32_t>(aJson["port"].AsInteger()));
-  FCatalog = aJson["catalog"].AsString();
-  FCharacterSet = aJson["charset"].AsString();
-  FDatabase = aJson["database"].AsString();
-  FUser = aJson["user"].AsString();
-  FPassword = aJson["password"].AsString();
-  FLibPath = aJson["lib"].AsString();
+  FCatalog = ConnectionText(aJson, "catalog");
+  FCharacterSet = ConnectionText(aJson, "charset");
+  FDatabase = ConnectionText(aJson, "database");
+  FUser = ConnectionText(aJson, "user");
+  FPassword = ConnectionText(aJson, "password");
+  FLibPath = ConnectionText(aJson, "lib");
 }
 
 iParamsDB::Ref TParamsDB::fromJson(std::string_view aJson) {

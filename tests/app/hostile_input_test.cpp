@@ -1,7 +1,8 @@
 // Hostile requests against the real program on port 9095: oversized and
-// malformed HTTP, absurd JSON, and identifiers built to change a statement or
-// too long to be one. Each is answered cleanly, the service keeps serving, and
-// the SQLite file the imports name is left as it was.
+// malformed HTTP, absurd JSON, identifiers built to change a statement or too
+// long to be one, and connection texts holding a NUL. Each is answered
+// cleanly, the service keeps serving, and the SQLite file the imports name is
+// left as it was.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -353,6 +354,45 @@ TEST_F(HostileInput, NamesLongerThan255CharactersAreRefusedAndTheServiceGoesOn) 
   }
   EXPECT_EQ(Sqlite(FFile, "SELECT id, nome FROM clientes ORDER BY id"), "1|Ana;2|Bruno;");
   EXPECT_EQ(FileBytes(FFile), before);
+}
+
+TEST_F(HostileInput, ConnectionTextsHoldingANulAreRefusedBeforeAnythingOpens) {
+  const fs::path other = FFile.parent_path() / ("tandemize_f7_" + std::to_string(getpid()) + ".db");
+  fs::remove(other);
+  const std::string before = FileBytes(FFile);
+  // The value of each text as JSON: a NUL escape inside an otherwise usable
+  // value (for "database", a new file beside the test's).
+  const struct {
+    const char* key;
+    std::string value;
+  } cases[] = {
+      {"database", JsonString(other.string()).insert(other.string().size() + 1, "\\u0000.other")},
+      {"host", "\"localhost\\u0000evil\""},
+      {"user", "\"sa\\u0000\""},
+      {"password", "\"\\u0000\""},
+      {"lib", "\"libsqlite3.so\\u0000.x\""},
+      {"charset", "\"UTF8\\u0000\""},
+      {"catalog", "\"main\\u0000x\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    std::string params = Params();
+    if (std::string(c.key) == "database") {
+      params = "{\"tipo_sgdb\":5,\"database\":" + c.value + "}";
+    } else {
+      params.insert(params.size() - 1, ",\"" + std::string(c.key) + "\":" + c.value);
+    }
+    const std::string refusal = "Invalid " + std::string(c.key) + ": contains a NUL character";
+    const TReply import = Exchange(Post("/tandemize", Import("clientes", "id", "nome", params)));
+    EXPECT_EQ(import.Status, 200);
+    EXPECT_EQ(import.Body, "{\"success\":false,\"message\":\"" + refusal + "\"}");
+    const TReply test = Exchange(Post("/testedb", params));
+    EXPECT_EQ(test.Status, 200);
+    EXPECT_EQ(test.Body, "{\"success\":false,\"message\":\"" + refusal + "\"}");
+  }
+  EXPECT_FALSE(fs::exists(other));
+  EXPECT_EQ(FileBytes(FFile), before);
+  ExpectServing();
 }
 
 }  // namespace

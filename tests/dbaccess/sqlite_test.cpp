@@ -248,5 +248,36 @@ TEST(SQLiteTest, AQueryWhoseMarkerNameIsTooLongIsDetachedAndDestroyedWithoutFail
   EXPECT_FALSE(connection.Connected());
 }
 
+TEST(SQLiteTest, ASettingHoldingANulIsRefusedBeforeTheFileIsOpened) {
+  const fs::path file = ScratchFolder() / "f7.db";
+  const std::string nul("\0", 1);
+  const struct {
+    const char* Setting;
+    std::string Value;
+  } cases[] = {
+      {"Database", file.string() + nul + ".other"},
+      {"Password", "k" + nul + "ey"},
+      {"CharacterSet", "UTF8" + nul},
+      {"Server", nul},
+      {"User_Name", "sa" + nul + "x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Setting);
+    TDbConnection connection;
+    connection.Params().SetValue("DriverID", "SQLite");
+    connection.Params().SetValue("Database", file.string());
+    connection.Params().SetValue(c.Setting, c.Value);
+    try {
+      connection.SetConnected(true);
+      ADD_FAILURE() << "connected";
+    } catch (const memtable::EDatabaseError& e) {
+      EXPECT_EQ(e.what(),
+                "[DAL][Phys] Invalid " + std::string(c.Setting) + ": contains a NUL character");
+    }
+    EXPECT_FALSE(connection.Connected());
+    EXPECT_FALSE(fs::exists(file));
+  }
+}
+
 }  // namespace
 }  // namespace tandemize::dbaccess
