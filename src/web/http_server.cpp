@@ -93,6 +93,24 @@ std::string_view TrimmedFieldValue(std::string_view aValue) {
   return aValue.substr(first, aValue.find_last_not_of(" \t") - first + 1);
 }
 
+// The largest header line (name or value, plus CR LF) the framework's
+// serializer writes.
+constexpr std::size_t kFieldSizeBound = std::numeric_limits<std::uint16_t>::max();
+
+// Whether aWire can be put on the wire: a three-digit status and header
+// lines within kFieldSizeBound.
+bool Writable(const TWireResponse& aWire) noexcept {
+  if (static_cast<unsigned>(aWire.Status) > 999) return false;
+  return std::all_of(aWire.Headers.begin(), aWire.Headers.end(), [](const auto& aHeader) {
+    return aHeader.first.size() + 2 <= kFieldSizeBound &&
+           aHeader.second.size() + 2 <= kFieldSizeBound;
+  });
+}
+
+// The answer when the handler failed: it let an exception escape, of
+// whatever type, or its answer cannot be written.
+constexpr std::string_view kInternalErrorText = "Internal Server Error";
+
 // The status line and header block of aWire, byte for byte as the framework's
 // serializer writes them: Date and Server first, then the answer's headers
 // (values trimmed; a name that comes again joins the group of its first
@@ -105,7 +123,6 @@ std::string ResponseHead(const TWireResponse& aWire) {
   fields.reserve(aWire.Headers.size() + 3);
   fields.emplace_back("Date", HttpDate());
   fields.emplace_back("Server", BOOST_BEAST_VERSION_STRING);
-  constexpr std::size_t kFieldSizeBound = std::numeric_limits<std::uint16_t>::max();
   for (const auto& [name, value] : aWire.Headers) {
     if (name.size() + 2 > kFieldSizeBound) throw std::length_error("field name too large");
     if (value.size() + 2 > kFieldSizeBound) throw std::length_error("field value too large");
@@ -366,6 +383,17 @@ struct TConnection {
     }
   }
 
+  // The last-resort guard of every request: whatever the handler lets
+  // escape becomes a 500, so the client is answered and the thread serves on.
+  static TWireResponse HandlerAnswer(const THttpServer::THandler& aHandler, TWebRequest& aRequest) {
+    try {
+      TWireResponse answer = aHandler(aRequest);
+      if (Writable(answer)) return answer;
+    } catch (...) {
+    }
+    return PlainTextResponse(500, kInternalErrorText);
+  }
+
   void Serve(const THttpServer::THandler& aHandler) {
     TRequestParser parser;
     parser.header_limit(kMaxHeaderBlockBytes);
@@ -402,7 +430,7 @@ struct TConnection {
     }
     TWebRequest request = BuildWebRequest(std::move(parser.Method), parser.Target,
                                           std::move(parser.Headers), std::move(parser.Body));
-    Write(aHandler(request));
+    Write(HandlerAnswer(aHandler, request));
     error_code ignored;
     Stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
   }
@@ -425,6 +453,7 @@ struct THttpServer::TImpl {
   explicit TImpl(THandler aHandler) : Handler(std::move(aHandler)) {}
 
   THandler Handler;
+  // Used by the accept thread only, once Start has opened the acceptor.
   net::io_context AcceptIoc;
   tcp::acceptor Acceptor{AcceptIoc};
   tcp Protocol = tcp::v4();
@@ -437,6 +466,9 @@ struct THttpServer::TImpl {
   std::uint64_t BodyBudgetLimit = kMaxBufferedBodyBytes;
   std::atomic<std::uint64_t> BufferedBodyBytes{0};
   net::steady_timer RetryTimer{AcceptIoc};
+  // True while a wait of the accept loop (for a connection, or the retry
+  // pause) is armed; a step that failed before arming the next leaves it false.
+  bool Waiting = false;
 
   // Connection threads that finished their connection wait here for the next
   // one (kIdleThreadLifetime at most, kMaxIdleThreads of them), so a new
@@ -450,6 +482,7 @@ struct THttpServer::TImpl {
   // Waits until connections are pending, then takes every one of them.
   void DoAccept(const std::shared_ptr<TImpl>& aSelf) {
     Acceptor.async_wait(tcp::acceptor::wait_read, [this, aSelf](error_code ec) {
+      Waiting = false;
       if (ec == net::error::operation_aborted || !Acceptor.is_open()) return;
       if (!ec) ec = AcceptPending(aSelf);
       if (ec) {
@@ -457,12 +490,46 @@ struct THttpServer::TImpl {
         // the backlog until some close.
         RetryTimer.expires_after(kAcceptRetryDelay);
         RetryTimer.async_wait([this, aSelf](error_code wec) {
+          Waiting = false;
           if (!wec && Acceptor.is_open()) DoAccept(aSelf);
         });
+        Waiting = true;
         return;
       }
       DoAccept(aSelf);
     });
+    Waiting = true;
+  }
+
+  // The accept thread. A step of the loop that fails (no memory for the next
+  // wait, typically) must not end the thread and with it the service: the
+  // loop is armed again after a pause. When Stop has stopped the I/O
+  // context, the acceptor is closed here, on the thread that uses it, and the
+  // waits it cancels are run so they let go of the server state.
+  void RunAcceptLoop(const std::shared_ptr<TImpl>& aSelf) noexcept {
+    while (Active) {
+      try {
+        AcceptIoc.run();
+      } catch (...) {
+      }
+      if (!Active) break;
+      std::this_thread::sleep_for(kAcceptRetryDelay);
+      try {
+        AcceptIoc.restart();
+        // Stop sets Active before it stops the context: a stop that came
+        // before this restart is seen here, one after it ends the next run.
+        if (Active && !Waiting) DoAccept(aSelf);
+      } catch (...) {
+      }
+    }
+    try {
+      error_code ignored;
+      Acceptor.close(ignored);
+      RetryTimer.cancel();
+      AcceptIoc.restart();
+      AcceptIoc.run();
+    } catch (...) {
+    }
   }
 
   // Accepts until the backlog is empty (kAcceptBatch at most). The sockets
@@ -477,14 +544,7 @@ struct THttpServer::TImpl {
         return error_code(errno, boost::system::system_category());
       }
       if (OpenConnections.load() >= MaxConnections) {
-        tcp::socket refused(AcceptIoc);
-        error_code ec;
-        refused.assign(Protocol, socket, ec);
-        if (ec) {
-          ::close(socket);
-        } else {
-          RefuseConnection(refused);
-        }
+        Refuse(socket);
       } else {
         Serve(aSelf, socket);
       }
@@ -492,23 +552,42 @@ struct THttpServer::TImpl {
     return {};
   }
 
-  // Gives the connection a thread of its own: a waiting one, or a new one.
-  void Serve(const std::shared_ptr<TImpl>& aSelf, int aSocket) {
-    const TAccepted connection{aSocket, std::chrono::steady_clock::now()};
-    ++OpenConnections;
-    {
-      std::lock_guard lock(IdleMutex);
-      if (IdleThreads > static_cast<int>(HandedOver.size())) {
-        HandedOver.push_back(connection);
-        IdleWake.notify_one();
+  // Answers 503 and closes; a socket that cannot even be answered is closed.
+  void Refuse(int aSocket) noexcept {
+    bool owned = false;  // by `refused`, which closes it
+    try {
+      tcp::socket refused(AcceptIoc);
+      error_code ec;
+      refused.assign(Protocol, aSocket, ec);
+      if (ec) {
+        ::close(aSocket);
         return;
       }
+      owned = true;
+      RefuseConnection(refused);
+    } catch (...) {
+      if (!owned) ::close(aSocket);
     }
+  }
+
+  // Gives the connection a thread of its own: a waiting one, or a new one.
+  void Serve(const std::shared_ptr<TImpl>& aSelf, int aSocket) noexcept {
+    const TAccepted connection{aSocket, std::chrono::steady_clock::now()};
+    ++OpenConnections;
     try {
+      {
+        std::lock_guard lock(IdleMutex);
+        if (IdleThreads > static_cast<int>(HandedOver.size())) {
+          HandedOver.push_back(connection);
+          IdleWake.notify_one();
+          return;
+        }
+      }
       // The thread keeps the server state alive for as long as it runs.
       std::thread([aSelf, connection] { aSelf->RunConnections(connection); }).detach();
-    } catch (const std::system_error&) {
-      // No thread could be started: the connection is closed unanswered.
+    } catch (...) {
+      // No thread could take it (none could be started, or no memory to hand
+      // it over): the connection is closed unanswered.
       ::close(connection.Socket);
       --OpenConnections;
     }
@@ -516,7 +595,7 @@ struct THttpServer::TImpl {
 
   // A connection thread: serves aFirst, then every connection handed over
   // while it waits, on one I/O context of its own.
-  void RunConnections(TAccepted aFirst) {
+  void RunConnections(TAccepted aFirst) noexcept {
     std::optional<TAccepted> next = aFirst;
     try {
       std::optional<net::io_context> ioc(std::in_place, 1);
@@ -535,8 +614,9 @@ struct THttpServer::TImpl {
     }
   }
 
-  // Serves one connection; false when it ended with an exception.
-  bool ServeOne(net::io_context& aIoc, const TAccepted& aAccepted) {
+  // Serves one connection; false when it ended with an exception (the
+  // connection is then closed, answered or not).
+  bool ServeOne(net::io_context& aIoc, const TAccepted& aAccepted) noexcept {
     bool clean = true;
     try {
       tcp::socket socket(aIoc);
@@ -609,16 +689,23 @@ void THttpServer::Start(const std::string& aHost, int aPort, int aBacklog) {
   }
   FImpl->Active = true;
   FImpl->AcceptIoc.restart();
-  FImpl->DoAccept(FImpl);
-  FImpl->AcceptThread = std::thread([impl = FImpl.get()] { impl->AcceptIoc.run(); });
+  try {
+    FImpl->DoAccept(FImpl);
+    FImpl->AcceptThread = std::thread([self = FImpl] { self->RunAcceptLoop(self); });
+  } catch (...) {
+    FImpl->Active = false;
+    error_code ignored;
+    FImpl->Acceptor.close(ignored);
+    FImpl->AcceptIoc.restart();
+    FImpl->AcceptIoc.run();  // the cancelled wait lets go of the server state
+    throw;
+  }
 }
 
-void THttpServer::Stop() {
+void THttpServer::Stop() noexcept {
   if (!FImpl->Active.exchange(false)) return;
-  net::post(FImpl->AcceptIoc, [impl = FImpl.get()] {
-    error_code ignored;
-    impl->Acceptor.close(ignored);
-  });
+  // The accept thread sees the stop, closes its acceptor and ends.
+  FImpl->AcceptIoc.stop();
   if (FImpl->AcceptThread.joinable()) FImpl->AcceptThread.join();
   {
     std::lock_guard lock(FImpl->IdleMutex);

@@ -1,7 +1,9 @@
 #pragma once
 // The socket transport: HTTP/1.1 over TCP, one thread per connection, one
 // request per connection. A thread whose connection has ended waits a while
-// to serve a later one. Everything about the answer comes from the handler.
+// to serve a later one. Everything about the answer comes from the handler;
+// an exception the handler lets escape, of any type, is answered 500 and the
+// thread serves on. No thread of the server lets an exception escape.
 
 #include <chrono>
 #include <cstdint>
@@ -42,8 +44,8 @@ class THttpServer {
   // port) and starts accepting. Throws ESocketError.
   void Start(const std::string& aHost, int aPort, int aBacklog);
   // Stops accepting; connections in progress finish on their own threads,
-  // and threads waiting for a connection end.
-  void Stop();
+  // and threads waiting for a connection end. Never fails.
+  void Stop() noexcept;
   bool Active() const;
   // Silence allowed while a request is read (kIdleReadTimeout unless changed
   // before Start).

@@ -547,6 +547,35 @@ TEST(WebLayer, ExceptionEscapingTheModuleIsA500WithItsMessage) {
   EXPECT_EQ(wire.Headers.front().second, "text/plain; charset=utf-8");
 }
 
+TEST(HttpServer, AHandlerThatFailsIsAnswered500AndTheNextRequestIsServed) {
+  // A thrown value of any type, or an answer that cannot be written.
+  THttpServer server([](TWebRequest& q) -> TWireResponse {
+    if (q.PathInfo == "/int") throw 42;
+    if (q.PathInfo == "/std") throw std::runtime_error("broke");
+    if (q.PathInfo == "/status") return TWireResponse{1000, {}, "unwritable"};
+    if (q.PathInfo == "/field") return TWireResponse{200, {{"X-Big", std::string(70000, 'v')}}, ""};
+    return PlainTextResponse(200, "ok");
+  });
+  server.Start("127.0.0.1", 0, 15);
+  for (const char* path : {"/int", "/std", "/status", "/field"}) {
+    SCOPED_TRACE(path);
+    const std::string reply =
+        Exchange(server.LocalPort(), std::string("GET ") + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(StatusOf(reply), 500);
+    EXPECT_EQ(BodyOf(reply), "Internal Server Error");
+    EXPECT_EQ(BodyOf(Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")), "ok");
+  }
+}
+
+TEST_F(TransportTest, ARouteThatThrowsAnythingIsAnswered500AndTheNextRequestIsServed) {
+  FTree.RegisterRoute(mtGet, "/int",
+                      AdaptCallback(TRelayCallbackResponse([](TRelayResponse&) { throw 42; })));
+  const std::string reply = Get("/int");
+  EXPECT_EQ(StatusOf(reply), 500);
+  EXPECT_NE(BodyOf(reply).find("Unknown exception"), std::string::npos) << BodyOf(reply);
+  EXPECT_EQ(BodyOf(Get("/hello")), "hello");
+}
+
 TEST(HttpServer, BusyPortIsASocketError) {
   THttpServer first([](TWebRequest&) { return PlainTextResponse(200, "x"); });
   first.Start("127.0.0.1", 0, 15);
