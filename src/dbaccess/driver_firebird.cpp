@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "dbaccess/db_timeouts.h"
 #include "dbaccess/driver_firebird.h"
 #include "dbaccess/phys_driver.h"
 
@@ -74,6 +75,9 @@ struct TFirebirdApi {
   decltype(&::fb_interpret) interpret = nullptr;         // Firebird clients
   ISC_LONG (*interprete_old)(ISC_SCHAR*, ISC_STATUS**) = nullptr;  // older clients
   decltype(&::fb_shutdown) shutdown = nullptr;                    // Firebird clients
+  // Present from Firebird 3 on: such a client takes configuration settings in
+  // the attachment's parameters (isc_dpb_config).
+  void* get_master_interface = nullptr;
 };
 
 constexpr int kStatusSize = 20;
@@ -815,6 +819,7 @@ class TFirebirdDriver final : public TPhysDriver {
     ep(FApi.vax_integer, "isc_vax_integer");
     ep.Optional(FApi.interpret, "fb_interpret");
     ep.Optional(FApi.shutdown, "fb_shutdown");
+    FApi.get_master_interface = FLibrary->Symbol("fb_get_master_interface");
     if (FApi.interpret == nullptr) ep(FApi.interprete_old, "isc_interprete");
     ep.Check();
     gProgramSignals.Restore();
@@ -839,6 +844,17 @@ class TFirebirdDriver final : public TPhysDriver {
     add(isc_dpb_user_name, definition.UserName());
     add(isc_dpb_password, definition.Password());
     add(isc_dpb_lc_ctype, kFirebirdConnectionCharset);
+    // Bounds on waiting for the server (db_timeouts.h): connecting, and a
+    // probe of a server that has been silent for a while, so that a gone
+    // host ends in a read error instead of an endless wait.
+    const TDbTimeouts timeouts = DbTimeouts();
+    dpb += static_cast<char>(isc_dpb_connect_timeout);
+    dpb += static_cast<char>(4);
+    const auto seconds = static_cast<std::uint32_t>(timeouts.Connect.count());
+    for (int shift = 0; shift < 32; shift += 8) dpb += static_cast<char>(seconds >> shift & 0xFF);
+    if (FApi.get_master_interface != nullptr) {
+      add(isc_dpb_config, "DummyPacketInterval=" + std::to_string(timeouts.KeepAliveIdle.count()));
+    }
     const std::string database = FirebirdDatabaseString(definition);
     TStatus status;
     isc_db_handle db = 0;

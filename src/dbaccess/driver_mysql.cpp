@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "dbaccess/db_timeouts.h"
 #include "dbaccess/driver_mysql.h"
 #include "dbaccess/phys_driver.h"
 
@@ -465,6 +466,15 @@ class TMySQLDriver final : public TPhysDriver {
     if (mysql == nullptr) Fail("Out of memory");
     auto connection = std::make_unique<TMySQLConnection>(FApi, mysql);
     FApi.options(mysql, MYSQL_SET_CHARSET_NAME, kMySQLConnectionCharset);
+    // The client's only bounds on a server that stops answering: connecting,
+    // and each read or write once connected (long enough for any one row's
+    // statement; see db_timeouts.h).
+    const TDbTimeouts timeouts = DbTimeouts();
+    const unsigned connectTimeout = static_cast<unsigned>(timeouts.Connect.count());
+    const unsigned ioTimeout = static_cast<unsigned>(timeouts.SilentReadWrite.count());
+    FApi.options(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
+    FApi.options(mysql, MYSQL_OPT_READ_TIMEOUT, &ioTimeout);
+    FApi.options(mysql, MYSQL_OPT_WRITE_TIMEOUT, &ioTimeout);
     auto opt = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
     // Found rows, not changed rows: an UPDATE that rewrites equal values
     // still counts the rows it matched, as on the other kinds.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dbaccess/db_timeouts.h"
 #include "dbaccess/driver_odbc.h"
 #include "dbaccess/phys_driver.h"
 #include "text/charset.h"
@@ -456,6 +457,12 @@ class TODBCConnection final : public TPhysConnection {
   }
 
   void Connect(const std::string& connectionString) {
+    // Bounds on waiting for the server (db_timeouts.h): the login, and
+    // requests other than statements. A driver that lacks one connects
+    // without it.
+    const TDbTimeouts timeouts = DbTimeouts();
+    SetUnsignedAttribute(SQL_ATTR_LOGIN_TIMEOUT, timeouts.Connect.count());
+    SetUnsignedAttribute(SQL_ATTR_CONNECTION_TIMEOUT, timeouts.SilentReadWrite.count());
     std::u16string in = Wide(connectionString);
     std::u16string out(1024, u'\0');
     SQLSMALLINT outLength = 0;
@@ -486,6 +493,12 @@ class TODBCConnection final : public TPhysConnection {
   }
 
  private:
+  void SetUnsignedAttribute(SQLINTEGER attribute, std::int64_t value) {
+    FApi.SetConnectAttrW(FDbc, attribute,
+                         reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(value)),
+                         SQL_IS_UINTEGER);
+  }
+
   void SetAutoCommit(bool on) {
     const auto value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
     if (!Ok(FApi.SetConnectAttrW(FDbc, SQL_ATTR_AUTOCOMMIT,

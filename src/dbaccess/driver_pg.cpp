@@ -5,10 +5,15 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "dbaccess/db_timeouts.h"
 #include "dbaccess/phys_driver.h"
 
 namespace tandemize::dbaccess::phys {
@@ -34,6 +39,8 @@ enum : Oid {
 struct TPqApi {
   std::shared_ptr<TVendorLibrary> Library;
   PGconn* (*PQconnectdb)(const char*);
+  PQconninfoOption* (*PQconndefaults)();
+  void (*PQconninfoFree)(PQconninfoOption*);
   ConnStatusType (*PQstatus)(const PGconn*);
   char* (*PQerrorMessage)(const PGconn*);
   void (*PQfinish)(PGconn*);
@@ -110,6 +117,26 @@ void AddPair(std::string& conninfo, std::string_view key, std::string_view value
     conninfo += c;
   }
   conninfo += '\'';
+}
+
+// The client's bounds on waiting for the server (db_timeouts.h). A keyword
+// that the loaded client does not know is left out instead of failing every
+// connection: tcp_user_timeout came with version 12 of the client.
+void AddTimeouts(std::string& conninfo, const std::vector<std::string>& known) {
+  const TDbTimeouts t = DbTimeouts();
+  const std::pair<const char*, std::int64_t> pairs[] = {
+      {"connect_timeout", t.Connect.count()},
+      {"keepalives", 1},
+      {"keepalives_idle", t.KeepAliveIdle.count()},
+      {"keepalives_interval", t.KeepAliveInterval.count()},
+      {"keepalives_count", t.KeepAliveCount},
+      {"tcp_user_timeout", std::chrono::milliseconds(t.Unacknowledged).count()},
+  };
+  for (const auto& [keyword, value] : pairs) {
+    if (std::find(known.begin(), known.end(), keyword) != known.end()) {
+      AddPair(conninfo, keyword, std::to_string(value));
+    }
+  }
 }
 
 std::string DecodeHexBytea(std::string_view text, memtable::TBytes& out) {
@@ -302,7 +329,9 @@ class TPgStatement final : public TPhysStatement {
 
 class TPgConnection final : public TPhysConnection {
  public:
-  TPgConnection(const TPqApi& api, const TDbDefinition& definition) : FApi(api) {
+  TPgConnection(const TPqApi& api, const std::vector<std::string>& keywords,
+                const TDbDefinition& definition)
+      : FApi(api) {
     std::string conninfo;
     const std::string& server = definition.Server();
     if (!server.empty()) AddPair(conninfo, IsDottedIPv4(server) ? "hostaddr" : "host", server);
@@ -311,6 +340,7 @@ class TPgConnection final : public TPhysConnection {
             definition.Database().empty() ? std::string("postgres") : definition.Database());
     if (!definition.UserName().empty()) AddPair(conninfo, "user", definition.UserName());
     if (!definition.Password().empty()) AddPair(conninfo, "password", definition.Password());
+    AddTimeouts(conninfo, keywords);
     FConn = FApi.PQconnectdb(conninfo.c_str());
     if (FConn == nullptr) Fail("out of memory");
     if (FApi.PQstatus(FConn) != CONNECTION_OK) {
@@ -391,6 +421,8 @@ class TPgDriver final : public TPhysDriver {
     FApi.Library = LoadVendorLibrary("PG", VendorLibNames(vendorLib, {"libpq.so.5", "libpq.so"}));
     TEntryPoints ep(*FApi.Library);
     ep(FApi.PQconnectdb, "PQconnectdb");
+    ep(FApi.PQconndefaults, "PQconndefaults");
+    ep(FApi.PQconninfoFree, "PQconninfoFree");
     ep(FApi.PQstatus, "PQstatus");
     ep(FApi.PQerrorMessage, "PQerrorMessage");
     ep(FApi.PQfinish, "PQfinish");
@@ -412,17 +444,25 @@ class TPgDriver final : public TPhysDriver {
     ep(FApi.PQcmdTuples, "PQcmdTuples");
     ep(FApi.PQcmdStatus, "PQcmdStatus");
     ep.Check();
+    if (PQconninfoOption* options = FApi.PQconndefaults()) {
+      for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
+        FKeywords.emplace_back(o->keyword);
+      }
+      FApi.PQconninfoFree(options);
+    }
   }
 
   std::string_view DriverID() const override { return "PG"; }
   std::string Placeholder(int index) const override { return "$" + std::to_string(index + 1); }
   bool ChecksUntypedParams() const override { return true; }
   std::unique_ptr<TPhysConnection> Connect(const TDbDefinition& definition) override {
-    return std::make_unique<TPgConnection>(FApi, definition);
+    return std::make_unique<TPgConnection>(FApi, FKeywords, definition);
   }
 
  private:
   TPqApi FApi{};
+  // The connection string keywords the loaded client knows.
+  std::vector<std::string> FKeywords;
 };
 
 }  // namespace
