@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -563,7 +565,7 @@ class TODBCDriver final : public TPhysDriver {
   bool ChecksUntypedParams() const override { return true; }
 
   std::unique_ptr<TPhysConnection> Connect(const TDbDefinition& definition) override {
-    const std::string driver = ChooseMSSQLDriver(InstalledDrivers());
+    const std::string driver = Driver();
     if (driver.empty()) {
       throw EDatabaseError(ODBCClientMessage(
           "No SQL Server ODBC driver is installed (looked for: SQL Server Native Client 11.0, "
@@ -578,6 +580,30 @@ class TODBCDriver final : public TPhysDriver {
   }
 
  private:
+  // While none of the wanted drivers is installed, the listing is read again
+  // at most this often.
+  static constexpr std::chrono::seconds kRelistInterval{60};
+
+  // The SQL Server driver to connect with, from the driver manager's listing
+  // of installed drivers, read once per process rather than per connection
+  // (a driver installed later is seen after a restart). Every read of the
+  // listing adds an entry to the driver manager's profile cache that only
+  // later lookups of named keys remove, one expired entry per lookup: read
+  // per connection, the cache grew by a few hundred bytes a connection and
+  // every lookup walked it. The listing's position also lives in the shared
+  // environment handle, so two connections reading it at once would have
+  // mixed their rows.
+  std::string Driver() {
+    std::lock_guard lock(FDriverLock);
+    const auto now = std::chrono::steady_clock::now();
+    if (FDriver.empty() && (!FListed || now - FListedAt >= kRelistInterval)) {
+      FDriver = ChooseMSSQLDriver(InstalledDrivers());
+      FListed = true;
+      FListedAt = now;
+    }
+    return FDriver;
+  }
+
   std::vector<std::string> InstalledDrivers() {
     std::vector<std::string> names;
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
@@ -599,6 +625,10 @@ class TODBCDriver final : public TPhysDriver {
   std::shared_ptr<TVendorLibrary> FLibrary;
   TODBCApi FApi;
   SQLHANDLE FEnv = nullptr;
+  std::mutex FDriverLock;
+  std::string FDriver;  // empty until a wanted driver is found
+  bool FListed = false;
+  std::chrono::steady_clock::time_point FListedAt;
 };
 
 std::string Upper(std::string_view s) {
