@@ -421,8 +421,6 @@ class TPgDriver final : public TPhysDriver {
     FApi.Library = LoadVendorLibrary("PG", VendorLibNames(vendorLib, {"libpq.so.5", "libpq.so"}));
     TEntryPoints ep(*FApi.Library);
     ep(FApi.PQconnectdb, "PQconnectdb");
-    ep(FApi.PQconndefaults, "PQconndefaults");
-    ep(FApi.PQconninfoFree, "PQconninfoFree");
     ep(FApi.PQstatus, "PQstatus");
     ep(FApi.PQerrorMessage, "PQerrorMessage");
     ep(FApi.PQfinish, "PQfinish");
@@ -443,12 +441,22 @@ class TPgDriver final : public TPhysDriver {
     ep(FApi.PQgetlength, "PQgetlength");
     ep(FApi.PQcmdTuples, "PQcmdTuples");
     ep(FApi.PQcmdStatus, "PQcmdStatus");
+    ep.Optional(FApi.PQconndefaults, "PQconndefaults");
+    ep.Optional(FApi.PQconninfoFree, "PQconninfoFree");
     ep.Check();
-    if (PQconninfoOption* options = FApi.PQconndefaults()) {
+    PQconninfoOption* options = FApi.PQconndefaults != nullptr && FApi.PQconninfoFree != nullptr
+                                    ? FApi.PQconndefaults()
+                                    : nullptr;
+    if (options != nullptr) {
       for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
         FKeywords.emplace_back(o->keyword);
       }
       FApi.PQconninfoFree(options);
+    } else {
+      // A client that cannot list its keywords: those every client since
+      // version 9.0 knows.
+      FKeywords = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
+                   "keepalives_count"};
     }
   }
 
