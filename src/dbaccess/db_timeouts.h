@@ -33,9 +33,9 @@
 //          retransmission limit runs out (about 15 minutes with Linux
 //          defaults), as a read error. The client exposes nothing shorter.
 //   MSSQL  SQL_ATTR_LOGIN_TIMEOUT = Connect; SQL_ATTR_CONNECTION_TIMEOUT =
-//          SilentReadWrite for requests other than statements. The SQL Server
-//          drivers keep TCP keep-alive on by default, which finds a gone
-//          host; no query timeout is set, as it would cap a statement.
+//          SilentReadWrite for requests other than statements. No query
+//          timeout is set, as it would cap a statement: a host that is gone
+//          during one is left to the driver's own TCP keep-alive.
 //   SQLite runs in the process and waits for no server.
 
 #include <atomic>
@@ -59,8 +59,8 @@ struct TDbTimeouts {
 };
 
 // The service's bounds. Connect: a server that has not finished the login
-// in 20 s is not going to; an address that answers slowly still gets one
-// attempt per address. Keep-alive: probes after 60 s of silence, every 15 s;
+// in 20 s is not going to (PG counts it per address a host name resolves
+// to). Keep-alive: probes after 60 s of silence, every 15 s;
 // eight unanswered probes (and data unacknowledged for 3 min) mean a server
 // that has been gone for 3 min. A per-read limit of 10 min: one row's
 // statement that sends nothing back for that long is a server that stopped.
