@@ -429,7 +429,8 @@ TRelayCoreParam& TRelayRequest::Headers() {
     const THeaderLines& lines = FWebRequest.HeaderLines;
     TRelayParamMap map;
     if (lines.size() <= kFewHeaders) {
-      for (const auto& [name, ignored] : lines) {
+      for (const auto& line : lines) {
+        const std::string& name = line.first;
         const auto [entry, added] = map.try_emplace(name);
         if (!added) continue;
         const auto first = std::find_if(lines.begin(), lines.end(), [&](const auto& aLine) {
