@@ -41,8 +41,16 @@ std::uint64_t TSeededChoices::Below(std::uint64_t aBound) {
   return std::uniform_int_distribution<std::uint64_t>(0, aBound - 1)(FEngine);
 }
 
+TByteChoices::TByteChoices(const std::uint8_t* aData, std::size_t aSize)
+    : FData(aData), FSize(aSize) {
+  std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+  for (std::size_t i = 0; i < aSize; ++i) hash = (hash ^ aData[i]) * 1099511628211ULL;
+  FRest.seed(hash);
+}
+
 std::uint64_t TByteChoices::Below(std::uint64_t aBound) {
   if (aBound <= 1) return 0;
+  if (FPos >= FSize) return std::uniform_int_distribution<std::uint64_t>(0, aBound - 1)(FRest);
   std::uint64_t value = 0;
   for (std::uint64_t reach = 1; reach < aBound && reach != 0; reach <<= 8) {
     if (FPos >= FSize) break;
@@ -1438,6 +1446,7 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
   // Columns with names unique under case folding.
   const std::int64_t columnCount = big ? c.Range(1, 4) : c.Range(1, 12);
   std::set<std::string> folded;
+  const std::int64_t badColumn = !aCase.Binary && c.OneIn(12) ? c.Range(0, columnCount - 1) : -1;
   for (std::int64_t i = 0; i < columnCount; ++i) {
     TColumn column;
     TNameSource source = TNameSource::kPlain;
@@ -1473,23 +1482,30 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
         column.Precision = 18;
       }
     } else {
+      // One column of a bad structure has a type rows cannot take or a size
+      // its type does not allow.
+      const bool bad = i == badColumn;
+      const bool badType = bad && c.OneIn(2);
       column.TypeIndex =
-          static_cast<int>(c.OneIn(25) ? c.Below(kJsonTypes.size()) : c.Below(kJsonGoodTypes));
+          static_cast<int>(badType ? kJsonGoodTypes + c.Below(kJsonTypes.size() - kJsonGoodTypes)
+                                   : c.Below(kJsonGoodTypes));
       const TJsonType& type = kJsonTypes[column.TypeIndex];
       column.TypeName = c.OneIn(5) ? AsciiCaseVariant(c, type.Name) : type.Name;
+      const bool badSize = bad && !badType;
       switch (type.Size) {
         case TSizeRule::kZero:
-          column.Size = c.OneIn(40) ? 4 : 0;
+          column.Size = badSize ? static_cast<std::int32_t>(c.Range(1, 8)) : 0;
           break;
         case TSizeRule::kRequired:
         case TSizeRule::kCut:
-          column.Size = static_cast<std::int32_t>(c.OneIn(40)   ? c.Range(-2, 0)
-                                                  : c.OneIn(10) ? c.Range(1000, 100000)
-                                                                : c.Range(1, 40));
+          column.Size = static_cast<std::int32_t>(
+              badSize       ? c.Range(-2, -1)
+              : c.OneIn(10) ? c.Range(1000, 100000)
+                            : c.Range(type.Size == TSizeRule::kCut ? 0 : 1, 40));
           break;
         case TSizeRule::kBcd:
         case TSizeRule::kFmtBcd:
-          column.Size = static_cast<std::int32_t>(c.OneIn(40) ? 70 : c.Range(0, 8));
+          column.Size = static_cast<std::int32_t>(badSize ? c.Range(65, 99) : c.Range(0, 8));
           break;
         case TSizeRule::kAny:
           column.Size = c.OneIn(4) ? static_cast<std::int32_t>(c.Range(0, 100)) : 0;

@@ -64,16 +64,19 @@ class TSeededChoices final : public TChoices {
 };
 
 // Reads the decisions from a fuzzer's bytes, as many bytes as each bound
-// needs; once the bytes are used up every decision is 0 (the simplest one).
+// needs; once the bytes are used up, the rest come from an engine seeded
+// with a hash of all the bytes (so a short input still makes a whole case,
+// and the same input always the same one).
 class TByteChoices final : public TChoices {
  public:
-  TByteChoices(const std::uint8_t* aData, std::size_t aSize) : FData(aData), FSize(aSize) {}
+  TByteChoices(const std::uint8_t* aData, std::size_t aSize);
   std::uint64_t Below(std::uint64_t aBound) override;
 
  private:
   const std::uint8_t* FData;
   std::size_t FSize;
   std::size_t FPos = 0;
+  std::mt19937_64 FRest;
 };
 
 // ---------------------------------------------------------------- options
@@ -279,6 +282,16 @@ struct TOutcome {
 // checks the outcome against the oracle. aAsciiOnly: see BuildRequest.
 TOutcome RunCase(const TCase& aCase, const TImportFn& aImport, const std::string& aFolder,
                  bool aAsciiOnly = false);
+
+// While one lives, a process that ends through std::terminate (an exception
+// escaping where none may) first prints the case's reproducer to stderr.
+class TTerminateReport {
+ public:
+  TTerminateReport(const TCase& aCase, std::string aDatabase);
+  ~TTerminateReport();
+  TTerminateReport(const TTerminateReport&) = delete;
+  TTerminateReport& operator=(const TTerminateReport&) = delete;
+};
 
 // A folder of its own for the database files of a run (in /dev/shm when
 // there is one), removed with its content at the end.

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <utility>
 
@@ -425,6 +427,34 @@ std::vector<std::string> TCase::DbColumnNames() const {
   return names;
 }
 
+namespace {
+
+const TCase* gRunningCase = nullptr;
+std::string gRunningDatabase;
+std::terminate_handler gPreviousTerminate = nullptr;
+
+[[noreturn]] void TerminateWithReport() {
+  if (gRunningCase != nullptr) {
+    const std::string report = "FINDING: the process ended (std::terminate) while importing\n" +
+                               DescribeCase(*gRunningCase, gRunningDatabase);
+    std::fwrite(report.data(), 1, report.size(), stderr);
+  }
+  if (gPreviousTerminate != nullptr) gPreviousTerminate();
+  std::abort();
+}
+
+}  // namespace
+
+TTerminateReport::TTerminateReport(const TCase& aCase, std::string aDatabase) {
+  gRunningCase = &aCase;
+  gRunningDatabase = std::move(aDatabase);
+  if (gPreviousTerminate == nullptr) gPreviousTerminate = std::set_terminate(TerminateWithReport);
+}
+
+TTerminateReport::~TTerminateReport() {
+  gRunningCase = nullptr;
+}
+
 TScratchFolder::TScratchFolder(const std::string& aPrefix) {
   const std::string base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
   std::string pattern = base + "/" + aPrefix + "-XXXXXX";
@@ -597,6 +627,7 @@ TOutcome RunCase(const TCase& aCase, const TImportFn& aImport, const std::string
 
   std::string answer;
   try {
+    const TTerminateReport report(aCase, file);
     answer = aImport(BuildRequest(aCase, file, aAsciiOnly));
   } catch (const std::exception& e) {
     outcome.Finding = fmt::format("FINDING: the service did not answer: {}\n{}", e.what(),
