@@ -33,7 +33,7 @@ TEST(ImportProgram, GeneratedImportsOverHttpDoWhatTheOracleDoes) {
   options.BigCasePercent = 2;
   TScratchFolder folder("import-program");
   int findings = 0;
-  for (std::uint64_t seed = 7000; seed < 7060 && findings < 3; ++seed) {
+  for (std::uint64_t seed = 7000; seed < 7120 && findings < 3; ++seed) {
     TSeededChoices choices(seed);
     const TCase generated = GenerateCase(choices, options);
     // The header travels as HTTP header text: ASCII only.
