@@ -18,7 +18,6 @@
 
 namespace tandemize::importfuzz {
 
-
 // ---------------------------------------------------------------- choices
 
 std::int64_t TChoices::Range(std::int64_t aLow, std::int64_t aHigh) {
@@ -69,8 +68,8 @@ constexpr TOptionWord kOptionWords[] = {
     {"long", &TGenOptions::LongNames},         {"quoted", &TGenOptions::OddQuotedNames},
     {"accented", &TGenOptions::AccentedNames}, {"order", &TGenOptions::ConversionOrder},
     {"nul", &TGenOptions::NulInNames},         {"unsigned64", &TGenOptions::Unsigned64},
-    {"autoinc", &TGenOptions::AutoIncMax},     {"json", &TGenOptions::JsonForm},
-    {"binary", &TGenOptions::BinaryForm},
+    {"autoinc", &TGenOptions::AutoIncMax},     {"emptybytes", &TGenOptions::EmptyBytes},
+    {"json", &TGenOptions::JsonForm},          {"binary", &TGenOptions::BinaryForm},
 };
 
 }  // namespace
@@ -300,6 +299,11 @@ std::string LongName(TChoices& c, const TGenOptions& aOptions) {
 }
 
 std::string PickName(TChoices& c, const TGenOptions& aOptions, TNameSource& aSource) {
+  while (aOptions.KindNeutral) {
+    aSource = TNameSource::kPlain;
+    const std::string& name = c.Pick(kPlainNames);
+    if (name.find('$') == std::string::npos) return name;
+  }
   for (;;) {
     switch (c.Below(20)) {
       case 0:
@@ -354,8 +358,9 @@ std::string PickName(TChoices& c, const TGenOptions& aOptions, TNameSource& aSou
 }
 
 // A quoted or bracketed name keeps its quotes in the variant.
-std::string DbSpelling(TChoices& c, const std::string& aName, TNameSource aSource) {
+std::string DbSpelling(TChoices& c, const std::string& aName, TNameSource aSource, bool aNeutral) {
   std::string name = AsciiCaseVariant(c, aName);
+  if (aNeutral) return name;  // quoted names keep their case in other kinds
   switch (aSource) {
     case TNameSource::kPlain:
     case TNameSource::kAccented:
@@ -486,7 +491,7 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
     column.EnvelopeName = source == TNameSource::kAccented || source == TNameSource::kLong
                               ? UnicodeCaseVariant(c, name, aOptions.AccentedNames)
                               : AsciiCaseVariant(c, name);
-    column.DbName = DbSpelling(c, column.EnvelopeName, source);
+    column.DbName = DbSpelling(c, column.EnvelopeName, source, aOptions.KindNeutral);
     if (source == TNameSource::kRefused || source == TNameSource::kNul) {
       column.DbName = fmt::format("\"refused{}\"", i);
     }
@@ -533,7 +538,7 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
           break;
       }
     }
-    column.SqlType = SqlTypeFor(c, KindOf(aCase, column), column.Size);
+    column.SqlType = SqlTypeFor(c, KindOf(aCase, column), column.Size, aOptions.KindNeutral);
     column.InTable = !c.OneIn(60);
     aCase.Columns.push_back(std::move(column));
   }
@@ -559,7 +564,9 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
     aCase.Fields.push_back(aCase.Columns[index].EnvelopeName);
     aCase.FieldColumns.push_back(index);
   }
-  if (keyCount > 0 && c.OneIn(30)) {  // a key listed as a field too
+  // A key listed as a field too (SQLite takes a column named twice in an
+  // INSERT, other kinds refuse it).
+  if (keyCount > 0 && c.OneIn(30) && !aOptions.KindNeutral) {
     aCase.Fields.push_back(aCase.Pks.front());
     aCase.FieldColumns.push_back(aCase.PkColumns.front());
   }
@@ -570,7 +577,7 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
 
   // The target table.
   TNameSource tableSource = TNameSource::kPlain;
-  switch (c.Below(12)) {
+  switch (aOptions.KindNeutral ? 99 : c.Below(12)) {
     case 0:
       if (aOptions.AccentedNames) {
         aCase.TableName = c.Pick(kAccentedTableNames);
@@ -610,11 +617,14 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
       }
       [[fallthrough]];
     default:
-      aCase.TableName = AsciiCaseVariant(c, c.Pick(kTableNames));
+      do {
+        aCase.TableName = AsciiCaseVariant(c, c.Pick(kTableNames));
+      } while (aOptions.KindNeutral && aCase.TableName.find('$') != std::string::npos);
       break;
   }
-  aCase.DbTableName =
-      tableSource == TNameSource::kNul ? "t" : DbSpelling(c, aCase.TableName, tableSource);
+  aCase.DbTableName = tableSource == TNameSource::kNul
+                          ? "t"
+                          : DbSpelling(c, aCase.TableName, tableSource, aOptions.KindNeutral);
   aCase.TableExists = !c.OneIn(40);
   aCase.DatabaseExists = !c.OneIn(60);
   if (aOptions.NulInNames && c.OneIn(60)) aCase.DatabaseSuffix = std::string("\0.other", 7);
@@ -646,7 +656,8 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
       keyList += aCase.Columns[index].DbName;
     }
     if (allInTable) {
-      switch (c.Below(4)) {
+      // Other kinds refuse a NULL in a primary key, and a rowid key is SQLite's own.
+      switch (aOptions.KindNeutral ? 1 + 2 * c.Below(2) : c.Below(4)) {
         case 0:
           aCase.KeyConstraint = "PRIMARY KEY (" + keyList + ")";
           break;

@@ -101,8 +101,14 @@ struct TGenOptions {
   bool Unsigned64 = true;
   // The largest value of an auto-increment JSON field.
   bool AutoIncMax = true;
+  // Empty stream byte strings (not null).
+  bool EmptyBytes = true;
   bool JsonForm = true;
   bool BinaryForm = true;
+  // Only what every database kind stores alike: plain ASCII names, one
+  // declared type per kind, no NUL in text, no NaN, unique keys that allow
+  // NULL. For comparing another kind's table with SQLite's.
+  bool KindNeutral = false;
   // Share of cases (percent) with more than 128 rows.
   unsigned BigCasePercent = 4;
 
@@ -247,9 +253,11 @@ struct TRequest {
   std::string Body;    // the envelope (JSON form) or the stream
 };
 
-// The request of aCase against the SQLite file aDatabase. aAsciiOnly escapes
-// every character above 127 (for an HTTP header).
-TRequest BuildRequest(const TCase& aCase, const std::string& aDatabase, bool aAsciiOnly = false);
+// The request of aCase against the SQLite file aDatabase, or against the
+// database that aParams (a "params" object in JSON) names. aAsciiOnly
+// escapes every character above 127 (for an HTTP header).
+TRequest BuildRequest(const TCase& aCase, const std::string& aDatabase, bool aAsciiOnly = false,
+                      const std::string& aParams = {});
 
 // ---------------------------------------------------------- checking
 
@@ -276,6 +284,10 @@ struct TOutcome {
   bool Skipped = false;    // SQLite refused the starting table
   std::string SkipReason;
   std::string Verdict;
+  // The oracle's run, when the case needed one: its verdict and table.
+  bool OracleRan = false;
+  bool OracleSucceeded = false;
+  std::optional<TSqlTable> OracleRows;
 };
 
 // Runs aCase through aImport against a fresh SQLite file in aFolder and

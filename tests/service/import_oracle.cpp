@@ -46,12 +46,15 @@ std::string NameList(const std::vector<std::string>& aNames, bool aEscape) {
   return out + "]";
 }
 
-std::string ParamsAndHeaders(const TCase& aCase, const std::string& aDatabase, bool aEscape) {
-  return Member(aCase, "params") + "{" + Member(aCase, "tipo_sgdb") + "5," +
-         Member(aCase, "database") + text::JsonString(aDatabase + aCase.DatabaseSuffix, aEscape) +
-         "}," + Member(aCase, "headers") + "{" + Member(aCase, "teble_name") +
-         text::JsonString(aCase.TableName, aEscape) + "," + Member(aCase, "pks") +
-         NameList(aCase.Pks, aEscape) + "," + Member(aCase, "fields") +
+std::string ParamsAndHeaders(const TCase& aCase, const std::string& aDatabase, bool aEscape,
+                             const std::string& aParams) {
+  const std::string params =
+      !aParams.empty() ? aParams
+                       : "{" + Member(aCase, "tipo_sgdb") + "5," + Member(aCase, "database") +
+                             text::JsonString(aDatabase + aCase.DatabaseSuffix, aEscape) + "}";
+  return Member(aCase, "params") + params + "," + Member(aCase, "headers") + "{" +
+         Member(aCase, "teble_name") + text::JsonString(aCase.TableName, aEscape) + "," +
+         Member(aCase, "pks") + NameList(aCase.Pks, aEscape) + "," + Member(aCase, "fields") +
          NameList(aCase.Fields, aEscape) + "}";
 }
 
@@ -75,8 +78,9 @@ std::string RowJson(const TCase& aCase, const TRow& aRow, bool aEscape) {
   return aRow.Nested ? "[" + out + "]" : out;
 }
 
-std::string JsonEnvelope(const TCase& aCase, const std::string& aDatabase, bool aEscape) {
-  std::string out = "{" + ParamsAndHeaders(aCase, aDatabase, aEscape) + "," +
+std::string JsonEnvelope(const TCase& aCase, const std::string& aDatabase, bool aEscape,
+                         const std::string& aParams) {
+  std::string out = "{" + ParamsAndHeaders(aCase, aDatabase, aEscape, aParams) + "," +
                     Member(aCase, "tandemize") + "{" + Member(aCase, "structure") + "[";
   for (std::size_t i = 0; i < aCase.Columns.size(); ++i) {
     const TColumn& column = aCase.Columns[i];
@@ -467,15 +471,16 @@ TScratchFolder::~TScratchFolder() {
   fs::remove_all(FPath, ignored);
 }
 
-TRequest BuildRequest(const TCase& aCase, const std::string& aDatabase, bool aAsciiOnly) {
+TRequest BuildRequest(const TCase& aCase, const std::string& aDatabase, bool aAsciiOnly,
+                      const std::string& aParams) {
   TRequest request;
   request.Binary = aCase.Binary;
   const bool escape = aAsciiOnly || aCase.EscapeNames;
   if (aCase.Binary) {
-    request.Header = "{" + ParamsAndHeaders(aCase, aDatabase, escape) + "}";
+    request.Header = "{" + ParamsAndHeaders(aCase, aDatabase, escape, aParams) + "}";
     request.Body = BinaryStream(aCase);
   } else {
-    request.Body = JsonEnvelope(aCase, aDatabase, escape);
+    request.Body = JsonEnvelope(aCase, aDatabase, escape, aParams);
   }
   return request;
 }
@@ -647,6 +652,9 @@ TOutcome RunCase(const TCase& aCase, const TImportFn& aImport, const std::string
     if (aCase.Expect != TExpect::kFailure) {
       oracle = RunOracle(aCase, oracleFile);
       oracle->State = ReadState(oracleFile, aCase.DbTableName);
+      outcome.OracleRan = true;
+      outcome.OracleSucceeded = oracle->Success;
+      outcome.OracleRows = oracle->State.Rows;
     }
     const bool mustFail = aCase.Expect == TExpect::kFailure || (oracle && !oracle->Success);
     const bool mayFail = aCase.Expect == TExpect::kEither;

@@ -111,7 +111,24 @@ TVk KindOf(const TCase& aCase, const TColumn& aColumn) {
 // Declared types of the target table's column for a kind; decimals always
 // get a REAL affinity, so the decimal text the service binds is read as a
 // number whatever its number of places.
-std::string SqlTypeFor(TChoices& c, TVk aKind, std::int32_t aSize) {
+std::string SqlTypeFor(TChoices& c, TVk aKind, std::int32_t aSize, bool aNeutral) {
+  if (aNeutral) {
+    switch (aKind) {
+      case TVk::kInt:
+      case TVk::kBool:
+        return "INTEGER";
+      case TVk::kFloat:
+      case TVk::kSingle:
+      case TVk::kCurrency:
+      case TVk::kBcd:
+        return "REAL";
+      case TVk::kBlob:
+      case TVk::kBytes:
+        return "BLOB";
+      default:
+        return "TEXT";
+    }
+  }
   switch (aKind) {
     case TVk::kText:
     case TVk::kGuid:
@@ -176,7 +193,8 @@ const std::vector<std::u32string> kAnsiPieces = {U"a", U"Ana", U"ç",   U"ã",  
                                                  U"ÿ", U"Ž",   U"x y", U"É",  U"ß",  U"0"};
 
 // Text of up to aMaxUnits UTF-16 units (unbounded when negative).
-TText RandomText(TChoices& c, bool aAnsi, bool aLoneSurrogates, std::int64_t aMaxUnits = -1) {
+TText RandomText(TChoices& c, bool aAnsi, bool aLoneSurrogates, bool aNul,
+                 std::int64_t aMaxUnits = -1) {
   TText value;
   const std::uint64_t mode = c.Below(40);
   std::int64_t pieces = 0;
@@ -192,7 +210,8 @@ TText RandomText(TChoices& c, bool aAnsi, bool aLoneSurrogates, std::int64_t aMa
     if (aLoneSurrogates && c.OneIn(40)) {
       value.push_back(c.OneIn(2) ? 0xD83D : 0xDE00);  // a lone half of a pair
     } else {
-      value += c.Pick(pool);
+      const std::u32string& piece = c.Pick(pool);
+      value += aNul || piece.find(U'\0') == std::u32string::npos ? piece : U"a";
     }
   }
   // Two halves that meet make a pair: one character, as JSON reads them.
@@ -580,7 +599,7 @@ void JsonCell(TChoices& c, const TJsonType& aType, std::int32_t aSize, bool aAll
         aCell.Fails = true;
         return;
       }
-      const TText value = RandomText(c, false, true);
+      const TText value = RandomText(c, false, true, !aOptions.KindNeutral);
       aCell.Json = text::JsonString(value, c.OneIn(3));
       aCell.Expected = TSqlValue::Text(text::ToUtf8(CutForField(value, aType, aSize)));
       return;
@@ -853,7 +872,7 @@ void StreamCell(TChoices& c, const TStreamType& aType, const TColumn& aColumn,
     }
     case TVk::kSingle: {
       float f = RandomFloat(c);
-      if (c.OneIn(10)) {
+      if (c.OneIn(10) && !aOptions.KindNeutral) {
         f = c.Pick(std::vector<float>{std::numeric_limits<float>::infinity(),
                                       std::numeric_limits<float>::quiet_NaN()});
       }
@@ -862,7 +881,7 @@ void StreamCell(TChoices& c, const TStreamType& aType, const TColumn& aColumn,
       return;
     }
     case TVk::kFloat: {
-      const double d = RandomDouble(c, true);
+      const double d = RandomDouble(c, !aOptions.KindNeutral);
       aCell.Stream = d;
       aCell.Expected = TSqlValue::Float(d);
       return;
@@ -917,7 +936,8 @@ void StreamCell(TChoices& c, const TStreamType& aType, const TColumn& aColumn,
       return;
     }
     case TVk::kText: {
-      const TText value = RandomText(c, aType.Ansi, false, aType.Sized ? aColumn.Size : -1);
+      const TText value =
+          RandomText(c, aType.Ansi, false, !aOptions.KindNeutral, aType.Sized ? aColumn.Size : -1);
       aCell.Stream = text::ToUtf8(value);
       aCell.Expected = TSqlValue::Text(text::ToUtf8(value));
       return;
@@ -928,6 +948,7 @@ void StreamCell(TChoices& c, const TStreamType& aType, const TColumn& aColumn,
       if (aType.Sized && bytes.size() > static_cast<std::size_t>(aColumn.Size)) {
         bytes.resize(static_cast<std::size_t>(aColumn.Size));
       }
+      if (bytes.empty() && aType.Kind == TVk::kBytes && !aOptions.EmptyBytes) bytes = "\x01";
       aCell.Stream = memtable::TBytes(bytes.begin(), bytes.end());
       // A byte string keeps an empty value; a blob with no bytes is null.
       aCell.Expected =

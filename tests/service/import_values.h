@@ -72,8 +72,9 @@ extern const std::vector<TStreamType> kStreamTypes;
 
 TVk KindOf(const TCase& aCase, const TColumn& aColumn);
 bool SizeValid(TSizeRule aRule, std::int32_t aSize);
-// A declared type of the target table for a column of aKind.
-std::string SqlTypeFor(TChoices& c, TVk aKind, std::int32_t aSize);
+// A declared type of the target table for a column of aKind; aNeutral: the
+// one type that stores the kind as other database kinds do.
+std::string SqlTypeFor(TChoices& c, TVk aKind, std::int32_t aSize, bool aNeutral);
 
 // A value of the JSON form for a column of type aType: good, null, missing
 // (when aAllowMissing), lenient (another JSON kind that converts) or bad
