@@ -536,6 +536,12 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
         case TSizeRule::kAny:
           column.Size = c.OneIn(4) ? static_cast<std::int32_t>(c.Range(0, 100)) : 0;
           break;
+        case TSizeRule::kPositive:
+          column.Size = static_cast<std::int32_t>(badSize ? 0 : c.Range(1, 40));
+          break;
+        case TSizeRule::kGuid:
+          column.Size = badSize ? 36 : 38;
+          break;
       }
     }
     column.SqlType = SqlTypeFor(c, KindOf(aCase, column), column.Size, aOptions.KindNeutral);

@@ -55,13 +55,13 @@ const std::vector<TJsonType> kJsonTypes = {
     {"ftDBaseOle", TVk::kBlob, TSizeRule::kAny},
     {"ftParadoxOle", TVk::kBlob, TSizeRule::kAny},
     // Types with a field class that rows cannot be written into.
-    {"ftWord", TVk::kUnsupported, TSizeRule::kAny},
-    {"ftByte", TVk::kUnsupported, TSizeRule::kAny},
-    {"ftBytes", TVk::kUnsupported, TSizeRule::kAny},
-    {"ftVarBytes", TVk::kUnsupported, TSizeRule::kAny},
-    {"ftGuid", TVk::kUnsupported, TSizeRule::kAny},
-    {"ftVariant", TVk::kUnsupported, TSizeRule::kAny},
-    {"ftTimeStampOffset", TVk::kUnsupported, TSizeRule::kAny},
+    {"ftWord", TVk::kUnsupported, TSizeRule::kZero},
+    {"ftByte", TVk::kUnsupported, TSizeRule::kZero},
+    {"ftBytes", TVk::kUnsupported, TSizeRule::kPositive},
+    {"ftVarBytes", TVk::kUnsupported, TSizeRule::kPositive},
+    {"ftGuid", TVk::kUnsupported, TSizeRule::kGuid},
+    {"ftVariant", TVk::kUnsupported, TSizeRule::kZero},
+    {"ftTimeStampOffset", TVk::kUnsupported, TSizeRule::kZero},
     // Types without a field class, and names of no type.
     {"ftStream", TVk::kNoClass, TSizeRule::kAny},
     {"ftUnknown", TVk::kNoClass, TSizeRule::kAny},
@@ -170,6 +170,10 @@ bool SizeValid(TSizeRule aRule, std::int32_t aSize) {
       return aSize >= 0 && aSize <= 32;
     case TSizeRule::kFmtBcd:
       return aSize >= 0 && aSize <= 64;
+    case TSizeRule::kPositive:
+      return aSize > 0;
+    case TSizeRule::kGuid:
+      return aSize == 38;
   }
   return false;
 }

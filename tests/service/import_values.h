@@ -40,6 +40,8 @@ enum class TSizeRule : std::uint8_t {
   kRequired,  // > 0, text cut to it
   kBcd,       // 0..32
   kFmtBcd,    // 0..64
+  kPositive,  // > 0
+  kGuid,      // 38
 };
 
 // A "dataType" of the JSON form.
