@@ -118,13 +118,10 @@ std::string TGenOptions::Describe() const {
 }
 
 std::string_view KnownOpenFaultClasses() {
-  // Names the service cannot take yet: long ones stop it, quoted ones with
-  // comment or literal marks lose the row, accented ones in another letter
-  // case are not found; a bad JSON value is reported after the database has
-  // been used; NUL characters cut names and paths. An unsigned 64-bit value
-  // above the signed range is written as a negative number; an
-  // auto-increment field holding its largest value makes the next row fail.
-  return "-long,-quoted,-accented,-order,-nul,-unsigned64,-autoinc";
+  // An unsigned 64-bit stream value above the signed range is written as a
+  // negative number; an auto-increment JSON field near its largest value
+  // makes the rows after it fail.
+  return "-unsigned64,-autoinc";
 }
 
 // ---------------------------------------------------------------- values
@@ -955,8 +952,10 @@ void Expectation(TCase& aCase) {
   if (aCase.CheckConversionOrder && notObjectRows > 0 && otherFailures == 0) {
     for (const TRow& row : aCase.Rows) {
       if (row.NotAnObject.empty()) continue;
+      // The message names the member as the envelope spells it.
       aCase.ExpectedMessage =
-          fmt::format("<TJsonValue>\"data\" value type error: {} to jvObject",
+          fmt::format("<TJsonValue>\"{}\" value type error: {} to jvObject",
+                      aCase.UpperMembers ? "DATA" : "data",
                       row.NotAnObject.front() == '"' ? "jvString" : "jvInteger");
       break;
     }
