@@ -302,7 +302,8 @@ std::string RunPgCase(TCase& aCase, TPg& aPg, const std::string& aFolder, TPgRun
       Env("TANDEMIZE_PG_HOST"), Env("TANDEMIZE_PG_PORT"), Env("TANDEMIZE_PG_DATABASE"),
       Env("TANDEMIZE_PG_USER"), Env("TANDEMIZE_PG_PASSWORD"));
   const TVerdict verdict = ParseVerdict(InProcessImport(BuildRequest(aCase, "", false, params)));
-  const std::optional<TForms> after = forms(aPg.Select(select));
+  const std::optional<std::vector<TPgRow>> afterRaw = aPg.Select(select);
+  const std::optional<TForms> after = forms(afterRaw);
   aPg.Exec("DROP TABLE IF EXISTS " + table);
   ++aRun.Compared;
   if (verdict.Success) ++aRun.Succeeded;
@@ -343,10 +344,18 @@ std::string RunPgCase(TCase& aCase, TPg& aPg, const std::string& aFolder, TPgRun
     }
     return out;
   };
+  std::string raw;
+  for (const TPgRow& row : afterRaw.value_or(std::vector<TPgRow>{})) {
+    raw += "  (";
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      raw += (i > 0 ? ", " : "") + (row[i] ? text::Quoted(*row[i]) : std::string("NULL"));
+    }
+    raw += ")\n";
+  }
   return fmt::format(
       "FINDING: {}\nPostgreSQL verdict: {}\nSQLite verdict: {}\n"
-      "SQLite's table:\n{}PostgreSQL's table:\n{}{}",
-      problem, verdict.Raw, sqlite.Verdict, show(expected), show(after),
+      "SQLite's table:\n{}PostgreSQL's table:\n{}as PostgreSQL gives it:\n{}{}",
+      problem, verdict.Raw, sqlite.Verdict, show(expected), show(after), raw,
       DescribeCase(aCase, "<file>"));
 }
 

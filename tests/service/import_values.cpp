@@ -517,10 +517,6 @@ TText CutForField(const TText& aValue, const TJsonType& aType, std::int32_t aSiz
   return text::CutToUnits(aValue, SIZE_MAX);
 }
 
-std::string DecimalText(std::int64_t aUnits, int aPlaces) {
-  return TDecimal{aUnits, aPlaces}.Text();
-}
-
 memtable::TBcd MakeBcd(const TDecimal& d) {
   memtable::TBcd bcd;
   const bool negative = d.Units < 0;
@@ -725,14 +721,18 @@ void JsonCell(TChoices& c, const TJsonType& aType, std::int32_t aSize, bool aAll
         aCell.Fails = true;
         return;
       }
-      const TDecimal d = c.OneIn(8) ? TDecimal{c.Range(-900000000000000LL, 900000000000000LL), 0}
-                                    : RandomDecimal(c, 4, 99999999999LL);
+      // Beyond 2^53 ten-thousandths a currency value no longer fits a
+      // double's digits, and the kinds round it differently.
+      const std::int64_t whole = aOptions.KindNeutral ? 900000000LL : 900000000000000LL;
+      const TDecimal d =
+          c.OneIn(8) ? TDecimal{c.Range(-whole, whole), 0} : RandomDecimal(c, 4, 99999999999LL);
       aCell.Json = d.Text();
       if (aCell.Json.find('.') == std::string::npos && c.OneIn(2)) aCell.Json += ".0";
       const double read = std::strtod(aCell.Json.c_str(), nullptr);
-      // The number times 10000, rounded to the nearest integer.
+      // The number times 10000, rounded to the nearest integer; a currency
+      // field gives its value as a double.
       const auto units = static_cast<std::int64_t>(std::nearbyint(read * 10000.0));
-      aCell.Expected = TSqlValue::Text(TDecimal{units, 4}.Text());
+      aCell.Expected = TSqlValue::Float(static_cast<double>(units) / 10000.0);
       return;
     }
     case TVk::kBcd: {
@@ -892,10 +892,12 @@ void StreamCell(TChoices& c, const TStreamType& aType, const TColumn& aColumn,
     }
     case TVk::kCurrency: {
       const std::int64_t units =
-          c.OneIn(5) ? c.Pick(std::vector<std::int64_t>{kInt64Min, kInt64Max, 0, -1, 1})
-                     : c.Range(-999999999999LL, 999999999999LL);
+          c.OneIn(5) && !aOptions.KindNeutral
+              ? c.Pick(std::vector<std::int64_t>{kInt64Min, kInt64Max, 0, -1, 1})
+              : c.Range(-999999999999LL, 999999999999LL);
       aCell.Stream = memtable::TCurrency{units};
-      aCell.Expected = TSqlValue::Text(DecimalText(units, 4));
+      // A currency field gives its value as a double.
+      aCell.Expected = TSqlValue::Float(static_cast<double>(units) / 10000.0);
       return;
     }
     case TVk::kBcd: {
