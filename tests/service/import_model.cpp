@@ -726,11 +726,15 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
   }
   GenerateRows(c, aOptions, aCase, keyDomains, allowBad, big);
   NameMembers(c, aCase);
-  // A rowid key gives a NULL the next rowid, or a random one once the
-  // largest rowid is taken: no such key where values come near it.
+  // A rowid key (an INTEGER column that is the whole primary key) gives a
+  // NULL the next rowid, or a random one once the largest rowid is taken:
+  // no such key where values come near it.
   for (std::size_t i = 0; i < aCase.Columns.size(); ++i) {
     TColumn& column = aCase.Columns[i];
-    if (column.SqlType != "INTEGER PRIMARY KEY") continue;
+    const bool tableKey =
+        aCase.PkColumns.size() == 1 && aCase.PkColumns.front() == static_cast<int>(i) &&
+        column.SqlType == "INTEGER" && aCase.KeyConstraint.rfind("PRIMARY KEY", 0) == 0;
+    if (column.SqlType != "INTEGER PRIMARY KEY" && !tableKey) continue;
     auto nearTop = [](const TSqlValue& v) {
       return v.Kind == TSqlValue::TKind::kInteger && v.Integer > (kInt64Max >> 1);
     };
@@ -740,7 +744,12 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
       if (aCase.DbOrder[d] != static_cast<int>(i)) continue;
       for (const TSqlRow& row : aCase.StartRows) high = high || nearTop(row[d]);
     }
-    if (high) column.SqlType = "INTEGER";
+    if (!high) continue;
+    if (tableKey) {
+      aCase.KeyConstraint.replace(0, std::string_view("PRIMARY KEY").size(), "UNIQUE");
+    } else {
+      column.SqlType = "INTEGER";
+    }
   }
   Expectation(aCase);
   return aCase;
