@@ -488,6 +488,17 @@ TVariant TLongWordField::AsVariant() const {
   return static_cast<std::uint32_t>(value);
 }
 
+void TLargeintField::AssignVariantTo(TVariant& aTarget) const {
+  if (!IsNull()) {
+    TVariant value = LogicalValue();
+    if (std::holds_alternative<std::uint64_t>(value)) {
+      aTarget = std::move(value);
+      return;
+    }
+  }
+  TField::AssignVariantTo(aTarget);
+}
+
 TVariant TLargeintField::AsVariant() const {
   if (IsNull()) return {};
   const TVariant value = LogicalValue();

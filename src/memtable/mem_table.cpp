@@ -15,6 +15,34 @@ namespace tandemize::memtable {
 
 namespace {
 
+// Whether an integer fits an integer column of type aType (any other type
+// takes what PlainToColumn makes of it).
+bool PlainFitsColumn(TColumnDataType aType, std::int64_t aValue) {
+  using DT = TColumnDataType;
+  auto within = [aValue](auto aMin, auto aMax) {
+    return aValue >= static_cast<std::int64_t>(aMin) &&
+           (aValue < 0 || static_cast<std::uint64_t>(aValue) <= static_cast<std::uint64_t>(aMax));
+  };
+  switch (aType) {
+    case DT::dtSByte:
+      return within(INT8_MIN, INT8_MAX);
+    case DT::dtInt16:
+      return within(INT16_MIN, INT16_MAX);
+    case DT::dtInt32:
+      return within(INT32_MIN, INT32_MAX);
+    case DT::dtByte:
+      return within(0, UINT8_MAX);
+    case DT::dtUInt16:
+      return within(0, UINT16_MAX);
+    case DT::dtUInt32:
+      return within(0, UINT32_MAX);
+    case DT::dtUInt64:
+      return aValue >= 0;
+    default:
+      return true;
+  }
+}
+
 using DT = TColumnDataType;
 using FT = TFieldType;
 using CA = TColumnAttribute;
@@ -753,7 +781,12 @@ void TMemTable::Append() {
   for (std::size_t i = 0; i < FTable->ColumnCount(); ++i) {
     TRowStoreColumn& column = FTable->Column(i);
     if (column.AutoIncrement) {
-      FEditBuffer.SetValue(i, PlainToColumn(column.DataType, column.NextAutoIncValue()));
+      // The next value is only where the row starts: past the column's range
+      // there is none, and the row still takes a value of its own.
+      const std::optional<std::int64_t> next = column.NextAutoIncValue();
+      if (next && PlainFitsColumn(column.DataType, *next)) {
+        FEditBuffer.SetValue(i, PlainToColumn(column.DataType, *next));
+      }
     }
   }
   if (FParentLinkColumn >= 0) {

@@ -137,7 +137,9 @@ class TField {
   bool IsNull() const;
   void Clear();
   virtual TVariant AsVariant() const;
-  // Writes what AsVariant gives into aTarget. Text and bytes are copied into
+  // Writes what AsVariant gives into aTarget (statement parameters take their
+  // values this way; see TLargeintField for the one value it keeps whole where
+  // AsVariant does not). Text and bytes are copied into
   // the storage aTarget already has, so a target reused from record to record
   // allocates only when a value outgrows it.
   virtual void AssignVariantTo(TVariant& aTarget) const;
@@ -319,6 +321,9 @@ class TLargeintField : public TNumericField {
   TLargeintField() : TNumericField(TFieldType::ftLargeint) {}
   std::string_view ClassName() const override { return "TLargeintField"; }
   TVariant AsVariant() const override;
+  // Unlike AsVariant, keeps an unsigned 64-bit value above the signed range
+  // unsigned, so that a statement parameter receives the number itself.
+  void AssignVariantTo(TVariant& aTarget) const override;
 };
 
 // 64-bit float (double).

@@ -217,9 +217,10 @@ void TRowStoreRow::SetValue(std::size_t aColumn, TVariant aValue) {
 // ---------------------------------------------------------------------------
 // TRowStoreColumn
 
-std::int64_t TRowStoreColumn::NextAutoIncValue() {
+std::optional<std::int64_t> TRowStoreColumn::NextAutoIncValue() {
   const std::int64_t step = AutoIncrementStep == 0 ? 1 : AutoIncrementStep;
-  const std::int64_t next = FLastAutoInc ? *FLastAutoInc + step : AutoIncrementSeed;
+  std::int64_t next = AutoIncrementSeed;
+  if (FLastAutoInc && __builtin_add_overflow(*FLastAutoInc, step, &next)) return std::nullopt;
   FLastAutoInc = next;
   return next;
 }

@@ -298,9 +298,10 @@ class TRowStoreColumn {
 
   const std::string& DisplayCaption() const { return Caption.empty() ? Name : Caption; }
 
-  // Auto-increment: the next value an appended row gets, and accounting for a
-  // value a row already holds so that later values do not repeat it.
-  std::int64_t NextAutoIncValue();
+  // Auto-increment: the next value an appended row gets (none once it would
+  // pass the 64-bit range), and accounting for a value a row already holds so
+  // that later values do not repeat it.
+  std::optional<std::int64_t> NextAutoIncValue();
   void AccountAutoIncValue(std::int64_t aValue);
 
  private:
