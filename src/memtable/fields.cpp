@@ -490,9 +490,10 @@ TVariant TLongWordField::AsVariant() const {
 
 void TLargeintField::AssignVariantTo(TVariant& aTarget) const {
   if (!IsNull()) {
-    TVariant value = LogicalValue();
-    if (std::holds_alternative<std::uint64_t>(value)) {
-      aTarget = std::move(value);
+    const TVariant value = LogicalValue();
+    const auto* unsignedValue = std::get_if<std::uint64_t>(&value);
+    if (unsignedValue != nullptr && *unsignedValue > static_cast<std::uint64_t>(INT64_MAX)) {
+      aTarget = *unsignedValue;
       return;
     }
   }

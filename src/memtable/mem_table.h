@@ -322,7 +322,8 @@ class TLargeintField : public TNumericField {
   std::string_view ClassName() const override { return "TLargeintField"; }
   TVariant AsVariant() const override;
   // Unlike AsVariant, keeps an unsigned 64-bit value above the signed range
-  // unsigned, so that a statement parameter receives the number itself.
+  // unsigned (smaller ones come out signed, as from AsVariant), so that a
+  // statement parameter receives the number itself.
   void AssignVariantTo(TVariant& aTarget) const override;
 };
 

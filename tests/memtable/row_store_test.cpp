@@ -409,6 +409,12 @@ TEST(RowStoreTableTest, AutoIncrementColumnsContinueAfterLoadedValues) {
   fresh.AutoIncrementStep = 5;
   EXPECT_EQ(fresh.NextAutoIncValue(), 10);
   EXPECT_EQ(fresh.NextAutoIncValue(), 15);
+
+  // Past the 64-bit range there is no next value (and no overflow).
+  TRowStoreColumn top("t", TColumnDataType::dtInt64);
+  top.AccountAutoIncValue(INT64_MAX);
+  EXPECT_EQ(top.NextAutoIncValue(), std::nullopt);
+  EXPECT_EQ(top.NextAutoIncValue(), std::nullopt);
 }
 
 TEST(RowStoreTableTest, FreshTableAndColumnHaveTheirDefaults) {
