@@ -6,7 +6,7 @@
 // both give (numbers as numbers, dates as text, bytes as bytes).
 //
 // Not part of the test command: run it by hand against the shared server,
-//   source /work/test-databases.env
+//   source build-test/test-databases.env
 //   build-test/tests/service/service_import_pg_fuzz
 // TANDEMIZE_IMPORT_CASES (default 150) and TANDEMIZE_IMPORT_SEED choose the
 // cases. Each case uses a table of its own, named after the process.
