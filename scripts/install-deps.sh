@@ -10,7 +10,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libboost-dev zlib1g-dev libfmt-dev libicu-dev libsqlite3-dev libsqlcipher-dev
+  libboost-dev libboost-program-options-dev libcrypt-dev zlib1g-dev libfmt-dev libicu-dev
+  libsqlite3-dev libsqlcipher-dev
   libpq-dev libmariadb-dev firebird-dev unixodbc-dev
   libpq5 libmariadb3 libfbclient2 libodbc2
 )

@@ -1,9 +1,11 @@
 #include "app/base_router.h"
 
 #include <iostream>
+#include <memory>
 
 #include "app/build_label.h"
 #include "app/data_handlers.h"
+#include "app/server_config.h"
 #include "web/basic_auth.h"
 #include "web/compression.h"
 #include "web/octet_stream.h"
@@ -11,11 +13,22 @@
 namespace tandemize::app {
 
 namespace {
-constexpr const char* kCredential = "tulip";
+
+// Written before serving, read by every request afterwards.
+std::shared_ptr<const web::TBasicCredentials>& Credentials() {
+  static auto* credentials = new std::shared_ptr<const web::TBasicCredentials>(
+      std::make_shared<web::TBasicCredentials>("tulip", "tulip"));
+  return *credentials;
+}
+
 }  // namespace
 
 bool CheckCredentials(const std::string& aUsername, const std::string& aPassword) {
-  return aUsername == kCredential && aPassword == kCredential;
+  return Credentials()->Check(aUsername, aPassword);
+}
+
+void SetCredentials(const web::TBasicCredentials& aCredentials) {
+  Credentials() = std::make_shared<web::TBasicCredentials>(aCredentials);
 }
 
 std::string StatusPageText(std::time_t aNow) {
@@ -57,10 +70,12 @@ void RegisterMiddlewaresAndRoutes() {
   TBase::Router();
 }
 
-int RunServer() {
+int RunServer(const TServerConfig& aConfig) {
   web::SetConsoleProgram(true);
+  SetCredentials(web::TBasicCredentials(aConfig.User, aConfig.Password, aConfig.PasswordHash));
+  web::TRelay::Limits(aConfig.Limits);
   RegisterMiddlewaresAndRoutes();
-  web::TRelay::Listen(kServicePort, ListenCallback);
+  web::TRelay::Listen(aConfig.Port, aConfig.Bind, ListenCallback);
   return 0;
 }
 

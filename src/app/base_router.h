@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "web/basic_auth.h"
 #include "web/relay.h"
 
 namespace tandemize::app {
@@ -18,8 +19,13 @@ class TBase {
   static void Router();
 };
 
-// True exactly for user "tulip" and password "tulip" (case-sensitive).
+struct TServerConfig;
+
+// True exactly for the configured user and password (case-sensitive; by
+// default "tulip" and "tulip").
 bool CheckCredentials(const std::string& aUsername, const std::string& aPassword);
+// Replaces the credentials CheckCredentials accepts; only before serving.
+void SetCredentials(const web::TBasicCredentials& aCredentials);
 
 // "<h2>Servidor Tandemize Ativo! - <label> - dd-mm-yyyy hh:nn:ss</h2>" at aNow (local time).
 std::string StatusPageText(std::time_t aNow);
@@ -34,8 +40,9 @@ void ListenCallback(web::TRelayCore& aRelay);
 // on the root and then the routes.
 void RegisterMiddlewaresAndRoutes();
 
-// Start-up: middlewares, routes, then listening on kServicePort until the
-// process ends (or a start failure has been shown).
-int RunServer();
+// Start-up: middlewares, routes, then listening on the configured port
+// (kServicePort by default) until the process ends (or a start failure has
+// been shown).
+int RunServer(const TServerConfig& aConfig);
 
 }  // namespace tandemize::app

@@ -1,7 +1,12 @@
 // Tandemize_srv: the console HTTP service.
 #include <sys/resource.h>
 
+#include <iostream>
+#include <string>
+#include <vector>
+
 #include "app/base_router.h"
+#include "app/server_config.h"
 
 namespace {
 
@@ -18,7 +23,19 @@ void RaiseOpenFileLimit() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  namespace app = tandemize::app;
+  app::TStartup startup;
+  try {
+    startup = app::ReadStartup(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    std::cerr << "Tandemize_srv: " << e.what() << std::endl;
+    return app::kConfigErrorExit;
+  }
+  if (!startup.Serve) {
+    std::cout << startup.Text << std::flush;
+    return 0;
+  }
   RaiseOpenFileLimit();
-  return tandemize::app::RunServer();
+  return app::RunServer(startup.Config);
 }

@@ -1,7 +1,10 @@
 #include "web/basic_auth.h"
 
+#include <crypt.h>
+
 #include <boost/beast/core/detail/base64.hpp>
 
+#include <memory>
 #include <stdexcept>
 
 #include "web/relay_request.h"
@@ -34,7 +37,60 @@ std::string DecodeBase64(std::string_view aText) {
   throw ERelayCallbackInterrupted();
 }
 
+// crypt(3) of aPassword with the method and salt of aHash; empty when the
+// hash cannot be used (libcrypt answers such a hash with a text beginning
+// with "*").
+std::string CryptText(const std::string& aPassword, const std::string& aHash) {
+  // Too large for a connection thread's stack.
+  auto data = std::make_unique<crypt_data>();
+  const char* result = ::crypt_r(aPassword.c_str(), aHash.c_str(), data.get());
+  if (result == nullptr || result[0] == '*') return {};
+  return result;
+}
+
 }  // namespace
+
+bool ConstantTimeEquals(std::string_view aGiven, std::string_view aExpected) {
+  // Every byte of aGiven is looked at, against the expected byte at the same
+  // place (repeated when aGiven is longer), without stopping at a mismatch.
+  unsigned difference = aGiven.size() == aExpected.size() ? 0u : 1u;
+  if (aExpected.empty()) return aGiven.empty();
+  for (std::size_t i = 0; i < aGiven.size(); ++i) {
+    difference |= static_cast<unsigned char>(aGiven[i]) ^
+                  static_cast<unsigned char>(aExpected[i % aExpected.size()]);
+  }
+  return difference == 0;
+}
+
+TBasicCredentials::TBasicCredentials(std::string aUser, std::string aPassword,
+                                     std::string aPasswordHash)
+    : FUser(std::move(aUser)),
+      FPassword(aPasswordHash.empty() ? std::move(aPassword) : std::string()),
+      FPasswordHash(std::move(aPasswordHash)) {}
+
+bool TBasicCredentials::Check(const std::string& aUsername, const std::string& aPassword) const {
+  const bool userMatches = ConstantTimeEquals(aUsername, FUser);
+  bool passwordMatches;
+  if (FPasswordHash.empty()) {
+    passwordMatches = ConstantTimeEquals(aPassword, FPassword);
+  } else {
+    // Hashed even for a wrong user name, so the time does not tell which part failed.
+    const std::string hashed = CryptText(aPassword, FPasswordHash);
+    passwordMatches = !hashed.empty() && ConstantTimeEquals(hashed, FPasswordHash);
+  }
+  return userMatches && passwordMatches;
+}
+
+bool TBasicCredentials::IsUsableHash(const std::string& aHash) {
+  if (!aHash.starts_with('$')) return false;
+  // A whole hash: hashing with it as the setting keeps its method, options
+  // and salt and gives a result of its length (a bare "$6$" would only be a
+  // setting, which no password matches).
+  const std::string probe = CryptText("", aHash);
+  const std::size_t settingEnd = aHash.rfind('$');
+  return !probe.empty() && probe.size() == aHash.size() &&
+         probe.compare(0, settingEnd, aHash, 0, settingEnd) == 0;
+}
 
 std::shared_ptr<IRelayBasicAuthenticationConfig> TRelayBasicAuthenticationConfig::New() {
   return std::make_shared<TRelayBasicAuthenticationConfig>();

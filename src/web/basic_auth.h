@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "web/relay_types.h"
@@ -44,6 +45,31 @@ class TRelayBasicAuthenticationConfig : public IRelayBasicAuthenticationConfig {
   std::string FRealmMessage = "Enter credentials";
   std::vector<std::string> FSkipRoutes;
 };
+
+// The one user name and password the service accepts. The password is kept
+// as given, or only as a crypt(3) hash of it (for example SHA-512, "$6$..."),
+// so that a configuration file need not hold it. Every check takes the same
+// time whatever part of the credentials matched: both the user name and the
+// password are always compared, in constant time.
+class TBasicCredentials {
+ public:
+  // With a non-empty aPasswordHash the password is checked against the hash
+  // and aPassword is not kept.
+  TBasicCredentials(std::string aUser, std::string aPassword, std::string aPasswordHash = {});
+  // Safe to call from many threads at once.
+  bool Check(const std::string& aUsername, const std::string& aPassword) const;
+  // Whether crypt(3) can check passwords against aHash (a "$id$..." hash of a
+  // method this system's libcrypt knows).
+  static bool IsUsableHash(const std::string& aHash);
+
+ private:
+  std::string FUser;
+  std::string FPassword;
+  std::string FPasswordHash;
+};
+
+// aGiven equals aExpected; the time taken depends only on aGiven's length.
+bool ConstantTimeEquals(std::string_view aGiven, std::string_view aExpected);
 
 // Splits decoded credentials at ":"; an item that begins with a double quote
 // runs to its closing quote (quotes removed) and a trailing ":" adds an empty item.

@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -23,6 +24,8 @@ struct TListenerState {
   std::string Host;
   int MaxConnections = 0;
   int ListenQueue = 0;
+  TListenerLimits Limits;
+  TAccessLogCallback AccessLog;
   std::atomic<bool> Running{false};
   TRelayListenCallback OnListen;
   TRelayListenCallback OnStop;
@@ -73,6 +76,15 @@ int TRelayProvider::ListenQueue() {
 void TRelayProvider::ListenQueue(int aValue) {
   State().ListenQueue = aValue;
 }
+TListenerLimits TRelayProvider::Limits() {
+  return State().Limits;
+}
+void TRelayProvider::Limits(const TListenerLimits& aLimits) {
+  State().Limits = aLimits;
+}
+void TRelayProvider::AccessLog(TAccessLogCallback aCallback) {
+  State().AccessLog = std::move(aCallback);
+}
 bool TRelayProvider::IsRunning() {
   return State().Running;
 }
@@ -120,15 +132,22 @@ void TRelayProvider::InternalListen() {
     if (state.Port < 1) state.Port = kDefaultPort;
     if (state.Host.empty()) state.Host = kAnyHost;
     if (!state.Server) {
+      const TListenerLimits& limits = state.Limits;
       const int maxActive =
-          state.MaxConnections > 0 ? state.MaxConnections : kMaxConcurrentRequests;
+          state.MaxConnections > 0 ? state.MaxConnections : limits.MaxConcurrentRequests;
       state.WebLayer = std::make_unique<TWebLayer>(
           [](TWebRequest& req, TWebResponse& res) {
             TRelayWebModule::Dispatch(TRelayCore::Routes(), req, res);
           },
-          maxActive);
+          maxActive, state.AccessLog);
       state.Server = std::make_unique<THttpServer>(
           [layer = state.WebLayer.get()](TWebRequest& req) { return layer->Handle(req); });
+      state.Server->ReadTimeouts({limits.IdleReadTimeout, limits.HeaderReadTimeout,
+                                  limits.BodyGraceTime, kMinBodyBytesPerSecond});
+      state.Server->MaxConnections(limits.MaxOpenConnections);
+      // One body of the largest size allowed must fit the bytes all
+      // connections may hold at once.
+      state.Server->BodyBudget(std::max(kMaxBufferedBodyBytes, limits.MaxBodyBytes));
     }
     if (state.ListenQueue == 0) state.ListenQueue = kDefaultListenQueue;
     state.Server->Start(state.Host, state.Port, state.ListenQueue);

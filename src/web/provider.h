@@ -2,8 +2,13 @@
 // The console listener: process-wide server settings, start of the transport,
 // the listen callback, and the wait of the main thread while serving.
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
+
+#include "web/limits.h"
+#include "web/web_layer.h"
 
 namespace tandemize::web {
 
@@ -17,6 +22,18 @@ using TRelayListenCallback = std::function<void(TRelayCore&)>;
 void SetConsoleProgram(bool aIsConsole);
 bool IsConsoleProgram();
 
+// The limits of the transport and the web layer an operator may change; each
+// starts at its default of limits.h.
+struct TListenerLimits {
+  std::uint64_t MaxBodyBytes = kMaxBodyBytes;
+  std::chrono::seconds IdleReadTimeout = kIdleReadTimeout;
+  std::chrono::seconds HeaderReadTimeout = kHeaderReadTimeout;
+  std::chrono::seconds BodyGraceTime = kBodyGraceTime;
+  std::chrono::seconds WriteTimeout = kWriteTimeout;
+  int MaxOpenConnections = kMaxConnections;
+  int MaxConcurrentRequests = kMaxConcurrentRequests;
+};
+
 class TRelayProvider {
  public:
   static int Port();
@@ -27,6 +44,12 @@ class TRelayProvider {
   static void MaxConnections(int aValue);
   static int ListenQueue();
   static void ListenQueue(int aValue);
+  // Set before Listen. A maximum connections above 0 still sets the web
+  // layer's limit of requests in the service.
+  static TListenerLimits Limits();
+  static void Limits(const TListenerLimits& aLimits);
+  // Called for every request the web layer answers; none by default.
+  static void AccessLog(TAccessLogCallback aCallback);
 
   static void Listen(int aPort, const std::string& aHost, TRelayListenCallback aListen = {},
                      TRelayListenCallback aStop = {});

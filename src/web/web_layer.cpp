@@ -254,6 +254,34 @@ TWireResponse PlainTextResponse(int aStatus, std::string_view aText) {
 }
 
 TWireResponse TWebLayer::Handle(TWebRequest& aRequest) noexcept {
+  if (!FAccessLog) {
+    THeaderLines unused;
+    return Answer(aRequest, unused);
+  }
+  const auto time = std::chrono::system_clock::now();
+  const auto start = std::chrono::steady_clock::now();
+  THeaderLines fields;
+  TWireResponse wire = Answer(aRequest, fields);
+  try {
+    TAccessRecord record;
+    record.Time = time;
+    record.RemoteAddress = aRequest.RemoteAddress;
+    record.Method = aRequest.Method;
+    record.Path = aRequest.RawPath;
+    record.Status = wire.Status;
+    record.BytesIn = aRequest.Content.size();
+    record.BytesOut = wire.Body.size();
+    record.Duration = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start);
+    record.Fields = &fields;
+    FAccessLog(record);
+  } catch (...) {
+    // A log that cannot be written must not cost the client its answer.
+  }
+  return wire;
+}
+
+TWireResponse TWebLayer::Answer(TWebRequest& aRequest, THeaderLines& aLogFields) noexcept {
   struct TActiveGuard {
     std::atomic<int>& Count;
     ~TActiveGuard() { --Count; }
@@ -266,6 +294,7 @@ TWireResponse TWebLayer::Handle(TWebRequest& aRequest) noexcept {
   try {
     TWebResponse response;
     FHandler(aRequest, response);
+    aLogFields = std::move(response.Data.LogFields);
     return EncodeResponse(response.Final(), aRequest.Method == "HEAD");
   } catch (const std::exception& e) {
     try {

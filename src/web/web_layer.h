@@ -4,6 +4,8 @@
 // the gate that bounds how many requests are inside the framework at once.
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -27,6 +29,7 @@ struct TWebRequest {
   std::string ContentTypeHeader;  // the whole Content-Type value
   std::string ContentType;        // the media type without parameters
   std::string Content;            // every body byte received
+  std::string RemoteAddress;      // the client's address, as the transport saw it
 
   // Value of the first header whose name matches ignoring case, or empty.
   std::string GetFieldByName(std::string_view aName) const;
@@ -46,6 +49,9 @@ struct TWebResponseData {
   std::string ContentEncoding;
   std::string Realm;  // non-empty: a WWW-Authenticate Basic challenge goes out
   THeaderLines CustomHeaders;
+  // Name and value pairs a route adds to the request's access log line;
+  // never sent.
+  THeaderLines LogFields;
 
   // Replaces (ignoring case) or adds a header.
   void SetCustomHeader(std::string_view aName, std::string aValue);
@@ -95,17 +101,37 @@ inline constexpr const char* kTooManyRequestsText =
 
 using TWebModuleHandler = std::function<void(TWebRequest&, TWebResponse&)>;
 
+// What the access log learns of one request once its answer is ready. The
+// views point into the request and are valid only during the call.
+struct TAccessRecord {
+  std::chrono::system_clock::time_point Time;  // when the request entered the web layer
+  std::string_view RemoteAddress;
+  std::string_view Method;
+  std::string_view Path;  // the raw path, never the query (it may carry credentials)
+  int Status = 0;
+  std::uint64_t BytesIn = 0;   // body bytes received
+  std::uint64_t BytesOut = 0;  // body bytes of the answer
+  std::chrono::microseconds Duration{0};
+  const THeaderLines* Fields = nullptr;  // what the route added (TWebResponseData::LogFields)
+};
+// Called on the request's thread; whatever it throws is dropped.
+using TAccessLogCallback = std::function<void(const TAccessRecord&)>;
+
 // Lets at most aMaxActive requests into the module at once and turns anything
 // that escapes it into a 500 with the exception's message.
 class TWebLayer {
  public:
-  explicit TWebLayer(TWebModuleHandler aHandler, int aMaxActive = kMaxConcurrentRequests)
-      : FHandler(std::move(aHandler)), FMaxActive(aMaxActive) {}
+  explicit TWebLayer(TWebModuleHandler aHandler, int aMaxActive = kMaxConcurrentRequests,
+                     TAccessLogCallback aAccessLog = {})
+      : FHandler(std::move(aHandler)), FMaxActive(aMaxActive), FAccessLog(std::move(aAccessLog)) {}
   TWireResponse Handle(TWebRequest& aRequest) noexcept;
 
  private:
+  TWireResponse Answer(TWebRequest& aRequest, THeaderLines& aLogFields) noexcept;
+
   TWebModuleHandler FHandler;
   int FMaxActive;
+  TAccessLogCallback FAccessLog;
   std::atomic<int> FActive{0};
 };
 
