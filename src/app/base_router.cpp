@@ -6,6 +6,7 @@
 #include "app/build_label.h"
 #include "app/data_handlers.h"
 #include "app/server_config.h"
+#include "service/access_policy.h"
 #include "web/basic_auth.h"
 #include "web/compression.h"
 #include "web/octet_stream.h"
@@ -74,6 +75,7 @@ int RunServer(const TServerConfig& aConfig) {
   web::SetConsoleProgram(true);
   SetCredentials(web::TBasicCredentials(aConfig.User, aConfig.Password, aConfig.PasswordHash));
   web::TRelay::Limits(aConfig.Limits);
+  service::SetAccessPolicy(aConfig.Policy);
   RegisterMiddlewaresAndRoutes();
   web::TRelay::Listen(aConfig.Port, aConfig.Bind, ListenCallback);
   return 0;

@@ -70,6 +70,35 @@ std::string NonEmpty(const std::string& aValue) {
   return aValue;
 }
 
+// A list of items separated by ",", blanks around each removed.
+std::vector<std::string> List(const std::string& aValue) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = aValue.find(',', start);
+    std::string item = aValue.substr(start, comma == std::string::npos ? comma : comma - start);
+    const std::size_t first = item.find_first_not_of(" \t");
+    item = first == std::string::npos
+               ? ""
+               : item.substr(first, item.find_last_not_of(" \t") + 1 - first);
+    if (item.empty()) throw EBadValue(Quoted(aValue) + " has an empty item");
+    items.push_back(std::move(item));
+    if (comma == std::string::npos) return items;
+    start = comma + 1;
+  }
+}
+
+std::vector<std::string> Folders(const std::string& aValue) {
+  std::vector<std::string> folders = List(aValue);
+  for (const std::string& folder : folders) {
+    std::error_code ec;
+    if (!folder.starts_with('/') || !fs::is_directory(folder, ec)) {
+      throw EBadValue(Quoted(folder) + " is not an absolute path of a folder");
+    }
+  }
+  return folders;
+}
+
 struct TKey {
   const char* Name;
   const char* Help;
@@ -117,6 +146,22 @@ const TKey kKeys[] = {
      [](TServerConfig& c, const std::string& v) {
        c.Limits.MaxConcurrentRequests = Count(v, 1000000);
      }},
+    {"lib_folders",
+     "folders, separated by \",\", client libraries may be loaded from besides /usr/lib, "
+     "/usr/local/lib and /lib",
+     [](TServerConfig& c, const std::string& v) { c.Policy.LibFolders = Folders(v); }},
+    {"kinds", "the only database kinds requests may name: FB, IB, PG, MySQL, MSSQL, SQLite (all)",
+     [](TServerConfig& c, const std::string& v) {
+       c.Policy.Kinds = List(v);
+       for (const std::string& kind : c.Policy.Kinds) {
+         if (!service::IsKindName(kind)) throw EBadValue(Quoted(kind) + " is not a database kind");
+       }
+     }},
+    {"hosts", "the only database hosts requests may name; no host counts as localhost (all)",
+     [](TServerConfig& c, const std::string& v) { c.Policy.Hosts = List(v); }},
+    {"database_folders",
+     "the only folders database files (SQLite, Firebird without a host) may lie in (all)",
+     [](TServerConfig& c, const std::string& v) { c.Policy.DatabaseFolders = Folders(v); }},
 };
 
 const TKey* FindKey(const std::string& aName) {

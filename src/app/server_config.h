@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "service/access_policy.h"
 #include "web/provider.h"
 
 namespace tandemize::app {
@@ -31,6 +32,9 @@ struct TServerConfig {
   std::string Password = "tulip";
   std::string PasswordHash;  // a crypt(3) hash; when set, Password is not used
   web::TListenerLimits Limits;
+  // Client library folders the operator adds, and the optional lists of
+  // kinds, hosts and database folders a request may name.
+  service::TAccessPolicy Policy;
   // The file the settings were read from; empty when none was.
   std::string ConfigFile;
 };

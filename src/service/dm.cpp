@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "converter/converter.h"
+#include "service/access_policy.h"
 #include "text/charset.h"
 
 namespace tandemize::service {
@@ -122,6 +123,7 @@ TDM& TDM::ToolchainText(std::string aValue) {
 void TDM::DbConnectionBeforeConnect(dbaccess::TDbConnection& aSender) {
   if (!FParamsDB) return;
   const iParamsDB& params = *FParamsDB;
+  CheckConnectionChoices(params);  // before any of the parameters is used
   switch (params.TipoSgdb()) {
     case TTipoSgdb::tpFB:
       FDriverLinkFB->SetVendorLib(params.LibPath());

@@ -83,6 +83,15 @@ std::string Show(const TServerConfig& c, const std::string& aKey) {
   if (aKey == "write_timeout") return std::to_string(l.WriteTimeout.count());
   if (aKey == "max_connections") return std::to_string(l.MaxOpenConnections);
   if (aKey == "max_requests") return std::to_string(l.MaxConcurrentRequests);
+  const auto joined = [](const std::vector<std::string>& aItems) {
+    std::string text;
+    for (const std::string& item : aItems) text += "|" + item;
+    return text;
+  };
+  if (aKey == "lib_folders") return joined(c.Policy.LibFolders);
+  if (aKey == "kinds") return joined(c.Policy.Kinds);
+  if (aKey == "hosts") return joined(c.Policy.Hosts);
+  if (aKey == "database_folders") return joined(c.Policy.DatabaseFolders);
   return "?";
 }
 
@@ -130,6 +139,18 @@ TEST(ServerConfig, KeysGoodAndBad) {
       {"max_connections=0", "", "max_connections"},
       {"max_requests=4", "max_requests", "4"},
       {"max_requests=many", "", "max_requests"},
+      {"lib_folders=/opt", "lib_folders", "|/opt"},
+      {"lib_folders=/opt, /usr/lib", "lib_folders", "|/opt|/usr/lib"},
+      {"lib_folders=opt/lib", "", "lib_folders: \"opt/lib\" is not an absolute path of a folder"},
+      {"lib_folders=/nonexistent-folder", "", "lib_folders"},
+      {"lib_folders=/opt,", "", "lib_folders: \"/opt,\" has an empty item"},
+      {"kinds=PG,sqlite", "kinds", "|PG|sqlite"},
+      {"kinds=PG,Oracle", "", "kinds: \"Oracle\" is not a database kind"},
+      {"kinds=", "", "kinds"},
+      {"hosts=db1.example , 10.0.0.5", "hosts", "|db1.example|10.0.0.5"},
+      {"hosts=a,,b", "", "hosts"},
+      {"database_folders=/tmp", "database_folders", "|/tmp"},
+      {"database_folders=/etc/hostname", "", "database_folders"},
       {"prot=9000", "", "[Server] prot: unknown key"},
       {"port=1\nPort=2", "", "[Server] Port: given twice"},
       {"password=x\npassword_hash=" + hash, "", "either password or password_hash"},
