@@ -71,10 +71,11 @@ void RegisterMiddlewaresAndRoutes() {
   TBase::Router();
 }
 
-int RunServer(const TServerConfig& aConfig) {
+int RunServer(const TServerConfig& aConfig, web::TAccessLogCallback aAccessLog) {
   web::SetConsoleProgram(true);
   SetCredentials(web::TBasicCredentials(aConfig.User, aConfig.Password, aConfig.PasswordHash));
   web::TRelay::Limits(aConfig.Limits);
+  web::TRelay::AccessLog(std::move(aAccessLog));
   service::SetAccessPolicy(aConfig.Policy);
   RegisterMiddlewaresAndRoutes();
   web::TRelay::Listen(aConfig.Port, aConfig.Bind, ListenCallback);

@@ -43,6 +43,6 @@ void RegisterMiddlewaresAndRoutes();
 // Start-up: middlewares, routes, then listening on the configured port
 // (kServicePort by default) until the process ends (or a start failure has
 // been shown).
-int RunServer(const TServerConfig& aConfig);
+int RunServer(const TServerConfig& aConfig, web::TAccessLogCallback aAccessLog = {});
 
 }  // namespace tandemize::app

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/build_label.h"
+#include "json/json.h"
 #include "service/dm.h"
 #include "web/relay_types.h"
 #include "web/web_layer.h"
@@ -18,6 +19,22 @@ constexpr const char* kJsonContentType = "application/json";
 // Header look-up ignoring letter case; absent gives "", blanks are trimmed.
 std::string RequestHeader(web::TRelayRequest& aRequest) {
   return aRequest.Headers().Field(kRequestHeader).AsString();
+}
+
+// The import's line in the access log: kind, table and rows as far as the
+// import got, and its result with a failure's message.
+void NoteImport(web::TRelayResponse& aResponse, const service::TDM& aDM,
+                const std::string& aVerdict) {
+  const service::TDM::TImportSummary& summary = aDM.ImportSummary();
+  web::THeaderLines& fields = aResponse.RawWebResponse().Data.LogFields;
+  fields.emplace_back("kind", summary.Kind.empty() ? "-" : summary.Kind);
+  fields.emplace_back("table", summary.Table.empty() ? "-" : summary.Table);
+  fields.emplace_back("rows", std::to_string(summary.Rows));
+  json::TJsonObject verdict;
+  verdict.Parse(aVerdict);
+  const bool success = verdict["success"].AsBoolean();
+  fields.emplace_back("result", success ? "ok" : "failed");
+  if (!success) fields.emplace_back("message", verdict["message"].AsString());
 }
 
 }  // namespace
@@ -53,7 +70,13 @@ void TandemizeHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aRespon
 
   aResponse.ContentType(kJsonContentType);
   service::TDMInstance dm;
-  aResponse.Send(dm->Tandemize(RequestHeader(aRequest), body.get(), binary));
+  const std::string verdict = dm->Tandemize(RequestHeader(aRequest), body.get(), binary);
+  try {
+    NoteImport(aResponse, *dm, verdict);
+  } catch (const std::exception&) {
+    // The log line lacks the import's fields; the client still gets its verdict.
+  }
+  aResponse.Send(verdict);
 }
 
 }  // namespace tandemize::app

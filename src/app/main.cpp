@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/access_log.h"
 #include "app/base_router.h"
 #include "app/server_config.h"
 
@@ -26,8 +27,10 @@ void RaiseOpenFileLimit() {
 int main(int argc, char** argv) {
   namespace app = tandemize::app;
   app::TStartup startup;
+  tandemize::web::TAccessLogCallback accessLog;
   try {
     startup = app::ReadStartup(std::vector<std::string>(argv + 1, argv + argc));
+    if (startup.Serve) accessLog = app::OpenAccessLog(startup.Config.Log);
   } catch (const std::exception& e) {
     std::cerr << "Tandemize_srv: " << e.what() << std::endl;
     return app::kConfigErrorExit;
@@ -37,5 +40,5 @@ int main(int argc, char** argv) {
     return 0;
   }
   RaiseOpenFileLimit();
-  return app::RunServer(startup.Config);
+  return app::RunServer(startup.Config, std::move(accessLog));
 }

@@ -146,6 +146,8 @@ const TKey kKeys[] = {
      [](TServerConfig& c, const std::string& v) {
        c.Limits.MaxConcurrentRequests = Count(v, 1000000);
      }},
+    {"log", "access log, one line per request: stdout, stderr or a file (none)",
+     [](TServerConfig& c, const std::string& v) { c.Log = NonEmpty(v); }},
     {"lib_folders",
      "folders, separated by \",\", client libraries may be loaded from besides /usr/lib, "
      "/usr/local/lib and /lib",
@@ -193,7 +195,9 @@ po::options_description Options() {
        "read the [Server] section of FILE instead of the INI file beside the program")   //
       ("port", po::value<std::string>()->value_name("PORT"), "TCP port to listen on")    //
       ("bind", po::value<std::string>()->value_name("ADDRESS"), "address to listen on")  //
-      ("help", "show this text and end")                                                 //
+      ("log", po::value<std::string>()->value_name("WHERE"),
+       "write the access log to stdout, stderr or a file")  //
+      ("help", "show this text and end")                    //
       ("version", "show the program's version and end");
   return options;
 }
@@ -270,7 +274,7 @@ TStartup ReadStartup(const std::vector<std::string>& aArguments, const std::stri
   } else {
     ReadConfigFile(aDefaultFile, false, startup.Config);
   }
-  for (const char* option : {"port", "bind"}) {
+  for (const char* option : {"port", "bind", "log"}) {
     if (given.count(option) == 0) continue;
     ApplyKey(startup.Config, option, given[option].as<std::string>(), std::string("--") + option);
   }

@@ -158,6 +158,17 @@ class TDM {
   // import refused before that point leaves aStream as it was.
   std::string Tandemize(std::string_view aJsonHeader, TStream* aStream, bool aBinaryRequest);
 
+  // What the last Tandemize call imported, for the access log: the kind and
+  // the table once its rows are ready to be written (empty when it failed
+  // before), and the rows handed to the database (for a failed import, up to
+  // the batch that failed).
+  struct TImportSummary {
+    std::string Kind;
+    std::string Table;
+    std::size_t Rows = 0;
+  };
+  const TImportSummary& ImportSummary() const { return FImportSummary; }
+
   // The word "ide" reports (the program sets its build label's toolchain word).
   const std::string& ToolchainText() const { return FToolchainText; }
   TDM& ToolchainText(std::string aValue);
@@ -200,6 +211,7 @@ class TDM {
   void CheckHeaderIdentifiers(json::TJsonObject& H) const;
 
   std::string FToolchainText;
+  TImportSummary FImportSummary;
   iParamsDB::Ref FParamsDB;
   // Components in creation order; freed in reverse.
   std::unique_ptr<dbaccess::TDbConnection> FDbConnection;

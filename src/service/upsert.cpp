@@ -178,6 +178,7 @@ void TDM::ThrowKeyFieldNotFound(json::TJsonObject& H, const std::string& aParamN
 
 void TDM::ApplyRows(json::TJsonObject& E, memtable::TMemTable& T) {
   json::TJsonObject& H = E["headers"].AsObject();
+  FImportSummary = {FParamsDB->Driver(), TableName(H), 0};
   // No statement runs with a name that could change its meaning.
   CheckHeaderIdentifiers(H);
 
@@ -195,6 +196,7 @@ void TDM::ApplyRows(json::TJsonObject& E, memtable::TMemTable& T) {
     update.SQL().SetText(BuildUpdateSql(H));
     insert.SQL().SetText(BuildInsertSql(H));
 
+    FImportSummary.Rows = static_cast<std::size_t>(T.RecordCount());
     WriteRows(H, T, exists, update, insert);
     if (connection.InTransaction()) connection.Commit();
   } catch (const std::exception& e) {

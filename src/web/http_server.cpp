@@ -292,6 +292,8 @@ struct TConnection {
   TClock::time_point Accepted = TClock::now();
   std::atomic<std::uint64_t>* BodyBudget = nullptr;
   std::uint64_t BodyBudgetLimit = 0;
+  std::uint64_t MaxBodyBytes = kMaxBodyBytes;
+  std::chrono::milliseconds WriteTimeout{kWriteTimeout};
 
   TConnection(net::io_context& aIoc, tcp::socket aSocket)
       : Ioc(&aIoc), Stream(std::move(aSocket)) {}
@@ -341,7 +343,7 @@ struct TConnection {
           aParser.ExpectsContinue()) {
         continueSent = true;
         http::response<http::empty_body> interim{http::status::continue_, 11};
-        Stream.expires_after(kWriteTimeout);
+        Stream.expires_after(WriteTimeout);
         if (const error_code wec = RunStep(
                 [&](auto handler) { http::async_write(Stream, interim, std::move(handler)); })) {
           return wec;
@@ -353,11 +355,11 @@ struct TConnection {
 
   // Writes the answer in one gathered write of head and body. Nearly every
   // answer fits the socket's send buffer and leaves at once; only what does
-  // not fit waits for the socket, within kWriteTimeout.
+  // not fit waits for the socket, within WriteTimeout.
   void Write(const TWireResponse& aWire) {
     if (FramedByTransferEncoding(aWire)) {
       http::response<http::string_body> res = WireMessage(aWire);
-      Stream.expires_after(kWriteTimeout);
+      Stream.expires_after(WriteTimeout);
       RunStep([&](auto handler) { http::async_write(Stream, res, std::move(handler)); });
       return;
     }
@@ -367,7 +369,7 @@ struct TConnection {
     if (sent == head.size() + aWire.Body.size()) return;
     beast::buffers_suffix<std::array<net::const_buffer, 2>> rest(parts);
     rest.consume(sent);
-    Stream.expires_after(kWriteTimeout);
+    Stream.expires_after(WriteTimeout);
     RunStep([&](auto handler) { net::async_write(Stream, rest, std::move(handler)); });
   }
 
@@ -397,7 +399,7 @@ struct TConnection {
   void Serve(const THttpServer::THandler& aHandler) {
     TRequestParser parser;
     parser.header_limit(kMaxHeaderBlockBytes);
-    parser.body_limit(kMaxBodyBytes);
+    parser.body_limit(MaxBodyBytes);
     parser.BodyBudget = BodyBudget;
     parser.BodyBudgetLimit = BodyBudgetLimit;
     const error_code ec = ReadRequest(parser);
@@ -415,7 +417,7 @@ struct TConnection {
     }
     if (ec == http::error::body_limit) {
       Write(PlainTextResponse(
-          413, "Request body larger than " + std::to_string(kMaxBodyBytes) + " bytes"));
+          413, "Request body larger than " + std::to_string(MaxBodyBytes) + " bytes"));
       CloseAfterRefusal();
       return;
     }
@@ -430,6 +432,9 @@ struct TConnection {
     }
     TWebRequest request = BuildWebRequest(std::move(parser.Method), parser.Target,
                                           std::move(parser.Headers), std::move(parser.Body));
+    error_code peerError;
+    const tcp::endpoint peer = Stream.socket().remote_endpoint(peerError);
+    if (!peerError) request.RemoteAddress = peer.address().to_string();
     Write(HandlerAnswer(aHandler, request));
     error_code ignored;
     Stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
@@ -464,6 +469,8 @@ struct THttpServer::TImpl {
   int MaxConnections = kMaxConnections;
   std::atomic<int> OpenConnections{0};
   std::uint64_t BodyBudgetLimit = kMaxBufferedBodyBytes;
+  std::uint64_t MaxBodyBytes = kMaxBodyBytes;
+  std::chrono::milliseconds WriteTimeout{kWriteTimeout};
   std::atomic<std::uint64_t> BufferedBodyBytes{0};
   net::steady_timer RetryTimer{AcceptIoc};
   // True while a wait of the accept loop (for a connection, or the retry
@@ -630,6 +637,8 @@ struct THttpServer::TImpl {
         connection.Timeouts = Timeouts;
         connection.BodyBudget = &BufferedBodyBytes;
         connection.BodyBudgetLimit = BodyBudgetLimit;
+        connection.MaxBodyBytes = MaxBodyBytes;
+        connection.WriteTimeout = WriteTimeout;
         connection.Serve(Handler);
       }
     } catch (...) {
@@ -724,6 +733,14 @@ void THttpServer::ReadTimeouts(const TReadTimeouts& aTimeouts) {
 
 void THttpServer::MaxConnections(int aMax) {
   FImpl->MaxConnections = aMax;
+}
+
+void THttpServer::MaxBodyBytes(std::uint64_t aBytes) {
+  FImpl->MaxBodyBytes = aBytes;
+}
+
+void THttpServer::WriteTimeout(std::chrono::milliseconds aTimeout) {
+  FImpl->WriteTimeout = aTimeout;
 }
 
 void THttpServer::BodyBudget(std::uint64_t aBytes) {

@@ -55,6 +55,12 @@ class THttpServer {
   // Connections served at once before new ones are refused with 503
   // (kMaxConnections unless changed before Start).
   void MaxConnections(int aMax);
+  // Largest request body; a larger one is refused with 413 (kMaxBodyBytes
+  // unless changed before Start).
+  void MaxBodyBytes(std::uint64_t aBytes);
+  // How long an answer may wait for a client that does not read it
+  // (kWriteTimeout unless changed before Start).
+  void WriteTimeout(std::chrono::milliseconds aTimeout);
   // Body bytes all connections may hold at once (kMaxBufferedBodyBytes
   // unless changed before Start).
   void BodyBudget(std::uint64_t aBytes);

@@ -145,6 +145,8 @@ void TRelayProvider::InternalListen() {
       state.Server->ReadTimeouts({limits.IdleReadTimeout, limits.HeaderReadTimeout,
                                   limits.BodyGraceTime, kMinBodyBytesPerSecond});
       state.Server->MaxConnections(limits.MaxOpenConnections);
+      state.Server->MaxBodyBytes(limits.MaxBodyBytes);
+      state.Server->WriteTimeout(limits.WriteTimeout);
       // One body of the largest size allowed must fit the bytes all
       // connections may hold at once.
       state.Server->BodyBudget(std::max(kMaxBufferedBodyBytes, limits.MaxBodyBytes));

@@ -260,6 +260,8 @@ TWireResponse TWebLayer::Handle(TWebRequest& aRequest) noexcept {
   }
   const auto time = std::chrono::system_clock::now();
   const auto start = std::chrono::steady_clock::now();
+  // A route may take the body over; it was received all the same.
+  const std::uint64_t bytesIn = aRequest.Content.size();
   THeaderLines fields;
   TWireResponse wire = Answer(aRequest, fields);
   try {
@@ -269,7 +271,7 @@ TWireResponse TWebLayer::Handle(TWebRequest& aRequest) noexcept {
     record.Method = aRequest.Method;
     record.Path = aRequest.RawPath;
     record.Status = wire.Status;
-    record.BytesIn = aRequest.Content.size();
+    record.BytesIn = bytesIn;
     record.BytesOut = wire.Body.size();
     record.Duration = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - start);

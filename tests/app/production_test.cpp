@@ -5,8 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "production_harness.h"
+#include "program_harness.h"
 
 namespace tandemize::production {
 namespace {
@@ -68,7 +71,7 @@ TEST(ProgramSettings, ServesWithTheConfiguredAddressPortAndCredentials) {
   const int port = FreePort();
   // The option wins over the file's port.
   const TFile config("serve.ini", "[Server]\nport=1\nbind=127.0.0.1\nuser=ops\npassword_hash=" +
-                                      hash + "\nmax_requests=4\n");
+                                      hash + "\nmax_requests=4\nmax_body_bytes=1000\n");
   TProgram program({"--config", config.Path(), "--port", std::to_string(port)});
   ASSERT_TRUE(program.WaitForOutput("\n")) << program.Errors();
   EXPECT_EQ(program.Output(), "Servidor ativo 127.0.0.1:" + std::to_string(port) +
@@ -82,6 +85,82 @@ TEST(ProgramSettings, ServesWithTheConfiguredAddressPortAndCredentials) {
   EXPECT_EQ(answer.Status, 200);
   EXPECT_EQ(answer.Body, R"({"can_header":false,"ide":"C++"})");
   EXPECT_EQ(Call(port, http::verb::get, "/", "").Status, 200);
+  const TAnswer tooLarge = Call(port, http::verb::post, "/tandemize", ops, std::string(1001, '{'));
+  EXPECT_EQ(tooLarge.Status, 413);
+  EXPECT_EQ(tooLarge.Body, "Request body larger than 1000 bytes");
+  EXPECT_EQ(Call(port, http::verb::post, "/tandemize", ops, std::string(1000, '{')).Status, 200);
+}
+
+std::vector<std::string> Lines(const std::string& aFile) {
+  std::ifstream in(aFile);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(AccessLog, OneLinePerRequestWithItsFieldsAndNoSecrets) {
+  const std::string folder =
+      (fs::temp_directory_path() / ("tandemize-log-" + std::to_string(::getpid()))).string();
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const std::string database = folder + "/imports.db";
+  {
+    harness::TDirect direct({{"DriverID", "SQLite"}, {"Database", database}});
+    direct.Exec("CREATE TABLE t (id INTEGER PRIMARY KEY, nome VARCHAR(20))");
+    direct.Close();
+  }
+  const std::string log = folder + "/access.log";
+  const int port = FreePort();
+  TProgram program({"--bind", "127.0.0.1", "--port", std::to_string(port), "--log", log});
+  ASSERT_TRUE(program.WaitForOutput("\n")) << program.Errors();
+
+  // The params carry a password (which fails the second import: the file is
+  // not encrypted) and the rows values: neither may reach the log.
+  const std::string params =
+      R"({"tipo_sgdb":5,"database":")" + database + R"(","user":"u","password":""})";
+  const std::string secretParams =
+      R"({"tipo_sgdb":5,"database":")" + database + R"(","password":"pw-never-logged"})";
+  const std::string rows = R"([{"id":1,"nome":"row-value-1"},{"id":2,"nome":"row-value-2"}])";
+  const std::string good = harness::RowsEnvelope(params, "t", rows);
+  const std::string bad = harness::RowsEnvelope(secretParams, "missing", rows);
+  const TAnswer imported = Call(port, http::verb::post, "/tandemize", kTulip, good);
+  ASSERT_EQ(imported.Body, harness::kSuccess);
+  const TAnswer failed = Call(port, http::verb::post, "/tandemize", kTulip, bad);
+  EXPECT_NE(failed.Body.find(R"("success":false)"), std::string::npos);
+  // Credentials in the query, and no credentials at all.
+  EXPECT_EQ(Call(port, http::verb::get, "/checkrequest?Authorization=Basic%20dHVsaXA6dHVsaXA=", "")
+                .Status,
+            200);
+  EXPECT_EQ(Call(port, http::verb::get, "/checkrequest", "").Status, 401);
+  EXPECT_EQ(Call(port, http::verb::get, "/", "").Status, 200);
+
+  const std::vector<std::string> lines = Lines(log);
+  ASSERT_EQ(lines.size(), 5u) << program.Output();
+  const std::string start = R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z 127\.0\.0\.1 )";
+  const std::string ms = R"( ms=\d+\.\d{3})";
+  const std::vector<std::string> patterns = {
+      "POST /tandemize 200 in=" + std::to_string(good.size()) + " out=" +
+          std::to_string(imported.Body.size()) + ms + " kind=SQLite table=t rows=2 result=ok$",
+      "POST /tandemize 200 in=" + std::to_string(bad.size()) +
+          " out=" + std::to_string(failed.Body.size()) + ms +
+          R"( kind=SQLite table=missing rows=0 result=failed )"
+          R"(message="\[DAL\]\[Phys\]\[SQLite\] ERROR: file is encrypted or is not a database"$)",
+      "GET /checkrequest 200 in=0 out=\\d+" + ms + "$",
+      "GET /checkrequest 401 in=0 out=23" + ms + "$",
+      "GET / 200 in=0 out=\\d+" + ms + "$",
+  };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_TRUE(std::regex_search(lines[i], std::regex(start + patterns[i]))) << lines[i];
+  }
+  std::ostringstream all;
+  for (const std::string& line : lines) all << line << "\n";
+  for (const char* secret : {"pw-never-logged", "row-value", "dHVsaXA", "Authorization", "tulip",
+                             "imports.db", "tipo_sgdb"}) {
+    EXPECT_EQ(all.str().find(secret), std::string::npos) << secret << " in:\n" << all.str();
+  }
+  // The banner still goes to standard output, alone.
+  EXPECT_EQ(program.Output().find("Servidor ativo"), 0u);
+  fs::remove_all(folder);
 }
 
 }  // namespace
