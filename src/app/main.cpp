@@ -7,6 +7,7 @@
 
 #include "app/access_log.h"
 #include "app/base_router.h"
+#include "app/graceful_stop.h"
 #include "app/server_config.h"
 
 namespace {
@@ -26,6 +27,7 @@ void RaiseOpenFileLimit() {
 
 int main(int argc, char** argv) {
   namespace app = tandemize::app;
+  app::BlockStopSignals();
   app::TStartup startup;
   tandemize::web::TAccessLogCallback accessLog;
   try {
@@ -40,5 +42,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   RaiseOpenFileLimit();
+  app::WatchStopSignals(startup.Config.StopTimeout);
   return app::RunServer(startup.Config, std::move(accessLog));
 }

@@ -146,6 +146,11 @@ const TKey kKeys[] = {
      [](TServerConfig& c, const std::string& v) {
        c.Limits.MaxConcurrentRequests = Count(v, 1000000);
      }},
+    {"stop_timeout",
+     "seconds the requests in progress may take to finish after SIGTERM or SIGINT (30)",
+     [](TServerConfig& c, const std::string& v) {
+       c.StopTimeout = std::chrono::seconds(WholeNumber(v, 0, 24 * 60 * 60));
+     }},
     {"log", "access log, one line per request: stdout, stderr or a file (none)",
      [](TServerConfig& c, const std::string& v) { c.Log = NonEmpty(v); }},
     {"lib_folders",

@@ -35,6 +35,8 @@ struct TServerConfig {
   // Client library folders the operator adds, and the optional lists of
   // kinds, hosts and database folders a request may name.
   service::TAccessPolicy Policy;
+  // How long requests in progress may take to finish after SIGTERM/SIGINT.
+  std::chrono::seconds StopTimeout{30};
   // Where the access log goes: "stdout", "stderr" or a file; empty: no log.
   std::string Log;
   // The file the settings were read from; empty when none was.

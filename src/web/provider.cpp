@@ -9,6 +9,7 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <typeinfo>
 
 #include "web/http_server.h"
@@ -165,6 +166,23 @@ void TRelayProvider::InternalListen() {
     std::string line;
     std::getline(std::cin, line);
   }
+}
+
+bool TRelayProvider::Drain(std::chrono::milliseconds aDeadline,
+                           const std::function<bool()>& aKeepWaiting) {
+  TListenerState& state = State();
+  if (!state.Server) return true;
+  state.Server->Stop();
+  const auto deadline = std::chrono::steady_clock::now() + aDeadline;
+  while (state.Server->OpenConnections() > 0) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (aKeepWaiting) {
+      if (!aKeepWaiting()) return false;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  return true;
 }
 
 void TRelayProvider::StopListen() {

@@ -62,6 +62,13 @@ class TRelayProvider {
   // Stops a running server and releases a waiting Listen; "Relay not listen"
   // when no server exists.
   static void StopListen();
+  // The first half of a graceful stop: stops accepting connections (new ones
+  // are refused), then waits until every connection already accepted has
+  // had its answer written, or until aDeadline has passed, or until
+  // aKeepWaiting (asked between looks; it may itself wait a little) returns
+  // false. True when no connection was left. StopListen is the second half.
+  static bool Drain(std::chrono::milliseconds aDeadline,
+                    const std::function<bool()>& aKeepWaiting = {});
   static bool IsRunning();
 
  private:

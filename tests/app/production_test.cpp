@@ -165,3 +165,166 @@ TEST(AccessLog, OneLinePerRequestWithItsFieldsAndNoSecrets) {
 
 }  // namespace
 }  // namespace tandemize::production
+
+namespace tandemize::production {
+namespace {
+
+// Graceful stop with a PostgreSQL import in flight: the test holds a lock on
+// one of the import's rows, so the import waits inside its transaction,
+// having written the rows before it, for as long as the test wants.
+class GracefulStop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Env("TANDEMIZE_PG_HOST").empty()) GTEST_SKIP() << "no PostgreSQL test server";
+  }
+
+  static std::vector<std::pair<std::string, std::string>> Definition() {
+    return {{"DriverID", "PG"},
+            {"Server", Env("TANDEMIZE_PG_HOST")},
+            {"Port", Env("TANDEMIZE_PG_PORT")},
+            {"Database", Env("TANDEMIZE_PG_DATABASE")},
+            {"User_Name", Env("TANDEMIZE_PG_USER")},
+            {"Password", Env("TANDEMIZE_PG_PASSWORD")}};
+  }
+
+  // aTable with rows 1 and 2 holding "old", row 2 locked until Release.
+  void PrepareLockedTable(const std::string& aTable) {
+    FTable = aTable;
+    FDirect.Exec("DROP TABLE IF EXISTS " + aTable);
+    FDirect.Exec("CREATE TABLE " + aTable + " (id INTEGER PRIMARY KEY, nome VARCHAR(20))");
+    FDirect.Exec("INSERT INTO " + aTable + " VALUES (1, 'old'), (2, 'old')");
+    FLocker.Connection().SetConnected(true);
+    FLocker.Connection().StartTransaction();
+    dbaccess::TDbQuery lock(&FLocker.Connection());
+    lock.SQL().SetText("SELECT nome FROM " + aTable + " WHERE id = 2 FOR UPDATE");
+    lock.Open();
+  }
+  void Release() {
+    if (FLocker.Connection().InTransaction()) FLocker.Connection().Commit();
+  }
+  void TearDown() override {
+    Release();
+    if (!FTable.empty()) FDirect.Exec("DROP TABLE IF EXISTS " + FTable);
+  }
+
+  // Imports rows 1, 2 and 3 as "new" on a thread of its own; the answer,
+  // or "" when the connection ended without one.
+  std::thread ImportInBackground(int aPort, std::string& aAnswer) {
+    const std::string params = fmt::format(
+        R"({{"tipo_sgdb":2,"host":"{}","port":{},"database":"{}","user":"{}","password":"{}"}})",
+        Env("TANDEMIZE_PG_HOST"), Env("TANDEMIZE_PG_PORT"), Env("TANDEMIZE_PG_DATABASE"),
+        Env("TANDEMIZE_PG_USER"), Env("TANDEMIZE_PG_PASSWORD"));
+    const std::string envelope = harness::RowsEnvelope(
+        params, FTable, R"([{"id":1,"nome":"new"},{"id":2,"nome":"new"},{"id":3,"nome":"new"}])");
+    return std::thread([aPort, envelope, &aAnswer] {
+      try {
+        aAnswer = Call(aPort, http::verb::post, "/tandemize", kTulip, envelope).Body;
+      } catch (const std::exception&) {
+        aAnswer = "";
+      }
+    });
+  }
+
+  // Waits (30 s at most) until a session other than the test's waits for
+  // a lock on the table, or (aWaiting false) until none touches it.
+  bool AwaitImportSession(bool aWaiting) {
+    const std::string filter = "FROM pg_stat_activity WHERE query LIKE '%" + FTable +
+                               "%' AND pid <> pg_backend_pid() AND query NOT LIKE '%pg_stat%'";
+    const std::string sql = aWaiting ? "SELECT COUNT(*) " + filter + " AND wait_event_type = 'Lock'"
+                                     : "SELECT COUNT(*) " + filter + " AND state <> 'idle'";
+    for (int i = 0; i < 300; ++i) {
+      const bool seen = FDirect.Value(sql) != "0";
+      if (seen == aWaiting) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+
+  // True once a connection to the port is refused (within 30 s).
+  static bool Refuses(int aPort) {
+    for (int i = 0; i < 300; ++i) {
+      boost::asio::io_context io;
+      boost::asio::ip::tcp::socket socket(io);
+      boost::system::error_code ec;
+      socket.connect(
+          {boost::asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(aPort)}, ec);
+      if (ec) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+
+  std::string Rows() {
+    return FDirect.Value("SELECT string_agg(id || '=' || nome, ',' ORDER BY id) FROM " + FTable);
+  }
+
+  harness::TDirect FDirect{Definition()};
+  harness::TDirect FLocker{Definition()};
+  std::string FTable;
+};
+
+TEST_F(GracefulStop, AnImportInFlightFinishesThenTheProgramEndsWithZero) {
+  PrepareLockedTable("prod_stop_finish");
+  const int port = FreePort();
+  const TFile config("stop-finish.ini", "[Server]\nstop_timeout=120\n");
+  TProgram program(
+      {"--bind", "127.0.0.1", "--port", std::to_string(port), "--config", config.Path()});
+  ASSERT_TRUE(program.WaitForOutput("\n")) << program.Errors();
+  std::string answer = "none";
+  std::thread import = ImportInBackground(port, answer);
+  ASSERT_TRUE(AwaitImportSession(true));
+
+  program.Signal(SIGTERM);
+  EXPECT_TRUE(Refuses(port));  // no new connection while the import finishes
+  Release();
+  import.join();
+  EXPECT_EQ(answer, harness::kSuccess);
+  EXPECT_EQ(program.Wait(), 0) << program.Errors();
+  EXPECT_EQ(Rows(), "1=new,2=new,3=new");
+}
+
+TEST_F(GracefulStop, TheDeadlineCutsAnImportWhichRollsBack) {
+  PrepareLockedTable("prod_stop_cut");
+  const int port = FreePort();
+  const TFile config("stop-cut.ini", "[Server]\nstop_timeout=1\n");
+  TProgram program(
+      {"--bind", "127.0.0.1", "--port", std::to_string(port), "--config", config.Path()});
+  ASSERT_TRUE(program.WaitForOutput("\n")) << program.Errors();
+  std::string answer = "none";
+  std::thread import = ImportInBackground(port, answer);
+  ASSERT_TRUE(AwaitImportSession(true));
+
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.Wait(), 0) << program.Errors();
+  import.join();
+  EXPECT_EQ(answer, "");  // the client got no verdict
+  Release();
+  // The server ends the import's session (the client is gone) without committing it.
+  ASSERT_TRUE(AwaitImportSession(false));
+  EXPECT_EQ(Rows(), "1=old,2=old");
+}
+
+TEST_F(GracefulStop, ASecondSignalStopsAtOnce) {
+  PrepareLockedTable("prod_stop_twice");
+  const int port = FreePort();
+  const TFile config("stop-twice.ini", "[Server]\nstop_timeout=3600\n");
+  TProgram program(
+      {"--bind", "127.0.0.1", "--port", std::to_string(port), "--config", config.Path()});
+  ASSERT_TRUE(program.WaitForOutput("\n")) << program.Errors();
+  std::string answer = "none";
+  std::thread import = ImportInBackground(port, answer);
+  ASSERT_TRUE(AwaitImportSession(true));
+
+  program.Signal(SIGTERM);
+  ASSERT_TRUE(Refuses(port));  // the graceful stop has begun
+  program.Signal(SIGINT);
+  EXPECT_EQ(program.Wait(), -2);  // ended by the signal, long before its hour
+  import.join();
+  EXPECT_EQ(answer, "");
+  Release();
+  ASSERT_TRUE(AwaitImportSession(false));
+  EXPECT_EQ(Rows(), "1=old,2=old");
+}
+
+}  // namespace
+}  // namespace tandemize::production

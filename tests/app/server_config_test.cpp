@@ -65,6 +65,10 @@ TEST(ServerConfig, WithoutAnySettingTheServiceIsAsItAlwaysWas) {
     EXPECT_EQ(c.Limits.WriteTimeout, web::kWriteTimeout);
     EXPECT_EQ(c.Limits.MaxOpenConnections, web::kMaxConnections);
     EXPECT_EQ(c.Limits.MaxConcurrentRequests, web::kMaxConcurrentRequests);
+    EXPECT_EQ(c.StopTimeout, std::chrono::seconds(30));
+    EXPECT_EQ(c.Log, "");
+    EXPECT_TRUE(c.Policy.LibFolders.empty() && c.Policy.Kinds.empty() && c.Policy.Hosts.empty() &&
+                c.Policy.DatabaseFolders.empty());
   }
 }
 
@@ -83,6 +87,8 @@ std::string Show(const TServerConfig& c, const std::string& aKey) {
   if (aKey == "write_timeout") return std::to_string(l.WriteTimeout.count());
   if (aKey == "max_connections") return std::to_string(l.MaxOpenConnections);
   if (aKey == "max_requests") return std::to_string(l.MaxConcurrentRequests);
+  if (aKey == "stop_timeout") return std::to_string(c.StopTimeout.count());
+  if (aKey == "log") return c.Log;
   const auto joined = [](const std::vector<std::string>& aItems) {
     std::string text;
     for (const std::string& item : aItems) text += "|" + item;
@@ -151,6 +157,12 @@ TEST(ServerConfig, KeysGoodAndBad) {
       {"hosts=a,,b", "", "hosts"},
       {"database_folders=/tmp", "database_folders", "|/tmp"},
       {"database_folders=/etc/hostname", "", "database_folders"},
+      {"stop_timeout=0", "stop_timeout", "0"},
+      {"stop_timeout=600", "stop_timeout", "600"},
+      {"stop_timeout=-5", "", "stop_timeout: \"-5\" is not a whole number from 0 to 86400"},
+      {"log=stdout", "log", "stdout"},
+      {"log=/var/log/tandemize/access.log", "log", "/var/log/tandemize/access.log"},
+      {"log=", "", "log: must not be empty"},
       {"prot=9000", "", "[Server] prot: unknown key"},
       {"port=1\nPort=2", "", "[Server] Port: given twice"},
       {"password=x\npassword_hash=" + hash, "", "either password or password_hash"},
