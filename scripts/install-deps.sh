@@ -5,6 +5,8 @@
 #   scripts/install-deps.sh --test   also the test database servers and tools
 #   scripts/install-deps.sh --bench  also what scripts/bench.sh needs (wrk, nginx,
 #                                    the benchmark libraries, profilers)
+#   scripts/install-deps.sh --deploy also what scripts/test-deploy.sh needs (nginx,
+#                                    openssl, curl, psql)
 # Options combine: scripts/install-deps.sh --test --bench
 set -euo pipefail
 
@@ -29,6 +31,9 @@ for option in "$@"; do
         wrk nginx-light libbenchmark-dev nlohmann-json3-dev
         linux-perf valgrind heaptrack
       )
+      ;;
+    --deploy)
+      packages+=(nginx-light openssl curl postgresql-client python3)
       ;;
     *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
   esac
