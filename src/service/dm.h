@@ -158,10 +158,9 @@ class TDM {
   // import refused before that point leaves aStream as it was.
   std::string Tandemize(std::string_view aJsonHeader, TStream* aStream, bool aBinaryRequest);
 
-  // What the last Tandemize call imported, for the access log: the kind and
-  // the table once its rows are ready to be written (empty when it failed
-  // before), and the rows handed to the database (for a failed import, up to
-  // the batch that failed).
+  // What the last Tandemize call imported, for the access log: the kind, the
+  // table and the number of rows once its rows are ready to be written
+  // (empty and 0 when it failed before).
   struct TImportSummary {
     std::string Kind;
     std::string Table;
