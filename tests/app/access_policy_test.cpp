@@ -44,6 +44,16 @@ class TScratch {
   fs::path FPath;
 };
 
+using TList = std::vector<std::string>;
+TAccessPolicy Policy(TList aLibFolders, TList aKinds, TList aHosts, TList aDatabaseFolders) {
+  TAccessPolicy policy;
+  policy.LibFolders = std::move(aLibFolders);
+  policy.Kinds = std::move(aKinds);
+  policy.Hosts = std::move(aHosts);
+  policy.DatabaseFolders = std::move(aDatabaseFolders);
+  return policy;
+}
+
 std::string Verdict(bool aSuccess, const std::string& aMessage) {
   json::TJsonObject verdict;
   verdict.Put("success", aSuccess);
@@ -155,7 +165,7 @@ TEST(LibraryRule, ARefusedLibraryIsNeverLoaded) {
 
   // The same file in a folder the operator added loads (and then fails as
   // no client of the kind).
-  SetAccessPolicy({.LibFolders = {allowed}});
+  SetAccessPolicy(Policy({allowed}, {}, {}, {}));
   const std::string inAllowed = allowed + "/libclient.so";
   fs::copy_file(planted, inAllowed);
   const std::string verdict = TestConnection(
@@ -181,7 +191,7 @@ TEST(DatabaseFolders, SQLiteFilesOnlyInTheAllowedFolders) {
   const std::string allowed = scratch.Folder("allowed");
   const std::string other = scratch.Folder("other");
   fs::create_symlink(other, allowed + "/to-other");
-  SetAccessPolicy({.DatabaseFolders = {allowed + "/"}});
+  SetAccessPolicy(Policy({}, {}, {}, {allowed + "/"}));
 
   const std::string success = Verdict(true, kImportSucceeded);
   scratch.Folder("allowed/sub");
@@ -211,8 +221,9 @@ TEST(DatabaseFolders, SQLiteFilesOnlyInTheAllowedFolders) {
                                                     allowed + "/");
     EXPECT_EQ(Import(harness::SQLiteParams(r.database), "t"), expected);
     EXPECT_EQ(TestConnection(harness::SQLiteParams(r.database)), expected);
-    if (!r.created.empty() && r.created != allowed)
+    if (!r.created.empty() && r.created != allowed) {
       EXPECT_FALSE(fs::exists(r.created)) << r.created;
+    }
   }
 
   // Firebird without a host opens files too; with a host it is the server's.
@@ -227,7 +238,7 @@ TEST(DatabaseFolders, SQLiteFilesOnlyInTheAllowedFolders) {
 
 TEST(KindsAndHosts, OnlyListedKindsAndHosts) {
   TScratch scratch("kinds");
-  SetAccessPolicy({.Kinds = {"sqlite"}});
+  SetAccessPolicy(Policy({}, {"sqlite"}, {}, {}));
   MakeSQLiteTable(scratch / "k.db");
   MakeSQLiteTable(scratch / "h.db");
   EXPECT_EQ(Import(harness::SQLiteParams(scratch / "k.db"), "t"), Verdict(true, kImportSucceeded));
@@ -238,7 +249,7 @@ TEST(KindsAndHosts, OnlyListedKindsAndHosts) {
       TestConnection(R"({"tipo_sgdb":9})"),
       Verdict(false, "Database kind \"9\" refused: this service accepts only the kinds sqlite"));
 
-  SetAccessPolicy({.Hosts = {"db.example", "127.0.0.1"}});
+  SetAccessPolicy(Policy({}, {}, {"db.example", "127.0.0.1"}, {}));
   const std::string hostRefused =
       "\" refused: this service connects only to the hosts db.example, 127.0.0.1";
   EXPECT_EQ(TestConnection(PgParams("10.1.2.3")), Verdict(false, "Host \"10.1.2.3" + hostRefused));
@@ -263,7 +274,7 @@ TEST(KindsAndHosts, ARefusedPostgreSQLImportTouchesNothing) {
   direct.Exec("CREATE TABLE prod_policy_hosts (id INTEGER PRIMARY KEY, nome VARCHAR(20))");
 
   TScratch scratch("pg");
-  SetAccessPolicy({.Kinds = {"PG"}, .Hosts = {host}});
+  SetAccessPolicy(Policy({}, {"PG"}, {host}, {}));
   // The same server under a name the list does not hold.
   const std::string refused = Import(PgParams("localhost"), "prod_policy_hosts");
   EXPECT_TRUE(Message(refused).starts_with("Host \"localhost\" refused")) << refused;
