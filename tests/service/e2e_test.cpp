@@ -401,10 +401,11 @@ TEST_P(KindImport, ConnectionTest) {
   if (GetParam().Env != nullptr) {
     // First, while the kind's client is not loaded in the program yet.
     const std::string missing =
-        test(FTarget->Params(FTarget->Password, "/nonexistent/libclient.so"));
+        test(FTarget->Params(FTarget->Password, "/usr/lib/nonexistent/libclient.so"));
     // The writer escapes "/" as "\/".
     EXPECT_EQ(missing.rfind(failure + "[DAL][Phys][" + GetParam().DriverID +
-                                "]-314. Cannot load vendor library [\\/nonexistent\\/libclient.so]",
+                                "]-314. Cannot load vendor library "
+                                "[\\/usr\\/lib\\/nonexistent\\/libclient.so]",
                             0),
               0u)
         << missing;
