@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "production_harness.h"
@@ -98,6 +97,35 @@ std::vector<std::string> Lines(const std::string& aFile) {
   return lines;
 }
 
+// A log line with its time shown as TIME and its duration as ms=N, once each
+// is seen to be well formed ("?" where one is not).
+std::string Fields(const std::string& aLine) {
+  const auto digits = [](const std::string& aText, std::size_t aFrom, std::size_t aCount) {
+    if (aFrom + aCount > aText.size()) return false;
+    for (std::size_t i = aFrom; i < aFrom + aCount; ++i) {
+      if (aText[i] < '0' || aText[i] > '9') return false;
+    }
+    return true;
+  };
+  const std::string time = aLine.substr(0, aLine.find(' '));
+  const bool timeOk = time.size() == 24 && digits(time, 0, 4) && time[4] == '-' &&
+                      digits(time, 5, 2) && time[7] == '-' && digits(time, 8, 2) &&
+                      time[10] == 'T' && digits(time, 11, 2) && time[13] == ':' &&
+                      digits(time, 14, 2) && time[16] == ':' && digits(time, 17, 2) &&
+                      time[19] == '.' && digits(time, 20, 3) && time[23] == 'Z';
+  std::string rest = aLine.substr(time.size());
+  const std::size_t ms = rest.find(" ms=");
+  if (ms != std::string::npos) {
+    const std::size_t end = rest.find(' ', ms + 1);
+    const std::string value = rest.substr(ms + 4, end == std::string::npos ? end : end - ms - 4);
+    const std::size_t dot = value.find('.');
+    const bool msOk = dot != std::string::npos && dot > 0 && digits(value, 0, dot) &&
+                      value.size() == dot + 4 && digits(value, dot + 1, 3);
+    rest.replace(ms + 4, value.size(), msOk ? "N" : "?");
+  }
+  return (timeOk ? "TIME" : "?") + rest;
+}
+
 TEST(AccessLog, OneLinePerRequestWithItsFieldsAndNoSecrets) {
   const std::string folder =
       (fs::temp_directory_path() / ("tandemize-log-" + std::to_string(::getpid()))).string();
@@ -128,29 +156,28 @@ TEST(AccessLog, OneLinePerRequestWithItsFieldsAndNoSecrets) {
   const TAnswer failed = Call(port, http::verb::post, "/tandemize", kTulip, bad);
   EXPECT_NE(failed.Body.find(R"("success":false)"), std::string::npos);
   // Credentials in the query, and no credentials at all.
-  EXPECT_EQ(Call(port, http::verb::get, "/checkrequest?Authorization=Basic%20dHVsaXA6dHVsaXA=", "")
-                .Status,
-            200);
+  const TAnswer queried =
+      Call(port, http::verb::get, "/checkrequest?Authorization=Basic%20dHVsaXA6dHVsaXA=", "");
+  EXPECT_EQ(queried.Status, 200);
   EXPECT_EQ(Call(port, http::verb::get, "/checkrequest", "").Status, 401);
-  EXPECT_EQ(Call(port, http::verb::get, "/", "").Status, 200);
+  const TAnswer status = Call(port, http::verb::get, "/", "");
+  EXPECT_EQ(status.Status, 200);
 
   const std::vector<std::string> lines = Lines(log);
   ASSERT_EQ(lines.size(), 5u) << program.Output();
-  const std::string start = R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z 127\.0\.0\.1 )";
-  const std::string ms = R"( ms=\d+\.\d{3})";
-  const std::vector<std::string> patterns = {
+  const std::vector<std::string> expected = {
       "POST /tandemize 200 in=" + std::to_string(good.size()) + " out=" +
-          std::to_string(imported.Body.size()) + ms + " kind=SQLite table=t rows=2 result=ok$",
+          std::to_string(imported.Body.size()) + " ms=N kind=SQLite table=t rows=2 result=ok",
       "POST /tandemize 200 in=" + std::to_string(bad.size()) +
-          " out=" + std::to_string(failed.Body.size()) + ms +
-          R"( kind=SQLite table=missing rows=0 result=failed )"
-          R"(message="\[DAL\]\[Phys\]\[SQLite\] ERROR: file is encrypted or is not a database"$)",
-      "GET /checkrequest 200 in=0 out=\\d+" + ms + "$",
-      "GET /checkrequest 401 in=0 out=23" + ms + "$",
-      "GET / 200 in=0 out=\\d+" + ms + "$",
+          " out=" + std::to_string(failed.Body.size()) +
+          " ms=N kind=SQLite table=missing rows=0 result=failed "
+          "message=\"[DAL][Phys][SQLite] ERROR: file is encrypted or is not a database\"",
+      "GET /checkrequest 200 in=0 out=" + std::to_string(queried.Body.size()) + " ms=N",
+      "GET /checkrequest 401 in=0 out=23 ms=N",
+      "GET / 200 in=0 out=" + std::to_string(status.Body.size()) + " ms=N",
   };
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    EXPECT_TRUE(std::regex_search(lines[i], std::regex(start + patterns[i]))) << lines[i];
+    EXPECT_EQ(Fields(lines[i]), "TIME 127.0.0.1 " + expected[i]) << lines[i];
   }
   std::ostringstream all;
   for (const std::string& line : lines) all << line << "\n";
