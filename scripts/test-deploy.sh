@@ -29,7 +29,6 @@ note() { echo "test-deploy: $*"; }
 [[ -n ${TANDEMIZE_PG_HOST:-} ]] || die "no PostgreSQL test server (TANDEMIZE_PG_HOST)"
 
 scripts/install-deps.sh --deploy
-source /work/ccache.env 2>/dev/null || true
 cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DTANDEMIZE_TESTS=OFF >/dev/null
 cmake --build build-package --target Tandemize_srv -j2 >/dev/null
 binary=$root/build-package/Tandemize_srv
