@@ -4,8 +4,10 @@
 // writes. Shared by the data-route tests and the fault tests.
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +38,19 @@ inline constexpr const char* kSuccess =
 inline std::string Env(const char* aName) {
   const char* value = std::getenv(aName);
   return value != nullptr ? value : "";
+}
+
+// A loopback TCP port no one listens on right now.
+inline int FreePort() {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(s);
+  return ntohs(address.sin_port);
 }
 
 // The program (TANDEMIZE_BINARY), started by the test and stopped by PID.

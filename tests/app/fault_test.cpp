@@ -118,18 +118,6 @@ class TPgCluster {
   }
 
  private:
-  static int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
-  }
-
   static constexpr const char* kBin = "/usr/lib/postgresql/15/bin";
   std::string FDir;
   std::string FAs;

@@ -24,25 +24,12 @@
 #include <thread>
 #include <vector>
 
+#include "program_harness.h"
+
 namespace tandemize::production {
 
-inline std::string Env(const char* aName) {
-  const char* value = std::getenv(aName);
-  return value != nullptr ? value : "";
-}
-
-// A TCP port no one listens on right now.
-inline int FreePort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(s);
-  return ntohs(address.sin_port);
-}
+using harness::Env;
+using harness::FreePort;
 
 // The program (TANDEMIZE_BINARY) with the given arguments.
 class TProgram {

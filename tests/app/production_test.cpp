@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 #include "production_harness.h"
 #include "program_harness.h"
@@ -190,12 +192,6 @@ TEST(AccessLog, OneLinePerRequestWithItsFieldsAndNoSecrets) {
   fs::remove_all(folder);
 }
 
-}  // namespace
-}  // namespace tandemize::production
-
-namespace tandemize::production {
-namespace {
-
 // Graceful stop with a PostgreSQL import in flight: the test holds a lock on
 // one of the import's rows, so the import waits inside its transaction,
 // having written the rows before it, for as long as the test wants.
@@ -231,6 +227,7 @@ class GracefulStop : public ::testing::Test {
   }
   void TearDown() override {
     Release();
+    if (FImport.joinable()) FImport.join();
     if (!FTable.empty()) FDirect.Exec("DROP TABLE IF EXISTS " + FTable);
   }
 
@@ -285,46 +282,49 @@ class GracefulStop : public ::testing::Test {
     return FDirect.Value("SELECT string_agg(id || '=' || nome, ',' ORDER BY id) FROM " + FTable);
   }
 
+  // The program on a free port with `stop_timeout=aStopTimeout`, and an
+  // import of rows 1 to 3 into aTable waiting on the lock of row 2; its
+  // answer arrives in FAnswer once FImport ends.
+  void StartWithImportWaiting(const std::string& aTable, const std::string& aStopTimeout) {
+    PrepareLockedTable(aTable);
+    FPort = FreePort();
+    FConfig.emplace(aTable + ".ini", "[Server]\nstop_timeout=" + aStopTimeout + "\n");
+    FProgram.emplace(std::vector<std::string>{"--bind", "127.0.0.1", "--port",
+                                              std::to_string(FPort), "--config", FConfig->Path()});
+    ASSERT_TRUE(FProgram->WaitForOutput("\n")) << FProgram->Errors();
+    FImport = ImportInBackground(FPort, FAnswer);
+    ASSERT_TRUE(AwaitImportSession(true));
+  }
+
   harness::TDirect FDirect{Definition()};
   harness::TDirect FLocker{Definition()};
   std::string FTable;
+  int FPort = 0;
+  std::optional<TFile> FConfig;
+  std::optional<TProgram> FProgram;
+  std::string FAnswer = "none";
+  std::thread FImport;
 };
 
 TEST_F(GracefulStop, AnImportInFlightFinishesThenTheProgramEndsWithZero) {
-  PrepareLockedTable("prod_stop_finish");
-  const int port = FreePort();
-  const TFile config("stop-finish.ini", "[Server]\nstop_timeout=120\n");
-  TProgram program(
-      {"--bind", "127.0.0.1", "--port", std::to_string(port), "--config", config.Path()});
-  ASSERT_TRUE(program.WaitForOutput("\n")) << program.Errors();
-  std::string answer = "none";
-  std::thread import = ImportInBackground(port, answer);
-  ASSERT_TRUE(AwaitImportSession(true));
+  ASSERT_NO_FATAL_FAILURE(StartWithImportWaiting("prod_stop_finish", "120"));
 
-  program.Signal(SIGTERM);
-  EXPECT_TRUE(Refuses(port));  // no new connection while the import finishes
+  FProgram->Signal(SIGTERM);
+  EXPECT_TRUE(Refuses(FPort));  // no new connection while the import finishes
   Release();
-  import.join();
-  EXPECT_EQ(answer, harness::kSuccess);
-  EXPECT_EQ(program.Wait(), 0) << program.Errors();
+  FImport.join();
+  EXPECT_EQ(FAnswer, harness::kSuccess);
+  EXPECT_EQ(FProgram->Wait(), 0) << FProgram->Errors();
   EXPECT_EQ(Rows(), "1=new,2=new,3=new");
 }
 
 TEST_F(GracefulStop, TheDeadlineCutsAnImportWhichRollsBack) {
-  PrepareLockedTable("prod_stop_cut");
-  const int port = FreePort();
-  const TFile config("stop-cut.ini", "[Server]\nstop_timeout=1\n");
-  TProgram program(
-      {"--bind", "127.0.0.1", "--port", std::to_string(port), "--config", config.Path()});
-  ASSERT_TRUE(program.WaitForOutput("\n")) << program.Errors();
-  std::string answer = "none";
-  std::thread import = ImportInBackground(port, answer);
-  ASSERT_TRUE(AwaitImportSession(true));
+  ASSERT_NO_FATAL_FAILURE(StartWithImportWaiting("prod_stop_cut", "1"));
 
-  program.Signal(SIGTERM);
-  EXPECT_EQ(program.Wait(), 0) << program.Errors();
-  import.join();
-  EXPECT_EQ(answer, "");  // the client got no verdict
+  FProgram->Signal(SIGTERM);
+  EXPECT_EQ(FProgram->Wait(), 0) << FProgram->Errors();
+  FImport.join();
+  EXPECT_EQ(FAnswer, "");  // the client got no verdict
   Release();
   // The server ends the import's session (the client is gone) without committing it.
   ASSERT_TRUE(AwaitImportSession(false));
@@ -332,22 +332,14 @@ TEST_F(GracefulStop, TheDeadlineCutsAnImportWhichRollsBack) {
 }
 
 TEST_F(GracefulStop, ASecondSignalStopsAtOnce) {
-  PrepareLockedTable("prod_stop_twice");
-  const int port = FreePort();
-  const TFile config("stop-twice.ini", "[Server]\nstop_timeout=3600\n");
-  TProgram program(
-      {"--bind", "127.0.0.1", "--port", std::to_string(port), "--config", config.Path()});
-  ASSERT_TRUE(program.WaitForOutput("\n")) << program.Errors();
-  std::string answer = "none";
-  std::thread import = ImportInBackground(port, answer);
-  ASSERT_TRUE(AwaitImportSession(true));
+  ASSERT_NO_FATAL_FAILURE(StartWithImportWaiting("prod_stop_twice", "3600"));
 
-  program.Signal(SIGTERM);
-  ASSERT_TRUE(Refuses(port));  // the graceful stop has begun
-  program.Signal(SIGINT);
-  EXPECT_EQ(program.Wait(), -2);  // ended by the signal, long before its hour
-  import.join();
-  EXPECT_EQ(answer, "");
+  FProgram->Signal(SIGTERM);
+  ASSERT_TRUE(Refuses(FPort));  // the graceful stop has begun
+  FProgram->Signal(SIGINT);
+  EXPECT_EQ(FProgram->Wait(), -2);  // ended by the signal, long before its hour
+  FImport.join();
+  EXPECT_EQ(FAnswer, "");
   Release();
   ASSERT_TRUE(AwaitImportSession(false));
   EXPECT_EQ(Rows(), "1=old,2=old");

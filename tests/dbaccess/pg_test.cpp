@@ -10,6 +10,8 @@
 namespace tandemize::dbaccess {
 namespace {
 
+using test::FailureOf;
+
 const std::string kPrefix = "[DAL][Phys][PG][libpq] ";
 
 const bool kRegistered = test::RegisterTestKind({
@@ -37,14 +39,6 @@ class PgTest : public ::testing::Test {
     query.SQL().SetText(sql);
     query.Open();
     return phys::VariantToText(query.FieldValue(0));
-  }
-  std::string FailureOf(const std::function<void()>& action) {
-    try {
-      action();
-    } catch (const memtable::EDatabaseError& error) {
-      return error.what();
-    }
-    return "<no failure>";
   }
 
   TDbConnection FConnection;

@@ -8,18 +8,12 @@
 
 #include "dbaccess/db_connection.h"
 #include "dbaccess/phys_driver.h"
+#include "dbaccess/test_kinds.h"
 
 namespace tandemize::dbaccess {
 namespace {
 
-std::string FailureOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const memtable::EDatabaseError& error) {
-    return error.what();
-  }
-  return "<no failure>";
-}
+using test::FailureOf;
 
 TEST(DriverRegistryTest, AnEmptyDriverIdFailsWith340AndOpensNothing) {
   TDbConnection connection;

@@ -49,4 +49,13 @@ void FillFromEnv(TDbDefinition& definition, const std::string& prefix) {
   definition.SetValue("Password", RequiredEnv(p + "PASSWORD"));
 }
 
+std::string FailureOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const memtable::EDatabaseError& error) {
+    return error.what();
+  }
+  return "<no failure>";
+}
+
 }  // namespace tandemize::dbaccess::test

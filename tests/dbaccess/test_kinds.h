@@ -68,4 +68,7 @@ void FillFromEnv(TDbDefinition& definition, const std::string& prefix);
 // The value of an environment variable, or a test failure naming it.
 std::string RequiredEnv(const std::string& name);
 
+// The message of the database error `action` raises, or "<no failure>".
+std::string FailureOf(const std::function<void()>& action);
+
 }  // namespace tandemize::dbaccess::test

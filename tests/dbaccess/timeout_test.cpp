@@ -254,14 +254,7 @@ void UseKindAt(TDbConnection& connection, const TKind& kind, int port) {
   connection.Params().SetValue("Port", std::to_string(port));
 }
 
-std::string FailureOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const memtable::EDatabaseError& error) {
-    return error.what();
-  }
-  return "<no failure>";
-}
+using test::FailureOf;
 
 TEST(DbTimeouts, ConnectingToAServerThatNeverAnswersFailsWithTheClientsMessage) {
   struct Case {
