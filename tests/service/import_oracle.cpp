@@ -723,9 +723,17 @@ std::string DescribeCase(const TCase& aCase, const std::string& aDatabase) {
     }
     out += "\n";
     static const char* kStates[] = {"inserted", "unchanged", "modified", "deleted"};
+    // A deleted row carries only the values it had; a modified one both.
     for (const TRow& row : aCase.Rows) {
       out += fmt::format("  {} row:", kStates[row.State]);
-      for (const TCell& cell : row.Cells) out += " " + cell.Expected.Describe() + ";";
+      for (const TCell& cell : row.State == 3 ? row.Original : row.Cells) {
+        out += " " + cell.Expected.Describe() + ";";
+      }
+      if (row.State == 2) {
+        out += " (was:";
+        for (const TCell& cell : row.Original) out += " " + cell.Expected.Describe() + ";";
+        out += ")";
+      }
       out += "\n";
     }
   } else {
