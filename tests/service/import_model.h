@@ -240,8 +240,9 @@ struct TCase {
 };
 
 TCase GenerateCase(TChoices& aChoices, const TGenOptions& aOptions);
-// The stream column type of a binary case's column.
+// The stream column type of a binary case's column, and its name.
 memtable::TColumnDataType StreamColumnType(int aTypeIndex);
+const char* StreamColumnTypeName(int aTypeIndex);
 // Fills the expectation of aCase from its content.
 void Expectation(TCase& aCase);
 

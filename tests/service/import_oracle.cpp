@@ -716,8 +716,8 @@ std::string DescribeCase(const TCase& aCase, const std::string& aDatabase) {
     out += "x-request: " + request.Header + "\n";
     out += "stream columns:";
     for (const TColumn& column : aCase.Columns) {
-      out += fmt::format(" {} dt#{}", text::Quoted(column.FieldName),
-                         static_cast<int>(StreamColumnType(column.TypeIndex)));
+      out += fmt::format(" {} {}", text::Quoted(column.FieldName),
+                         StreamColumnTypeName(column.TypeIndex));
       if (column.Size != 0) out += fmt::format("({})", column.Size);
       if (column.Precision != 0) out += fmt::format("[{},{}]", column.Precision, column.Scale);
     }

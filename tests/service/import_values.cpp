@@ -104,6 +104,19 @@ const std::vector<TStreamType> kStreamTypes = {
     {DT::dtGUID, TVk::kGuid},
 };
 
+// The names of kStreamTypes' types, in the same order, for reports.
+const char* const kStreamTypeNames[] = {
+    "dtBoolean",       "dtSByte",      "dtInt16",      "dtInt32",  "dtInt64",    "dtByte",
+    "dtUInt16",        "dtUInt32",     "dtUInt64",     "dtSingle", "dtDouble",   "dtExtended",
+    "dtCurrency",      "dtBCD",        "dtFmtBCD",     "dtDate",   "dtTime",     "dtDateTime",
+    "dtDateTimeStamp", "dtAnsiString", "dtWideString", "dtMemo",   "dtWideMemo", "dtXML",
+    "dtHMemo",         "dtWideHMemo",  "dtByteString", "dtBlob",   "dtHBlob",    "dtGUID"};
+
+const char* StreamColumnTypeName(int aTypeIndex) {
+  static_assert(std::size(kStreamTypeNames) == 30);
+  return kStreamTypeNames[static_cast<std::size_t>(aTypeIndex)];
+}
+
 TVk KindOf(const TCase& aCase, const TColumn& aColumn) {
   return aCase.Binary ? kStreamTypes[aColumn.TypeIndex].Kind : kJsonTypes[aColumn.TypeIndex].Kind;
 }
