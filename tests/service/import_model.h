@@ -13,10 +13,11 @@
 // a copy of the starting table, binding the model's values by position, and
 // the checker compares the verdict and the table the service left with it.
 //
+//   TScratchFolder folder("import");
 //   TSeededChoices choices(42);
-//   TCase c = GenerateCase(choices, TGenOptions{});
-//   std::string finding = RunCase(c, InProcessImport, scratchFolder);
-//   // empty: the service did exactly what the model expects
+//   const TCase c = GenerateCase(choices, TGenOptions{});
+//   const TOutcome outcome = RunCase(c, InProcessImport, folder.Path());
+//   // outcome.Finding is empty when the service did what the model expects
 
 #include <cstdint>
 #include <functional>
@@ -45,8 +46,6 @@ class TChoices {
   std::int64_t Range(std::int64_t aLow, std::int64_t aHigh);
   // True with probability 1/aN.
   bool OneIn(unsigned aN) { return Below(aN) == 0; }
-  // True with probability aPercent/100.
-  bool Percent(unsigned aPercent) { return Below(100) < aPercent; }
   template <class T>
   const T& Pick(const std::vector<T>& aItems) {
     return aItems[Below(aItems.size())];
@@ -144,7 +143,7 @@ struct TSqlValue {
   std::string Describe() const;
 };
 using TSqlRow = std::vector<TSqlValue>;
-using TSqlTable = std::vector<TSqlRow>;  // rows sorted, see SortedRows
+using TSqlTable = std::vector<TSqlRow>;  // in sorted order, as ReadTable gives it
 
 enum class TExpect : std::uint8_t { kOracle, kFailure, kEither };
 
