@@ -629,7 +629,7 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
   aCase.TableExists = !c.OneIn(40);
   aCase.DatabaseExists = !c.OneIn(60);
   if (aOptions.NulInNames && c.OneIn(60)) aCase.DatabaseSuffix = std::string("\0.other", 7);
-  if (aCase.Binary) aCase.StreamVersion = c.OneIn(4) ? static_cast<int>(c.Range(4, 15)) : -1;
+  if (aCase.Binary) aCase.StreamVersion = c.OneIn(4) ? static_cast<int>(c.Range(2, 15)) : -1;
   aCase.UpperMembers = c.OneIn(10);
   aCase.EscapeNames = c.OneIn(4);
 
