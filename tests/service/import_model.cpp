@@ -544,6 +544,23 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
     aCase.Columns.push_back(std::move(column));
   }
 
+  // A stream column named like an earlier one (ignoring case) shows as a
+  // field with "_1" after its name.
+  if (aCase.Binary && aCase.Columns.size() > 1 && c.OneIn(12)) {
+    const std::size_t later = static_cast<std::size_t>(c.Range(1, columnCount - 1));
+    const TColumn& earlier = aCase.Columns[static_cast<std::size_t>(c.Below(later))];
+    const std::string streamName = UnicodeCaseVariant(c, earlier.FieldName, aOptions.AccentedNames);
+    const std::string fieldName = streamName + "_1";
+    if (InnerName(earlier.EnvelopeName) == earlier.EnvelopeName && !folded.count(Fold(fieldName))) {
+      TColumn& column = aCase.Columns[later];
+      folded.insert(Fold(fieldName));
+      column.StreamName = streamName;
+      column.FieldName = fieldName;
+      column.EnvelopeName = AsciiCaseVariant(c, fieldName);
+      column.DbName = column.EnvelopeName;
+    }
+  }
+
   // Keys and fields as the envelope names them.
   std::vector<int> order(aCase.Columns.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);

@@ -151,9 +151,12 @@ enum class TExpect : std::uint8_t { kOracle, kFailure, kEither };
 struct TColumn {
   std::string EnvelopeName;  // in "pks" / "fields", as the statements get it
   std::string DbName;        // in the target table's definition (SQL text)
-  std::string FieldName;     // in "structure" / the stream's column
-  std::string TypeName;      // "dataType" as sent (JSON form)
-  int TypeIndex = 0;         // into the form's type table
+  std::string FieldName;     // in "structure", and the table's field
+  // The stream's column name, when not FieldName: the table names a column
+  // whose name an earlier column has (ignoring case) with a suffix "_1".
+  std::string StreamName;
+  std::string TypeName;  // "dataType" as sent (JSON form)
+  int TypeIndex = 0;     // into the form's type table
   std::int32_t Size = 0;
   std::int32_t Precision = 0;  // binary decimals
   std::int32_t Scale = 0;

@@ -104,7 +104,8 @@ std::string BinaryStream(const TCase& aCase) {
   memtable::storage::TStreamTable& table = manager.AddTable("rows");
   for (const TColumn& column : aCase.Columns) {
     auto& streamColumn =
-        table.AddColumn(column.FieldName, StreamColumnType(column.TypeIndex), column.Size);
+        table.AddColumn(column.StreamName.empty() ? column.FieldName : column.StreamName,
+                        StreamColumnType(column.TypeIndex), column.Size);
     streamColumn.SetAttribute(memtable::TColumnAttribute::caAllowNull);
     streamColumn.Precision = column.Precision;
     streamColumn.Scale = column.Scale;
@@ -725,8 +726,9 @@ std::string DescribeCase(const TCase& aCase, const std::string& aDatabase) {
     out += "x-request: " + request.Header + "\n";
     out += "stream columns:";
     for (const TColumn& column : aCase.Columns) {
-      out += fmt::format(" {} {}", text::Quoted(column.FieldName),
-                         StreamColumnTypeName(column.TypeIndex));
+      out += fmt::format(
+          " {} {}", text::Quoted(column.StreamName.empty() ? column.FieldName : column.StreamName),
+          StreamColumnTypeName(column.TypeIndex));
       if (column.Size != 0) out += fmt::format("({})", column.Size);
       if (column.Precision != 0) out += fmt::format("[{},{}]", column.Precision, column.Scale);
     }
