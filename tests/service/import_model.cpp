@@ -294,7 +294,13 @@ std::string LongName(TChoices& c, const TGenOptions& aOptions) {
 }
 
 std::string PickName(TChoices& c, const TGenOptions& aOptions, TNameSource& aSource) {
+  // Unquoted names that other kinds fold as SQLite matches them (ASCII
+  // letters only), so that the target table's name finds the same column.
   while (aOptions.KindNeutral) {
+    if (aOptions.AccentedNames && c.OneIn(4)) {
+      aSource = TNameSource::kAccented;
+      return c.Pick(kAccentedNames);
+    }
     aSource = TNameSource::kPlain;
     const std::string& name = c.Pick(kPlainNames);
     if (name.find('$') == std::string::npos) return name;
