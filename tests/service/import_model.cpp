@@ -655,6 +655,7 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
   if (aCase.Binary) aCase.StreamVersion = c.OneIn(4) ? static_cast<int>(c.Range(2, 15)) : -1;
   aCase.UpperMembers = c.OneIn(10);
   aCase.EscapeNames = c.OneIn(4);
+  aCase.Windows1252Body = !aCase.Binary && c.OneIn(15);
 
   // The table's column order, its extra columns and its key constraint.
   for (std::size_t i = 0; i < aCase.Columns.size(); ++i) {

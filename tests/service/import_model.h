@@ -224,6 +224,9 @@ struct TCase {
   // above 127 of the names as \u escapes.
   bool UpperMembers = false;
   bool EscapeNames = false;
+  // JSON form: the body in Windows-1252 (characters it lacks as \u escapes),
+  // which is then not valid UTF-8.
+  bool Windows1252Body = false;
   // Check the message of a failure found while converting (see below).
   bool CheckConversionOrder = true;
 

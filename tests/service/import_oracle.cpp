@@ -482,6 +482,11 @@ TRequest BuildRequest(const TCase& aCase, const std::string& aDatabase, bool aAs
     request.Body = BinaryStream(aCase);
   } else {
     request.Body = JsonEnvelope(aCase, aDatabase, escape, aParams);
+    if (aCase.Windows1252Body) {
+      // A leading member that makes sure the body is not valid UTF-8 (a
+      // "ç" byte before ASCII), so that the service reads it as Windows-1252.
+      request.Body = text::JsonToWindows1252("{\"nota\":\"ç\"," + request.Body.substr(1));
+    }
   }
   return request;
 }
