@@ -6,7 +6,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -23,7 +22,6 @@ namespace tandemize::importfuzz {
 namespace {
 
 namespace fs = std::filesystem;
-using memtable::TColumnDataType;
 
 // ---------------------------------------------------------------- requests
 
@@ -58,7 +56,7 @@ std::string ParamsAndHeaders(const TCase& aCase, const std::string& aDatabase, b
          NameList(aCase.Fields, aEscape) + "}";
 }
 
-std::string RowJson(const TCase& aCase, const TRow& aRow, bool aEscape) {
+std::string RowJson(const TRow& aRow, bool aEscape) {
   if (!aRow.NotAnObject.empty()) return aRow.NotAnObject;
   std::string out = "{";
   bool first = true;
@@ -74,7 +72,6 @@ std::string RowJson(const TCase& aCase, const TRow& aRow, bool aEscape) {
     for (const auto& [name, json] : cell.Extra) add(name, json);
   }
   out += "}";
-  (void)aCase;
   return aRow.Nested ? "[" + out + "]" : out;
 }
 
@@ -92,7 +89,7 @@ std::string JsonEnvelope(const TCase& aCase, const std::string& aDatabase, bool 
   out += "]," + Member(aCase, "data") + "[";
   for (std::size_t r = 0; r < aCase.Rows.size(); ++r) {
     if (r > 0) out += ",";
-    out += RowJson(aCase, aCase.Rows[r], aEscape);
+    out += RowJson(aCase.Rows[r], aEscape);
   }
   return out + "]}}";
 }
