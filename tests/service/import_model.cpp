@@ -65,11 +65,17 @@ struct TOptionWord {
   bool TGenOptions::*Flag;
 };
 constexpr TOptionWord kOptionWords[] = {
-    {"long", &TGenOptions::LongNames},         {"quoted", &TGenOptions::OddQuotedNames},
-    {"accented", &TGenOptions::AccentedNames}, {"order", &TGenOptions::ConversionOrder},
-    {"nul", &TGenOptions::NulInNames},         {"unsigned64", &TGenOptions::Unsigned64},
-    {"autoinc", &TGenOptions::AutoIncMax},     {"emptybytes", &TGenOptions::EmptyBytes},
-    {"json", &TGenOptions::JsonForm},          {"binary", &TGenOptions::BinaryForm},
+    {"long", &TGenOptions::LongNames},
+    {"quoted", &TGenOptions::OddQuotedNames},
+    {"accented", &TGenOptions::AccentedNames},
+    {"order", &TGenOptions::ConversionOrder},
+    {"nul", &TGenOptions::NulInNames},
+    {"unsigned64", &TGenOptions::Unsigned64},
+    {"autoinc", &TGenOptions::AutoIncMax},
+    {"emptybytes", &TGenOptions::EmptyBytes},
+    {"oldalike", &TGenOptions::OldStreamAlikeNames},
+    {"json", &TGenOptions::JsonForm},
+    {"binary", &TGenOptions::BinaryForm},
 };
 
 }  // namespace
@@ -118,8 +124,9 @@ std::string TGenOptions::Describe() const {
 }
 
 std::string_view KnownOpenFaultClasses() {
-  // None: every class is generated.
-  return "all";
+  // A stream before version 4 whose two columns are named alike ignoring
+  // case gives one column's value to the other.
+  return "-oldalike";
 }
 
 // ---------------------------------------------------------------- values
@@ -653,6 +660,15 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
   aCase.DatabaseExists = !c.OneIn(60);
   if (aOptions.NulInNames && c.OneIn(60)) aCase.DatabaseSuffix = std::string("\0.other", 7);
   if (aCase.Binary) aCase.StreamVersion = c.OneIn(4) ? static_cast<int>(c.Range(2, 15)) : -1;
+  // Streams before version 4 name a row's values by column name, read
+  // ignoring case: two columns named alike cannot be told apart there.
+  const bool alikeNames =
+      std::any_of(aCase.Columns.begin(), aCase.Columns.end(),
+                  [](const TColumn& aColumn) { return !aColumn.StreamName.empty(); });
+  if (alikeNames && aCase.StreamVersion > 0 && aCase.StreamVersion < 4 &&
+      !aOptions.OldStreamAlikeNames) {
+    aCase.StreamVersion = 4;
+  }
   aCase.UpperMembers = c.OneIn(10);
   aCase.EscapeNames = c.OneIn(4);
   aCase.Windows1252Body = !aCase.Binary && c.OneIn(15);

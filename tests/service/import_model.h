@@ -102,6 +102,9 @@ struct TGenOptions {
   bool AutoIncMax = true;
   // Empty stream byte strings (not null).
   bool EmptyBytes = true;
+  // Two stream columns named alike ignoring case in a stream before
+  // version 4, where values are named by their column's name.
+  bool OldStreamAlikeNames = true;
   bool JsonForm = true;
   bool BinaryForm = true;
   // Only what every database kind stores alike: plain ASCII names, one
