@@ -1,9 +1,9 @@
 // Fuzz target: whole imports through the data service in process, into a
 // SQLite file, checked against SQLite's own upsert of the same rows. The
-// input's bytes are the generator's decisions (tests/service/import_model.h):
+// input's bytes are the generator's choices (tests/service/import_model.h):
 // the table, names, types, keys, values and the form (JSON or a binary
-// dataset stream from our own writer); once the bytes run out every further
-// decision is the simplest one.
+// dataset stream from our own writer); once the bytes run out, the further
+// choices come from an engine seeded with their hash.
 //
 // Any difference from the model aborts with the finding and its reproducer.
 // TANDEMIZE_IMPORT_CLASSES chooses the generator classes (default: leave out

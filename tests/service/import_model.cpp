@@ -65,11 +65,17 @@ struct TOptionWord {
   bool TGenOptions::*Flag;
 };
 constexpr TOptionWord kOptionWords[] = {
-    {"long", &TGenOptions::LongNames},         {"quoted", &TGenOptions::OddQuotedNames},
-    {"accented", &TGenOptions::AccentedNames}, {"order", &TGenOptions::ConversionOrder},
-    {"nul", &TGenOptions::NulInNames},         {"unsigned64", &TGenOptions::Unsigned64},
-    {"autoinc", &TGenOptions::AutoIncMax},     {"emptybytes", &TGenOptions::EmptyBytes},
-    {"json", &TGenOptions::JsonForm},          {"binary", &TGenOptions::BinaryForm},
+    {"long", &TGenOptions::LongNames},
+    {"quoted", &TGenOptions::OddQuotedNames},
+    {"accented", &TGenOptions::AccentedNames},
+    {"order", &TGenOptions::ConversionOrder},
+    {"nul", &TGenOptions::NulInNames},
+    {"unsigned64", &TGenOptions::Unsigned64},
+    {"autoinc", &TGenOptions::AutoIncMax},
+    {"emptybytes", &TGenOptions::EmptyBytes},
+    {"oldalike", &TGenOptions::OldStreamAlikeNames},
+    {"json", &TGenOptions::JsonForm},
+    {"binary", &TGenOptions::BinaryForm},
 };
 
 }  // namespace
@@ -118,8 +124,9 @@ std::string TGenOptions::Describe() const {
 }
 
 std::string_view KnownOpenFaultClasses() {
-  // None: every class is generated.
-  return "all";
+  // A stream before version 4 whose two columns are named alike ignoring
+  // case gives one column's value to the other.
+  return "-oldalike";
 }
 
 // ---------------------------------------------------------------- values
@@ -294,7 +301,13 @@ std::string LongName(TChoices& c, const TGenOptions& aOptions) {
 }
 
 std::string PickName(TChoices& c, const TGenOptions& aOptions, TNameSource& aSource) {
+  // Unquoted names that other kinds fold as SQLite matches them (ASCII
+  // letters only), so that the target table's name finds the same column.
   while (aOptions.KindNeutral) {
+    if (aOptions.AccentedNames && c.OneIn(4)) {
+      aSource = TNameSource::kAccented;
+      return c.Pick(kAccentedNames);
+    }
     aSource = TNameSource::kPlain;
     const std::string& name = c.Pick(kPlainNames);
     if (name.find('$') == std::string::npos) return name;
@@ -544,6 +557,23 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
     aCase.Columns.push_back(std::move(column));
   }
 
+  // A stream column named like an earlier one (ignoring case) shows as a
+  // field with "_1" after its name.
+  if (aCase.Binary && aCase.Columns.size() > 1 && c.OneIn(12)) {
+    const std::size_t later = static_cast<std::size_t>(c.Range(1, columnCount - 1));
+    const TColumn& earlier = aCase.Columns[static_cast<std::size_t>(c.Below(later))];
+    const std::string streamName = UnicodeCaseVariant(c, earlier.FieldName, aOptions.AccentedNames);
+    const std::string fieldName = streamName + "_1";
+    if (InnerName(earlier.EnvelopeName) == earlier.EnvelopeName && !folded.count(Fold(fieldName))) {
+      TColumn& column = aCase.Columns[later];
+      folded.insert(Fold(fieldName));
+      column.StreamName = streamName;
+      column.FieldName = fieldName;
+      column.EnvelopeName = AsciiCaseVariant(c, fieldName);
+      column.DbName = column.EnvelopeName;
+    }
+  }
+
   // Keys and fields as the envelope names them.
   std::vector<int> order(aCase.Columns.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
@@ -629,9 +659,19 @@ TCase GenerateCase(TChoices& c, const TGenOptions& aOptions) {
   aCase.TableExists = !c.OneIn(40);
   aCase.DatabaseExists = !c.OneIn(60);
   if (aOptions.NulInNames && c.OneIn(60)) aCase.DatabaseSuffix = std::string("\0.other", 7);
-  if (aCase.Binary) aCase.StreamVersion = c.OneIn(4) ? static_cast<int>(c.Range(4, 15)) : -1;
+  if (aCase.Binary) aCase.StreamVersion = c.OneIn(4) ? static_cast<int>(c.Range(2, 15)) : -1;
+  // Streams before version 4 name a row's values by column name, read
+  // ignoring case: two columns named alike cannot be told apart there.
+  const bool alikeNames =
+      std::any_of(aCase.Columns.begin(), aCase.Columns.end(),
+                  [](const TColumn& aColumn) { return !aColumn.StreamName.empty(); });
+  if (alikeNames && aCase.StreamVersion > 0 && aCase.StreamVersion < 4 &&
+      !aOptions.OldStreamAlikeNames) {
+    aCase.StreamVersion = 4;
+  }
   aCase.UpperMembers = c.OneIn(10);
   aCase.EscapeNames = c.OneIn(4);
+  aCase.Windows1252Body = !aCase.Binary && c.OneIn(15);
 
   // The table's column order, its extra columns and its key constraint.
   for (std::size_t i = 0; i < aCase.Columns.size(); ++i) {

@@ -13,10 +13,11 @@
 // a copy of the starting table, binding the model's values by position, and
 // the checker compares the verdict and the table the service left with it.
 //
+//   TScratchFolder folder("import");
 //   TSeededChoices choices(42);
-//   TCase c = GenerateCase(choices, TGenOptions{});
-//   std::string finding = RunCase(c, InProcessImport, scratchFolder);
-//   // empty: the service did exactly what the model expects
+//   const TCase c = GenerateCase(choices, TGenOptions{});
+//   const TOutcome outcome = RunCase(c, InProcessImport, folder.Path());
+//   // outcome.Finding is empty when the service did what the model expects
 
 #include <cstdint>
 #include <functional>
@@ -45,8 +46,6 @@ class TChoices {
   std::int64_t Range(std::int64_t aLow, std::int64_t aHigh);
   // True with probability 1/aN.
   bool OneIn(unsigned aN) { return Below(aN) == 0; }
-  // True with probability aPercent/100.
-  bool Percent(unsigned aPercent) { return Below(100) < aPercent; }
   template <class T>
   const T& Pick(const std::vector<T>& aItems) {
     return aItems[Below(aItems.size())];
@@ -103,6 +102,9 @@ struct TGenOptions {
   bool AutoIncMax = true;
   // Empty stream byte strings (not null).
   bool EmptyBytes = true;
+  // Two stream columns named alike ignoring case in a stream before
+  // version 4, where values are named by their column's name.
+  bool OldStreamAlikeNames = true;
   bool JsonForm = true;
   bool BinaryForm = true;
   // Only what every database kind stores alike: plain ASCII names, one
@@ -144,7 +146,7 @@ struct TSqlValue {
   std::string Describe() const;
 };
 using TSqlRow = std::vector<TSqlValue>;
-using TSqlTable = std::vector<TSqlRow>;  // rows sorted, see SortedRows
+using TSqlTable = std::vector<TSqlRow>;  // in sorted order, as ReadTable gives it
 
 enum class TExpect : std::uint8_t { kOracle, kFailure, kEither };
 
@@ -152,9 +154,12 @@ enum class TExpect : std::uint8_t { kOracle, kFailure, kEither };
 struct TColumn {
   std::string EnvelopeName;  // in "pks" / "fields", as the statements get it
   std::string DbName;        // in the target table's definition (SQL text)
-  std::string FieldName;     // in "structure" / the stream's column
-  std::string TypeName;      // "dataType" as sent (JSON form)
-  int TypeIndex = 0;         // into the form's type table
+  std::string FieldName;     // in "structure", and the table's field
+  // The stream's column name, when not FieldName: the table names a column
+  // whose name an earlier column has (ignoring case) with a suffix "_1".
+  std::string StreamName;
+  std::string TypeName;  // "dataType" as sent (JSON form)
+  int TypeIndex = 0;     // into the form's type table
   std::int32_t Size = 0;
   std::int32_t Precision = 0;  // binary decimals
   std::int32_t Scale = 0;
@@ -222,6 +227,9 @@ struct TCase {
   // above 127 of the names as \u escapes.
   bool UpperMembers = false;
   bool EscapeNames = false;
+  // JSON form: the body in Windows-1252 (characters it lacks as \u escapes),
+  // which is then not valid UTF-8.
+  bool Windows1252Body = false;
   // Check the message of a failure found while converting (see below).
   bool CheckConversionOrder = true;
 
@@ -240,8 +248,9 @@ struct TCase {
 };
 
 TCase GenerateCase(TChoices& aChoices, const TGenOptions& aOptions);
-// The stream column type of a binary case's column.
+// The stream column type of a binary case's column, and its name.
 memtable::TColumnDataType StreamColumnType(int aTypeIndex);
+const char* StreamColumnTypeName(int aTypeIndex);
 // Fills the expectation of aCase from its content.
 void Expectation(TCase& aCase);
 

@@ -365,7 +365,7 @@ TEST(ImportPg, GeneratedImportsEndAsInSqlite) {
   ASSERT_TRUE(pg.Ok()) << pg.Error();
   TGenOptions options;
   options.Apply(KnownOpenFaultClasses());
-  options.Apply("-nul,-unsigned64,-autoinc,-long,-quoted,-accented");
+  options.Apply("-nul,-unsigned64,-autoinc,-long,-quoted");
   // PostgreSQL receives an empty byte string as NULL (a fault of its own,
   // left out so that the run finds others); TANDEMIZE_IMPORT_CLASSES may
   // put it back.

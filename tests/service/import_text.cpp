@@ -155,6 +155,39 @@ std::string JsonString(std::string_view aUtf8, bool aEscapeAll) {
   return JsonString(FromUtf8(aUtf8), aEscapeAll);
 }
 
+std::string JsonToWindows1252(std::string_view aJson) {
+  // Windows-1252 bytes 0x80..0x9F; 0 where the byte is not defined.
+  static const char16_t kHigh[32] = {
+      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  std::string out;
+  for (const char32_t cp : CodePoints(aJson)) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    if (cp >= 0xA0 && cp <= 0xFF) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    int byte = -1;
+    for (int i = 0; i < 32; ++i) {
+      if (kHigh[i] != 0 && kHigh[i] == cp) byte = 0x80 + i;
+    }
+    if (byte >= 0) {
+      out += static_cast<char>(byte);
+    } else if (cp >= 0x10000) {
+      const char32_t v = cp - 0x10000;
+      AppendEscape(out, static_cast<unsigned>(0xD800 + (v >> 10)));
+      AppendEscape(out, static_cast<unsigned>(0xDC00 + (v & 0x3FF)));
+    } else {
+      AppendEscape(out, static_cast<unsigned>(cp));
+    }
+  }
+  return out;
+}
+
 std::string Fold(std::string_view aName) {
   std::string out;
   for (const char32_t cp : CodePoints(aName)) AppendUtf8(out, Lower(cp));

@@ -42,6 +42,11 @@ std::string AsciiCaseVariant(TChoices& aChoices, std::string_view aName);
 // aAccented (only where the other case folds back to the same letter).
 std::string UnicodeCaseVariant(TChoices& aChoices, std::string_view aName, bool aAccented);
 
+// aJson (UTF-8) in Windows-1252: every character that code page has as its
+// byte, every other one as a \u escape (all of them stand inside string
+// literals in our JSON).
+std::string JsonToWindows1252(std::string_view aJson);
+
 // Standard Base64 with padding.
 std::string Base64(std::string_view aBytes);
 

@@ -104,6 +104,19 @@ const std::vector<TStreamType> kStreamTypes = {
     {DT::dtGUID, TVk::kGuid},
 };
 
+// The names of kStreamTypes' types, in the same order, for reports.
+const char* const kStreamTypeNames[] = {
+    "dtBoolean",       "dtSByte",      "dtInt16",      "dtInt32",  "dtInt64",    "dtByte",
+    "dtUInt16",        "dtUInt32",     "dtUInt64",     "dtSingle", "dtDouble",   "dtExtended",
+    "dtCurrency",      "dtBCD",        "dtFmtBCD",     "dtDate",   "dtTime",     "dtDateTime",
+    "dtDateTimeStamp", "dtAnsiString", "dtWideString", "dtMemo",   "dtWideMemo", "dtXML",
+    "dtHMemo",         "dtWideHMemo",  "dtByteString", "dtBlob",   "dtHBlob",    "dtGUID"};
+
+const char* StreamColumnTypeName(int aTypeIndex) {
+  static_assert(std::size(kStreamTypeNames) == 30);
+  return kStreamTypeNames[static_cast<std::size_t>(aTypeIndex)];
+}
+
 TVk KindOf(const TCase& aCase, const TColumn& aColumn) {
   return aCase.Binary ? kStreamTypes[aColumn.TypeIndex].Kind : kJsonTypes[aColumn.TypeIndex].Kind;
 }
@@ -632,10 +645,35 @@ void JsonCell(TChoices& c, const TJsonType& aType, std::int32_t aSize, bool aAll
       const std::int64_t n = RandomInteger(c, aType.Min, nearTop ? aType.Max : 1 << 30);
       aCell.Expected = TSqlValue::Int(n);
       if (lenient) {
-        if ((n == 0 || n == 1) && c.OneIn(2)) {
-          aCell.Json = n == 1 ? "true" : "false";
-        } else {
-          aCell.Json = "\"" + std::to_string(n) + "\"";
+        // Another kind, or integer text the reader takes: a sign, leading
+        // zeros, hexadecimal.
+        const std::uint64_t magnitude =
+            n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
+        switch (c.Below(5)) {
+          case 0:
+            if (n == 0 || n == 1) {
+              aCell.Json = n == 1 ? "true" : "false";
+              break;
+            }
+            [[fallthrough]];
+          case 1:
+            aCell.Json = "\"" + std::to_string(n) + "\"";
+            break;
+          case 2:
+            aCell.Json = (n < 0 ? "-" : "+") + std::to_string(magnitude);
+            break;
+          case 3:
+            aCell.Json = (n < 0 ? "-00" : "00") + std::to_string(magnitude);
+            break;
+          default:
+            // Hexadecimal reads as a 32-bit two's complement first: only
+            // below 2^31 is it the same number whatever its width.
+            if (n >= 0 && n <= kInt32Max) {
+              aCell.Json = fmt::format("0x{:X}", magnitude);
+            } else {
+              aCell.Json = JsonInteger(n);
+            }
+            break;
         }
       } else {
         aCell.Json = JsonInteger(n);
