@@ -124,9 +124,8 @@ std::string TGenOptions::Describe() const {
 }
 
 std::string_view KnownOpenFaultClasses() {
-  // A stream before version 4 whose two columns are named alike ignoring
-  // case gives one column's value to the other.
-  return "-oldalike";
+  // None: every class is generated.
+  return "all";
 }
 
 // ---------------------------------------------------------------- values

@@ -307,7 +307,7 @@ bool TBinStorage::TestAndReadObjectBegin(std::string_view aName) {
 
 // ---------------------------------------------------------------- properties
 
-bool TBinStorage::ReadPropertyId(std::string_view aName) {
+bool TBinStorage::ReadPropertyId(std::string_view aName, TValueNaming aNaming) {
   CheckMode(TStorageMode::smRead);
   // Too few bytes for an id: the property is absent, and the read that must
   // follow (at least the object's end) reports the truncation.
@@ -315,7 +315,8 @@ bool TBinStorage::ReadPropertyId(std::string_view aName) {
   const auto id = static_cast<std::uint16_t>(static_cast<unsigned char>(FIn[FPos]) |
                                              (static_cast<unsigned char>(FIn[FPos + 1]) << 8));
   if (IsMarkerId(id)) return false;
-  if (!SameName(DictionaryName(id), aName)) return false;
+  const std::string_view name = DictionaryName(id);
+  if (aNaming == TValueNaming::ExactName ? name != aName : !SameName(name, aName)) return false;
   FPos += 2;
   return true;
 }

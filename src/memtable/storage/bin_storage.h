@@ -31,6 +31,11 @@ struct TStorageValue {
   std::size_t Length = 0;
 };
 
+// How a stream before version 4 names a row's values: by their column's
+// name, matched ignoring case like every other name of the stream, or
+// exactly where two of the table's columns differ only in case.
+enum class TValueNaming { NameIgnoringCase, ExactName };
+
 class TBinStorage {
  public:
   using TDeferredAction = std::function<void(const std::string& aName, const std::string& aValue)>;
@@ -83,14 +88,14 @@ class TBinStorage {
 
   // True when a value for this column follows; then `aValue` holds it.
   // Read for every value of every row: the column prefix is checked inline.
-  bool ReadValue(std::string_view aColumnName, std::uint16_t aColumnIndex, TColumnDataType aType,
-                 TStorageValue& aValue) {
+  bool ReadValue(std::string_view aColumnName, TValueNaming aNaming, std::uint16_t aColumnIndex,
+                 TColumnDataType aType, TStorageValue& aValue) {
     CheckMode(TStorageMode::smRead);
     if (FVersion >= 4) {
       if (FPos > FDataEnd || FDataEnd - FPos < 2) return false;
       if (LoadLe<std::uint16_t>(FIn.data() + FPos) != aColumnIndex) return false;
       FPos += 2;
-    } else if (!ReadPropertyId(aColumnName)) {
+    } else if (!ReadPropertyId(aColumnName, aNaming)) {
       return false;
     }
     ReadPayload(aType, aValue);
@@ -179,7 +184,8 @@ class TBinStorage {
   void ReadPayload(TColumnDataType aType, TStorageValue& aValue);
   std::string_view DictionaryName(std::uint32_t aNumber) const;
   // Consumes the property id when it names `aName`.
-  bool ReadPropertyId(std::string_view aName);
+  bool ReadPropertyId(std::string_view aName,
+                      TValueNaming aNaming = TValueNaming::NameIgnoringCase);
 
   // Writing primitives.
   void Put(std::string_view aBytes) { FOut.append(aBytes); }

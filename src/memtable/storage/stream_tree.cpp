@@ -607,9 +607,11 @@ void TStreamRow::LoadBody(TBinStorage& aStorage) {
     }
     buffer.emplace(columnCount);
     TStorageValue value;
+    const TValueNaming naming = FTable->HasColumnsNamedAlike() ? TValueNaming::ExactName
+                                                               : TValueNaming::NameIgnoringCase;
     for (const std::uint16_t index : order) {
       const TStreamColumn& column = *FTable->Columns[index];
-      if (aStorage.ReadValue(column.Name, index, column.DataType, value)) {
+      if (aStorage.ReadValue(column.Name, naming, index, column.DataType, value)) {
         (*buffer)[index].emplace(value.Bytes);
       }
     }
@@ -700,6 +702,22 @@ const std::vector<std::uint16_t>& TStreamTable::ValueOrder(int aVersion) const {
     FValueOrderColumns = Columns.size();
   }
   return FValueOrder;
+}
+
+bool TStreamTable::HasColumnsNamedAlike() const {
+  if (FColumnsNamedAlikeColumns != Columns.size()) {
+    FColumnsNamedAlike = false;
+    for (std::size_t i = 0; i < Columns.size() && !FColumnsNamedAlike; ++i) {
+      for (std::size_t j = i + 1; j < Columns.size(); ++j) {
+        if (SameName(Columns[i]->Name, Columns[j]->Name)) {
+          FColumnsNamedAlike = true;
+          break;
+        }
+      }
+    }
+    FColumnsNamedAlikeColumns = Columns.size();
+  }
+  return FColumnsNamedAlike;
 }
 
 TStreamColumn& TStreamTable::AddColumn(std::string aName, TColumnDataType aType,

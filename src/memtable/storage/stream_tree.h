@@ -258,6 +258,10 @@ class TStreamTable : public TStorableObject {
   TStreamRow* FindRow(std::uint32_t aRowID);
   // Column indexes in the order row versions carry their values.
   const std::vector<std::uint16_t>& ValueOrder(int aVersion) const;
+  // Whether two columns have names equal ignoring case. Streams before
+  // version 4 name every value by its column, read ignoring case; in such a
+  // table only the exact name tells the two columns' values apart.
+  bool HasColumnsNamedAlike() const;
   // Rows read from now on go to `aSink` (none: to Rows).
   void SetRowSink(TStreamRowSink* aSink) { FRowSink = aSink; }
 
@@ -293,6 +297,9 @@ class TStreamTable : public TStorableObject {
   mutable std::vector<std::uint16_t> FValueOrder;
   mutable int FValueOrderVersion = -1;
   mutable std::size_t FValueOrderColumns = 0;
+  // Cache of HasColumnsNamedAlike for one column count.
+  mutable bool FColumnsNamedAlike = false;
+  mutable std::size_t FColumnsNamedAlikeColumns = static_cast<std::size_t>(-1);
 };
 
 class TStreamManager : public TStorableObject {

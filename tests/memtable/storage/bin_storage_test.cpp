@@ -205,8 +205,8 @@ TEST(BinStorageLayout, ValuesByTypeAndVersion) {
     reader.OpenRead(stream);
     reader.ReadObjectBegin("Current");
     TStorageValue value;
-    EXPECT_FALSE(reader.ReadValue("other", 1, c.type, value));
-    ASSERT_TRUE(reader.ReadValue("amount", 2, c.type, value));
+    EXPECT_FALSE(reader.ReadValue("other", TValueNaming::NameIgnoringCase, 1, c.type, value));
+    ASSERT_TRUE(reader.ReadValue("amount", TValueNaming::NameIgnoringCase, 2, c.type, value));
     EXPECT_EQ(Hex(value.Bytes), Hex(c.value));
     EXPECT_EQ(value.Length, c.length);
   }
@@ -225,7 +225,7 @@ TEST(BinStorageLayout, ExtendedFloatIsNarrowedToDouble) {
     reader.OpenRead(stream);
     reader.ReadObjectBegin("Current");
     TStorageValue value;
-    ASSERT_TRUE(reader.ReadValue("x", 0, DT::dtExtended, value));
+    ASSERT_TRUE(reader.ReadValue("x", TValueNaming::NameIgnoringCase, 0, DT::dtExtended, value));
     double back;
     std::memcpy(&back, value.Bytes.data(), 8);
     EXPECT_EQ(back, v);
@@ -238,7 +238,7 @@ TEST(BinStorageLayout, ExtendedFloatIsNarrowedToDouble) {
   reader.OpenRead(stream);
   reader.ReadObjectBegin();
   TStorageValue value;
-  ASSERT_TRUE(reader.ReadValue("x", 0, DT::dtExtended, value));
+  ASSERT_TRUE(reader.ReadValue("x", TValueNaming::NameIgnoringCase, 0, DT::dtExtended, value));
   double one;
   std::memcpy(&one, value.Bytes.data(), 8);
   EXPECT_EQ(one, 1.0);

@@ -265,6 +265,53 @@ TEST(RowStoreLoad, EveryVersionLoadsAsTheDescriptionMovedIntoTheRowStore) {
   }
 }
 
+// Streams before version 4 name each value by its column, and names are read
+// ignoring case: with columns "nome" and "NOME", a row whose "nome" is null
+// must not take the value stored under "NOME", by either way of loading.
+TEST(RowStoreLoad, ColumnsNamedAlikeIgnoringCaseKeepTheirOwnValues) {
+  constexpr std::int32_t kNull = -1;
+  const std::int32_t rows[][2] = {{kNull, 2}, {1, kNull}, {1, 2}};
+  for (int version = 1; version <= 15; ++version) {
+    SCOPED_TRACE(version);
+    TStreamManager m;
+    TStreamTable& t = m.AddTable("pessoas");
+    t.AddColumn("nome", DT::dtInt32);
+    t.AddColumn("NOME", DT::dtInt32);
+    for (const auto& values : rows) {
+      TStreamRow& row = t.AddRow(RS::rsInserted);
+      for (std::size_t c = 0; c < 2; ++c) {
+        if (values[c] != kNull) SetStreamValue(t, row, BK::bkCurrent, c, values[c]);
+      }
+    }
+    const std::string stream = WriteBinaryStream(m, {.Version = version});
+    for (const bool direct : {false, true}) {
+      SCOPED_TRACE(direct ? "direct" : "through the description");
+      TRowStoreManager manager;
+      if (direct) {
+        TBinStorage storage;
+        storage.OpenRead(stream);
+        LoadRowStore(storage, manager);
+      } else {
+        TStreamManager description = ReadBinaryStream(stream);
+        MoveToRowStore(description, manager);
+      }
+      ASSERT_EQ(manager.TableCount(), 1u);
+      const TRowStoreTable& table = manager.Table(0);
+      ASSERT_EQ(table.RowCount(), std::size(rows));
+      for (std::size_t r = 0; r < std::size(rows); ++r) {
+        const TRowStoreRowBuffer* buffer = table.Row(r).Buffer(BK::bkCurrent);
+        ASSERT_NE(buffer, nullptr);
+        for (std::size_t c = 0; c < 2; ++c) {
+          const TVariant expected =
+              rows[r][c] == kNull ? TVariant{} : TVariant{std::int32_t{rows[r][c]}};
+          EXPECT_EQ(ShowExactly(buffer->GetValue(c)), ShowExactly(expected))
+              << "row " << r << " column " << c;
+        }
+      }
+    }
+  }
+}
+
 // Cuts, and every byte of the object data set to values that make markers,
 // lengths and numbers go wrong: both ways of loading agree on
 // the row store or on the error, its type and its text.
