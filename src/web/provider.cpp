@@ -154,7 +154,10 @@ void TRelayProvider::InternalListen() {
     }
     if (state.ListenQueue == 0) state.ListenQueue = kDefaultListenQueue;
     state.Server->Start(state.Host, state.Port, state.ListenQueue);
-    state.Running = true;
+    {
+      std::lock_guard lock(state.WaitMutex);
+      state.Running = true;
+    }
     if (state.OnListen) state.OnListen(TRelayCore::GetInstance());
     if (IsConsoleProgram()) {
       std::unique_lock lock(state.WaitMutex);
@@ -187,7 +190,14 @@ bool TRelayProvider::Drain(std::chrono::milliseconds aDeadline,
 
 void TRelayProvider::StopListen() {
   TListenerState& state = State();
-  if (!state.Server) throw std::runtime_error("Relay not listen");
+  bool running = false;
+  {
+    std::lock_guard lock(state.WaitMutex);
+    running = state.Running;
+  }
+  // A server stopped before stays in place for the next Listen: only a
+  // listening one can be stopped.
+  if (!state.Server || !running) throw std::runtime_error("Relay not listen");
   state.Server->Stop();
   if (state.OnStop) state.OnStop(TRelayCore::GetInstance());
   {
