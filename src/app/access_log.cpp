@@ -6,6 +6,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "app/server_config.h"
 
@@ -75,9 +76,10 @@ std::string TimeText(std::chrono::system_clock::time_point aTime) {
 
 class TAccessLog {
  public:
-  TAccessLog(std::FILE* aFile, bool aOwned) : FFile(aFile), FOwned(aOwned) {}
+  // aPath names the file aFile was opened from; empty for stdout and stderr.
+  TAccessLog(std::FILE* aFile, std::string aPath) : FFile(aFile), FPath(std::move(aPath)) {}
   ~TAccessLog() {
-    if (FOwned) std::fclose(FFile);
+    if (!FPath.empty()) std::fclose(FFile);
   }
   TAccessLog(const TAccessLog&) = delete;
   TAccessLog& operator=(const TAccessLog&) = delete;
@@ -89,10 +91,27 @@ class TAccessLog {
     std::fflush(FFile);
   }
 
+  // The new file is opened before the old one is closed, under the lock the
+  // writers take: every line lands in one file or the other.
+  void Reopen() noexcept {
+    if (FPath.empty()) return;
+    std::lock_guard lock(FLock);
+    std::FILE* file = std::fopen(FPath.c_str(), "ae");
+    if (file == nullptr) {
+      std::fprintf(
+          stderr,
+          "Tandemize_srv: log: cannot open \"%s\" again: %s; still writing to the file it had\n",
+          FPath.c_str(), std::strerror(errno));
+      return;
+    }
+    std::fclose(FFile);
+    FFile = file;
+  }
+
  private:
   std::mutex FLock;
   std::FILE* FFile;
-  bool FOwned;
+  const std::string FPath;
 };
 
 }  // namespace
@@ -118,21 +137,22 @@ std::string AccessLogLine(const web::TAccessRecord& aRecord) {
   return line;
 }
 
-web::TAccessLogCallback OpenAccessLog(const std::string& aDestination) {
+TAccessLogOutput OpenAccessLog(const std::string& aDestination) {
   std::shared_ptr<TAccessLog> log;
   if (aDestination.empty()) return {};
   if (aDestination == "stdout") {
-    log = std::make_shared<TAccessLog>(stdout, false);
+    log = std::make_shared<TAccessLog>(stdout, "");
   } else if (aDestination == "stderr") {
-    log = std::make_shared<TAccessLog>(stderr, false);
+    log = std::make_shared<TAccessLog>(stderr, "");
   } else {
     std::FILE* file = std::fopen(aDestination.c_str(), "ae");
     if (file == nullptr) {
       throw EConfigError("log: cannot open \"" + aDestination + "\": " + std::strerror(errno));
     }
-    log = std::make_shared<TAccessLog>(file, true);
+    log = std::make_shared<TAccessLog>(file, aDestination);
   }
-  return [log](const web::TAccessRecord& aRecord) { log->Write(AccessLogLine(aRecord)); };
+  return {[log](const web::TAccessRecord& aRecord) { log->Write(AccessLogLine(aRecord)); },
+          [log] { log->Reopen(); }};
 }
 
 }  // namespace tandemize::app

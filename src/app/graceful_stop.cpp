@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <exception>
 #include <thread>
+#include <utility>
 
 #include "web/relay.h"
 
@@ -59,12 +60,27 @@ void BlockStopSignals() {
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-void WatchStopSignals(std::chrono::milliseconds aDeadline) {
-  std::thread([aDeadline] {
+void WatchStopSignals(std::chrono::milliseconds aDeadline, std::function<void()> aOnHangUp) {
+  sigset_t signals = StopSignals();
+  if (aOnHangUp) {
+    // Blocked here, before the other threads exist, so that they inherit it
+    // and only the watching thread takes the signal.
+    sigset_t hangUp;
+    sigemptyset(&hangUp);
+    sigaddset(&hangUp, SIGHUP);
+    ::pthread_sigmask(SIG_BLOCK, &hangUp, nullptr);
+    sigaddset(&signals, SIGHUP);
+  }
+  std::thread([aDeadline, signals, onHangUp = std::move(aOnHangUp)] {
     try {
-      const sigset_t signals = StopSignals();
-      int signal = 0;
-      while (::sigwait(&signals, &signal) != 0) {
+      for (;;) {
+        int signal = 0;
+        if (::sigwait(&signals, &signal) != 0) continue;
+        if (signal != SIGHUP) break;
+        try {
+          onHangUp();
+        } catch (...) {
+        }
       }
       StopGracefully(aDeadline);
     } catch (...) {

@@ -7,6 +7,7 @@
 // is killed. A second signal ends the program at once.
 
 #include <chrono>
+#include <functional>
 
 namespace tandemize::app {
 
@@ -15,7 +16,10 @@ namespace tandemize::app {
 void BlockStopSignals();
 
 // Starts the thread that waits for the stop signals and carries out the
-// stop with aDeadline for the requests in progress.
-void WatchStopSignals(std::chrono::milliseconds aDeadline);
+// stop with aDeadline for the requests in progress. With aOnHangUp, SIGHUP
+// (what a log rotation sends) calls it on that thread and the service goes
+// on; without, SIGHUP keeps its default. Call before any thread but the
+// calling one exists.
+void WatchStopSignals(std::chrono::milliseconds aDeadline, std::function<void()> aOnHangUp = {});
 
 }  // namespace tandemize::app

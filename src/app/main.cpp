@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   namespace app = tandemize::app;
   app::BlockStopSignals();
   app::TStartup startup;
-  tandemize::web::TAccessLogCallback accessLog;
+  app::TAccessLogOutput accessLog;
   try {
     startup = app::ReadStartup(std::vector<std::string>(argv + 1, argv + argc));
     if (startup.Serve) accessLog = app::OpenAccessLog(startup.Config.Log);
@@ -42,6 +42,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   RaiseOpenFileLimit();
-  app::WatchStopSignals(startup.Config.StopTimeout);
-  return app::RunServer(startup.Config, std::move(accessLog));
+  app::WatchStopSignals(startup.Config.StopTimeout, std::move(accessLog.Reopen));
+  return app::RunServer(startup.Config, std::move(accessLog.Write));
 }

@@ -24,6 +24,8 @@
 #include <optional>
 #include <string_view>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "web/limits.h"
@@ -177,21 +179,62 @@ std::size_t SendWithoutWaiting(int aSocket, const std::array<net::const_buffer, 
 }
 
 // Answers a connection beyond the cap without giving it a thread: whatever
-// the client already sent is discarded, the 503 goes out in one non-blocking
-// write (a fresh socket's send buffer holds it), and the socket is closed.
-void RefuseConnection(tcp::socket& aSocket) {
+// the client already sent is discarded (its first read is kept in aReceived),
+// the 503 goes out in one non-blocking write (a fresh socket's send buffer
+// holds it). Returns the answer's body bytes; the caller closes the socket.
+std::size_t RefuseConnection(tcp::socket& aSocket, std::string& aReceived) {
   error_code ec;
   aSocket.non_blocking(true, ec);
   char sink[4096];
   for (int i = 0; i < 16 && !ec; ++i) {
     if (aSocket.available(ec) == 0 || ec) break;
-    aSocket.read_some(net::buffer(sink), ec);
+    const std::size_t n = aSocket.read_some(net::buffer(sink), ec);
+    if (i == 0 && !ec) aReceived.assign(sink, n);
   }
   const TWireResponse refusal = PlainTextResponse(503, kTooManyConnectionsText);
   const std::string wire = ResponseHead(refusal) + refusal.Body;
   aSocket.write_some(net::buffer(wire), ec);
-  aSocket.shutdown(tcp::socket::shutdown_both, ec);
-  aSocket.close(ec);
+  return refusal.Body.size();
+}
+
+// The method and path (the target up to its '?') of the request line at the
+// start of aBytes, for a request the parser gave up on: each only once it
+// has arrived whole, empty otherwise.
+std::pair<std::string_view, std::string_view> RequestLineStart(std::string_view aBytes) {
+  const std::size_t lineEnd = aBytes.find_first_of("\r\n");
+  const std::string_view line = aBytes.substr(0, lineEnd);
+  const std::size_t blank = line.find(' ');
+  if (blank == std::string_view::npos) return {};
+  const std::string_view target = line.substr(blank + 1);
+  std::size_t end = target.find_first_of(" ?");
+  if (end == std::string_view::npos) {
+    if (lineEnd == std::string_view::npos) return {line.substr(0, blank), {}};
+    end = target.size();
+  }
+  return {line.substr(0, blank), target.substr(0, end)};
+}
+
+// Puts a request the transport answered itself in the access log: it arrived
+// with the connection accepted at aAccepted, and its answer is written now.
+// A log that fails costs nothing else.
+void LogRefusal(const TAccessLogCallback& aLog, TAccessRecord aRecord,
+                std::chrono::steady_clock::time_point aAccepted) noexcept {
+  if (!aLog) return;
+  try {
+    const auto took = std::chrono::steady_clock::now() - aAccepted;
+    aRecord.Time = std::chrono::system_clock::now() -
+                   std::chrono::duration_cast<std::chrono::system_clock::duration>(took);
+    aRecord.Duration = std::chrono::duration_cast<std::chrono::microseconds>(took);
+    aLog(aRecord);
+  } catch (...) {
+  }
+}
+
+// The client's address of a connected socket ("" when it is gone).
+std::string PeerAddress(const tcp::socket& aSocket) {
+  error_code ec;
+  const tcp::endpoint peer = aSocket.remote_endpoint(ec);
+  return ec ? std::string() : peer.address().to_string();
 }
 
 // Collects the request into plain strings. Header values of any size up to
@@ -294,6 +337,7 @@ struct TConnection {
   std::uint64_t BodyBudgetLimit = 0;
   std::uint64_t MaxBodyBytes = kMaxBodyBytes;
   std::chrono::milliseconds WriteTimeout{kWriteTimeout};
+  const TAccessLogCallback* AccessLog = nullptr;
 
   TConnection(net::io_context& aIoc, tcp::socket aSocket)
       : Ioc(&aIoc), Stream(std::move(aSocket)) {}
@@ -385,6 +429,30 @@ struct TConnection {
     }
   }
 
+  // Answers a request that is not handed over, logs it, and lets the client
+  // read the answer.
+  void Refuse(const TRequestParser& aParser, const TWireResponse& aAnswer) {
+    Write(aAnswer);
+    if (AccessLog != nullptr && *AccessLog) {
+      TAccessRecord record;
+      const std::string address = PeerAddress(Stream.socket());
+      record.RemoteAddress = address;
+      if (!aParser.Method.empty()) {
+        record.Method = aParser.Method;
+        record.Path = std::string_view(aParser.Target).substr(0, aParser.Target.find('?'));
+      } else {
+        const auto received = Buffer.data();
+        std::tie(record.Method, record.Path) = RequestLineStart(
+            std::string_view(static_cast<const char*>(received.data()), received.size()));
+      }
+      record.Status = aAnswer.Status;
+      record.BytesIn = aParser.BodyBytes;
+      record.BytesOut = aAnswer.Body.size();
+      LogRefusal(*AccessLog, record, Accepted);
+    }
+    CloseAfterRefusal();
+  }
+
   // The last-resort guard of every request: whatever the handler lets
   // escape becomes a 500, so the client is answered and the thread serves on.
   static TWireResponse HandlerAnswer(const THttpServer::THandler& aHandler, TWebRequest& aRequest) {
@@ -405,20 +473,17 @@ struct TConnection {
     const error_code ec = ReadRequest(parser);
     if (ec) parser.ReleaseBudget();  // no body will be handled
     if (parser.OverBudget) {
-      Write(PlainTextResponse(503, kBodyBudgetText));
-      CloseAfterRefusal();
+      Refuse(parser, PlainTextResponse(503, kBodyBudgetText));
       return;
     }
     if (ec == http::error::header_limit) {
-      Write(PlainTextResponse(431, "Request header block larger than " +
-                                       std::to_string(kMaxHeaderBlockBytes) + " bytes"));
-      CloseAfterRefusal();
+      Refuse(parser, PlainTextResponse(431, "Request header block larger than " +
+                                                std::to_string(kMaxHeaderBlockBytes) + " bytes"));
       return;
     }
     if (ec == http::error::body_limit) {
-      Write(PlainTextResponse(
-          413, "Request body larger than " + std::to_string(MaxBodyBytes) + " bytes"));
-      CloseAfterRefusal();
+      Refuse(parser, PlainTextResponse(413, "Request body larger than " +
+                                                std::to_string(MaxBodyBytes) + " bytes"));
       return;
     }
     if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == net::error::eof ||
@@ -426,8 +491,7 @@ struct TConnection {
       return;  // the client went away or fell silent: nothing to answer
     }
     if (ec) {
-      Write(PlainTextResponse(400, "Bad request: " + ec.message()));
-      CloseAfterRefusal();
+      Refuse(parser, PlainTextResponse(400, "Bad request: " + ec.message()));
       return;
     }
     TWebRequest request = BuildWebRequest(std::move(parser.Method), parser.Target,
@@ -458,6 +522,7 @@ struct THttpServer::TImpl {
   explicit TImpl(THandler aHandler) : Handler(std::move(aHandler)) {}
 
   THandler Handler;
+  TAccessLogCallback AccessLog;
   // Used by the accept thread only, once Start has opened the acceptor.
   net::io_context AcceptIoc;
   tcp::acceptor Acceptor{AcceptIoc};
@@ -551,7 +616,7 @@ struct THttpServer::TImpl {
         return error_code(errno, boost::system::system_category());
       }
       if (OpenConnections.load() >= MaxConnections) {
-        Refuse(socket);
+        Refuse(socket, std::chrono::steady_clock::now());
       } else {
         Serve(aSelf, socket);
       }
@@ -560,7 +625,7 @@ struct THttpServer::TImpl {
   }
 
   // Answers 503 and closes; a socket that cannot even be answered is closed.
-  void Refuse(int aSocket) noexcept {
+  void Refuse(int aSocket, std::chrono::steady_clock::time_point aAccepted) noexcept {
     bool owned = false;  // by `refused`, which closes it
     try {
       tcp::socket refused(AcceptIoc);
@@ -571,7 +636,16 @@ struct THttpServer::TImpl {
         return;
       }
       owned = true;
-      RefuseConnection(refused);
+      const std::string address = AccessLog ? PeerAddress(refused) : std::string();
+      std::string received;
+      TAccessRecord record;
+      record.Status = 503;
+      record.BytesOut = RefuseConnection(refused, received);
+      record.RemoteAddress = address;
+      std::tie(record.Method, record.Path) = RequestLineStart(received);
+      LogRefusal(AccessLog, record, aAccepted);  // before the client sees the end
+      refused.shutdown(tcp::socket::shutdown_both, ec);
+      refused.close(ec);
     } catch (...) {
       if (!owned) ::close(aSocket);
     }
@@ -639,6 +713,7 @@ struct THttpServer::TImpl {
         connection.BodyBudgetLimit = BodyBudgetLimit;
         connection.MaxBodyBytes = MaxBodyBytes;
         connection.WriteTimeout = WriteTimeout;
+        connection.AccessLog = &AccessLog;
         connection.Serve(Handler);
       }
     } catch (...) {
@@ -741,6 +816,10 @@ void THttpServer::MaxBodyBytes(std::uint64_t aBytes) {
 
 void THttpServer::WriteTimeout(std::chrono::milliseconds aTimeout) {
   FImpl->WriteTimeout = aTimeout;
+}
+
+void THttpServer::AccessLog(TAccessLogCallback aCallback) {
+  FImpl->AccessLog = std::move(aCallback);
 }
 
 void THttpServer::BodyBudget(std::uint64_t aBytes) {

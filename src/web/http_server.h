@@ -64,6 +64,11 @@ class THttpServer {
   // Body bytes all connections may hold at once (kMaxBufferedBodyBytes
   // unless changed before Start).
   void BodyBudget(std::uint64_t aBytes);
+  // Called once for every request the transport answers itself (refusals:
+  // header block or body too large, too many connections or body bytes,
+  // malformed request), with what is known of it: the method and path only
+  // when they arrived. Set before Start; none by default.
+  void AccessLog(TAccessLogCallback aCallback);
   // Body bytes the connections hold now.
   std::uint64_t BufferedBodyBytes() const;
   // Connections accepted and not yet finished.

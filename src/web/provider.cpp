@@ -148,6 +148,7 @@ void TRelayProvider::InternalListen() {
       state.Server->MaxConnections(limits.MaxOpenConnections);
       state.Server->MaxBodyBytes(limits.MaxBodyBytes);
       state.Server->WriteTimeout(limits.WriteTimeout);
+      state.Server->AccessLog(state.AccessLog);
       // One body of the largest size allowed must fit the bytes all
       // connections may hold at once.
       state.Server->BodyBudget(std::max(kMaxBufferedBodyBytes, limits.MaxBodyBytes));

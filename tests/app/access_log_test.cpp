@@ -42,8 +42,8 @@ TEST(AccessLog, LineFieldsAndEscapes) {
 }
 
 TEST(AccessLog, DestinationThatCannotBeOpenedIsASettingError) {
-  EXPECT_FALSE(OpenAccessLog(""));
-  EXPECT_TRUE(OpenAccessLog("stderr"));
+  EXPECT_FALSE(OpenAccessLog("").Write);
+  EXPECT_TRUE(OpenAccessLog("stderr").Write);
   try {
     OpenAccessLog("/nonexistent-folder/access.log");
     ADD_FAILURE() << "opened";
@@ -56,7 +56,7 @@ TEST(AccessLog, DestinationThatCannotBeOpenedIsASettingError) {
       (std::filesystem::temp_directory_path() / ("access-" + std::to_string(::getpid()))).string();
   std::ofstream(file) << "earlier\n";
   {
-    const web::TAccessLogCallback log = OpenAccessLog(file);
+    const web::TAccessLogCallback log = OpenAccessLog(file).Write;
     web::TAccessRecord record;
     record.Method = "GET";
     record.Path = "/";
@@ -69,6 +69,51 @@ TEST(AccessLog, DestinationThatCannotBeOpenedIsASettingError) {
   EXPECT_EQ(first, "earlier");
   EXPECT_TRUE(second.ends_with(" - GET / 0 in=0 out=0 ms=0.000")) << second;
   std::filesystem::remove(file);
+}
+
+// A log rotation moves the file away; the reopened log starts the name
+// afresh while the moved file keeps what was written before.
+TEST(AccessLog, ReopenAfterTheFileWasMoved) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("access-reopen-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const std::string file = (folder / "access.log").string();
+  const TAccessLogOutput log = OpenAccessLog(file);
+  web::TAccessRecord record;
+  record.Method = "GET";
+  record.Path = "/before";
+  log.Write(record);
+  std::filesystem::rename(file, file + ".1");
+  record.Path = "/moved";  // still written to the moved file until the reopen
+  log.Write(record);
+  log.Reopen();
+  record.Path = "/after";
+  log.Write(record);
+  // The folder is gone: the log keeps the file it has.
+  std::filesystem::rename(file, file + ".2");
+  std::filesystem::rename(folder, folder.string() + "-gone");
+  log.Reopen();
+  record.Path = "/kept";
+  log.Write(record);
+  std::filesystem::rename(folder.string() + "-gone", folder);
+
+  const auto paths = [](const std::string& aFile) {
+    std::ifstream in(aFile);
+    std::string paths;
+    for (std::string line; std::getline(in, line);) {
+      paths += line.substr(line.find(" GET ") + 5, line.find(" 0 in=") - line.find(" GET ") - 5);
+      paths += ';';
+    }
+    return paths;
+  };
+  EXPECT_EQ(paths(file + ".1"), "/before;/moved;");
+  EXPECT_EQ(paths(file + ".2"), "/after;/kept;");
+  EXPECT_FALSE(std::filesystem::exists(file));
+
+  // Standard output and error are not reopened.
+  OpenAccessLog("stderr").Reopen();
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

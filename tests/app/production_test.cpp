@@ -192,13 +192,180 @@ TEST(AccessLog, OneLinePerRequestWithItsFieldsAndNoSecrets) {
   fs::remove_all(folder);
 }
 
+// What a raw exchange of bytes got back: the status and the body ("" and 0
+// when no answer came).
+TAnswer Exchange(int aPort, const std::string& aBytes) {
+  boost::asio::io_context io;
+  boost::beast::tcp_stream stream(io);
+  stream.expires_after(std::chrono::minutes(2));
+  stream.connect(boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"),
+                                                static_cast<unsigned short>(aPort)));
+  if (!aBytes.empty()) boost::asio::write(stream, boost::asio::buffer(aBytes));
+  std::string received;
+  boost::system::error_code ec;
+  char buffer[4096];
+  while (!ec) {
+    const std::size_t n = stream.read_some(boost::asio::buffer(buffer), ec);
+    received.append(buffer, n);
+  }
+  const std::size_t headEnd = received.find("\r\n\r\n");
+  if (received.size() < 12 || headEnd == std::string::npos) return {};
+  return {std::stoi(received.substr(9, 3)), received.substr(headEnd + 4)};
+}
+
+// A folder of the test's own, removed with it.
+class TFolder {
+ public:
+  explicit TFolder(const std::string& aName)
+      : FPath(fs::temp_directory_path() / (aName + "-" + std::to_string(::getpid()))) {
+    fs::remove_all(FPath);
+    fs::create_directories(FPath);
+  }
+  ~TFolder() {
+    std::error_code ignored;
+    fs::remove_all(FPath, ignored);
+  }
+  std::string operator/(const std::string& aName) const { return (FPath / aName).string(); }
+
+ private:
+  fs::path FPath;
+};
+
+TEST(AccessLog, RequestsTheTransportRefusesHaveTheirLineToo) {
+  const TFolder folder("tandemize-refusals");
+  const std::string log = folder / "access.log";
+  const int port = FreePort();
+  const TFile config("refusals.ini", "[Server]\nmax_body_bytes=1000\n");
+  TProgram program({"--bind", "127.0.0.1", "--port", std::to_string(port), "--config",
+                    config.Path(), "--log", log});
+  ASSERT_TRUE(program.WaitForOutput("\n")) << program.Errors();
+
+  const std::string secret = "never-logged";
+  struct Case {
+    std::string request;
+    int status;
+    std::string line;  // method, path, status and body bytes in
+  };
+  const std::vector<Case> cases = {
+      // The header block never ends within its bound: the method and path
+      // come from the request line.
+      {"GET /checkrequest?key=" + secret + " HTTP/1.1\r\nX-Big: " + std::string(1100 * 1024, 'h') +
+           secret + "\r\n\r\n",
+       431, "GET /checkrequest 431 in=0"},
+      {"POST /tandemize?password=" + secret +
+           " HTTP/1.1\r\nHost: x\r\nContent-Length: 1001\r\n\r\n" + secret +
+           std::string(1001 - secret.size(), '{'),
+       413, "POST /tandemize 413 in=0"},
+      {"POST /tandemize HTTP/1.1\r\nHost: x\r\nContent-Length: " + secret + "\r\n\r\n", 400,
+       "POST /tandemize 400 in=0"},
+      // A body that breaks off in its chunk framing: what arrived is counted.
+      {"POST /testedb HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n" +
+           secret.substr(0, 5) + "\r\nzz\r\n",
+       400, "POST /testedb 400 in=5"},
+      // Not a request line at all: nothing is known of method or path.
+      {"\x01\x02\x03\r\n\r\n", 400, "- - 400 in=0"},
+  };
+  std::vector<std::string> expected;
+  for (const Case& c : cases) {
+    const TAnswer answer = Exchange(port, c.request);
+    EXPECT_EQ(answer.Status, c.status) << c.line << ": " << answer.Body;
+    expected.push_back("TIME 127.0.0.1 " + c.line + " out=" + std::to_string(answer.Body.size()) +
+                       " ms=N");
+  }
+
+  // Connections beyond the cap are answered before any byte is read.
+  const int cappedPort = FreePort();
+  const TFile capped("capped.ini", "[Server]\nmax_connections=1\n");
+  TProgram cappedProgram({"--bind", "127.0.0.1", "--port", std::to_string(cappedPort), "--config",
+                          capped.Path(), "--log", log});
+  ASSERT_TRUE(cappedProgram.WaitForOutput("\n")) << cappedProgram.Errors();
+  {
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket held(io);
+    held.connect(
+        {boost::asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(cappedPort)});
+    const TAnswer refused = Exchange(cappedPort, "");
+    EXPECT_EQ(refused.Status, 503) << refused.Body;
+    expected.push_back("TIME 127.0.0.1 - - 503 in=0 out=" + std::to_string(refused.Body.size()) +
+                       " ms=N");
+  }
+
+  std::vector<std::string> lines = Lines(log);
+  ASSERT_EQ(lines.size(), expected.size()) << program.Errors();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(Fields(lines[i]), expected[i]) << lines[i];
+    EXPECT_EQ(lines[i].find(secret.substr(0, 5)), std::string::npos) << lines[i];
+  }
+}
+
+// A log rotation moves the file and sends SIGHUP: the program opens the name
+// again and serves on; each file holds its own lines, none is lost. Logging to
+// stderr, the signal changes nothing.
+TEST(AccessLog, HangUpReopensTheFileAndServesOn) {
+  const TFolder folder("tandemize-rotation");
+  const std::string log = folder / "access.log";
+  const int port = FreePort();
+  TProgram program({"--bind", "127.0.0.1", "--port", std::to_string(port), "--log", log});
+  ASSERT_TRUE(program.WaitForOutput("\n")) << program.Errors();
+
+  EXPECT_EQ(Call(port, http::verb::get, "/", "").Status, 200);
+  fs::rename(log, log + ".1");
+  EXPECT_EQ(Call(port, http::verb::get, "/checkrequest", kTulip).Status, 200);  // before the signal
+  program.Signal(SIGHUP);
+  bool reopened = false;
+  for (int i = 0; i < 300 && !reopened; ++i) {
+    reopened = fs::exists(log);
+    if (!reopened) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(reopened) << program.Errors();
+  EXPECT_EQ(Call(port, http::verb::get, "/checkrequest", "").Status, 401);
+  program.Signal(SIGHUP);  // again, with nothing moved
+  EXPECT_EQ(Call(port, http::verb::get, "/", "").Status, 200);
+
+  const auto requests = [](const std::string& aFile) {
+    std::vector<std::string> requests;
+    for (const std::string& line : Lines(aFile)) {
+      const std::string fields = Fields(line);
+      requests.push_back(fields.substr(0, fields.find(" in=")));
+    }
+    return requests;
+  };
+  const std::string from = "TIME 127.0.0.1 ";
+  EXPECT_EQ(requests(log + ".1"),
+            (std::vector<std::string>{from + "GET / 200", from + "GET /checkrequest 200"}));
+  // The second signal may come before or after the last line is written:
+  // either way it lands in the same file.
+  EXPECT_EQ(requests(log),
+            (std::vector<std::string>{from + "GET /checkrequest 401", from + "GET / 200"}));
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.Wait(), 0) << program.Errors();  // the hang-ups did not end it
+
+  const int stderrPort = FreePort();
+  TProgram toStderr(
+      {"--bind", "127.0.0.1", "--port", std::to_string(stderrPort), "--log", "stderr"});
+  ASSERT_TRUE(toStderr.WaitForOutput("\n")) << toStderr.Errors();
+  toStderr.Signal(SIGHUP);
+  EXPECT_EQ(Call(stderrPort, http::verb::get, "/", "").Status, 200);
+  toStderr.Signal(SIGTERM);
+  EXPECT_EQ(toStderr.Wait(), 0) << toStderr.Errors();
+  EXPECT_NE(toStderr.Errors().find(" 127.0.0.1 GET / 200 "), std::string::npos)
+      << toStderr.Errors();
+}
+
 // Graceful stop with a PostgreSQL import in flight: the test holds a lock on
 // one of the import's rows, so the import waits inside its transaction,
 // having written the rows before it, for as long as the test wants.
 class GracefulStop : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Env("TANDEMIZE_PG_HOST").empty()) GTEST_SKIP() << "no PostgreSQL test server";
+    // The test command always provides the server: a missing one is a failure.
+    for (const char* name :
+         {"TANDEMIZE_PG_HOST", "TANDEMIZE_PG_PORT", "TANDEMIZE_PG_DATABASE", "TANDEMIZE_PG_USER"}) {
+      ASSERT_FALSE(Env(name).empty())
+          << name
+          << " is not set: start the test databases (scripts/test-databases.sh start) and "
+             "source build-test/test-databases.env; scripts/test.sh does both";
+    }
   }
 
   static std::vector<std::pair<std::string, std::string>> Definition() {
