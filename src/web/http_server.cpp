@@ -434,21 +434,25 @@ struct TConnection {
   void Refuse(const TRequestParser& aParser, const TWireResponse& aAnswer) {
     Write(aAnswer);
     if (AccessLog != nullptr && *AccessLog) {
-      TAccessRecord record;
-      const std::string address = PeerAddress(Stream.socket());
-      record.RemoteAddress = address;
-      if (!aParser.Method.empty()) {
-        record.Method = aParser.Method;
-        record.Path = std::string_view(aParser.Target).substr(0, aParser.Target.find('?'));
-      } else {
-        const auto received = Buffer.data();
-        std::tie(record.Method, record.Path) = RequestLineStart(
-            std::string_view(static_cast<const char*>(received.data()), received.size()));
+      try {
+        TAccessRecord record;
+        const std::string address = PeerAddress(Stream.socket());
+        record.RemoteAddress = address;
+        if (!aParser.Method.empty()) {
+          record.Method = aParser.Method;
+          record.Path = std::string_view(aParser.Target).substr(0, aParser.Target.find('?'));
+        } else {
+          const auto received = Buffer.data();
+          std::tie(record.Method, record.Path) = RequestLineStart(
+              std::string_view(static_cast<const char*>(received.data()), received.size()));
+        }
+        record.Status = aAnswer.Status;
+        record.BytesIn = aParser.BodyBytes;
+        record.BytesOut = aAnswer.Body.size();
+        LogRefusal(*AccessLog, record, Accepted);
+      } catch (...) {
+        // No memory for the line: the client still gets its answer.
       }
-      record.Status = aAnswer.Status;
-      record.BytesIn = aParser.BodyBytes;
-      record.BytesOut = aAnswer.Body.size();
-      LogRefusal(*AccessLog, record, Accepted);
     }
     CloseAfterRefusal();
   }
