@@ -2,7 +2,8 @@
 # Builds the Debian package (scripts/package.sh), installs it on this machine
 # with dpkg -i, checks the unit with systemd-analyze verify and the installed
 # program as its own user (settings from /etc, the plugin beside it, a
-# graceful stop), then purges the package again. Run as root.
+# graceful stop, the access log in a file reopened on SIGHUP), then purges
+# the package again. Run as root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 die() {
@@ -44,5 +45,28 @@ status=0
 wait "$pid" || status=$?
 [[ $status -eq 0 ]] || die "exit status $status after SIGTERM"
 grep -q 'GET / 200' "$out" || die "no access log line: $(cat "$out")"
+
+# The access log in a file under /var/log/tandemize, rotated as
+# docs/deploy.md shows: moved away, then SIGHUP; the program opens the name
+# again and serves on.
+log=/var/log/tandemize/access.log
+setpriv --reuid=tandemize --regid=tandemize --init-groups \
+  /usr/lib/tandemize/Tandemize_srv --config /etc/tandemize/Tandemize_srv.ini --port "$port" \
+  --log "$log" </dev/null >"$out" 2>&1 &
+pid=$!
+for _ in $(seq 100); do grep -q "Servidor ativo" "$out" && break; sleep 0.1; done
+curl -sf "http://127.0.0.1:$port/" >/dev/null || die "status page with a log file: $(cat "$out")"
+mv "$log" "$log.1"
+kill -HUP "$pid"
+for _ in $(seq 100); do [[ -e $log ]] && break; sleep 0.1; done
+[[ -e $log ]] || die "no new $log after SIGHUP: $(cat "$out")"
+curl -s -o /dev/null "http://127.0.0.1:$port/checkrequest"
+grep -q 'GET / 200' "$log.1" || die "the moved log lost its line"
+grep -q 'GET /checkrequest 401' "$log" || die "the reopened log has no line"
+[[ $(stat -c %U "$log") == tandemize ]] || die "$log is not the service's"
+kill -TERM "$pid"
+status=0
+wait "$pid" || status=$?
+[[ $status -eq 0 ]] || die "exit status $status after SIGTERM (log file)"
 rm -f "$out"
 echo "test-package: OK"
