@@ -131,27 +131,36 @@ class TProgressView {
   TProgressView(std::size_t aTotal, bool aTerminal)
       : FTotal(aTotal), FTerminal(aTerminal), FStart(std::chrono::steady_clock::now()) {}
 
-  void Show(double aRows) {
+  // Redraws the bar, at most ten times a second unless `aNow`.
+  void Show(double aRows, bool aNow = false) {
     if (!FTerminal) return;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
+    const auto now = std::chrono::steady_clock::now();
+    if (!aNow && now - FShown < std::chrono::milliseconds(100)) return;
+    FShown = now;
+    const double seconds = std::chrono::duration<double>(now - FStart).count();
     const double rate = seconds > 0 ? aRows / seconds : 0;
     const double fraction = FTotal > 0 ? aRows / static_cast<double>(FTotal) : 1;
     constexpr int kWidth = 30;
-    const int filled = static_cast<int>(fraction * kWidth);
-    std::string bar(static_cast<std::size_t>(filled), '=');
+    std::string bar(static_cast<std::size_t>(fraction * kWidth), '=');
     bar.resize(kWidth, ' ');
     const std::string left =
-        rate > 0 ? fmt::format("{:.0f}s left", (static_cast<double>(FTotal) - aRows) / rate) : "";
-    std::cerr << fmt::format("\r[{}] {:.0f}/{} rows  {:.0f} rows/s  {}   ", bar, aRows, FTotal,
+        rate > 0 ? fmt::format("  {:.0f}s left", (static_cast<double>(FTotal) - aRows) / rate) : "";
+    // "\r" and erase to the end of the line: the bar is redrawn in place.
+    std::cerr << fmt::format("\r\x1b[K[{}] {:.0f}/{} rows  {:.0f} rows/s{}", bar, aRows, FTotal,
                              rate, left)
               << std::flush;
   }
 
+  // A request's rows have been answered; its verdict is printed next.
   void Sent(std::size_t aFirst, std::size_t aCount, bool aOk) {
     if (FTerminal) {
-      Show(static_cast<double>(aFirst + aCount));
-      if (!aOk || aFirst + aCount >= FTotal) std::cerr << '\n';
+      const bool last = !aOk || aFirst + aCount >= FTotal;
+      if (last) {
+        Show(static_cast<double>(aFirst + aCount), true);
+        std::cerr << '\n';
+      } else {
+        std::cerr << "\r\x1b[K" << std::flush;  // the verdict takes the bar's line
+      }
       return;
     }
     std::cerr << fmt::format("rows {}-{} of {}: {}\n", aFirst + 1, aFirst + aCount, FTotal,
@@ -162,6 +171,7 @@ class TProgressView {
   std::size_t FTotal;
   bool FTerminal;
   std::chrono::steady_clock::time_point FStart;
+  std::chrono::steady_clock::time_point FShown;
 };
 
 int RunImport(TImportOptions& aOptions, const THttpOptions& aHttp) {
