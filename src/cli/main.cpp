@@ -51,7 +51,8 @@ void AddHttpOptions(CLI::App& aCommand, THttpOptions& aHttp, bool aUrl) {
         ->required();
   }
   aCommand.add_option("--user", aHttp.User, "User name for the service")->capture_default_str();
-  aCommand.add_option("--password", aHttp.Password, "Password for the service");
+  aCommand.add_option("--password", aHttp.Password, "Password for the service")
+      ->envname("TANDEMIZE_PASSWORD");
   aCommand
       .add_option("--connect-timeout", aHttp.ConnectTimeoutSeconds,
                   "Seconds to wait for the connection")
@@ -83,7 +84,8 @@ void AddDatabaseOptions(CLI::App& aCommand, TImportOptions& aOptions) {
   aCommand.add_option("--port", c.Port, "Database server port");
   aCommand.add_option("--database", c.Database, "Database name (SQLite: the file)");
   aCommand.add_option("--db-user", c.User, "Database user");
-  aCommand.add_option("--db-password", c.Password, "Database password");
+  aCommand.add_option("--db-password", c.Password, "Database password")
+      ->envname("TANDEMIZE_DB_PASSWORD");
   aCommand.add_option("--lib", c.Lib, "Client library the service loads for this kind");
   aCommand.add_option("--charset", c.Charset, "Client character set");
   aCommand.add_option("--catalog", c.Catalog, "Catalog");
@@ -95,7 +97,10 @@ std::vector<std::string> SplitList(const std::string& aText) {
   while (start <= aText.size()) {
     std::size_t end = aText.find(',', start);
     if (end == std::string::npos) end = aText.size();
-    if (end > start) items.push_back(aText.substr(start, end - start));
+    std::size_t first = start, last = end;
+    while (first < last && aText[first] == ' ') ++first;
+    while (last > first && aText[last - 1] == ' ') --last;
+    if (last > first) items.push_back(aText.substr(first, last - first));
     start = end + 1;
   }
   return items;

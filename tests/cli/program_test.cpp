@@ -382,6 +382,27 @@ TEST_F(CliProgram, CsvWithAccentsReachesPostgres) {
   direct->Close();
 }
 
+TEST_F(CliProgram, DecimalsKeepEveryDigitInTheBinaryForm) {
+  if (!HavePg()) GTEST_SKIP() << "TANDEMIZE_PG_HOST is not set";
+  auto direct = Pg();
+  direct->Exec("DROP TABLE IF EXISTS cli_digits");
+  direct->Exec("CREATE TABLE cli_digits (id INTEGER PRIMARY KEY, v NUMERIC(38,18))");
+  const std::string csv = Path("digits.csv");
+  Write(csv, "id,v\n1,1234567890123456.78\n2,-0.000000000000000001\n");
+  std::vector<std::string> arguments{"import", "--url", Url()};
+  const std::vector<std::string> pg = PgArguments();
+  arguments.insert(arguments.end(), pg.begin(), pg.end());
+  arguments.insert(arguments.end(), {"--table", "cli_digits", "--key", "id", csv});
+  const TRun run = Client(arguments);
+  ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+  EXPECT_EQ(direct->Value("SELECT CAST(v AS TEXT) FROM cli_digits WHERE id=1"),
+            "1234567890123456.780000000000000000");
+  EXPECT_EQ(direct->Value("SELECT CAST(v AS TEXT) FROM cli_digits WHERE id=2"),
+            "-0.000000000000000001");
+  direct->Exec("DROP TABLE cli_digits");
+  direct->Close();
+}
+
 TEST_F(CliProgram, ExitStatusOfRefusalsUnreachableServicesAndBadUsage) {
   const std::string csv = Path("small.csv");
   Write(csv, "id,nome\n1,a\n");
@@ -459,6 +480,13 @@ TEST_F(CliProgram, ConnectionTestAndServiceCheck) {
   const TRun wrongUser = Client({"check", Url(), "--user", "nobody"});
   EXPECT_EQ(wrongUser.Status, 1);
   EXPECT_NE(wrongUser.Out.find("request check: HTTP 401"), std::string::npos) << wrongUser.Out;
+  // The password may come from the environment instead of the command line.
+  ::setenv("TANDEMIZE_PASSWORD", "not-the-password", 1);
+  const TRun wrongPassword = Client({"check", Url()});
+  ::unsetenv("TANDEMIZE_PASSWORD");
+  EXPECT_EQ(wrongPassword.Status, 1);
+  EXPECT_NE(wrongPassword.Out.find("request check: HTTP 401: Unauthorized"), std::string::npos)
+      << wrongPassword.Out;
 }
 
 }  // namespace
