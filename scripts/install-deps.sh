@@ -14,6 +14,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libboost-dev libboost-program-options-dev libcrypt-dev zlib1g-dev libfmt-dev libicu-dev
   libsqlite3-dev libsqlcipher-dev
+  libcli11-dev libcurl4-openssl-dev libcsv-dev
   libpq-dev libmariadb-dev firebird-dev unixodbc-dev
   libpq5 libmariadb3 libfbclient2 libodbc2
 )
@@ -24,6 +25,7 @@ for option in "$@"; do
         libgtest-dev libgmock-dev curl sqlite3
         postgresql-15 mariadb-server firebird3.0-server firebird3.0-utils
         unixodbc odbc-postgresql
+        libcli11-dev libcurl4-openssl-dev libcsv-dev
       )
       ;;
     --bench)
