@@ -1,7 +1,7 @@
 #pragma once
-// The running program for tests that need it whole: start it on its fixed
-// port and wait for the banner, call it over HTTP, and open the databases it
-// writes. Shared by the data-route tests and the fault tests.
+// The running program for tests that need it whole: start it on a free port
+// of its own and wait for the banner, call it over HTTP, and open the
+// databases it writes. Shared by the data-route tests and the fault tests.
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -28,10 +28,10 @@
 #include <vector>
 
 #include "dbaccess/db_connection.h"
+#include "free_port.h"
 
 namespace tandemize::harness {
 
-inline constexpr const char* kServicePort = "9095";
 inline constexpr const char* kSuccess =
     R"({"success":true,"message":"Dados Importado com sucesso!"})";
 
@@ -40,35 +40,32 @@ inline std::string Env(const char* aName) {
   return value != nullptr ? value : "";
 }
 
-// A loopback TCP port no one listens on right now.
-inline int FreePort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(s);
-  return ntohs(address.sin_port);
+// The port of the program the test process started last: Call() and
+// Import() talk to it.
+inline int& ServicePort() {
+  static int port = 0;
+  return port;
 }
 
-// The program (TANDEMIZE_BINARY), started by the test and stopped by PID.
+// The program (TANDEMIZE_BINARY), started by the test on a free port (given
+// with --port) and stopped by PID.
 class TServer {
  public:
-  // Starts the program and waits for its banner; retries while the port is
-  // still held by a program that is stopping.
+  // Starts the program and waits for its banner; retries on another free
+  // port when the one chosen was taken before the program could listen.
   void Start() {
     const std::string binary = Env("TANDEMIZE_BINARY");
     ASSERT_FALSE(binary.empty()) << "TANDEMIZE_BINARY is not set";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     while (std::chrono::steady_clock::now() < deadline) {
-      if (TryStart(binary)) return;
+      if (TryStart(binary, FreePort())) return;
       Stop();
       std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     FAIL() << "the program did not print its banner: " << FOutput;
   }
+
+  int Port() const { return FPort; }
 
   // How the program ended when it is no longer running, else nullopt:
   // "exit <code>" or "signal <number>".
@@ -102,9 +99,10 @@ class TServer {
   ~TServer() { Stop(); }
 
  private:
-  bool TryStart(const std::string& aBinary) {
+  bool TryStart(const std::string& aBinary, int aPort) {
     int fds[2];
     if (::pipe(fds) != 0) return false;
+    const std::string port = std::to_string(aPort);
     FPid = ::fork();
     if (FPid == 0) {
       const int devNull = ::open("/dev/null", O_RDONLY);
@@ -112,7 +110,8 @@ class TServer {
       ::dup2(fds[1], 1);
       ::close(fds[0]);
       ::close(fds[1]);
-      ::execl(aBinary.c_str(), aBinary.c_str(), static_cast<char*>(nullptr));
+      ::execl(aBinary.c_str(), aBinary.c_str(), "--port", port.c_str(),
+              static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(fds[1]);
@@ -126,8 +125,10 @@ class TServer {
       const ssize_t n = ::read(FOut, buffer, sizeof buffer);
       if (n <= 0) return false;  // the program ended (port busy)
       FOutput.append(buffer, static_cast<std::size_t>(n));
-      if (FOutput.find("Servidor ativo 0.0.0.0:9095") != std::string::npos &&
+      if (FOutput.find("Servidor ativo 0.0.0.0:" + port + " ") != std::string::npos &&
           FOutput.find('\n') != std::string::npos) {
+        FPort = aPort;
+        ServicePort() = aPort;
         return true;
       }
     }
@@ -136,7 +137,28 @@ class TServer {
 
   pid_t FPid = -1;
   int FOut = -1;
+  int FPort = 0;
   std::string FOutput;
+};
+
+// A fixture whose suite shares one program: started before the suite's first
+// test, stopped after its last. A test during which the program ended fails,
+// and the next test gets a new one. Subclasses that override TearDown call
+// this one's.
+class TProgramSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { Program().Start(); }
+  static void TearDownTestSuite() { Program().Stop(); }
+  void TearDown() override {
+    if (const auto ended = Program().Ended()) {
+      ADD_FAILURE() << "the program ended (" << *ended << ") during this test";
+      Program().Start();
+    }
+  }
+  static TServer& Program() {
+    static TServer program;
+    return program;
+  }
 };
 
 struct TAnswer {
@@ -145,8 +167,9 @@ struct TAnswer {
   std::string Body;
 };
 
-// One request with credentials; the answer, or a failure (thrown) when the
-// program does not answer within two minutes.
+// One request with credentials to the program started last (ServicePort());
+// the answer, or a failure (thrown) when it does not answer within two
+// minutes.
 inline TAnswer Call(boost::beast::http::verb aVerb, const std::string& aTarget,
                     const std::string& aBody = {},
                     const std::string& aContentType = "application/octet-stream",
@@ -156,7 +179,7 @@ inline TAnswer Call(boost::beast::http::verb aVerb, const std::string& aTarget,
   boost::asio::ip::tcp::resolver resolver(io);
   boost::beast::tcp_stream stream(io);
   stream.expires_after(std::chrono::minutes(2));
-  stream.connect(resolver.resolve("127.0.0.1", kServicePort));
+  stream.connect(resolver.resolve("127.0.0.1", std::to_string(ServicePort())));
   http::request<http::string_body> request(aVerb, aTarget, 11);
   request.set(http::field::host, "127.0.0.1");
   request.set(http::field::authorization, "Basic dHVsaXA6dHVsaXA=");  // tulip:tulip

@@ -124,19 +124,14 @@ class TPgCluster {
   int FPort = 0;
 };
 
-class Faults : public ::testing::Test {
+class Faults : public TProgramSuite {
  protected:
-  void SetUp() override { FServer.Start(); }
-  void TearDown() override { FServer.Stop(); }
-
   // The program is still running and answers a request.
   void ExpectServing() {
-    const auto ended = FServer.Ended();
+    const auto ended = Program().Ended();
     ASSERT_FALSE(ended) << "the program ended: " << *ended;
     EXPECT_EQ(Call(boost::beast::http::verb::get, "/checkrequest").Status, 200);
   }
-
-  TServer FServer;
 };
 
 // The database server is stopped while a 100,000-row import is being written:
@@ -208,7 +203,7 @@ void SendAndLeave(const std::string& aHead, const std::string& aBody, std::size_
   const int s = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(9095);
+  address.sin_port = htons(static_cast<std::uint16_t>(ServicePort()));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
       << std::strerror(errno);
@@ -311,7 +306,6 @@ class FullDisk : public Faults {
                    << " (the test needs root or CAP_SYS_ADMIN)";
     }
     FMounted = true;
-    Faults::SetUp();
   }
   void TearDown() override {
     Faults::TearDown();

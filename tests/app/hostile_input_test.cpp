@@ -1,4 +1,4 @@
-// Hostile requests against the real program on port 9095: oversized and
+// Hostile requests against the real program on a free port: oversized and
 // malformed HTTP, absurd JSON, identifiers built to change a statement or too
 // long to be one, and connection texts holding a NUL. Each is answered
 // cleanly, the service keeps serving, and the SQLite file the imports name is
@@ -17,31 +17,37 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "free_port.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kBanner = "Servidor ativo 0.0.0.0:9095 - C++ Linux Plataforma 64 Bits";
 constexpr const char* kCredentials = "Authorization: Basic dHVsaXA6dHVsaXA=\r\n";  // tulip:tulip
 
-// The program as a child process; waits for its banner line.
+// The port of the running program.
+int gPort = 0;
+
+// The program as a child process on a free port (--port aPort).
 class TProgram {
  public:
-  TProgram() {
+  explicit TProgram(int aPort) {
     const char* binary = std::getenv("TANDEMIZE_BINARY");
     if (binary == nullptr) throw std::runtime_error("TANDEMIZE_BINARY is not set");
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    const std::string port = std::to_string(aPort);
     FPid = fork();
     if (FPid == 0) {
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
       close(out[1]);
-      execl(binary, binary, static_cast<char*>(nullptr));
+      execl(binary, binary, "--port", port.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     close(out[1]);
@@ -52,6 +58,8 @@ class TProgram {
     waitpid(FPid, nullptr, 0);
     close(FStdout);
   }
+  TProgram(const TProgram&) = delete;
+  TProgram& operator=(const TProgram&) = delete;
   std::string FirstLine() {
     std::string line;
     char c;
@@ -76,7 +84,7 @@ TReply Exchange(const std::string& aRequest) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(9095);
+  address.sin_port = htons(static_cast<std::uint16_t>(gPort));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   timeval timeout{180, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -184,16 +192,30 @@ std::string Sqlite(const fs::path& aFile, const std::string& aSql) {
   return rows;
 }
 
+// One program for the suite, started on a free port before its first test
+// (on another when the port was taken before the program could listen).
 class HostileInput : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() {
+    for (int attempt = 0; attempt < 5 && !FProgram; ++attempt) {
+      gPort = tandemize::harness::FreePort();
+      FProgram = std::make_unique<TProgram>(gPort);
+      const std::string banner = "Servidor ativo 0.0.0.0:" + std::to_string(gPort) +
+                                 " - C++ Linux Plataforma 64 Bits";
+      if (FProgram->FirstLine() != banner) FProgram.reset();
+    }
+    ASSERT_TRUE(FProgram) << "the program did not print its banner";
+  }
+  static void TearDownTestSuite() { FProgram.reset(); }
+
   void SetUp() override {
+    ASSERT_TRUE(FProgram && FProgram->Running()) << "the program is not running";
     FFile = fs::temp_directory_path() / ("tandemize_hostile_" + std::to_string(getpid()) + ".db");
     fs::remove(FFile);
     ASSERT_EQ(Sqlite(FFile,
                      "CREATE TABLE clientes (id INTEGER PRIMARY KEY, nome TEXT);"
                      "INSERT INTO clientes VALUES (1, 'Ana'), (2, 'Bruno');"),
               "");
-    ASSERT_EQ(FProgram.FirstLine(), kBanner);
   }
   void TearDown() override { fs::remove(FFile); }
 
@@ -218,11 +240,11 @@ class HostileInput : public ::testing::Test {
   void ExpectServing() {
     const TReply status = Exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_EQ(status.Status, 200);
-    EXPECT_TRUE(FProgram.Running());
+    EXPECT_TRUE(FProgram->Running());
   }
 
   fs::path FFile;
-  TProgram FProgram;
+  static inline std::unique_ptr<TProgram> FProgram;
 };
 
 TEST_F(HostileInput, MalformedAndOversizedRequestsGetCleanAnswers) {

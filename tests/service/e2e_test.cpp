@@ -1,8 +1,8 @@
 // The running program over real HTTP: imports in both forms into every
 // database kind whose test server is reachable (SQLite always), connection
 // tests, the request check, the envelope messages, and many imports at once.
-// Each test starts the program (TANDEMIZE_BINARY) on its fixed port, waits
-// for the banner and stops it by PID. The test database coordinates come
+// Each suite starts the program (TANDEMIZE_BINARY) once, on a free port,
+// waits for the banner and stops it by PID after its last test. The test database coordinates come
 // from the TANDEMIZE_<KIND>_* variables of build-test/test-databases.env.
 
 #include <gtest/gtest.h>
@@ -36,7 +36,6 @@ using harness::Env;
 using harness::Import;
 using harness::kSuccess;
 using harness::TAnswer;
-using harness::TServer;
 
 constexpr const char* kUtfName =
     "A\xc3\xa7\xc3\xa3o \xe2\x98\x83 \xe6\x97\xa5\xe6\x9c\xac \xe2\x82\xac";
@@ -190,12 +189,7 @@ std::string Envelope(const TTarget& aTarget, const std::string& aHeaders,
 
 // ------------------------------------------------------------------ tests
 
-class DataRoutes : public ::testing::Test {
- protected:
-  void SetUp() override { FServer.Start(); }
-  void TearDown() override { FServer.Stop(); }
-  TServer FServer;
-};
+class DataRoutes : public harness::TProgramSuite {};
 
 class KindImport : public DataRoutes, public ::testing::WithParamInterface<TKind> {
  protected:
@@ -210,7 +204,6 @@ class KindImport : public DataRoutes, public ::testing::WithParamInterface<TKind
     // Other test processes recreate tables in the same Firebird database.
     const std::string driver = GetParam().DriverID;
     if (driver == "FB" || driver == "IB") FSchemaLock.emplace(FTarget->Database);
-    DataRoutes::SetUp();
     // Statements name the table in lower case; MySQL table names are case-sensitive.
     std::string kind = GetParam().Name;
     for (char& c : kind) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -393,7 +386,24 @@ TEST_P(KindImport, BinaryStream) {
   }
 }
 
-TEST_P(KindImport, ConnectionTest) {
+// The connection test first needs a program that has not loaded the kind's
+// client yet: each test starts a program of its own.
+class KindConnection : public KindImport {
+ protected:
+  static void SetUpTestSuite() {}
+  static void TearDownTestSuite() {}
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(FProgram.Start());
+    KindImport::SetUp();
+  }
+  void TearDown() override {
+    KindImport::TearDown();
+    FProgram.Stop();
+  }
+  harness::TServer FProgram;
+};
+
+TEST_P(KindConnection, ConnectionTest) {
   const auto test = [](const std::string& aBody) {
     return Call(http::verb::post, "/testedb", aBody, "application/json").Body;
   };
@@ -416,6 +426,8 @@ TEST_P(KindImport, ConnectionTest) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, KindImport, ::testing::ValuesIn(kKinds),
+                         [](const auto& aInfo) { return std::string(aInfo.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Kinds, KindConnection, ::testing::ValuesIn(kKinds),
                          [](const auto& aInfo) { return std::string(aInfo.param.Name); });
 
 TEST_F(DataRoutes, RequestCheck) {
