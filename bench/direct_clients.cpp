@@ -256,6 +256,57 @@ class TPgClient final : public TDirectClient {
     PQfinish(conn);
   }
 
+  void ImportCopy(const std::vector<TBenchRow>& aRows) override {
+    PGconn* conn = Connect();
+    Exec(conn, "BEGIN");
+    Exec(conn,
+         fmt::format("CREATE TEMPORARY TABLE bench_copy (LIKE {}) ON COMMIT DROP", kBenchTable));
+    PGresult* copy = PQexec(conn, "COPY bench_copy FROM STDIN");
+    if (PQresultStatus(copy) != PGRES_COPY_IN) {
+      PQclear(copy);
+      Fail(conn);
+    }
+    PQclear(copy);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string data;
+    for (const TBenchRow& row : aRows) {
+      data += std::to_string(row.Id);
+      data += '\t';
+      for (const char c : row.Nome) {
+        if (c == '\\' || c == '\t' || c == '\n' || c == '\r') data += '\\';
+        data += c;
+      }
+      data += '\t';
+      data += DoubleText(row.Valor);
+      data += '\t';
+      data += row.DiaText();
+      data += "\t\\\\x";
+      for (const std::uint8_t b : row.Dados) {
+        data += kHex[b >> 4];
+        data += kHex[b & 15];
+      }
+      data += '\n';
+      if (data.size() > (1 << 20)) {
+        if (PQputCopyData(conn, data.data(), static_cast<int>(data.size())) != 1) Fail(conn);
+        data.clear();
+      }
+    }
+    if (PQputCopyData(conn, data.data(), static_cast<int>(data.size())) != 1 ||
+        PQputCopyEnd(conn, nullptr) != 1) {
+      Fail(conn);
+    }
+    PGresult* result = PQgetResult(conn);
+    Check(conn, result);
+    PQclear(result);
+    while ((result = PQgetResult(conn)) != nullptr) PQclear(result);
+    Exec(conn, fmt::format("INSERT INTO {} SELECT * FROM bench_copy ON CONFLICT (id) DO UPDATE "
+                           "SET nome = excluded.nome, valor = excluded.valor, dia = excluded.dia, "
+                           "dados = excluded.dados",
+                           kBenchTable));
+    Exec(conn, "COMMIT");
+    PQfinish(conn);
+  }
+
   long long CountRows() override {
     PGconn* conn = Connect();
     PGresult* result = PQexec(conn, fmt::format("SELECT count(*) FROM {}", kBenchTable).c_str());
@@ -435,6 +486,10 @@ class TMySQLClient final : public TDirectClient {
 };
 
 }  // namespace
+
+void TDirectClient::ImportCopy(const std::vector<TBenchRow>&) {
+  throw std::runtime_error("this kind has no copy import here");
+}
 
 std::unique_ptr<TDirectClient> MakeDirectClient(const std::string& aKind,
                                                 const std::string& aDatabase) {

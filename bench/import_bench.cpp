@@ -6,6 +6,13 @@
 //       RESULT <kind> <rows> <insert|update> <direct s> <json s> <binary s>
 //   import_bench memory --kind sqlite --rows N --format json|binary --port P --pid PID [--db FILE]
 //       MEMORY <format> <body bytes> <VmHWM kB>
+//   import_bench latency --rows N --runs R --ports SEQ,PIPE,SET [--seq-rows M] [--rtt LABEL]
+//       PG through whatever TANDEMIZE_PG_PORT points at (the delay proxy):
+//       the COPY anchor and three services (pg_upsert sequential, pipelined,
+//       set), each JSON and binary. The sequential way runs M rows (N unless
+//       told) and its time is scaled to N rows.
+//       LATENCY <rtt> <rows> <insert|update> <seq rows> <copy s> <seq json s> <seq binary s>
+//               <pipelined json s> <pipelined binary s> <set json s> <set binary s>
 //   import_bench sql    the statement texts the direct clients run
 
 #include <arpa/inet.h>
@@ -58,7 +65,9 @@ using TClock = std::chrono::steady_clock;
 
 struct TOptions {
   std::string Mode, Kind = "sqlite", Format = "json", Db = "/tmp/tandemize-bench.db";
-  int Rows = 10000, Runs = 5, Port = 0, Pid = 0;
+  int Rows = 10000, Runs = 5, Port = 0, Pid = 0, SeqRows = 0;
+  std::vector<int> Ports;
+  std::string Rtt = "0";
 };
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -80,7 +89,17 @@ TOptions ParseOptions(int argc, char** argv) {
       o.Port = std::stoi(value);
     else if (key == "--pid")
       o.Pid = std::stoi(value);
-    else
+    else if (key == "--seq-rows")
+      o.SeqRows = std::stoi(value);
+    else if (key == "--rtt")
+      o.Rtt = value;
+    else if (key == "--ports") {
+      for (std::size_t at = 0; at <= value.size();) {
+        const std::size_t comma = std::min(value.find(',', at), value.size());
+        o.Ports.push_back(std::stoi(value.substr(at, comma - at)));
+        at = comma + 1;
+      }
+    } else
       throw std::runtime_error("unknown option " + key);
   }
   return o;
@@ -192,6 +211,57 @@ int RunTime(const TOptions& o) {
   return 0;
 }
 
+int RunLatency(const TOptions& o) {
+  if (o.Kind != "pg" || o.Ports.size() != 3) {
+    throw std::runtime_error("latency takes --kind pg and three --ports");
+  }
+  const int seqRows = o.SeqRows > 0 ? o.SeqRows : o.Rows;
+  struct TSet {
+    int Count;
+    std::vector<TBenchRow> Rows, Older;
+    std::string Json, Binary;
+  };
+  const std::string params = ParamsJson(o.Kind, o.Db);
+  const std::string header = HeaderJson(params);
+  auto makeSet = [&](int aCount) {
+    TSet set{aCount, MakeRows(aCount, 1), MakeRows(aCount, 2), {}, {}};
+    set.Json = JsonBody(params, set.Rows);
+    set.Binary = BinaryBody(set.Rows);
+    return set;
+  };
+  const TSet full = makeSet(o.Rows);
+  const TSet seq = seqRows == o.Rows ? TSet{} : makeSet(seqRows);
+  std::unique_ptr<TDirectClient> client = MakeDirectClient(o.Kind, o.Db);
+  static const char* kWays[] = {"seq", "pipe", "set"};
+  for (const bool update : {false, true}) {
+    std::map<std::string, std::vector<double>> times;
+    for (int run = 0; run < o.Runs; ++run) {
+      client->ResetTable(update ? &full.Older : nullptr);
+      const TClock::time_point start = TClock::now();
+      client->ImportCopy(full.Rows);
+      times["copy"].push_back(std::chrono::duration<double>(TClock::now() - start).count());
+      CheckCount(*client, o.Rows);
+      for (int way = 0; way < 3; ++way) {
+        const TSet& set = way == 0 && seqRows != o.Rows ? seq : full;
+        for (const bool binary : {false, true}) {
+          client->ResetTable(update ? &set.Older : nullptr);
+          double seconds = binary ? PostImport(o.Ports[way], header, set.Binary)
+                                  : PostImport(o.Ports[way], "", set.Json);
+          CheckCount(*client, set.Count);
+          seconds *= static_cast<double>(o.Rows) / set.Count;
+          times[std::string(kWays[way]) + (binary ? "b" : "j")].push_back(seconds);
+        }
+      }
+    }
+    std::printf("LATENCY %s %d %s %d %.6f %.6f %.6f %.6f %.6f %.6f %.6f\n", o.Rtt.c_str(), o.Rows,
+                update ? "update" : "insert", seqRows, Median(times["copy"]), Median(times["seqj"]),
+                Median(times["seqb"]), Median(times["pipej"]), Median(times["pipeb"]),
+                Median(times["setj"]), Median(times["setb"]));
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
 long VmHWMKilobytes(int aPid) {
   std::ifstream status("/proc/" + std::to_string(aPid) + "/status");
   std::string line;
@@ -230,6 +300,7 @@ int main(int argc, char** argv) {
     const TOptions o = ParseOptions(argc, argv);
     if (o.Mode == "time") return RunTime(o);
     if (o.Mode == "memory") return RunMemory(o);
+    if (o.Mode == "latency") return RunLatency(o);
     if (o.Mode == "sql") {
       const TImportSql sql = ServiceSql();
       std::cout << sql.Exists << sql.Update << sql.Insert;

@@ -14,7 +14,14 @@
 # test database servers (started when they are not up), builds into
 # build-bench/ and prints one Markdown table.
 #
-# Environment: BENCH_RUNS (5), BENCH_SQLITE_ROWS ("10000 100000"),
+#   latency  PG imports through bench/delay_proxy at several round trips:
+#            the COPY + INSERT ... ON CONFLICT anchor against the service with
+#            pg_upsert sequential, pipelined and set, JSON and binary
+#
+# Environment: BENCH_ONLY ("import http memory latency"), BENCH_LATENCY_RTTS
+# ("0 0.5 5", milliseconds), BENCH_LATENCY_ROWS (100000), BENCH_LATENCY_SEQ_ROWS
+# ("100000 10000 2000", the rows the sequential way runs at each round trip,
+# its time scaled to BENCH_LATENCY_ROWS), BENCH_LATENCY_RUNS (1), BENCH_RUNS (5), BENCH_SQLITE_ROWS ("10000 100000"),
 # BENCH_PG_ROWS ("10000 20000 100000"), BENCH_MYSQL_ROWS ("10000"), BENCH_KINDS
 # ("sqlite pg mysql"), BENCH_HTTP_SECONDS (10). MariaDB, the slowest server
 # here at about 0.5 ms a row, runs 10,000 rows unless told more.
@@ -54,7 +61,9 @@ source "$env_file"
 note "building into $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTANDEMIZE_BENCH=ON \
   -DTANDEMIZE_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target Tandemize_srv import_bench bench_port_shim >/dev/null
+cmake --build "$build" -j2 --target Tandemize_srv import_bench bench_port_shim delay_proxy >/dev/null
+only=${BENCH_ONLY:-import http memory latency}
+wants() { [[ " $only " == *" $1 "* ]]; }
 
 mkdir -p "$run"
 bench_bin=$build/bench/import_bench
@@ -77,9 +86,11 @@ stop_pid() {
   done
   kill -KILL "$pid" 2>/dev/null || true
 }
+latency_pids=()
 cleanup() {
   stop_pid "$service_pid"
   stop_pid "$nginx_pid"
+  for pid in "${latency_pids[@]}"; do stop_pid "$pid"; done
 }
 trap cleanup EXIT
 
@@ -105,6 +116,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
 # --- import times -----------------------------------------------------------
 results=()
+if wants import; then
 start_service
 for kind in $kinds; do
   case $kind in
@@ -121,12 +133,14 @@ for kind in $kinds; do
   done
 done
 stop_service
+fi
 
 # --- HTTP: /checkrequest against nginx --------------------------------------
 wrk_rate() {  # url, extra header
   wrk -t2 -c16 -d"${http_seconds}s" -H "Connection: close" -H "$kAuth" -H "$2" "$1" |
     awk '/Requests\/sec:/ {print $2} /Non-2xx/ {bad = 1} END {if (bad) exit 1}'
 }
+if wants http; then
 note "HTTP: nginx and the service, $runs runs of ${http_seconds} s each"
 mkdir -p "$run/www"
 printf '{"can_header":true,"ide":"C++","padding":"0123456789012345"}' >"$run/www/checkrequest.json"
@@ -150,10 +164,13 @@ stop_pid "$nginx_pid"
 nginx_pid=""
 nginx_rps=$(printf '%s\n' "${nginx_rates[@]}" | median)
 service_rps=$(printf '%s\n' "${service_rates[@]}" | median)
+fi
 
 # --- memory: 100,000-row SQLite import, a fresh service each time -----------
 declare -A memory_ratio memory_body memory_peak
-for format in json binary; do
+memory_formats=""
+wants memory && memory_formats="json binary"
+for format in $memory_formats; do
   note "memory: $format, $runs runs"
   ratios=() peaks=()
   for _ in $(seq "$runs"); do
@@ -169,6 +186,52 @@ for format in json binary; do
   memory_body[$format]=$body
 done
 
+# --- latency: PG through the delay proxy --------------------------------------
+latency_results=()
+if wants latency; then
+  latency_rows=${BENCH_LATENCY_ROWS:-100000}
+  read -r -a latency_rtts <<<"${BENCH_LATENCY_RTTS:-0 0.5 5}"
+  read -r -a latency_seq <<<"${BENCH_LATENCY_SEQ_ROWS:-100000 10000 2000}"
+  latency_runs=${BENCH_LATENCY_RUNS:-1}
+  ports=()
+  for mode in sequential pipelined set; do
+    port=$(free_port $((19195 + ${#ports[@]} * 10)))
+    printf '[Server]\nport=%s\nbind=127.0.0.1\npg_upsert=%s\n' "$port" "$mode" >"$run/$mode.ini"
+    "$build/Tandemize_srv" --config "$run/$mode.ini" >"$run/$mode.log" 2>&1 </dev/null &
+    latency_pids+=($!)
+    ports+=("$port")
+  done
+  for port in "${ports[@]}"; do
+    for _ in $(seq 100); do port_busy "$port" && break; sleep 0.1; done
+    port_busy "$port" || die "a latency service did not start (see $run/*.log)"
+  done
+  pg_port=$TANDEMIZE_PG_PORT
+  for i in "${!latency_rtts[@]}"; do
+    rtt=${latency_rtts[$i]}
+    seq_rows=${latency_seq[$i]:-${latency_seq[-1]}}
+    proxy_pid=""
+    through=$pg_port
+    if [[ $rtt != 0 ]]; then
+      through=$(free_port 25432)
+      delay_us=$(awk -v r="$rtt" 'BEGIN {printf "%d", r * 1000 / 2}')
+      "$build/bench/delay_proxy" --listen "$through" --to "$pg_port" --delay-us "$delay_us" \
+        --seconds 3600 &
+      proxy_pid=$!
+      latency_pids+=("$proxy_pid")
+      for _ in $(seq 50); do port_busy "$through" && break; sleep 0.1; done
+    fi
+    note "latency: PG at ${rtt} ms round trip, $latency_rows rows (sequential: $seq_rows), load $(uptime | sed 's/.*average: //')"
+    while read -r tag r n case srows copy sj sb pj pb tj tb; do
+      [[ $tag == LATENCY ]] &&
+        latency_results+=("$r $n $case $srows $copy $sj $sb $pj $pb $tj $tb")
+    done < <(TANDEMIZE_PG_PORT=$through "$bench_bin" latency --kind pg --rows "$latency_rows" \
+      --seq-rows "$seq_rows" --runs "$latency_runs" --rtt "$rtt" --ports "$(IFS=,; echo "${ports[*]}")")
+    stop_pid "$proxy_pid"
+  done
+  for pid in "${latency_pids[@]}"; do stop_pid "$pid"; done
+  latency_pids=()
+fi
+
 # --- the table --------------------------------------------------------------
 echo
 echo "| Figure | Baseline | Service | Ratio |"
@@ -181,10 +244,26 @@ for line in "${results[@]}"; do
       "$way" "$direct" "$t" "$(ratio "$t" "$direct")"
   done
 done
-printf '| GET /checkrequest, wrk 16 connections %s s | nginx %.0f req/s | %.0f req/s | %sx |\n' \
+wants http && printf '| GET /checkrequest, wrk 16 connections %s s | nginx %.0f req/s | %.0f req/s | %sx |\n' \
   "$http_seconds" "$nginx_rps" "$service_rps" "$(ratio "$service_rps" "$nginx_rps")"
-for format in json binary; do
+for format in $memory_formats; do
   printf '| peak memory, 100,000-row import, %s | body %.1f MB | VmHWM %.1f MB | %.2fx body |\n' \
     "$format" "$(awk -v b="${memory_body[$format]}" 'BEGIN {print b / 1e6}')" \
     "$(awk -v p="${memory_peak[$format]}" 'BEGIN {print p * 1024 / 1e6}')" "${memory_ratio[$format]}"
 done
+
+if ((${#latency_results[@]})); then
+  echo
+  echo "PG, ${latency_rows} rows; seconds; in brackets the ratio to the COPY anchor; sequential"
+  echo "measured on the rows named and scaled to ${latency_rows}; load: $(uptime | sed 's/.*average: //')"
+  echo
+  echo "| RTT | case | COPY anchor | sequential json / binary | pipelined json / binary | set json / binary | pipelined vs sequential (json) |"
+  echo "|---|---|---|---|---|---|---|"
+  for line in "${latency_results[@]}"; do
+    read -r r n case srows copy sj sb pj pb tj tb <<<"$line"
+    printf '| %s ms | %s | %.2f s | %.2f / %.2f s (%sx)%s | %.2f / %.2f s (%sx) | %.2f / %.2f s (%sx) | %sx faster |\n' \
+      "$r" "$case" "$copy" "$sj" "$sb" "$(ratio "$sj" "$copy")" \
+      "$([[ $srows != "$n" ]] && echo ", $srows rows")" "$pj" "$pb" "$(ratio "$pj" "$copy")" \
+      "$tj" "$tb" "$(ratio "$tj" "$copy")" "$(ratio "$sj" "$pj")"
+  done
+fi

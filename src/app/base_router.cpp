@@ -77,6 +77,7 @@ int RunServer(const TServerConfig& aConfig, web::TAccessLogCallback aAccessLog) 
   web::TRelay::Limits(aConfig.Limits);
   web::TRelay::AccessLog(std::move(aAccessLog));
   service::SetAccessPolicy(aConfig.Policy);
+  service::SetPgUpsertMode(aConfig.PgUpsert);
   RegisterMiddlewaresAndRoutes();
   web::TRelay::Listen(aConfig.Port, aConfig.Bind, ListenCallback);
   return 0;

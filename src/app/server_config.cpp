@@ -169,6 +169,14 @@ const TKey kKeys[] = {
     {"database_folders",
      "the only folders database files (SQLite, Firebird without a host) may lie in (all)",
      [](TServerConfig& c, const std::string& v) { c.Policy.DatabaseFolders = Folders(v); }},
+    {"pg_upsert",
+     "how PG imports send their statements: sequential, pipelined (a window of rows at a time) "
+     "or set (a window's rows as arrays) (pipelined)",
+     [](TServerConfig& c, const std::string& v) {
+       if (!service::ParsePgUpsertMode(v, c.PgUpsert)) {
+         throw EBadValue(Quoted(v) + " is not sequential, pipelined or set");
+       }
+     }},
 };
 
 const TKey* FindKey(const std::string& aName) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "service/access_policy.h"
+#include "service/upsert_mode.h"
 #include "web/provider.h"
 
 namespace tandemize::app {
@@ -39,6 +40,8 @@ struct TServerConfig {
   std::chrono::seconds StopTimeout{30};
   // Where the access log goes: "stdout", "stderr" or a file; empty: no log.
   std::string Log;
+  // How PG imports send their statements.
+  service::TPgUpsert PgUpsert = service::TPgUpsert::Pipelined;
   // The file the settings were read from; empty when none was.
   std::string ConfigFile;
 };

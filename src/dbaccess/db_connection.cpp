@@ -313,6 +313,11 @@ void TDbQuery::TextChanged() {
 }
 
 void TDbQuery::Run() {
+  PrepareRun();
+  FStatement->Execute(FBinds);
+}
+
+phys::TPhysStatement& TDbQuery::Statement() {
   if (FConnection == nullptr) {
     throw memtable::EDatabaseError("[DAL][Phys] The query has no connection");
   }
@@ -339,6 +344,12 @@ void TDbQuery::Run() {
     }
     FStatement = FConnection->Acquire(FPhysText, static_cast<int>(FOccurrences.size()));
   }
+  return *FStatement;
+}
+
+void TDbQuery::PrepareRun() {
+  Statement();
+  phys::TPhysDriver& driver = FConnection->Driver();
   std::vector<phys::TPhysBind>& binds = FBinds;
   binds.clear();
   for (const int index : FOccurrences) {
@@ -352,7 +363,6 @@ void TDbQuery::Run() {
     }
     binds.push_back({param.Name(), param.DataType(), &param.Value()});
   }
-  FStatement->Execute(binds);
 }
 
 void TDbQuery::Open() {

@@ -39,6 +39,7 @@ class TPhysStatement;
 struct TPhysBind;
 }  // namespace phys
 
+class TDbBatch;
 class TDbDriverRegistry;
 class TDbQuery;
 
@@ -204,6 +205,7 @@ class TDbConnection {
   const std::string& DriverID() const { return FParams.DriverID(); }
 
  private:
+  friend class TDbBatch;
   friend class TDbQuery;
   struct TCachedStatement {
     std::unique_ptr<phys::TPhysStatement> Statement;
@@ -271,6 +273,7 @@ class TDbQuery {
   std::int64_t RowsAffected() const { return FRowsAffected; }
 
  private:
+  friend class TDbBatch;
   friend class TDbConnection;
   void TextChanged();
   // Leaves the connection (statement given back, result released).
@@ -278,6 +281,10 @@ class TDbQuery {
   // Forgets the statement without giving it back (its connection drops it).
   void Detach() noexcept;
   void ReleaseStatement() noexcept;
+  // The prepared statement of the text, prepared now if need be.
+  phys::TPhysStatement& Statement();
+  // Statement, and FBinds filled with the parameters' values.
+  void PrepareRun();
   void Run();
 
   TDbConnection* FConnection = nullptr;

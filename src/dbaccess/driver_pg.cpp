@@ -4,9 +4,11 @@
 // are read by their column types.
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "dbaccess/db_timeouts.h"
+#include "dbaccess/phys_batch.h"
 #include "dbaccess/phys_driver.h"
 
 namespace tandemize::dbaccess::phys {
@@ -62,6 +65,25 @@ struct TPqApi {
   int (*PQgetlength)(const PGresult*, int, int);
   char* (*PQcmdTuples)(PGresult*);
   char* (*PQcmdStatus)(PGresult*);
+  // Sending without waiting (clients of version 14 and later); null when
+  // the loaded client has no pipeline mode.
+  int (*PQsendQueryPrepared)(PGconn*, const char*, int, const char* const*, const int*, const int*,
+                             int);
+  int (*PQenterPipelineMode)(PGconn*);
+  int (*PQexitPipelineMode)(PGconn*);
+  int (*PQpipelineSync)(PGconn*);
+  int (*PQsetnonblocking)(PGconn*, int);
+  int (*PQflush)(PGconn*);
+  int (*PQconsumeInput)(PGconn*);
+  int (*PQisBusy)(PGconn*);
+  PGresult* (*PQgetResult)(PGconn*);
+  int (*PQsocket)(const PGconn*);
+  bool CanPipeline() const {
+    return PQsendQueryPrepared != nullptr && PQenterPipelineMode != nullptr &&
+           PQexitPipelineMode != nullptr && PQpipelineSync != nullptr &&
+           PQsetnonblocking != nullptr && PQflush != nullptr && PQconsumeInput != nullptr &&
+           PQisBusy != nullptr && PQgetResult != nullptr && PQsocket != nullptr;
+  }
 };
 
 // The server's or client's text without its leading severity word and colon,
@@ -157,6 +179,90 @@ std::string DecodeHexBytea(std::string_view text, memtable::TBytes& out) {
   return {};
 }
 
+// One parameter as the client sends it: text, or bytes when Format is 1.
+// Text and bytes that the value holds are sent from the value itself; other
+// values are written into the caller's `text`. Data is null for NULL.
+struct TPgValue {
+  const char* Data = nullptr;
+  int Length = 0;
+  int Format = 0;
+};
+
+TPgValue PgValue(const TPhysBind& bind, std::string& text) {
+  const TVariant& value = *bind.Value;
+  if (memtable::VarIsNull(value)) return {};
+  switch (BindKindOf(bind.DataType)) {
+    case TBindKind::Boolean:
+      text = VariantToInt64(value) != 0 ? "1" : "0";
+      break;
+    case TBindKind::Integer:
+      text = std::holds_alternative<std::uint64_t>(value)
+                 ? std::to_string(std::get<std::uint64_t>(value))
+                 : std::to_string(VariantToInt64(value));
+      break;
+    case TBindKind::Float: {
+      text = VariantToText(value);
+      if (text == "inf") text = "Infinity";
+      if (text == "-inf") text = "-Infinity";
+      if (text == "nan" || text == "-nan") text = "NaN";
+      break;
+    }
+    case TBindKind::Date:
+      text = TimeStampToText(VariantToTimeStamp(value));
+      text.resize(10);
+      break;
+    case TBindKind::Time:
+      text = TimeStampToText(VariantToTimeStamp(value)).substr(11);
+      break;
+    case TBindKind::DateTime:
+      text = TimeStampToText(VariantToTimeStamp(value));
+      break;
+    case TBindKind::Blob: {
+      if (const auto* bytes = std::get_if<memtable::TBytes>(&value)) {
+        return {reinterpret_cast<const char*>(bytes->data()), static_cast<int>(bytes->size()), 1};
+      }
+      const memtable::TBytes bytes = VariantToBytes(value);
+      text.assign(bytes.begin(), bytes.end());
+      return {text.c_str(), static_cast<int>(text.size()), 1};
+    }
+    default:
+      if (const auto* held = std::get_if<std::string>(&value)) {
+        return {held->c_str(), static_cast<int>(held->size()), 0};
+      }
+      text = VariantToText(value);
+      break;
+  }
+  return {text.c_str(), static_cast<int>(text.size()), 0};
+}
+
+// Appends one element of an array literal ("{...}" text form): NULL, or
+// the value's text in double quotes with quotes and backslashes escaped;
+// bytes in the server's hex form.
+void AppendArrayElement(std::string& literal, const TPhysBind& bind, std::string& scratch) {
+  const TPgValue value = PgValue(bind, scratch);
+  if (value.Data == nullptr) {
+    literal += "NULL";
+    return;
+  }
+  literal += '"';
+  if (value.Format == 1) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    literal += "\\\\x";
+    for (int i = 0; i < value.Length; ++i) {
+      const auto byte = static_cast<unsigned char>(value.Data[i]);
+      literal += kHex[byte >> 4];
+      literal += kHex[byte & 15];
+    }
+  } else {
+    for (int i = 0; i < value.Length; ++i) {
+      const char c = value.Data[i];
+      if (c == '"' || c == '\\') literal += '\\';
+      literal += c;
+    }
+  }
+  literal += '"';
+}
+
 class TPgStatement final : public TPhysStatement {
  public:
   TPgStatement(const TPqApi& api, PGconn* conn, std::string name)
@@ -165,66 +271,7 @@ class TPgStatement final : public TPhysStatement {
 
   void Execute(std::span<const TPhysBind> binds) override {
     CloseCursor();
-    // The arrays live with the statement, so a run allocates nothing once
-    // the texts have grown to their sizes. Text and bytes are sent from the
-    // values themselves.
-    FTexts.resize(binds.size());
-    FValues.assign(binds.size(), nullptr);
-    FLengths.assign(binds.size(), 0);
-    FFormats.assign(binds.size(), 0);
-    for (std::size_t i = 0; i < binds.size(); ++i) {
-      const TVariant& value = *binds[i].Value;
-      if (memtable::VarIsNull(value)) continue;
-      std::string& text = FTexts[i];
-      switch (BindKindOf(binds[i].DataType)) {
-        case TBindKind::Boolean:
-          text = VariantToInt64(value) != 0 ? "1" : "0";
-          break;
-        case TBindKind::Integer:
-          text = std::holds_alternative<std::uint64_t>(value)
-                     ? std::to_string(std::get<std::uint64_t>(value))
-                     : std::to_string(VariantToInt64(value));
-          break;
-        case TBindKind::Float: {
-          text = VariantToText(value);
-          if (text == "inf") text = "Infinity";
-          if (text == "-inf") text = "-Infinity";
-          if (text == "nan" || text == "-nan") text = "NaN";
-          break;
-        }
-        case TBindKind::Date:
-          text = TimeStampToText(VariantToTimeStamp(value));
-          text.resize(10);
-          break;
-        case TBindKind::Time:
-          text = TimeStampToText(VariantToTimeStamp(value)).substr(11);
-          break;
-        case TBindKind::DateTime:
-          text = TimeStampToText(VariantToTimeStamp(value));
-          break;
-        case TBindKind::Blob: {
-          FFormats[i] = 1;
-          if (const auto* bytes = std::get_if<memtable::TBytes>(&value)) {
-            FValues[i] = reinterpret_cast<const char*>(bytes->data());
-            FLengths[i] = static_cast<int>(bytes->size());
-            continue;
-          }
-          const memtable::TBytes bytes = VariantToBytes(value);
-          text.assign(bytes.begin(), bytes.end());
-          break;
-        }
-        default:
-          if (const auto* held = std::get_if<std::string>(&value)) {
-            FValues[i] = held->c_str();
-            FLengths[i] = static_cast<int>(held->size());
-            continue;
-          }
-          text = VariantToText(value);
-          break;
-      }
-      FValues[i] = text.c_str();
-      FLengths[i] = static_cast<int>(text.size());
-    }
+    Bind(binds);
     FResult = FApi.PQexecPrepared(FConn, FName.c_str(), static_cast<int>(binds.size()),
                                   FValues.data(), FLengths.data(), FFormats.data(), 0);
     const ExecStatusType status =
@@ -236,6 +283,54 @@ class TPgStatement final : public TPhysStatement {
       Fail(message);
     }
     FRow = -1;
+  }
+
+  // Fills the parameter arrays that PQexecPrepared and PQsendQueryPrepared
+  // take. The arrays live with the statement, so a run allocates nothing
+  // once the texts have grown to their sizes.
+  void Bind(std::span<const TPhysBind> binds) {
+    FTexts.resize(binds.size());
+    FValues.assign(binds.size(), nullptr);
+    FLengths.assign(binds.size(), 0);
+    FFormats.assign(binds.size(), 0);
+    for (std::size_t i = 0; i < binds.size(); ++i) {
+      const TPgValue value = PgValue(binds[i], FTexts[i]);
+      FValues[i] = value.Data;
+      FLengths[i] = value.Length;
+      FFormats[i] = value.Format;
+    }
+  }
+
+  // Sends a run without waiting for its answer (pipeline mode).
+  bool Send(std::span<const TPhysBind> binds) {
+    Bind(binds);
+    return FApi.PQsendQueryPrepared(FConn, FName.c_str(), static_cast<int>(binds.size()),
+                                    FValues.data(), FLengths.data(), FFormats.data(), 0) == 1;
+  }
+
+  // Runs with the texts of `texts` as the parameters, waiting for the answer.
+  std::int64_t ExecuteTexts(const std::vector<std::string>& texts) {
+    CloseCursor();
+    FValues.assign(texts.size(), nullptr);
+    FLengths.assign(texts.size(), 0);
+    FFormats.assign(texts.size(), 0);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      FValues[i] = texts[i].c_str();
+      FLengths[i] = static_cast<int>(texts[i].size());
+    }
+    FResult = FApi.PQexecPrepared(FConn, FName.c_str(), static_cast<int>(texts.size()),
+                                  FValues.data(), FLengths.data(), FFormats.data(), 0);
+    const ExecStatusType status =
+        FResult != nullptr ? FApi.PQresultStatus(FResult) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      const std::string message =
+          FResult != nullptr ? FApi.PQresultErrorMessage(FResult) : FApi.PQerrorMessage(FConn);
+      CloseCursor();
+      Fail(message);
+    }
+    const std::int64_t changed = RowsAffected();
+    CloseCursor();
+    return changed;
   }
 
   bool Fetch() override {
@@ -327,7 +422,7 @@ class TPgStatement final : public TPhysStatement {
   std::vector<int> FFormats;
 };
 
-class TPgConnection final : public TPhysConnection {
+class TPgConnection final : public TPhysConnection, public TPhysBatching {
  public:
   TPgConnection(const TPqApi& api, const std::vector<std::string>& keywords,
                 const TDbDefinition& definition)
@@ -383,6 +478,80 @@ class TPgConnection final : public TPhysConnection {
     return std::make_unique<TPgStatement>(FApi, FConn, std::move(name));
   }
 
+  bool CanBatch() const override { return FApi.CanPipeline(); }
+
+  void RunBatch(std::span<const TPhysRun> runs, std::span<std::int64_t> counts) override {
+    TPipeline pipeline(FApi, FConn);
+    for (const TPhysRun& run : runs) {
+      if (!static_cast<TPgStatement*>(run.Statement)->Send(run.Binds)) FailConnection();
+    }
+    if (FApi.PQpipelineSync(FConn) != 1) FailConnection();
+    std::fill(counts.begin(), counts.end(), 0);
+    // The answers come in the order of the runs: each run's result, then a
+    // null; after the last run, the answer to the sync. A run that fails
+    // makes the server skip the ones after it up to the sync.
+    std::size_t index = 0;
+    std::size_t failedIndex = 0;
+    std::string failure;
+    while (true) {
+      const int flushed = FApi.PQflush(FConn);
+      if (flushed < 0) FailConnection();
+      while (FApi.PQisBusy(FConn) == 0) {
+        PGresult* result = FApi.PQgetResult(FConn);
+        if (result == nullptr) {
+          // A client that lost the connection may answer null again and
+          // again: never more of them than there are runs.
+          if (++index > runs.size()) FailConnection();
+          continue;
+        }
+        const ExecStatusType status = FApi.PQresultStatus(result);
+        if (status == PGRES_PIPELINE_SYNC) {
+          FApi.PQclear(result);
+          if (!failure.empty()) {
+            throw EBatchRunFailed(
+                failedIndex, ClientMessage({"Phys", "PG", "libpq"}, " ", CleanMessage(failure)));
+          }
+          return;
+        }
+        if (index < counts.size()) {
+          if (status == PGRES_TUPLES_OK) {
+            counts[index] = FApi.PQntuples(result);
+          } else if (status == PGRES_COMMAND_OK) {
+            const char* tuples = FApi.PQcmdTuples(result);
+            counts[index] = tuples != nullptr ? std::strtoll(tuples, nullptr, 10) : 0;
+          } else if (status != PGRES_PIPELINE_ABORTED && failure.empty()) {
+            failedIndex = index;
+            failure = FApi.PQresultErrorMessage(result);
+            if (failure.empty()) failure = "the statement failed";
+          }
+        }
+        FApi.PQclear(result);
+        if (status == PGRES_FATAL_ERROR && FApi.PQstatus(FConn) == CONNECTION_BAD) {
+          FailConnection();
+        }
+      }
+      Wait(flushed == 1);
+      if (FApi.PQconsumeInput(FConn) == 0) FailConnection();
+    }
+  }
+
+  std::int64_t RunWithArrays(TPhysStatement& statement,
+                             std::span<const TPhysArrayBind> arrays) override {
+    std::vector<std::string> literals(arrays.size());
+    std::string scratch;
+    for (std::size_t i = 0; i < arrays.size(); ++i) {
+      std::string& literal = literals[i];
+      literal = "{";
+      const TPhysArrayBind& array = arrays[i];
+      for (std::size_t row = 0; row < array.Values.size(); ++row) {
+        if (row > 0) literal += ',';
+        AppendArrayElement(literal, TPhysBind{{}, array.Types[row], &array.Values[row]}, scratch);
+      }
+      literal += '}';
+    }
+    return static_cast<TPgStatement&>(statement).ExecuteTexts(literals);
+  }
+
  private:
   static bool IsUtf8Name(std::string_view name) {
     std::string upper;
@@ -409,6 +578,50 @@ class TPgConnection final : public TPhysConnection {
   }
 
   std::string Exec(const char* sql) { return CheckCommand(FApi.PQexec(FConn, sql)); }
+
+  [[noreturn]] void FailConnection() { Fail(FApi.PQerrorMessage(FConn)); }
+
+  // Waits until the server's answer can be read (or, while `sending`, the
+  // rest of the runs can be written). The socket carries the keep-alive and
+  // unacknowledged-data bounds of the connection; on top of them a server
+  // silent for SilentReadWrite is given up, as no run of one row is that
+  // slow to answer.
+  void Wait(bool sending) {
+    pollfd socket{FApi.PQsocket(FConn), static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0};
+    if (socket.fd < 0) FailConnection();
+    const auto bound = std::chrono::milliseconds(DbTimeouts().SilentReadWrite);
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (true) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        Fail("no answer from the server in " + std::to_string(bound.count() / 1000) + " s");
+      }
+      const int ready = ::poll(&socket, 1, static_cast<int>(left.count()));
+      if (ready > 0) return;
+      if (ready < 0 && errno != EINTR) FailConnection();
+    }
+  }
+
+  // Pipeline mode for the length of a batch, the socket non-blocking so
+  // that sending and reading never wait on each other.
+  class TPipeline {
+   public:
+    TPipeline(const TPqApi& api, PGconn* conn) : FApi(api), FConn(conn) {
+      if (FApi.PQenterPipelineMode(FConn) != 1) Fail(FApi.PQerrorMessage(FConn));
+      FApi.PQsetnonblocking(FConn, 1);
+    }
+    ~TPipeline() {
+      FApi.PQsetnonblocking(FConn, 0);
+      FApi.PQexitPipelineMode(FConn);
+    }
+    TPipeline(const TPipeline&) = delete;
+    TPipeline& operator=(const TPipeline&) = delete;
+
+   private:
+    const TPqApi& FApi;
+    PGconn* FConn;
+  };
 
   const TPqApi& FApi;
   PGconn* FConn = nullptr;
@@ -443,6 +656,16 @@ class TPgDriver final : public TPhysDriver {
     ep(FApi.PQcmdStatus, "PQcmdStatus");
     ep.Optional(FApi.PQconndefaults, "PQconndefaults");
     ep.Optional(FApi.PQconninfoFree, "PQconninfoFree");
+    ep.Optional(FApi.PQsendQueryPrepared, "PQsendQueryPrepared");
+    ep.Optional(FApi.PQenterPipelineMode, "PQenterPipelineMode");
+    ep.Optional(FApi.PQexitPipelineMode, "PQexitPipelineMode");
+    ep.Optional(FApi.PQpipelineSync, "PQpipelineSync");
+    ep.Optional(FApi.PQsetnonblocking, "PQsetnonblocking");
+    ep.Optional(FApi.PQflush, "PQflush");
+    ep.Optional(FApi.PQconsumeInput, "PQconsumeInput");
+    ep.Optional(FApi.PQisBusy, "PQisBusy");
+    ep.Optional(FApi.PQgetResult, "PQgetResult");
+    ep.Optional(FApi.PQsocket, "PQsocket");
     ep.Check();
     PQconninfoOption* options = FApi.PQconndefaults != nullptr && FApi.PQconninfoFree != nullptr
                                     ? FApi.PQconndefaults()

@@ -200,6 +200,9 @@ class TDM {
   // Writes T's rows with the three prepared statements of ApplyRows.
   void WriteRows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& aExists,
                  dbaccess::TDbQuery& aUpdate, dbaccess::TDbQuery& aInsert);
+  // WriteRows a window of rows at a time (PG): pipelined, or as arrays.
+  void WriteWindows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& aExists,
+                    dbaccess::TDbQuery& aUpdate, dbaccess::TDbQuery& aInsert, bool aAsArrays);
   // Runs the existence query Q (its text set, its values bound) for the
   // current row.
   static bool RunExists(dbaccess::TDbQuery& Q);

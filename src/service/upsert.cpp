@@ -1,16 +1,26 @@
 // The upsert engine: for each row an existence query on the key columns,
 // then an UPDATE of the other columns or an INSERT of all of them, every row
 // of one import in one transaction.
+//
+// On PG the rows may also go a window at a time (upsert_mode.h): pipelined,
+// the existence queries of a window sent together and then its writes;
+// set-based, a window's rows as arrays in one UPDATE and one INSERT. A
+// window never holds two rows whose keys may be equal, so each existence
+// query sees every row written before it, as one row at a time does.
 
 #include <fmt/format.h>
 
+#include <atomic>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
+#include "dbaccess/db_batch.h"
 #include "dbaccess/db_connection.h"
 #include "dbaccess/sql_markers.h"
 #include "service/dm.h"
+#include "service/upsert_mode.h"
 #include "text/case_fold.h"
 
 namespace tandemize::service {
@@ -94,7 +104,121 @@ TParamSources WriteSources(dbaccess::TDbQuery& Q, memtable::TMemTable& T) {
   return sources;
 }
 
+// Rows sent together at most: a window's answers are read in one go.
+constexpr std::size_t kWindowRows = 1000;
+
+// A window that its mode could not write: the import is done again from the
+// start, one row at a time, which gives that way's verdict and message.
+struct TRedoSequentially {};
+
+// The current row's key, as far as equality goes; none when a key value is
+// NULL (such a row is never found, and never makes another row found).
+std::optional<std::string> RowKey(const TParamSources& aKeys) {
+  std::string key;
+  for (const TParamSource& source : aKeys) {
+    const std::optional<std::string> part = dbaccess::ComparableKey(source.Field->AsVariant());
+    if (!part) return std::nullopt;
+    key += *part;
+    key += '\x1f';
+  }
+  return key;
+}
+
+using memtable::TVariant;
+
+std::atomic<TPgUpsert> gPgUpsert{TPgUpsert::Pipelined};
+
+// The array statements of the set-based way, and the fields that feed
+// their parameters :a1..:aN (the keys, then the other fields).
+struct TSetStatements {
+  std::vector<const memtable::TField*> Fields;
+  std::string Update, Insert;
+};
+
+std::string TextOf(const TVariant& aValue) {
+  const auto* text = std::get_if<std::string>(&aValue);
+  return text != nullptr ? *text : std::string();
+}
+
+// Column types as array casts accept them: the type's own name, without a
+// length or precision (which would cut values that must fail instead).
+TSetStatements BuildSetStatements(json::TJsonObject& H, memtable::TMemTable& T,
+                                  dbaccess::TDbConnection& aConnection) {
+  const std::string table = StatementName(TableName(H));
+  const std::vector<std::string> keys = Names(H, "pks");
+  std::vector<std::string> names = keys;
+  for (std::string& field : Names(H, "fields")) names.push_back(std::move(field));
+  if (names.size() == keys.size()) throw TRedoSequentially{};
+
+  dbaccess::TDbQuery types(&aConnection);
+  types.SQL().SetText(
+      "SELECT format('%I.%I', n.nspname, t.typname), t.typcategory FROM pg_attribute a "
+      "JOIN pg_type t ON t.oid = a.atttypid JOIN pg_namespace n ON n.oid = t.typnamespace "
+      "WHERE a.attrelid = CAST(:t AS regclass) AND a.attname = :c AND a.attnum > 0 "
+      "AND NOT a.attisdropped");
+  TSetStatements set;
+  std::string arrays, columns, values, conditions, assignments, insertColumns;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string name = StatementName(names[i]);
+    types.ParamByName("t") = table;
+    types.ParamByName("c") = std::string(Unquoted(name));
+    types.Open();
+    // Array columns would be flattened by unnest.
+    if (types.IsEmpty() || TextOf(types.FieldValue(1)) == "A") throw TRedoSequentially{};
+    const std::string type = TextOf(types.FieldValue(0));
+    types.Close();
+    set.Fields.push_back(&T.FieldByName(std::string(Unquoted(names[i]))));
+    const std::string column = fmt::format("c{}", i + 1);
+    const std::string separator = i == 0 ? "" : ", ";
+    arrays += fmt::format("{}CAST(:a{} AS {}[])", separator, i + 1, type);
+    columns += separator + column;
+    values += fmt::format("{}v.{}", separator, column);
+    insertColumns += separator + names[i];
+    if (i < keys.size()) {
+      conditions += fmt::format("{}t.{} = v.{}", i == 0 ? "" : " AND ", name, column);
+    } else {
+      assignments += fmt::format("{}{} = v.{}", i == keys.size() ? "" : ", ", name, column);
+    }
+  }
+  set.Update = fmt::format("UPDATE {} AS t SET {} FROM unnest({}) AS v({}) WHERE {}", table,
+                           assignments, arrays, columns, conditions);
+  set.Insert = fmt::format(
+      "INSERT INTO {} ({}) SELECT {} FROM unnest({}) WITH ORDINALITY AS v({}, n) "
+      "WHERE NOT EXISTS (SELECT 1 FROM {} AS t WHERE {}) ORDER BY v.n",
+      table, insertColumns, values, arrays, columns, table, conditions);
+  return set;
+}
+
 }  // namespace
+
+TPgUpsert PgUpsertMode() noexcept {
+  return gPgUpsert.load();
+}
+
+void SetPgUpsertMode(TPgUpsert aMode) noexcept {
+  gPgUpsert.store(aMode);
+}
+
+bool ParsePgUpsertMode(std::string_view aText, TPgUpsert& aMode) {
+  for (const TPgUpsert mode : {TPgUpsert::Sequential, TPgUpsert::Pipelined, TPgUpsert::Set}) {
+    if (SameText(aText, PgUpsertModeName(mode))) {
+      aMode = mode;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string_view PgUpsertModeName(TPgUpsert aMode) {
+  switch (aMode) {
+    case TPgUpsert::Sequential:
+      return "sequential";
+    case TPgUpsert::Set:
+      return "set";
+    default:
+      return "pipelined";
+  }
+}
 
 std::vector<std::string> TDM::BuildExistsSql(json::TJsonObject& H) {
   const std::string where = KeyConditions(H);
@@ -160,6 +284,111 @@ void TDM::WriteRows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQ
   }
 }
 
+void TDM::WriteWindows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& aExists,
+                       dbaccess::TDbQuery& aUpdate, dbaccess::TDbQuery& aInsert, bool aAsArrays) {
+  TParamSources keySources;
+  dbaccess::TDbParams& keys = aExists.Params();
+  for (int i = 0; i < keys.Count(); ++i) {
+    const memtable::TField* field = T.FindField(keys[i].Name());
+    if (field == nullptr) ThrowKeyFieldNotFound(H, keys[i].Name());
+    keySources.push_back({&keys[i], field});
+  }
+  dbaccess::TDbConnection& connection = *FDbConnection;
+  dbaccess::TDbBatch batch(connection);
+  std::optional<TParamSources> updateSources, insertSources;
+  std::optional<TSetStatements> set;
+  dbaccess::TDbQuery setUpdate(&connection), setInsert(&connection);
+  std::vector<int> window;
+  std::unordered_set<std::string> windowKeys;
+
+  // Sends the writes added so far, then raises aFailure: a write of an
+  // earlier row that fails is the first failure.
+  auto failAfterWrites = [&](const std::exception_ptr& aFailure) {
+    if (batch.Size() > 0) batch.Run();
+    std::rethrow_exception(aFailure);
+  };
+  // The existence queries of the window, then its writes.
+  auto writePipelined = [&] {
+    for (std::size_t i = 0; i < window.size(); ++i) {
+      T.SetRecNo(window[i]);
+      BindRow(keySources);
+      try {
+        batch.Add(aExists);
+      } catch (...) {
+        if (i == 0) throw;
+        throw TRedoSequentially{};
+      }
+    }
+    std::vector<bool> found;
+    try {
+      for (const std::int64_t rows : batch.Run()) found.push_back(rows > 0);
+    } catch (const dbaccess::EBatchRunFailed& e) {
+      // The writes of the rows before it would have run first.
+      if (e.Index() == 0) throw;
+      throw TRedoSequentially{};
+    }
+    for (std::size_t i = 0; i < window.size(); ++i) {
+      T.SetRecNo(window[i]);
+      dbaccess::TDbQuery& write = found[i] ? aUpdate : aInsert;
+      std::optional<TParamSources>& sources = found[i] ? updateSources : insertSources;
+      try {
+        if (!sources) sources = WriteSources(write, T);
+        BindRow(*sources);
+        batch.Add(write);
+      } catch (...) {
+        failAfterWrites(std::current_exception());
+      }
+    }
+    batch.Run();
+  };
+  // One UPDATE and one INSERT for the whole window.
+  auto writeSet = [&] {
+    if (!set) {
+      set = BuildSetStatements(H, T, connection);
+      setUpdate.SQL().SetText(set->Update);
+      setInsert.SQL().SetText(set->Insert);
+    }
+    std::vector<dbaccess::TDbBatch::TArray> arrays(set->Fields.size());
+    dbaccess::TDbParam value("value");
+    for (const int record : window) {
+      T.SetRecNo(record);
+      for (std::size_t i = 0; i < arrays.size(); ++i) {
+        value.AssignFieldValue(*set->Fields[i]);
+        arrays[i].Types.push_back(value.DataType());
+        arrays[i].Values.push_back(value.Value());
+      }
+    }
+    batch.RunWithArrays(setUpdate, arrays);
+    batch.RunWithArrays(setInsert, arrays);
+  };
+  auto writeWindow = [&] {
+    if (window.empty()) return;
+    if (aAsArrays) {
+      try {
+        writeSet();
+      } catch (...) {
+        throw TRedoSequentially{};
+      }
+    } else {
+      writePipelined();
+    }
+    window.clear();
+    windowKeys.clear();
+  };
+
+  for (T.First(); !T.Eof(); T.Next()) {
+    const std::optional<std::string> key = RowKey(keySources);
+    if (window.size() == kWindowRows || (key && windowKeys.contains(*key))) {
+      const int record = T.RecNo();
+      writeWindow();
+      T.SetRecNo(record);
+    }
+    window.push_back(T.RecNo());
+    if (key) windowKeys.insert(*key);
+  }
+  writeWindow();
+}
+
 bool TDM::RunExists(dbaccess::TDbQuery& Q) {
   Q.Open();
   const bool found = !Q.IsEmpty();
@@ -197,7 +426,19 @@ void TDM::ApplyRows(json::TJsonObject& E, memtable::TMemTable& T) {
     insert.SQL().SetText(BuildInsertSql(H));
 
     FImportSummary.Rows = static_cast<std::size_t>(T.RecordCount());
-    WriteRows(H, T, exists, update, insert);
+    const TPgUpsert mode =
+        FParamsDB->TipoSgdb() == TTipoSgdb::tpPG ? PgUpsertMode() : TPgUpsert::Sequential;
+    if (mode == TPgUpsert::Sequential || !dbaccess::TDbBatch(connection).Available()) {
+      WriteRows(H, T, exists, update, insert);
+    } else {
+      try {
+        WriteWindows(H, T, exists, update, insert, mode == TPgUpsert::Set);
+      } catch (const TRedoSequentially&) {
+        connection.Rollback();
+        connection.StartTransaction();
+        WriteRows(H, T, exists, update, insert);
+      }
+    }
     if (connection.InTransaction()) connection.Commit();
   } catch (const std::exception& e) {
     const std::string message = MessageOf(e);

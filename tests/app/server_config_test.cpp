@@ -98,6 +98,7 @@ std::string Show(const TServerConfig& c, const std::string& aKey) {
   if (aKey == "kinds") return joined(c.Policy.Kinds);
   if (aKey == "hosts") return joined(c.Policy.Hosts);
   if (aKey == "database_folders") return joined(c.Policy.DatabaseFolders);
+  if (aKey == "pg_upsert") return std::string(service::PgUpsertModeName(c.PgUpsert));
   return "?";
 }
 
@@ -163,6 +164,11 @@ TEST(ServerConfig, KeysGoodAndBad) {
       {"log=stdout", "log", "stdout"},
       {"log=/var/log/tandemize/access.log", "log", "/var/log/tandemize/access.log"},
       {"log=", "", "log: must not be empty"},
+      {"pg_upsert=set", "pg_upsert", "set"},
+      {"pg_upsert=Sequential", "pg_upsert", "sequential"},
+      {"pg_upsert=pipelined", "pg_upsert", "pipelined"},
+      {"pg_upsert=copy", "", "pg_upsert: \"copy\" is not sequential, pipelined or set"},
+      {"pg_upsert=", "", "pg_upsert"},
       {"prot=9000", "", "[Server] prot: unknown key"},
       {"port=1\nPort=2", "", "[Server] Port: given twice"},
       {"password=x\npassword_hash=" + hash, "", "either password or password_hash"},
