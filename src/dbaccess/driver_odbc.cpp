@@ -18,6 +18,7 @@
 #include "dbaccess/db_timeouts.h"
 #include "dbaccess/driver_odbc.h"
 #include "dbaccess/phys_driver.h"
+#include "text/case_fold.h"
 #include "text/charset.h"
 
 namespace tandemize::dbaccess::phys {
@@ -632,9 +633,7 @@ class TODBCDriver final : public TPhysDriver {
 };
 
 std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
+  return text::AsciiUpperCase(s);
 }
 
 // A value in braces when it would otherwise end or open a key.

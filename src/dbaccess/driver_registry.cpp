@@ -6,6 +6,7 @@
 
 #include "dbaccess/db_connection.h"
 #include "dbaccess/phys_driver.h"
+#include "text/case_fold.h"
 
 namespace tandemize::dbaccess {
 namespace {
@@ -64,16 +65,9 @@ const TKind kKinds[] = {
 #endif
 };
 
-bool SameId(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 const TKind* FindKind(std::string_view driverId) {
   for (const TKind& kind : kKinds) {
-    if (SameId(kind.DriverID, driverId)) return &kind;
+    if (text::EqualsIgnoringAsciiCase(kind.DriverID, driverId)) return &kind;
   }
   return nullptr;
 }
@@ -95,7 +89,7 @@ struct TDbDriverRegistry::TState {
   std::string VendorLibOf(std::string_view driverId) const {
     const TLinkState* best = nullptr;
     for (const TLinkState& link : Links) {
-      if (SameId(link.Link->DriverID(), driverId) &&
+      if (text::EqualsIgnoringAsciiCase(link.Link->DriverID(), driverId) &&
           (best == nullptr || link.Stamp > best->Stamp)) {
         best = &link;
       }
@@ -137,8 +131,9 @@ phys::TPhysDriver& TDbDriverRegistry::Driver(const std::string& driverId) {
 
 bool TDbDriverRegistry::IsLoaded(const std::string& driverId) const {
   std::lock_guard lock(FState->Lock);
-  return std::any_of(FState->Drivers.begin(), FState->Drivers.end(),
-                     [&](const auto& item) { return SameId(item.first, driverId); });
+  return std::any_of(FState->Drivers.begin(), FState->Drivers.end(), [&](const auto& item) {
+    return text::EqualsIgnoringAsciiCase(item.first, driverId);
+  });
 }
 
 TDbDriverLink::TDbDriverLink(std::string driverId, TDbDriverRegistry* registry)

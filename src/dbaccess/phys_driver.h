@@ -116,11 +116,8 @@ class TEntryPoints {
 
 // ------------------------------------------------------------------- errors
 
-// "[DAL]" + "[tag]"... + `separator` + `text`, e.g.
-// ClientMessage({"Phys", "PG", "libpq"}, " ", msg) or
-// ClientMessage({"Phys", "SQLite"}, " ERROR: ", msg).
-std::string ClientMessage(std::initializer_list<std::string_view> tags, std::string_view separator,
-                          std::string_view text);
+// The clients' messages are built by memtable::ClientMessage (errors.h).
+using memtable::ClientMessage;
 
 // ------------------------------------------------------------------- values
 

@@ -9,6 +9,7 @@
 
 #include "dbaccess/phys_driver.h"
 #include "dbaccess/vendor_library.h"
+#include "text/case_fold.h"
 
 namespace tandemize::dbaccess::phys {
 namespace {
@@ -20,11 +21,7 @@ constexpr std::string_view kLoadHint =
     "to its file";
 
 bool EndsWithDll(std::string_view name) {
-  if (name.size() < 4) return false;
-  std::string tail(name.substr(name.size() - 4));
-  std::transform(tail.begin(), tail.end(), tail.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return tail == ".dll";
+  return name.size() >= 4 && text::EqualsIgnoringAsciiCase(name.substr(name.size() - 4), ".dll");
 }
 
 // "a", "a or b", "a, b or c".
@@ -150,19 +147,6 @@ void TEntryPoints::Check() const {
   }
   throw memtable::EDALException({"Phys", FLibrary.DriverID()}, kCannotGetEntryPoints,
                                 "Cannot get vendor library entry point[s]. [" + names + "]");
-}
-
-std::string ClientMessage(std::initializer_list<std::string_view> tags, std::string_view separator,
-                          std::string_view text) {
-  std::string message = "[DAL]";
-  for (const std::string_view tag : tags) {
-    message += '[';
-    message += tag;
-    message += ']';
-  }
-  message += separator;
-  message += text;
-  return message;
 }
 
 }  // namespace tandemize::dbaccess::phys

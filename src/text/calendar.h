@@ -19,7 +19,7 @@ inline constexpr std::int64_t kMSecsPerDay = 86'400'000;
 // The day number of a date: days from 1899-12-30 to `aYear`-`aMonth`-`aDay`
 // (negative before it). REQUIRES: 1 <= aMonth <= 12; a day past the end of
 // its month runs on into the next month (February 30 is March 1 or 2).
-std::int64_t DaysFromCivil(std::int64_t aYear, unsigned aMonth, unsigned aDay);
+constexpr std::int64_t DaysFromCivil(std::int64_t aYear, unsigned aMonth, unsigned aDay);
 
 // CivilFromDays()
 //
@@ -29,7 +29,7 @@ struct TCivilDate {
   unsigned Month = 0;
   unsigned Day = 0;
 };
-TCivilDate CivilFromDays(std::int64_t aDays);
+constexpr TCivilDate CivilFromDays(std::int64_t aDays);
 
 // TimeOfDayMSecs()
 //
@@ -64,5 +64,47 @@ TDayAndTime SplitDateTime(double aValue);
 // The day number and time of day of `aMSecs` milliseconds counted from
 // 1899-12-30 00:00 on a continuous time line (negative before it).
 TDayAndTime SplitMSecs(std::int64_t aMSecs);
+
+// ---------------------------------------------------------------------------
+// Implementation. The day counts below start at 0000-03-01, so that a leap
+// day is the last day of its year; 400 years are 146097 days.
+
+namespace calendar_internal {
+
+inline constexpr std::int64_t kEpochFromMarch1st = 693'899;  // 0000-03-01 to 1899-12-30
+
+constexpr std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+  std::int64_t q = a / b;
+  if (a % b != 0 && (a < 0) != (b < 0)) --q;
+  return q;
+}
+
+}  // namespace calendar_internal
+
+constexpr std::int64_t DaysFromCivil(std::int64_t aYear, unsigned aMonth, unsigned aDay) {
+  using namespace calendar_internal;
+  const std::int64_t y = aYear - (aMonth <= 2 ? 1 : 0);
+  const std::int64_t era = FloorDiv(y, 400);
+  const auto yearOfEra = static_cast<unsigned>(y - era * 400);
+  const unsigned dayOfYear = (153 * (aMonth > 2 ? aMonth - 3 : aMonth + 9) + 2) / 5 + aDay - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146'097 + static_cast<std::int64_t>(dayOfEra) - kEpochFromMarch1st;
+}
+
+constexpr TCivilDate CivilFromDays(std::int64_t aDays) {
+  using namespace calendar_internal;
+  const std::int64_t z = aDays + kEpochFromMarch1st;
+  const std::int64_t era = FloorDiv(z, 146'097);
+  const auto dayOfEra = static_cast<unsigned>(z - era * 146'097);
+  const unsigned yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;  // 0 is March
+  TCivilDate date;
+  date.Day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+  date.Month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+  date.Year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (date.Month <= 2 ? 1 : 0);
+  return date;
+}
 
 }  // namespace tandemize::text
