@@ -59,6 +59,16 @@ std::u16string Wide(std::string_view utf8) { return text::Utf8ToUtf16(utf8); }
 SQLWCHAR* W(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
 
 // The first diagnostic record's message of a handle.
+// The shared bind groups, except that a timestamp with an offset and the two
+// OLE object types are sent as text on this kind.
+TBindKind ODBCBindKind(TFieldType type) {
+  using enum TFieldType;
+  if (type == ftTimeStampOffset || type == ftParadoxOle || type == ftDBaseOle) {
+    return TBindKind::Text;
+  }
+  return BindKindOf(type);
+}
+
 std::string Diagnostic(const TODBCApi& api, SQLSMALLINT type, SQLHANDLE handle) {
   SQLWCHAR state[6] = {};
   SQLINTEGER native = 0;
@@ -300,22 +310,17 @@ class TODBCStatement final : public TPhysStatement {
     SQLULEN size = 1;
     SQLPOINTER data = nullptr;
     SQLLEN length = 0;
-    using enum TFieldType;
-    switch (bind.DataType) {
-      case ftSmallint:
-      case ftInteger:
-      case ftWord:
-      case ftAutoInc:
-      case ftShortint:
-      case ftByte:
-        cType = SQL_C_SBIGINT;
-        sqlType = SQL_INTEGER;
-        size = 10;
-        data = &buf.Int;
-        if (!isNull) buf.Int = VariantToInt64(value);
-        break;
-      case ftLargeint:
-      case ftLongWord:
+    switch (ODBCBindKind(bind.DataType)) {
+      case TBindKind::Integer:
+        if (bind.DataType != TFieldType::ftLargeint && bind.DataType != TFieldType::ftLongWord) {
+          cType = SQL_C_SBIGINT;
+          sqlType = SQL_INTEGER;
+          size = 10;
+          data = &buf.Int;
+          if (!isNull) buf.Int = VariantToInt64(value);
+          break;
+        }
+        // 64-bit types: a value beyond the signed range goes as decimal text.
         if (const auto* u = std::get_if<std::uint64_t>(&value);
             u != nullptr && *u > static_cast<std::uint64_t>(INT64_MAX)) {
           cType = SQL_C_CHAR;
@@ -332,24 +337,20 @@ class TODBCStatement final : public TPhysStatement {
         data = &buf.Int;
         if (!isNull) buf.Int = VariantToInt64(value);
         break;
-      case ftBoolean:
+      case TBindKind::Boolean:
         cType = SQL_C_BIT;
         sqlType = SQL_BIT;
         data = &buf.Bit;
         if (!isNull) buf.Bit = VariantToInt64(value) != 0 ? 1 : 0;
         break;
-      case ftFloat:
-      case ftSingle:
-      case ftExtended:
+      case TBindKind::Float:
         cType = SQL_C_DOUBLE;
         sqlType = SQL_DOUBLE;
         size = 15;
         data = &buf.Float;
         if (!isNull) buf.Float = VariantToDouble(value);
         break;
-      case ftCurrency:
-      case ftBCD:
-      case ftFMTBcd: {
+      case TBindKind::Decimal: {
         // Exact decimals travel as their decimal text.
         cType = SQL_C_CHAR;
         sqlType = SQL_DECIMAL;
@@ -368,7 +369,7 @@ class TODBCStatement final : public TPhysStatement {
         data = buf.Narrow.data();
         break;
       }
-      case ftDate:
+      case TBindKind::Date:
         cType = SQL_C_TYPE_DATE;
         sqlType = SQL_TYPE_DATE;
         size = 10;
@@ -378,7 +379,7 @@ class TODBCStatement final : public TPhysStatement {
           buf.Date = {static_cast<SQLSMALLINT>(ts.Year), ts.Month, ts.Day};
         }
         break;
-      case ftTime:
+      case TBindKind::Time:
         cType = SQL_C_TYPE_TIME;
         sqlType = SQL_TYPE_TIME;
         size = 8;
@@ -388,9 +389,7 @@ class TODBCStatement final : public TPhysStatement {
           buf.Time = {ts.Hour, ts.Minute, ts.Second};
         }
         break;
-      case ftDateTime:
-      case ftTimeStamp:
-      case ftOraTimeStamp:
+      case TBindKind::DateTime:
         cType = SQL_C_TYPE_TIMESTAMP;
         sqlType = SQL_TYPE_TIMESTAMP;
         size = 19;
@@ -405,13 +404,7 @@ class TODBCStatement final : public TPhysStatement {
           }
         }
         break;
-      case ftBytes:
-      case ftVarBytes:
-      case ftBlob:
-      case ftGraphic:
-      case ftTypedBinary:
-      case ftOraBlob:
-      case ftStream:
+      case TBindKind::Blob:
         cType = SQL_C_BINARY;
         sqlType = SQL_VARBINARY;
         if (!isNull) buf.Bytes = VariantToBytes(value);
@@ -420,7 +413,8 @@ class TODBCStatement final : public TPhysStatement {
         data = buf.Bytes.data();
         length = static_cast<SQLLEN>(buf.Bytes.size());
         break;
-      default:
+      case TBindKind::Text:
+      case TBindKind::Unknown:
         if (!isNull) buf.Text = Wide(VariantToText(value));
         size = buf.Text.empty() ? 1 : buf.Text.size();
         if (size > kMaxWideChars) size = 0;
