@@ -4,7 +4,7 @@
 #include <cctype>
 #include <type_traits>
 
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/phys_driver.h"
 #include "dbaccess/sql_markers.h"
 #include "memtable/mem_table.h"
 #include "text/case_fold.h"

@@ -15,9 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "dbaccess/db_timeouts.h"
-#include "dbaccess/driver_odbc.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/client_library.h"
+#include "dbaccess/internal/db_timeouts.h"
+#include "dbaccess/internal/driver_odbc.h"
+#include "dbaccess/internal/phys_values.h"
 #include "text/case_fold.h"
 #include "text/charset.h"
 
@@ -311,18 +312,12 @@ class TODBCStatement final : public TPhysStatement {
     SQLPOINTER data = nullptr;
     SQLLEN length = 0;
     switch (ODBCBindKind(bind.DataType)) {
-      case TBindKind::Integer:
-        if (bind.DataType != TFieldType::ftLargeint && bind.DataType != TFieldType::ftLongWord) {
-          cType = SQL_C_SBIGINT;
-          sqlType = SQL_INTEGER;
-          size = 10;
-          data = &buf.Int;
-          if (!isNull) buf.Int = VariantToInt64(value);
-          break;
-        }
-        // 64-bit types: a value beyond the signed range goes as decimal text.
+      case TBindKind::Integer: {
+        const bool wide =
+            bind.DataType == TFieldType::ftLargeint || bind.DataType == TFieldType::ftLongWord;
+        // A 64-bit value beyond the signed range goes as decimal text.
         if (const auto* u = std::get_if<std::uint64_t>(&value);
-            u != nullptr && *u > static_cast<std::uint64_t>(INT64_MAX)) {
+            wide && u != nullptr && *u > static_cast<std::uint64_t>(INT64_MAX)) {
           cType = SQL_C_CHAR;
           sqlType = SQL_DECIMAL;
           size = 20;
@@ -332,11 +327,12 @@ class TODBCStatement final : public TPhysStatement {
           break;
         }
         cType = SQL_C_SBIGINT;
-        sqlType = SQL_BIGINT;
-        size = 19;
+        sqlType = wide ? SQL_BIGINT : SQL_INTEGER;
+        size = wide ? 19 : 10;
         data = &buf.Int;
         if (!isNull) buf.Int = VariantToInt64(value);
         break;
+      }
       case TBindKind::Boolean:
         cType = SQL_C_BIT;
         sqlType = SQL_BIT;

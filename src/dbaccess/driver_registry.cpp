@@ -1,11 +1,18 @@
 // The process-wide driver registry and the driver links that feed it.
 
-#include <algorithm>
-#include <cctype>
-#include <mutex>
+#include "dbaccess/driver_registry.h"
 
-#include "dbaccess/db_connection.h"
-#include "dbaccess/phys_driver.h"
+#include <algorithm>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "dbaccess/internal/driver_firebird.h"
+#include "dbaccess/internal/driver_mysql.h"
+#include "dbaccess/internal/driver_odbc.h"
+#include "dbaccess/internal/driver_pg.h"
+#include "dbaccess/internal/driver_sqlite.h"
+#include "memtable/errors.h"
 #include "text/case_fold.h"
 
 namespace tandemize::dbaccess {
@@ -18,51 +25,13 @@ using TFactory = std::unique_ptr<phys::TPhysDriver> (*)(const std::string&);
 
 struct TKind {
   std::string_view DriverID;
-  TFactory Factory;  // null when the kind's driver is not part of this build
+  TFactory Factory;
 };
 
-#ifndef TANDEMIZE_HAVE_DRIVER_SQLITE
-#define TANDEMIZE_HAVE_DRIVER_SQLITE 0
-#endif
-#ifndef TANDEMIZE_HAVE_DRIVER_PG
-#define TANDEMIZE_HAVE_DRIVER_PG 0
-#endif
-#ifndef TANDEMIZE_HAVE_DRIVER_MYSQL
-#define TANDEMIZE_HAVE_DRIVER_MYSQL 0
-#endif
-#ifndef TANDEMIZE_HAVE_DRIVER_FIREBIRD
-#define TANDEMIZE_HAVE_DRIVER_FIREBIRD 0
-#endif
-#ifndef TANDEMIZE_HAVE_DRIVER_ODBC
-#define TANDEMIZE_HAVE_DRIVER_ODBC 0
-#endif
-
 const TKind kKinds[] = {
-#if TANDEMIZE_HAVE_DRIVER_FIREBIRD
-    {"FB", &phys::CreateDriverFB},         {"IB", &phys::CreateDriverIB},
-#else
-    {"FB", nullptr},     {"IB", nullptr},
-#endif
-#if TANDEMIZE_HAVE_DRIVER_PG
-    {"PG", &phys::CreateDriverPG},
-#else
-    {"PG", nullptr},
-#endif
-#if TANDEMIZE_HAVE_DRIVER_MYSQL
-    {"MySQL", &phys::CreateDriverMySQL},
-#else
-    {"MySQL", nullptr},
-#endif
-#if TANDEMIZE_HAVE_DRIVER_ODBC
-    {"MSSQL", &phys::CreateDriverMSSQL},
-#else
-    {"MSSQL", nullptr},
-#endif
-#if TANDEMIZE_HAVE_DRIVER_SQLITE
-    {"SQLite", &phys::CreateDriverSQLite},
-#else
-    {"SQLite", nullptr},
-#endif
+    {"FB", &phys::CreateDriverFB},       {"IB", &phys::CreateDriverIB},
+    {"PG", &phys::CreateDriverPG},       {"MySQL", &phys::CreateDriverMySQL},
+    {"MSSQL", &phys::CreateDriverMSSQL}, {"SQLite", &phys::CreateDriverSQLite},
 };
 
 const TKind* FindKind(std::string_view driverId) {
@@ -115,7 +84,7 @@ phys::TPhysDriver& TDbDriverRegistry::Driver(const std::string& driverId) {
         "connection definition");
   }
   const TKind* kind = FindKind(driverId);
-  if (kind == nullptr || kind->Factory == nullptr) {
+  if (kind == nullptr) {
     throw memtable::EDALException({"Phys"}, kDriverNotRegistered,
                                   "Driver [" + driverId + "] is not registered");
   }

@@ -7,7 +7,8 @@
 #include <iterator>
 #include <type_traits>
 
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/phys_values.h"
+#include "memtable/errors.h"
 #include "text/bcd.h"
 #include "text/calendar.h"
 

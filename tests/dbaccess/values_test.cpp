@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "dbaccess/db_connection.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/phys_values.h"
 #include "memtable/mem_table.h"
 
 namespace tandemize::dbaccess::phys {
