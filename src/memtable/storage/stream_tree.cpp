@@ -710,7 +710,7 @@ bool TStreamTable::HasColumnsNamedAlike() const {
     FColumnsNamedAlike = false;
     for (std::size_t i = 0; i < Columns.size() && !FColumnsNamedAlike; ++i) {
       for (std::size_t j = i + 1; j < Columns.size(); ++j) {
-        if (SameName(Columns[i]->Name, Columns[j]->Name)) {
+        if (text::EqualsIgnoringCase(Columns[i]->Name, Columns[j]->Name)) {
           FColumnsNamedAlike = true;
           break;
         }
