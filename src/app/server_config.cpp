@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 
-#include <boost/algorithm/string/predicate.hpp>
 #include <boost/program_options.hpp>
 #include <boost/property_tree/ini_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
@@ -13,6 +12,7 @@
 #include <system_error>
 
 #include "app/build_label.h"
+#include "text/case_fold.h"
 #include "web/basic_auth.h"
 
 #ifndef TANDEMIZE_VERSION
@@ -181,7 +181,7 @@ const TKey kKeys[] = {
 
 const TKey* FindKey(const std::string& aName) {
   for (const TKey& key : kKeys) {
-    if (boost::algorithm::iequals(key.Name, aName)) return &key;
+    if (text::EqualsIgnoringAsciiCase(key.Name, aName)) return &key;
   }
   return nullptr;
 }
@@ -238,7 +238,7 @@ void ReadConfigFile(const std::string& aFile, bool aRequired, TServerConfig& aCo
   }
   const pt::ptree* section = nullptr;
   for (const auto& [name, child] : tree) {
-    if (!boost::algorithm::iequals(name, kServerSection)) continue;
+    if (!text::EqualsIgnoringAsciiCase(name, kServerSection)) continue;
     if (section != nullptr) throw EConfigError(aFile + ": section [" + name + "] given twice");
     section = &child;
   }
@@ -247,8 +247,7 @@ void ReadConfigFile(const std::string& aFile, bool aRequired, TServerConfig& aCo
   std::set<std::string> seen;
   for (const auto& [name, child] : *section) {
     const std::string where = aFile + ": [" + kServerSection + "] " + name;
-    std::string lower = name;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = text::AsciiLowerCase(name);
     if (!seen.insert(lower).second) throw EConfigError(where + ": given twice");
     ApplyKey(aConfig, name, child.data(), where);
   }

@@ -44,8 +44,7 @@ std::string TConverterUtil::ToLowerCamelCase(std::string_view aValue) {
   while (pos < aValue.size()) {
     const unsigned char first = static_cast<unsigned char>(aValue[pos]);
     if (first < 0x80) {
-      result += (first >= 'A' && first <= 'Z') ? static_cast<char>(first + ('a' - 'A'))
-                                               : static_cast<char>(first);
+      result += text::AsciiLower(static_cast<char>(first));
       ++pos;
       continue;
     }

@@ -1,5 +1,6 @@
 // ISO 8601 date and time text of the converter's JSON, to and from the
-// table's date-time values. Calendar arithmetic is std::chrono's.
+// table's date-time values. Day numbers come from text/calendar.h;
+// std::chrono only tells whether a date exists.
 
 #include <algorithm>
 #include <chrono>
@@ -13,58 +14,42 @@
 #include <fmt/format.h>
 
 #include "converter/converter_util.h"
+#include "text/calendar.h"
 #include "text/charset.h"
 
 namespace tandemize::converter {
 namespace {
 
 using std::chrono::day;
-using std::chrono::days;
 using std::chrono::month;
-using std::chrono::sys_days;
 using std::chrono::year;
 using std::chrono::year_month_day;
 
-constexpr std::int64_t kMSecsPerDay = 86'400'000;
-// 1899-12-30, day 0 of the date-time values.
-constexpr sys_days kDateTimeEpoch = sys_days{year{1899} / 12 / 30};
 // Years 1 to 9999 are the range of the date-time values.
-constexpr sys_days kMinDate = sys_days{year{1} / 1 / 1};
-constexpr sys_days kMaxDate = sys_days{year{9999} / 12 / 31};
-
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-  std::int64_t q = a / b;
-  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
-  return q;
-}
+constexpr std::int64_t kMinDay = text::DaysFromCivil(1, 1, 1);
+constexpr std::int64_t kMaxDay = text::DaysFromCivil(9999, 12, 31);
 
 // Milliseconds since 1899-12-30 00:00 -> date-time value.
 TDateTimeValue FromMSecs(std::int64_t msecs) {
-  const std::int64_t dayNumber = FloorDiv(msecs, kMSecsPerDay);
-  const double fraction = static_cast<double>(msecs - dayNumber * kMSecsPerDay) / kMSecsPerDay;
-  const double whole = static_cast<double>(dayNumber);
-  return dayNumber >= 0 ? whole + fraction : whole - fraction;
+  const text::TDayAndTime split = text::SplitMSecs(msecs);
+  return text::ComposeDateTime(split.Days, split.MSecOfDay);
 }
 
 // A decoded date-time value, rounded to the millisecond.
 struct TDecoded {
-  year_month_day Date;
+  text::TCivilDate Date;
   std::int64_t MSecOfDay = 0;
 };
 
 TDecoded Decode(TDateTimeValue value) {
   // Beyond these bounds no calendar date exists for the value.
-  constexpr double kLow = static_cast<double>((kMinDate - kDateTimeEpoch).count()) - 1;
-  constexpr double kHigh = static_cast<double>((kMaxDate - kDateTimeEpoch).count()) + 1;
+  constexpr double kLow = static_cast<double>(kMinDay) - 1;
+  constexpr double kHigh = static_cast<double>(kMaxDay) + 1;
   if (!std::isfinite(value) || value <= kLow || value >= kHigh) {
     throw std::runtime_error(fmt::format("Invalid date and time value: {}", value));
   }
-  const double whole = std::trunc(value);
-  const auto msecOfDay =
-      static_cast<std::int64_t>(std::llround(std::fabs(value - whole) * kMSecsPerDay));
-  const std::int64_t total = static_cast<std::int64_t>(whole) * kMSecsPerDay + msecOfDay;
-  const std::int64_t dayNumber = FloorDiv(total, kMSecsPerDay);
-  return {year_month_day{kDateTimeEpoch + days{dayNumber}}, total - dayNumber * kMSecsPerDay};
+  const text::TDayAndTime split = text::SplitDateTime(value);
+  return {text::CivilFromDays(split.Days), split.MSecOfDay};
 }
 
 bool IsDigit(char c) {
@@ -301,7 +286,8 @@ TDateTimeValue EncodeDate(int y, int m, int d) {
   const year_month_day ymd{year{inRange ? y : 1}, month{static_cast<unsigned>(inRange ? m : 1)},
                            day{static_cast<unsigned>(inRange ? d : 1)}};
   if (!inRange || !ymd.ok()) throw std::runtime_error("Invalid argument to date encode");
-  return static_cast<TDateTimeValue>((sys_days{ymd} - kDateTimeEpoch).count());
+  return static_cast<TDateTimeValue>(
+      text::DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)));
 }
 
 template <typename Text>
@@ -320,7 +306,7 @@ TDateTimeValue TimeFromPositions(Text text) {
   if (h < 0 || h > 23 || n < 0 || n > 59 || s < 0 || s > 59) {
     throw std::runtime_error("Invalid argument to time encode");
   }
-  return FromMSecs((h * 3600 + n * 60 + s) * 1000);
+  return FromMSecs(text::TimeOfDayMSecs(h, n, s, 0));
 }
 
 }  // namespace
@@ -328,16 +314,14 @@ TDateTimeValue TimeFromPositions(Text text) {
 std::string TConverterUtil::DateTimeToISOTimeStamp(TDateTimeValue aDateTime) {
   const TDecoded value = Decode(aDateTime);
   const std::int64_t ms = value.MSecOfDay;
-  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}.{:03}Z",
-                     static_cast<int>(value.Date.year()), static_cast<unsigned>(value.Date.month()),
-                     static_cast<unsigned>(value.Date.day()), ms / 3'600'000, ms / 60'000 % 60,
+  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}.{:03}Z", value.Date.Year,
+                     value.Date.Month, value.Date.Day, ms / 3'600'000, ms / 60'000 % 60,
                      ms / 1000 % 60, ms % 1000);
 }
 
 std::string TConverterUtil::DateToISODate(TDateTimeValue aDate) {
-  const year_month_day date = Decode(aDate).Date;
-  return fmt::format("{:04}-{:02}-{:02}", static_cast<int>(date.year()),
-                     static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+  const text::TCivilDate date = Decode(aDate).Date;
+  return fmt::format("{:04}-{:02}-{:02}", date.Year, date.Month, date.Day);
 }
 
 std::string TConverterUtil::TimeToISOTime(TDateTimeValue aTime) {
@@ -362,10 +346,11 @@ TDateTimeValue TConverterUtil::ISOTimeStampToDateTime(std::string_view aDateTime
         date.Month, date.Day, time.Hour, time.Minute, time.Second, time.MSec));
   }
   // Hour 24, second 60 and 1000 ms simply run on into the next unit.
-  using namespace std::chrono;
-  const milliseconds local = sys_days{ymd} - kDateTimeEpoch + hours{time.Hour} +
-                             minutes{time.Minute} + seconds{time.Second} + milliseconds{time.MSec};
-  return FromMSecs((local - minutes{time.OffsetMinutes}).count());
+  const std::int64_t local = text::DaysFromCivil(date.Year, static_cast<unsigned>(date.Month),
+                                                 static_cast<unsigned>(date.Day)) *
+                                 text::kMSecsPerDay +
+                             text::TimeOfDayMSecs(time.Hour, time.Minute, time.Second, time.MSec);
+  return FromMSecs(local - std::int64_t{time.OffsetMinutes} * 60'000);
 }
 
 TDateTimeValue TConverterUtil::ISODateToDate(std::string_view aDate) {

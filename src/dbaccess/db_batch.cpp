@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "dbaccess/phys_batch.h"
+#include "dbaccess/internal/phys_batch.h"
 
 namespace tandemize::dbaccess {
 namespace {

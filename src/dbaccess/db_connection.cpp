@@ -4,7 +4,7 @@
 #include <cctype>
 #include <type_traits>
 
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/phys_driver.h"
 #include "dbaccess/sql_markers.h"
 #include "memtable/mem_table.h"
 #include "text/case_fold.h"
@@ -24,10 +24,6 @@ void CheckDefinitionTexts(const TDbDefinition& definition) {
           {"Phys"}, " ", std::string("Invalid ") + name + ": contains a NUL character"));
     }
   }
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  return text::EqualsIgnoringCase(a, b);
 }
 
 }  // namespace
@@ -91,7 +87,7 @@ void TDbParam::AssignFieldValue(const memtable::TField& field) {
 
 TDbParam* TDbParams::FindParam(std::string_view name) {
   for (const auto& param : FItems) {
-    if (SameText(param->Name(), name)) return param.get();
+    if (text::EqualsIgnoringCase(param->Name(), name)) return param.get();
   }
   return nullptr;
 }
@@ -410,7 +406,7 @@ TVariant TDbQuery::FieldValue(int index) const {
 
 TVariant TDbQuery::FieldValue(std::string_view name) const {
   for (int i = 0; i < FieldCount(); ++i) {
-    if (SameText(FStatement->ColumnName(i), name)) return FieldValue(i);
+    if (text::EqualsIgnoringCase(FStatement->ColumnName(i), name)) return FieldValue(i);
   }
   throw memtable::EDatabaseError("Field '" + std::string(name) + "' not found");
 }

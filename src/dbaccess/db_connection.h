@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "dbaccess/db_definition.h"
+#include "dbaccess/driver_registry.h"
 #include "memtable/errors.h"
 #include "memtable/field_type.h"
 #include "memtable/variant.h"
@@ -42,50 +43,6 @@ struct TPhysBind;
 class TDbBatch;
 class TDbDriverRegistry;
 class TDbQuery;
-
-// The client library setting of one kind ("FB", "IB", "PG", "MySQL",
-// "MSSQL", "SQLite"). While a link lives, the first connection of its kind
-// in the process loads the library its VendorLib names (a bare file name or a
-// path; empty: the kind's default names). When several links of a kind live,
-// the one assigned last counts. Once a kind is loaded, VendorLib no longer
-// matters for it.
-class TDbDriverLink {
- public:
-  explicit TDbDriverLink(std::string driverId, TDbDriverRegistry* registry = nullptr);
-  ~TDbDriverLink();
-  TDbDriverLink(const TDbDriverLink&) = delete;
-  TDbDriverLink& operator=(const TDbDriverLink&) = delete;
-
-  const std::string& DriverID() const { return FDriverID; }
-  std::string VendorLib() const;
-  void SetVendorLib(std::string value);
-
- private:
-  TDbDriverRegistry& FRegistry;
-  std::string FDriverID;
-};
-
-// The process-wide, thread-safe set of loaded drivers. Instance() is the one
-// connections use unless given another (tests make their own to load a kind
-// afresh).
-class TDbDriverRegistry {
- public:
-  TDbDriverRegistry();
-  ~TDbDriverRegistry();
-  static TDbDriverRegistry& Instance();
-
-  // The driver of `driverId`, created and its client loaded on first use.
-  // Fails with 340 for an empty id, with 314/315 when the client cannot be
-  // loaded, and with an error naming the id when no such kind exists.
-  phys::TPhysDriver& Driver(const std::string& driverId);
-  // True once the kind's driver is loaded.
-  bool IsLoaded(const std::string& driverId) const;
-
- private:
-  friend class TDbDriverLink;
-  struct TState;
-  std::unique_ptr<TState> FState;
-};
 
 // A statement parameter, created from a marker of the statement text.
 class TDbParam {

@@ -18,9 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "dbaccess/db_timeouts.h"
-#include "dbaccess/driver_firebird.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/client_library.h"
+#include "dbaccess/internal/db_timeouts.h"
+#include "dbaccess/internal/driver_firebird.h"
+#include "dbaccess/internal/phys_values.h"
 
 namespace tandemize::dbaccess::phys {
 namespace {

@@ -15,9 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "dbaccess/db_timeouts.h"
-#include "dbaccess/driver_mysql.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/client_library.h"
+#include "dbaccess/internal/db_timeouts.h"
+#include "dbaccess/internal/driver_mysql.h"
+#include "dbaccess/internal/phys_values.h"
 
 namespace tandemize::dbaccess::phys {
 namespace {
@@ -66,21 +67,11 @@ constexpr unsigned kBinaryCharset = 63;  // the charset number of binary strings
   throw EDatabaseError(MySQLClientMessage(text));
 }
 
-bool IsBinaryType(TFieldType type) {
-  switch (type) {
-    case TFieldType::ftBytes:
-    case TFieldType::ftVarBytes:
-    case TFieldType::ftBlob:
-    case TFieldType::ftGraphic:
-    case TFieldType::ftTypedBinary:
-    case TFieldType::ftOraBlob:
-    case TFieldType::ftParadoxOle:
-    case TFieldType::ftDBaseOle:
-    case TFieldType::ftStream:
-      return true;
-    default:
-      return false;
-  }
+// The shared bind groups, except that a timestamp with an offset is sent as
+// text on this kind.
+TBindKind MySQLBindKind(TFieldType type) {
+  if (type == TFieldType::ftTimeStampOffset) return TBindKind::Text;
+  return BindKindOf(type);
 }
 
 MYSQL_TIME ToMySQLTime(const TSQLTimeStamp& ts, enum_mysql_timestamp_type kind) {
@@ -199,17 +190,10 @@ class TMySQLStatement final : public TPhysStatement {
     buf.IsNull = isNull ? 1 : 0;
     b.is_null = &buf.IsNull;
     b.length = &buf.Length;
-    using enum TFieldType;
-    switch (bind.DataType) {
-      case ftSmallint:
-      case ftInteger:
-      case ftWord:
-      case ftAutoInc:
-      case ftLargeint:
-      case ftShortint:
-      case ftByte:
-      case ftLongWord:
-      case ftBoolean:
+    const TBindKind kind = MySQLBindKind(bind.DataType);
+    switch (kind) {
+      case TBindKind::Integer:
+      case TBindKind::Boolean:
         b.buffer_type = MYSQL_TYPE_LONGLONG;
         b.buffer = &buf.Int;
         if (isNull) return;
@@ -220,36 +204,34 @@ class TMySQLStatement final : public TPhysStatement {
           buf.Int = VariantToInt64(value);
         }
         return;
-      case ftFloat:
-      case ftSingle:
-      case ftExtended:
+      case TBindKind::Float:
         b.buffer_type = MYSQL_TYPE_DOUBLE;
         b.buffer = &buf.Float;
         if (!isNull) buf.Float = VariantToDouble(value);
         return;
-      case ftDate:
-      case ftTime:
-      case ftDateTime:
-      case ftTimeStamp:
-      case ftOraTimeStamp: {
-        const auto kind = bind.DataType == ftDate   ? MYSQL_TIMESTAMP_DATE
-                          : bind.DataType == ftTime ? MYSQL_TIMESTAMP_TIME
-                                                    : MYSQL_TIMESTAMP_DATETIME;
-        b.buffer_type = bind.DataType == ftDate   ? MYSQL_TYPE_DATE
-                        : bind.DataType == ftTime ? MYSQL_TYPE_TIME
+      case TBindKind::Date:
+      case TBindKind::Time:
+      case TBindKind::DateTime: {
+        const auto timeKind = kind == TBindKind::Date   ? MYSQL_TIMESTAMP_DATE
+                              : kind == TBindKind::Time ? MYSQL_TIMESTAMP_TIME
+                                                        : MYSQL_TIMESTAMP_DATETIME;
+        b.buffer_type = kind == TBindKind::Date   ? MYSQL_TYPE_DATE
+                        : kind == TBindKind::Time ? MYSQL_TYPE_TIME
                                                   : MYSQL_TYPE_DATETIME;
         b.buffer = &buf.Time;
-        if (!isNull) buf.Time = ToMySQLTime(VariantToTimeStamp(value), kind);
+        if (!isNull) buf.Time = ToMySQLTime(VariantToTimeStamp(value), timeKind);
         return;
       }
-      case ftCurrency:
-      case ftBCD:
-      case ftFMTBcd:
+      case TBindKind::Decimal:
         // Exact decimals travel as text; the server converts without loss.
         b.buffer_type = MYSQL_TYPE_NEWDECIMAL;
         break;
-      default:
-        b.buffer_type = IsBinaryType(bind.DataType) ? MYSQL_TYPE_BLOB : MYSQL_TYPE_STRING;
+      case TBindKind::Blob:
+        b.buffer_type = MYSQL_TYPE_BLOB;
+        break;
+      case TBindKind::Text:
+      case TBindKind::Unknown:
+        b.buffer_type = MYSQL_TYPE_STRING;
         break;
     }
     if (!isNull) {

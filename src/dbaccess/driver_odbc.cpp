@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "dbaccess/db_timeouts.h"
-#include "dbaccess/driver_odbc.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/client_library.h"
+#include "dbaccess/internal/db_timeouts.h"
+#include "dbaccess/internal/driver_odbc.h"
+#include "dbaccess/internal/phys_values.h"
+#include "text/case_fold.h"
 #include "text/charset.h"
 
 namespace tandemize::dbaccess::phys {
@@ -58,6 +60,16 @@ std::u16string Wide(std::string_view utf8) { return text::Utf8ToUtf16(utf8); }
 SQLWCHAR* W(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
 
 // The first diagnostic record's message of a handle.
+// The shared bind groups, except that a timestamp with an offset and the two
+// OLE object types are sent as text on this kind.
+TBindKind ODBCBindKind(TFieldType type) {
+  using enum TFieldType;
+  if (type == ftTimeStampOffset || type == ftParadoxOle || type == ftDBaseOle) {
+    return TBindKind::Text;
+  }
+  return BindKindOf(type);
+}
+
 std::string Diagnostic(const TODBCApi& api, SQLSMALLINT type, SQLHANDLE handle) {
   SQLWCHAR state[6] = {};
   SQLINTEGER native = 0;
@@ -299,24 +311,13 @@ class TODBCStatement final : public TPhysStatement {
     SQLULEN size = 1;
     SQLPOINTER data = nullptr;
     SQLLEN length = 0;
-    using enum TFieldType;
-    switch (bind.DataType) {
-      case ftSmallint:
-      case ftInteger:
-      case ftWord:
-      case ftAutoInc:
-      case ftShortint:
-      case ftByte:
-        cType = SQL_C_SBIGINT;
-        sqlType = SQL_INTEGER;
-        size = 10;
-        data = &buf.Int;
-        if (!isNull) buf.Int = VariantToInt64(value);
-        break;
-      case ftLargeint:
-      case ftLongWord:
+    switch (ODBCBindKind(bind.DataType)) {
+      case TBindKind::Integer: {
+        const bool wide =
+            bind.DataType == TFieldType::ftLargeint || bind.DataType == TFieldType::ftLongWord;
+        // A 64-bit value beyond the signed range goes as decimal text.
         if (const auto* u = std::get_if<std::uint64_t>(&value);
-            u != nullptr && *u > static_cast<std::uint64_t>(INT64_MAX)) {
+            wide && u != nullptr && *u > static_cast<std::uint64_t>(INT64_MAX)) {
           cType = SQL_C_CHAR;
           sqlType = SQL_DECIMAL;
           size = 20;
@@ -326,29 +327,26 @@ class TODBCStatement final : public TPhysStatement {
           break;
         }
         cType = SQL_C_SBIGINT;
-        sqlType = SQL_BIGINT;
-        size = 19;
+        sqlType = wide ? SQL_BIGINT : SQL_INTEGER;
+        size = wide ? 19 : 10;
         data = &buf.Int;
         if (!isNull) buf.Int = VariantToInt64(value);
         break;
-      case ftBoolean:
+      }
+      case TBindKind::Boolean:
         cType = SQL_C_BIT;
         sqlType = SQL_BIT;
         data = &buf.Bit;
         if (!isNull) buf.Bit = VariantToInt64(value) != 0 ? 1 : 0;
         break;
-      case ftFloat:
-      case ftSingle:
-      case ftExtended:
+      case TBindKind::Float:
         cType = SQL_C_DOUBLE;
         sqlType = SQL_DOUBLE;
         size = 15;
         data = &buf.Float;
         if (!isNull) buf.Float = VariantToDouble(value);
         break;
-      case ftCurrency:
-      case ftBCD:
-      case ftFMTBcd: {
+      case TBindKind::Decimal: {
         // Exact decimals travel as their decimal text.
         cType = SQL_C_CHAR;
         sqlType = SQL_DECIMAL;
@@ -367,7 +365,7 @@ class TODBCStatement final : public TPhysStatement {
         data = buf.Narrow.data();
         break;
       }
-      case ftDate:
+      case TBindKind::Date:
         cType = SQL_C_TYPE_DATE;
         sqlType = SQL_TYPE_DATE;
         size = 10;
@@ -377,7 +375,7 @@ class TODBCStatement final : public TPhysStatement {
           buf.Date = {static_cast<SQLSMALLINT>(ts.Year), ts.Month, ts.Day};
         }
         break;
-      case ftTime:
+      case TBindKind::Time:
         cType = SQL_C_TYPE_TIME;
         sqlType = SQL_TYPE_TIME;
         size = 8;
@@ -387,9 +385,7 @@ class TODBCStatement final : public TPhysStatement {
           buf.Time = {ts.Hour, ts.Minute, ts.Second};
         }
         break;
-      case ftDateTime:
-      case ftTimeStamp:
-      case ftOraTimeStamp:
+      case TBindKind::DateTime:
         cType = SQL_C_TYPE_TIMESTAMP;
         sqlType = SQL_TYPE_TIMESTAMP;
         size = 19;
@@ -404,13 +400,7 @@ class TODBCStatement final : public TPhysStatement {
           }
         }
         break;
-      case ftBytes:
-      case ftVarBytes:
-      case ftBlob:
-      case ftGraphic:
-      case ftTypedBinary:
-      case ftOraBlob:
-      case ftStream:
+      case TBindKind::Blob:
         cType = SQL_C_BINARY;
         sqlType = SQL_VARBINARY;
         if (!isNull) buf.Bytes = VariantToBytes(value);
@@ -419,7 +409,8 @@ class TODBCStatement final : public TPhysStatement {
         data = buf.Bytes.data();
         length = static_cast<SQLLEN>(buf.Bytes.size());
         break;
-      default:
+      case TBindKind::Text:
+      case TBindKind::Unknown:
         if (!isNull) buf.Text = Wide(VariantToText(value));
         size = buf.Text.empty() ? 1 : buf.Text.size();
         if (size > kMaxWideChars) size = 0;
@@ -632,9 +623,7 @@ class TODBCDriver final : public TPhysDriver {
 };
 
 std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
+  return text::AsciiUpperCase(s);
 }
 
 // A value in braces when it would otherwise end or open a key.

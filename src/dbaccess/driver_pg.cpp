@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "dbaccess/db_timeouts.h"
-#include "dbaccess/phys_batch.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/client_library.h"
+#include "dbaccess/internal/db_timeouts.h"
+#include "dbaccess/internal/driver_pg.h"
+#include "dbaccess/internal/phys_batch.h"
+#include "dbaccess/internal/phys_values.h"
 
 namespace tandemize::dbaccess::phys {
 namespace {

@@ -1,11 +1,19 @@
 // The process-wide driver registry and the driver links that feed it.
 
-#include <algorithm>
-#include <cctype>
-#include <mutex>
+#include "dbaccess/driver_registry.h"
 
-#include "dbaccess/db_connection.h"
-#include "dbaccess/phys_driver.h"
+#include <algorithm>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "dbaccess/internal/driver_firebird.h"
+#include "dbaccess/internal/driver_mysql.h"
+#include "dbaccess/internal/driver_odbc.h"
+#include "dbaccess/internal/driver_pg.h"
+#include "dbaccess/internal/driver_sqlite.h"
+#include "memtable/errors.h"
+#include "text/case_fold.h"
 
 namespace tandemize::dbaccess {
 namespace {
@@ -17,63 +25,18 @@ using TFactory = std::unique_ptr<phys::TPhysDriver> (*)(const std::string&);
 
 struct TKind {
   std::string_view DriverID;
-  TFactory Factory;  // null when the kind's driver is not part of this build
+  TFactory Factory;
 };
-
-#ifndef TANDEMIZE_HAVE_DRIVER_SQLITE
-#define TANDEMIZE_HAVE_DRIVER_SQLITE 0
-#endif
-#ifndef TANDEMIZE_HAVE_DRIVER_PG
-#define TANDEMIZE_HAVE_DRIVER_PG 0
-#endif
-#ifndef TANDEMIZE_HAVE_DRIVER_MYSQL
-#define TANDEMIZE_HAVE_DRIVER_MYSQL 0
-#endif
-#ifndef TANDEMIZE_HAVE_DRIVER_FIREBIRD
-#define TANDEMIZE_HAVE_DRIVER_FIREBIRD 0
-#endif
-#ifndef TANDEMIZE_HAVE_DRIVER_ODBC
-#define TANDEMIZE_HAVE_DRIVER_ODBC 0
-#endif
 
 const TKind kKinds[] = {
-#if TANDEMIZE_HAVE_DRIVER_FIREBIRD
-    {"FB", &phys::CreateDriverFB},         {"IB", &phys::CreateDriverIB},
-#else
-    {"FB", nullptr},     {"IB", nullptr},
-#endif
-#if TANDEMIZE_HAVE_DRIVER_PG
-    {"PG", &phys::CreateDriverPG},
-#else
-    {"PG", nullptr},
-#endif
-#if TANDEMIZE_HAVE_DRIVER_MYSQL
-    {"MySQL", &phys::CreateDriverMySQL},
-#else
-    {"MySQL", nullptr},
-#endif
-#if TANDEMIZE_HAVE_DRIVER_ODBC
-    {"MSSQL", &phys::CreateDriverMSSQL},
-#else
-    {"MSSQL", nullptr},
-#endif
-#if TANDEMIZE_HAVE_DRIVER_SQLITE
-    {"SQLite", &phys::CreateDriverSQLite},
-#else
-    {"SQLite", nullptr},
-#endif
+    {"FB", &phys::CreateDriverFB},       {"IB", &phys::CreateDriverIB},
+    {"PG", &phys::CreateDriverPG},       {"MySQL", &phys::CreateDriverMySQL},
+    {"MSSQL", &phys::CreateDriverMSSQL}, {"SQLite", &phys::CreateDriverSQLite},
 };
-
-bool SameId(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 const TKind* FindKind(std::string_view driverId) {
   for (const TKind& kind : kKinds) {
-    if (SameId(kind.DriverID, driverId)) return &kind;
+    if (text::EqualsIgnoringAsciiCase(kind.DriverID, driverId)) return &kind;
   }
   return nullptr;
 }
@@ -95,7 +58,7 @@ struct TDbDriverRegistry::TState {
   std::string VendorLibOf(std::string_view driverId) const {
     const TLinkState* best = nullptr;
     for (const TLinkState& link : Links) {
-      if (SameId(link.Link->DriverID(), driverId) &&
+      if (text::EqualsIgnoringAsciiCase(link.Link->DriverID(), driverId) &&
           (best == nullptr || link.Stamp > best->Stamp)) {
         best = &link;
       }
@@ -121,7 +84,7 @@ phys::TPhysDriver& TDbDriverRegistry::Driver(const std::string& driverId) {
         "connection definition");
   }
   const TKind* kind = FindKind(driverId);
-  if (kind == nullptr || kind->Factory == nullptr) {
+  if (kind == nullptr) {
     throw memtable::EDALException({"Phys"}, kDriverNotRegistered,
                                   "Driver [" + driverId + "] is not registered");
   }
@@ -137,8 +100,9 @@ phys::TPhysDriver& TDbDriverRegistry::Driver(const std::string& driverId) {
 
 bool TDbDriverRegistry::IsLoaded(const std::string& driverId) const {
   std::lock_guard lock(FState->Lock);
-  return std::any_of(FState->Drivers.begin(), FState->Drivers.end(),
-                     [&](const auto& item) { return SameId(item.first, driverId); });
+  return std::any_of(FState->Drivers.begin(), FState->Drivers.end(), [&](const auto& item) {
+    return text::EqualsIgnoringAsciiCase(item.first, driverId);
+  });
 }
 
 TDbDriverLink::TDbDriverLink(std::string driverId, TDbDriverRegistry* registry)

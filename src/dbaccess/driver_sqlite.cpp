@@ -8,8 +8,9 @@
 #include <filesystem>
 #include <mutex>
 
-#include "dbaccess/phys_driver.h"
-#include "dbaccess/sqlite_api.h"
+#include "dbaccess/internal/driver_sqlite.h"
+#include "dbaccess/internal/phys_values.h"
+#include "dbaccess/internal/sqlite_api.h"
 
 namespace tandemize::dbaccess::phys {
 namespace {

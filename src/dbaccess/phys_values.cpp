@@ -7,7 +7,10 @@
 #include <iterator>
 #include <type_traits>
 
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/phys_values.h"
+#include "memtable/errors.h"
+#include "text/bcd.h"
+#include "text/calendar.h"
 
 namespace tandemize::dbaccess::phys {
 namespace {
@@ -18,32 +21,6 @@ using memtable::TCurrency;
 using memtable::TDateTime;
 using memtable::TInterval;
 using memtable::TSQLTimeStamp;
-
-constexpr double kMsPerDay = 86400000.0;
-// Days from 0000-03-01 (proleptic Gregorian) to 1899-12-30.
-constexpr std::int64_t kDateTimeEpochDays = 693899;
-
-// Days since 0000-03-01 of a civil date (Howard Hinnant's algorithm).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe);
-}
-
-void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<std::int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2;
-}
 
 template <class T>
 std::string ShortestText(T value) {
@@ -70,22 +47,13 @@ std::string CurrencyText(TCurrency value) {
 }  // namespace
 
 TSQLTimeStamp DateTimeToTimeStamp(TDateTime value) {
-  // Whole days count from the epoch; the fraction is the time of day even
-  // for dates before it.
-  const double days = std::trunc(value.Value);
-  std::int64_t ms = std::llround(std::fabs(value.Value - days) * kMsPerDay);
-  std::int64_t dayNumber = static_cast<std::int64_t>(days);
-  if (ms >= static_cast<std::int64_t>(kMsPerDay)) {
-    ms -= static_cast<std::int64_t>(kMsPerDay);
-    dayNumber += value.Value < 0 ? -1 : 1;
-  }
-  std::int64_t y;
-  unsigned m, d;
-  CivilFromDays(dayNumber + kDateTimeEpochDays, y, m, d);
+  const text::TDayAndTime split = text::SplitDateTime(value.Value);
+  const text::TCivilDate date = text::CivilFromDays(split.Days);
+  const std::int64_t ms = split.MSecOfDay;
   TSQLTimeStamp ts;
-  ts.Year = static_cast<std::int16_t>(y);
-  ts.Month = static_cast<std::uint16_t>(m);
-  ts.Day = static_cast<std::uint16_t>(d);
+  ts.Year = static_cast<std::int16_t>(date.Year);
+  ts.Month = static_cast<std::uint16_t>(date.Month);
+  ts.Day = static_cast<std::uint16_t>(date.Day);
   ts.Hour = static_cast<std::uint16_t>(ms / 3600000);
   ts.Minute = static_cast<std::uint16_t>(ms / 60000 % 60);
   ts.Second = static_cast<std::uint16_t>(ms / 1000 % 60);
@@ -94,15 +62,13 @@ TSQLTimeStamp DateTimeToTimeStamp(TDateTime value) {
 }
 
 TDateTime TimeStampToDateTime(const TSQLTimeStamp& value) {
-  double days = 0;
+  // An all-zero date is a time of day alone.
+  std::int64_t days = 0;
   if (value.Year != 0 || value.Month != 0 || value.Day != 0) {
-    days =
-        static_cast<double>(DaysFromCivil(value.Year, value.Month, value.Day) - kDateTimeEpochDays);
+    days = text::DaysFromCivil(value.Year, value.Month, value.Day);
   }
-  const double time =
-      (value.Hour * 3600000.0 + value.Minute * 60000.0 + value.Second * 1000.0 + value.Fractions) /
-      kMsPerDay;
-  return TDateTime{days < 0 ? days - time : days + time};
+  return TDateTime{text::ComposeDateTime(
+      days, text::TimeOfDayMSecs(value.Hour, value.Minute, value.Second, value.Fractions))};
 }
 
 std::string_view TimeStampToText(const TSQLTimeStamp& value, TTimeStampText& buffer) {
@@ -203,8 +169,8 @@ std::string BcdToText(const TBcd& value) {
   const int places = std::min<int>(value.SignSpecialPlaces & 0x3F, precision);
   std::string digits;
   for (int i = 0; i < precision; ++i) {
-    const std::uint8_t byte = value.Fraction[static_cast<std::size_t>(i / 2)];
-    digits += static_cast<char>('0' + ((i % 2 == 0) ? (byte >> 4) : (byte & 0x0F)) % 10);
+    digits +=
+        static_cast<char>('0' + text::BcdNibble(value.Fraction, static_cast<std::size_t>(i)) % 10);
   }
   std::string whole = digits.substr(0, static_cast<std::size_t>(precision - places));
   const std::string fraction = digits.substr(static_cast<std::size_t>(precision - places));
@@ -219,28 +185,12 @@ std::string BcdToText(const TBcd& value) {
 
 bool TextToBcd(std::string_view text, TBcd& out) {
   out = {};
-  std::size_t pos = 0;
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) negative = text[pos++] == '-';
-  std::string whole, fraction;
-  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') whole += text[pos++];
-  if (pos < text.size() && text[pos] == '.') {
-    ++pos;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') fraction += text[pos++];
-  }
-  if (pos != text.size() || (whole.empty() && fraction.empty())) return false;
-  const auto firstNonZero = whole.find_first_not_of('0');
-  whole = firstNonZero == std::string::npos ? "" : whole.substr(firstNonZero);
-  if (whole.empty() && fraction.empty()) whole = "0";
-  const std::string digits = whole + fraction;
-  if (digits.size() > 64 || fraction.size() > 63) return false;
-  out.Precision = static_cast<std::uint8_t>(digits.size());
+  text::TDecimalText decimal;
+  if (!text::ReadDecimalText(text, decimal)) return false;
+  out.Precision = static_cast<std::uint8_t>(decimal.Digits.size());
   out.SignSpecialPlaces =
-      static_cast<std::uint8_t>((negative ? 0x80 : 0) | static_cast<int>(fraction.size()));
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    const auto digit = static_cast<std::uint8_t>(digits[i] - '0');
-    out.Fraction[i / 2] |= (i % 2 == 0) ? static_cast<std::uint8_t>(digit << 4) : digit;
-  }
+      static_cast<std::uint8_t>((decimal.Negative ? 0x80 : 0) | static_cast<int>(decimal.Places));
+  text::PackBcdDigits(decimal.Digits, out.Fraction);
   return true;
 }
 

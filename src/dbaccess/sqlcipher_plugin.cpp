@@ -3,7 +3,7 @@
 // symbols never meet those of the engine linked into the program. It exports
 // one function: the table of its engine's entry points.
 
-#include "dbaccess/sqlite_api.h"
+#include "dbaccess/internal/sqlite_api.h"
 
 namespace {
 

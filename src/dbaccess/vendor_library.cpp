@@ -1,45 +1,12 @@
-// Loading client libraries and their entry points (messages 314 and 315).
+// Which client library files a driver link may name.
 
-#include <dlfcn.h>
+#include "dbaccess/vendor_library.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <system_error>
 
-#include "dbaccess/phys_driver.h"
-#include "dbaccess/vendor_library.h"
-
-namespace tandemize::dbaccess::phys {
-namespace {
-
-constexpr int kCannotLoadVendorLibrary = 314;
-constexpr int kCannotGetEntryPoints = 315;
-constexpr std::string_view kLoadHint =
-    "Hint: check that the client library is installed and is a 64-bit build, or set VendorLib "
-    "to its file";
-
-bool EndsWithDll(std::string_view name) {
-  if (name.size() < 4) return false;
-  std::string tail(name.substr(name.size() - 4));
-  std::transform(tail.begin(), tail.end(), tail.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return tail == ".dll";
-}
-
-// "a", "a or b", "a, b or c".
-std::string JoinNames(const std::vector<std::string>& names) {
-  std::string joined;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) joined += (i + 1 == names.size()) ? " or " : ", ";
-    joined += names[i];
-  }
-  return joined;
-}
-
-}  // namespace
-
-}  // namespace tandemize::dbaccess::phys
+#include "dbaccess/internal/client_library.h"
 
 namespace tandemize::dbaccess {
 namespace {
@@ -83,7 +50,8 @@ bool LiesInFolders(const std::string& aPath, const std::vector<std::string>& aFo
 std::optional<std::string> VendorLibRefusal(std::string_view aVendorLib,
                                             const std::vector<std::string>& aExtraFolders) {
   const bool hasNul = aVendorLib.find('\0') != std::string_view::npos;
-  if (!hasNul && (aVendorLib.empty() || phys::EndsWithDll(aVendorLib))) return std::nullopt;
+  if (!hasNul && (aVendorLib.empty() || phys::IsWindowsLibraryName(aVendorLib)))
+    return std::nullopt;
   if (!hasNul && aVendorLib.find('/') == std::string_view::npos) return std::nullopt;
   std::vector<std::string> folders = SystemLibraryFolders();
   folders.insert(folders.end(), aExtraFolders.begin(), aExtraFolders.end());
@@ -101,68 +69,3 @@ std::optional<std::string> VendorLibRefusal(std::string_view aVendorLib,
 }
 
 }  // namespace tandemize::dbaccess
-
-namespace tandemize::dbaccess::phys {
-
-void* TVendorLibrary::Symbol(const char* name) const {
-  return ::dlsym(FHandle, name);
-}
-
-std::vector<std::string> VendorLibNames(std::string_view vendorLib,
-                                        std::initializer_list<std::string_view> defaults) {
-  if (!vendorLib.empty() && !EndsWithDll(vendorLib)) return {std::string(vendorLib)};
-  return {defaults.begin(), defaults.end()};
-}
-
-std::shared_ptr<TVendorLibrary> LoadVendorLibrary(std::string_view driverId,
-                                                  const std::vector<std::string>& names) {
-  std::string reasons;
-  for (const std::string& name : names) {
-    // A name with a folder part is opened from that folder; a bare name goes
-    // through the system's library search.
-    void* handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle != nullptr) {
-      return std::make_shared<TVendorLibrary>(handle, name, std::string(driverId));
-    }
-    const char* reason = ::dlerror();
-    if (reason != nullptr && reasons.find(reason) == std::string::npos) {
-      reasons += reason;
-      reasons += ". ";
-    }
-  }
-  throw memtable::EDALException(
-      {"Phys", driverId}, kCannotLoadVendorLibrary,
-      "Cannot load vendor library [" + JoinNames(names) + "]. " + reasons + std::string(kLoadHint));
-}
-
-void* TEntryPoints::Lookup(const char* name) {
-  void* address = FLibrary.Symbol(name);
-  if (address == nullptr) FMissing.emplace_back(name);
-  return address;
-}
-
-void TEntryPoints::Check() const {
-  if (FMissing.empty()) return;
-  std::string names;
-  for (const std::string& name : FMissing) {
-    if (!names.empty()) names += ", ";
-    names += name;
-  }
-  throw memtable::EDALException({"Phys", FLibrary.DriverID()}, kCannotGetEntryPoints,
-                                "Cannot get vendor library entry point[s]. [" + names + "]");
-}
-
-std::string ClientMessage(std::initializer_list<std::string_view> tags, std::string_view separator,
-                          std::string_view text) {
-  std::string message = "[DAL]";
-  for (const std::string_view tag : tags) {
-    message += '[';
-    message += tag;
-    message += ']';
-  }
-  message += separator;
-  message += text;
-  return message;
-}
-
-}  // namespace tandemize::dbaccess::phys

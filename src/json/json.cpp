@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "json/json_scan.h"
+#include "text/case_fold.h"
 
 namespace tandemize::json {
 
@@ -91,21 +92,6 @@ std::unique_ptr<TJsonBase> Detach(const TJsonBase& source) {
   }
   copy->Assign(&source);
   return copy;
-}
-
-// ASCII-only case folding: a-z equal A-Z, every other byte must match. On
-// UTF-8 this is the same as comparing UTF-16 code units with that folding.
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x == y) continue;
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -1022,7 +1008,7 @@ TJsonPair& TJsonObject::Items(int Index) const {
 
 int TJsonObject::Find(std::string_view Name) const {
   for (std::size_t i = 0; i < FList.size(); ++i) {
-    if (SameName(FList[i]->FName, Name)) return static_cast<int>(i);
+    if (text::EqualsIgnoringAsciiCase(FList[i]->FName, Name)) return static_cast<int>(i);
   }
   return -1;
 }

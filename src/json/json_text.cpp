@@ -12,6 +12,7 @@
 
 #include "json/json.h"
 #include "json/json_scan.h"
+#include "text/case_fold.h"
 #include "text/charset.h"
 
 namespace tandemize::json {
@@ -454,16 +455,6 @@ bool Enclosed(std::string_view t, char open, char close) {
   return t.size() >= 2 && t.front() == open && t.back() == close;
 }
 
-bool EqualsIgnoreCase(std::string_view s, std::string_view lowerWord) {
-  if (s.size() != lowerWord.size()) return false;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char c = s[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lowerWord[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool TJsonBase::IsJsonObject(std::string_view S) {
@@ -482,10 +473,10 @@ bool TJsonBase::IsJsonNumber(std::string_view S) {
   return TryReadNumber(S).has_value();
 }
 bool TJsonBase::IsJsonBoolean(std::string_view S) {
-  return EqualsIgnoreCase(S, "true") || EqualsIgnoreCase(S, "false");
+  return text::EqualsIgnoringAsciiCase(S, "true") || text::EqualsIgnoringAsciiCase(S, "false");
 }
 bool TJsonBase::IsJsonNull(std::string_view S) {
-  return EqualsIgnoreCase(S, "null");
+  return text::EqualsIgnoringAsciiCase(S, "null");
 }
 
 TJsonValueType ClassifyTrimmed(std::string_view t, std::int64_t& integer, double& number) {
@@ -503,8 +494,8 @@ TJsonValueType ClassifyTrimmed(std::string_view t, std::int64_t& integer, double
       default:
         break;
     }
-    if (EqualsIgnoreCase(t, "null")) return TJsonValueType::jvNull;
-    if (EqualsIgnoreCase(t, "true") || EqualsIgnoreCase(t, "false")) {
+    if (text::EqualsIgnoringAsciiCase(t, "null")) return TJsonValueType::jvNull;
+    if (text::EqualsIgnoringAsciiCase(t, "true") || text::EqualsIgnoringAsciiCase(t, "false")) {
       return TJsonValueType::jvBoolean;
     }
   }

@@ -15,20 +15,29 @@ class EDatabaseError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// "[DAL]" + one "[tag]" per layer + "-" + code + ". " + text.
-inline std::string FormatDalMessage(std::initializer_list<std::string_view> tags, int code,
-                                    std::string_view text) {
+// The one way a message of the data-access layers is built: "[DAL]", one
+// "[tag]" per tag, `separator`, then `text`. The database clients' own
+// messages keep their kind's separator, e.g.
+//   ClientMessage({"Phys", "PG", "libpq"}, " ", text)
+//   ClientMessage({"Phys", "SQLite"}, " ERROR: ", text)
+inline std::string ClientMessage(std::initializer_list<std::string_view> tags,
+                                 std::string_view separator, std::string_view text) {
   std::string message = "[DAL]";
   for (const std::string_view tag : tags) {
     message += '[';
     message += tag;
     message += ']';
   }
-  message += '-';
-  message += std::to_string(code);
-  message += ". ";
+  message += separator;
   message += text;
   return message;
+}
+
+// The layers' own numbered messages: "[DAL]" + one "[tag]" per layer + "-" +
+// code + ". " + text.
+inline std::string FormatDalMessage(std::initializer_list<std::string_view> tags, int code,
+                                    std::string_view text) {
+  return ClientMessage(tags, "-" + std::to_string(code) + ". ", text);
 }
 
 // An error raised by the layers themselves, with its message number.

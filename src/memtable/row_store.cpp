@@ -17,8 +17,9 @@ namespace {
 const TVariant kNullValue{};
 
 using RS = TRowStoreRowState;
-using RV = TRowStoreRowVersion;
-using BK = TRowStoreBufferKind;
+// Row versions and buffer kinds are named by their enumerators alone.
+using enum TRowStoreRowVersion;
+using enum TRowStoreBufferKind;
 
 bool IsTransientState(RS aState) {
   return aState == RS::rsInitializing || aState == RS::rsCalculating || aState == RS::rsChecking ||
@@ -124,56 +125,56 @@ void TRowStoreRow::FreeBuffer(TRowStoreBufferKind aKind) {
 }
 
 TRowStoreRowBuffer* TRowStoreRow::ReadBuffer(TRowStoreRowVersion aVersion) const {
-  TRowStoreRowBuffer* const original = Buffer(BK::bkOriginal);
-  TRowStoreRowBuffer* const current = Buffer(BK::bkCurrent);
-  TRowStoreRowBuffer* const proposed = Buffer(BK::bkProposed);
+  TRowStoreRowBuffer* const original = Buffer(bkOriginal);
+  TRowStoreRowBuffer* const current = Buffer(bkCurrent);
+  TRowStoreRowBuffer* const proposed = Buffer(bkProposed);
   const RS state = IsTransientState(FRowState) ? FRowPriorState : FRowState;
   switch (state) {
     case RS::rsDetached:
-      if (proposed != nullptr) return aVersion == RV::rvOriginal ? nullptr : proposed;
+      if (proposed != nullptr) return aVersion == rvOriginal ? nullptr : proposed;
       [[fallthrough]];
     case RS::rsDeleted:
       switch (aVersion) {
-        case RV::rvDefault:
-        case RV::rvOriginal:
+        case rvDefault:
+        case rvOriginal:
           return original;
-        case RV::rvPrevious:
+        case rvPrevious:
           return current != nullptr ? current : original;
         default:
           return nullptr;
       }
     case RS::rsInserted:
       switch (aVersion) {
-        case RV::rvDefault:
-        case RV::rvCurrent:
+        case rvDefault:
+        case rvCurrent:
           return current;
-        case RV::rvPrevious:
+        case rvPrevious:
           return original != nullptr ? original : current;
         default:
           return nullptr;
       }
     case RS::rsModified:
       switch (aVersion) {
-        case RV::rvDefault:
-        case RV::rvCurrent:
+        case rvDefault:
+        case rvCurrent:
           return current;
-        case RV::rvOriginal:
-        case RV::rvPrevious:
+        case rvOriginal:
+        case rvPrevious:
           return original;
         default:
           return nullptr;
       }
     case RS::rsUnchanged:
-      return aVersion == RV::rvProposed ? nullptr : original;
+      return aVersion == rvProposed ? nullptr : original;
     case RS::rsEditing:
       switch (aVersion) {
-        case RV::rvDefault:
-        case RV::rvProposed:
+        case rvDefault:
+        case rvProposed:
           return proposed;
-        case RV::rvCurrent:
-        case RV::rvPrevious:
+        case rvCurrent:
+        case rvPrevious:
           return current != nullptr ? current : original;
-        case RV::rvOriginal:
+        case rvOriginal:
           return FRowPriorState == RS::rsDeleted || FRowPriorState == RS::rsModified ||
                          FRowPriorState == RS::rsUnchanged
                      ? original
@@ -197,14 +198,14 @@ const TVariant& TRowStoreRow::GetValue(std::size_t aColumn, TRowStoreRowVersion 
 }
 
 void TRowStoreRow::SetValue(std::size_t aColumn, TVariant aValue) {
-  BK kind = BK::bkCurrent;
+  TRowStoreBufferKind kind = bkCurrent;
   switch (FRowState) {
     case RS::rsImportingOriginal:
-      kind = BK::bkOriginal;
+      kind = bkOriginal;
       break;
     case RS::rsImportingProposed:
     case RS::rsEditing:
-      kind = BK::bkProposed;
+      kind = bkProposed;
       break;
     default:
       break;

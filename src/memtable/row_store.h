@@ -18,6 +18,7 @@
 
 #include "memtable/enum_set.h"
 #include "memtable/variant.h"
+#include "text/calendar.h"
 
 namespace tandemize::memtable {
 
@@ -89,8 +90,8 @@ enum class TColumnDataType : std::uint8_t {
 inline constexpr int kColumnDataTypeCount = static_cast<int>(TColumnDataType::dtObject) + 1;
 
 // Day number of 1899-12-30 (days counted from 0001-01-01 as day 1).
-inline constexpr std::int32_t kDateDelta = 693594;
-inline constexpr std::int64_t kMSecsPerDay = 86400000;
+inline constexpr std::int32_t kDateDelta = 1 - text::DaysFromCivil(1, 1, 1);
+using text::kMSecsPerDay;
 
 enum class TColumnAttribute : std::uint8_t {
   caSearchable,

@@ -9,10 +9,12 @@
 #include <type_traits>
 
 #include <fmt/format.h>
-#include <boost/algorithm/string/case_conv.hpp>
 #include <boost/algorithm/string/trim.hpp>
 
 #include "memtable/errors.h"
+#include "text/bcd.h"
+#include "text/calendar.h"
+#include "text/case_fold.h"
 
 namespace tandemize::memtable {
 
@@ -68,9 +70,8 @@ std::string BcdDigits(const TBcd& aValue) {
   std::string digits;
   const int precision = std::min<int>(aValue.Precision, 64);
   for (int i = 0; i < precision; ++i) {
-    const std::uint8_t byte = aValue.Fraction[static_cast<std::size_t>(i / 2)];
-    const int digit = (i % 2 == 0) ? (byte >> 4) : (byte & 0x0F);
-    digits += static_cast<char>('0' + std::min(digit, 9));
+    digits += static_cast<char>(
+        '0' + std::min(text::BcdNibble(aValue.Fraction, static_cast<std::size_t>(i)), 9u));
   }
   return digits;
 }
@@ -82,10 +83,7 @@ TBcd MakeBcd(bool aNegative, std::string_view aDigits, int aPlaces) {
   const bool zero = aDigits.find_first_not_of('0') == std::string_view::npos;
   result.SignSpecialPlaces =
       static_cast<std::uint8_t>(((aNegative && !zero) ? 0x80 : 0) | (aPlaces & 0x3F));
-  for (std::size_t i = 0; i < aDigits.size(); ++i) {
-    const auto digit = static_cast<std::uint8_t>(aDigits[i] - '0');
-    result.Fraction[i / 2] |= (i % 2 == 0) ? static_cast<std::uint8_t>(digit << 4) : digit;
-  }
+  text::PackBcdDigits(aDigits, result.Fraction);
   return result;
 }
 
@@ -184,19 +182,14 @@ bool ParseDateTimeText(std::string_view aText, double& aValue) {
 // Calendar
 
 std::int32_t EncodeDayNumber(int aYear, unsigned aMonth, unsigned aDay) {
-  using namespace std::chrono;
-  const sys_days date{year(aYear) / month(aMonth) / day(aDay)};
-  const sys_days first{year(1) / January / 1};
-  return static_cast<std::int32_t>((date - first).count() + 1);
+  return static_cast<std::int32_t>(text::DaysFromCivil(aYear, aMonth, aDay) + kDateDelta);
 }
 
 void DecodeDayNumber(std::int32_t aDayNumber, int& aYear, unsigned& aMonth, unsigned& aDay) {
-  using namespace std::chrono;
-  const sys_days first{year(1) / January / 1};
-  const year_month_day ymd{first + days(std::int64_t{aDayNumber} - 1)};
-  aYear = static_cast<int>(ymd.year());
-  aMonth = static_cast<unsigned>(ymd.month());
-  aDay = static_cast<unsigned>(ymd.day());
+  const text::TCivilDate date = text::CivilFromDays(std::int64_t{aDayNumber} - kDateDelta);
+  aYear = static_cast<int>(date.Year);
+  aMonth = date.Month;
+  aDay = date.Day;
 }
 
 void DateTimeToDayAndTime(double aDateTime, std::int32_t& aDayNumber, std::int32_t& aMSecs) {
@@ -204,20 +197,13 @@ void DateTimeToDayAndTime(double aDateTime, std::int32_t& aDayNumber, std::int32
   if (!(aDateTime > -693594.0 && aDateTime < 2958466.0)) {
     throw EDatabaseError(fmt::format("{} is not a valid date and time", aDateTime));
   }
-  double whole = std::trunc(aDateTime);
-  auto msecs = std::llround(std::fabs(aDateTime - whole) * static_cast<double>(kMSecsPerDay));
-  if (msecs >= kMSecsPerDay) {
-    msecs -= kMSecsPerDay;
-    whole += 1;
-  }
-  aDayNumber = static_cast<std::int32_t>(whole) + kDateDelta;
-  aMSecs = static_cast<std::int32_t>(msecs);
+  const text::TDayAndTime split = text::SplitDateTime(aDateTime);
+  aDayNumber = static_cast<std::int32_t>(split.Days + kDateDelta);
+  aMSecs = static_cast<std::int32_t>(split.MSecOfDay);
 }
 
 double DayAndTimeToDateTime(std::int32_t aDayNumber, std::int32_t aMSecs) {
-  const double days = static_cast<double>(aDayNumber) - kDateDelta;
-  const double time = aMSecs / static_cast<double>(kMSecsPerDay);
-  return days >= 0 ? days + time : days - time;
+  return text::ComposeDateTime(std::int64_t{aDayNumber} - kDateDelta, aMSecs);
 }
 
 TSQLTimeStamp DateTimeToSQLTimeStamp(double aDateTime) {
@@ -244,8 +230,8 @@ double SQLTimeStampToDateTime(const TSQLTimeStamp& aValue) {
       aValue.Second > 59 || aValue.Fractions > 999) {
     throw EDatabaseError("Invalid argument to time encode");
   }
-  const std::int32_t msecs = ((aValue.Hour * 60 + aValue.Minute) * 60 + aValue.Second) * 1000 +
-                             static_cast<std::int32_t>(aValue.Fractions);
+  const auto msecs = static_cast<std::int32_t>(
+      text::TimeOfDayMSecs(aValue.Hour, aValue.Minute, aValue.Second, aValue.Fractions));
   return DayAndTimeToDateTime(EncodeDayNumber(aValue.Year, aValue.Month, aValue.Day), msecs);
 }
 
@@ -269,25 +255,9 @@ std::string BcdToString(const TBcd& aValue) {
 }
 
 bool StringToBcd(std::string_view aText, TBcd& aValue) {
-  bool negative = false;
-  if (!aText.empty() && (aText.front() == '-' || aText.front() == '+')) {
-    negative = aText.front() == '-';
-    aText.remove_prefix(1);
-  }
-  const std::size_t dot = aText.find('.');
-  std::string whole(aText.substr(0, dot));
-  std::string fraction(dot == std::string_view::npos ? std::string_view{} : aText.substr(dot + 1));
-  const auto allDigits = [](const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-  };
-  if ((whole.empty() && fraction.empty()) || !allDigits(whole) || !allDigits(fraction)) {
-    return false;
-  }
-  whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
-  if (whole.size() + fraction.size() > 64 || fraction.size() > 63) return false;
-  std::string digits = whole + fraction;
-  if (digits.empty()) digits = "0";
-  aValue = MakeBcd(negative, digits, static_cast<int>(fraction.size()));
+  text::TDecimalText decimal;
+  if (!text::ReadDecimalText(aText, decimal)) return false;
+  aValue = MakeBcd(decimal.Negative, decimal.Digits, static_cast<int>(decimal.Places));
   return true;
 }
 
@@ -667,7 +637,7 @@ std::string PlainToString(const TVariant& aValue) {
 
 bool PlainToBool(const TVariant& aValue) {
   if (const auto* text = std::get_if<std::string>(&aValue)) {
-    const std::string lower = boost::algorithm::to_lower_copy(Trimmed(*text));
+    const std::string lower = text::AsciiLowerCase(Trimmed(*text));
     if (lower == "true") return true;
     if (lower == "false") return false;
     std::int64_t number = 0;

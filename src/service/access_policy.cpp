@@ -1,11 +1,11 @@
 #include "service/access_policy.h"
 
-#include <boost/algorithm/string/predicate.hpp>
 #include <memory>
 #include <mutex>
 
 #include "dbaccess/vendor_library.h"
 #include "service/dm.h"
+#include "text/case_fold.h"
 
 namespace tandemize::service {
 namespace {
@@ -30,7 +30,7 @@ std::string Joined(const std::vector<std::string>& aItems) {
 
 bool Listed(const std::vector<std::string>& aList, const std::string& aItem) {
   for (const std::string& entry : aList) {
-    if (boost::algorithm::iequals(entry, aItem)) return true;
+    if (text::EqualsIgnoringAsciiCase(entry, aItem)) return true;
   }
   return false;
 }
@@ -75,7 +75,7 @@ void CheckDatabaseFile(const TAccessPolicy& aPolicy, const iParamsDB& aParams) {
   // A SQLite URI ("file:...") and a Firebird server or alias name are not
   // plain paths; neither can be placed in a folder by looking at it.
   const bool plainPath = sqlite
-                             ? !boost::algorithm::istarts_with(database, "file:")
+                             ? !text::StartsWithIgnoringAsciiCase(database, "file:")
                              : database.starts_with('/') && database.find(':') == std::string::npos;
   if (!plainPath || !dbaccess::LiesInFolders(database, aPolicy.DatabaseFolders)) {
     throw EDataService("Database \"" + database +
@@ -99,8 +99,8 @@ void SetAccessPolicy(TAccessPolicy aPolicy) {
 bool IsKindName(const std::string& aName) {
   auto params = TParamsDB::New("");
   for (int kind = 0; kind <= static_cast<int>(TTipoSgdb::tpSQLite); ++kind) {
-    if (boost::algorithm::iequals(params->TipoSgdb(static_cast<TTipoSgdb>(kind))->Driver(),
-                                  aName)) {
+    if (text::EqualsIgnoringAsciiCase(params->TipoSgdb(static_cast<TTipoSgdb>(kind))->Driver(),
+                                      aName)) {
       return true;
     }
   }

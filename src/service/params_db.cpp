@@ -1,11 +1,12 @@
 #include "service/params_db.h"
 
 #include <array>
-#include <boost/algorithm/string/predicate.hpp>
 #include <boost/property_tree/ini_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <filesystem>
 #include <system_error>
+
+#include "text/case_fold.h"
 
 namespace tandemize::service {
 namespace {
@@ -52,7 +53,7 @@ bool IsBlank(std::string_view text) {
 // are usually read.
 pt::ptree* FindChild(pt::ptree& tree, std::string_view name) {
   for (auto& [key, child] : tree) {
-    if (boost::algorithm::iequals(key, name)) return &child;
+    if (text::EqualsIgnoringAsciiCase(key, name)) return &child;
   }
   return nullptr;
 }

@@ -34,11 +34,6 @@ std::string Lowered(std::string aText) {
   return aText;
 }
 
-// Names as the table and the statement layer compare them.
-bool SameText(std::string_view a, std::string_view b) {
-  return text::EqualsIgnoringCase(a, b);
-}
-
 // A name as the existence query and the UPDATE write it: a plain name
 // lowered, a quoted one exactly as sent, since its quotes ask the database
 // for that very name. Either way ":" and the name is a marker that the
@@ -400,7 +395,7 @@ void TDM::ThrowKeyFieldNotFound(json::TJsonObject& H, const std::string& aParamN
   // Name the key as the envelope spells it.
   std::string key = aParamName;
   for (const std::string& name : Names(H, "pks")) {
-    if (SameText(Unquoted(name), key)) key = name;
+    if (text::EqualsIgnoringCase(Unquoted(name), key)) key = name;
   }
   throw EDataService(fmt::format(fmt::runtime(kKeyFieldNotFound), key));
 }

@@ -9,10 +9,6 @@ namespace {
 
 constexpr char32_t kMaxCodePoint = 0x10FFFF;
 
-constexpr unsigned char AsciiLower(unsigned char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
 // DecodeUtf8 reads an ill-formed byte as U+FFFD and moves one byte on; a
 // real U+FFFD takes three.
 bool IsIllFormed(char32_t cp, std::size_t length) {
@@ -22,13 +18,13 @@ bool IsIllFormed(char32_t cp, std::size_t length) {
 }  // namespace
 
 char32_t FoldCase(char32_t cp) {
-  if (cp < 0x80) return AsciiLower(static_cast<unsigned char>(cp));
+  if (cp < 0x80) return static_cast<unsigned char>(AsciiLower(static_cast<char>(cp)));
   if (cp > kMaxCodePoint) return cp;
   return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(cp), U_FOLD_CASE_DEFAULT));
 }
 
 char32_t UpperCase(char32_t cp) {
-  if (cp < 0x80) return cp >= U'a' && cp <= U'z' ? cp - U'a' + U'A' : cp;
+  if (cp < 0x80) return static_cast<unsigned char>(AsciiUpper(static_cast<char>(cp)));
   const char32_t folded = FoldCase(cp);
   if (folded > kMaxCodePoint) return folded;
   const auto upper = static_cast<char32_t>(u_toupper(static_cast<UChar32>(folded)));
@@ -42,7 +38,9 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     const auto x = static_cast<unsigned char>(a[i]);
     const auto y = static_cast<unsigned char>(b[j]);
     if ((x | y) < 0x80) {
-      if (x != y && AsciiLower(x) != AsciiLower(y)) return false;
+      if (x != y && AsciiLower(static_cast<char>(x)) != AsciiLower(static_cast<char>(y))) {
+        return false;
+      }
       ++i;
       ++j;
       continue;
@@ -63,12 +61,26 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(static_cast<unsigned char>(a[i])) !=
-        AsciiLower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
+}
+
+bool StartsWithIgnoringAsciiCase(std::string_view aText, std::string_view aPrefix) {
+  return aText.size() >= aPrefix.size() &&
+         EqualsIgnoringAsciiCase(aText.substr(0, aPrefix.size()), aPrefix);
+}
+
+std::string AsciiLowerCase(std::string_view aText) {
+  std::string out(aText);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
+std::string AsciiUpperCase(std::string_view aText) {
+  std::string out(aText);
+  for (char& c : out) c = AsciiUpper(c);
+  return out;
 }
 
 }  // namespace tandemize::text

@@ -2,11 +2,11 @@
 
 #include <crypt.h>
 
-#include <boost/beast/core/detail/base64.hpp>
-
 #include <memory>
 #include <stdexcept>
 
+#include "text/base64.h"
+#include "text/case_fold.h"
 #include "web/relay_request.h"
 #include "web/web_layer.h"
 
@@ -14,21 +14,14 @@ namespace tandemize::web {
 
 namespace {
 
-bool IsBase64Char(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-         c == '/';
-}
-
 // Characters outside the alphabet ("=" padding included) are skipped.
 std::string DecodeBase64(std::string_view aText) {
   std::string clean;
   for (char c : aText) {
-    if (IsBase64Char(c)) clean.push_back(c);
+    if (text::IsBase64Digit(c)) clean.push_back(c);
   }
-  namespace b64 = boost::beast::detail::base64;
-  std::string out(b64::decoded_size(clean.size()) + 3, '\0');
-  const auto result = b64::decode(out.data(), clean.data(), clean.size());
-  out.resize(result.first);
+  std::string out(text::Base64DecodedSize(clean.size()), '\0');
+  text::DecodeBase64(clean, reinterpret_cast<std::uint8_t*>(out.data()));
   return out;
 }
 
@@ -151,7 +144,7 @@ TRelayCallback RelayBasicAuthentication(TRelayBasicAuthenticationCallback aAuthe
     std::string path = req.RawWebRequest().PathInfo;
     if (path.empty()) path = "/";
     for (const std::string& route : config->SkipRoutes()) {
-      if (SameText(route, path)) {
+      if (text::EqualsIgnoringAsciiCase(route, path)) {
         next();
         return;
       }
@@ -167,7 +160,7 @@ TRelayCallback RelayBasicAuthentication(TRelayBasicAuthenticationCallback aAuthe
         Answer(res, 401, "Authorization not found");
       }
     }
-    if (!StartsText("basic ", credentials)) {
+    if (!text::StartsWithIgnoringAsciiCase(credentials, "basic ")) {
       Answer(res, 401, "Invalid authorization type");
     }
     const std::string encoded = credentials.substr(6);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "text/case_fold.h"
 #include "web/limits.h"
 #include "web/relay_request.h"
 #include "web/web_layer.h"
@@ -46,7 +47,8 @@ TRelayCallback Compression(std::size_t aThreshold) {
         })) {
       return;
     }
-    const std::string accept = LowerCase(Trim(req.Headers().Field("Accept-Encoding").AsString()));
+    const std::string accept =
+        text::AsciiLowerCase(Trim(req.Headers().Field("Accept-Encoding").AsString()));
     if (accept.empty()) return;
     TRelayCompressionType type;
     if (accept.find("deflate") != std::string::npos) {

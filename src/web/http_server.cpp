@@ -28,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "text/case_fold.h"
 #include "web/limits.h"
 
 namespace tandemize::web {
@@ -68,23 +69,11 @@ http::response<http::string_body> WireMessage(const TWireResponse& aWire) {
   return res;
 }
 
-// ASCII comparison ignoring letter case, as header names are compared.
-bool SameName(std::string_view aLeft, std::string_view aRight) {
-  if (aLeft.size() != aRight.size()) return false;
-  for (std::size_t i = 0; i < aLeft.size(); ++i) {
-    const auto l = static_cast<unsigned char>(aLeft[i]);
-    const auto r = static_cast<unsigned char>(aRight[i]);
-    if (l != r && (l | 0x20) != (r | 0x20)) return false;
-    if (l != r && !((l | 0x20) >= 'a' && (l | 0x20) <= 'z')) return false;
-  }
-  return true;
-}
-
 // A body framed by Transfer-Encoding is written by the framework's serializer
 // (it encodes the chunks); every other answer goes out as ResponseHead + body.
 bool FramedByTransferEncoding(const TWireResponse& aWire) {
   return std::any_of(aWire.Headers.begin(), aWire.Headers.end(), [](const auto& aHeader) {
-    return SameName(aHeader.first, "Transfer-Encoding");
+    return text::EqualsIgnoringAsciiCase(aHeader.first, "Transfer-Encoding");
   });
 }
 
@@ -130,11 +119,12 @@ std::string ResponseHead(const TWireResponse& aWire) {
     if (value.size() + 2 > kFieldSizeBound) throw std::length_error("field value too large");
     auto groupEnd = fields.end();
     for (auto it = fields.begin(); it != fields.end(); ++it) {
-      if (SameName(it->first, name)) groupEnd = it + 1;
+      if (text::EqualsIgnoringAsciiCase(it->first, name)) groupEnd = it + 1;
     }
     fields.emplace(groupEnd, name, TrimmedFieldValue(value));
   }
-  std::erase_if(fields, [](const TField& f) { return SameName(f.first, "Connection"); });
+  std::erase_if(
+      fields, [](const TField& f) { return text::EqualsIgnoringAsciiCase(f.first, "Connection"); });
   fields.emplace_back("Connection", "close");
 
   const beast::string_view reason = http::obsolete_reason(static_cast<http::status>(code));
@@ -265,7 +255,9 @@ class TRequestParser : public http::basic_parser<true> {
 
   bool ExpectsContinue() const {
     for (const auto& [name, value] : Headers) {
-      if (beast::iequals(name, "Expect") && beast::iequals(value, "100-continue")) return true;
+      if (text::EqualsIgnoringAsciiCase(name, "Expect") &&
+          text::EqualsIgnoringAsciiCase(value, "100-continue"))
+        return true;
     }
     return false;
   }

@@ -8,6 +8,8 @@
 #include <limits>
 #include <unordered_map>
 
+#include "text/calendar.h"
+#include "text/case_fold.h"
 #include "text/charset.h"
 
 namespace tandemize::web {
@@ -47,14 +49,12 @@ std::string FormatMessage(std::string_view aFormat, const std::vector<std::strin
 }
 
 double EncodeDate(int aYear, unsigned aMonth, unsigned aDay) {
-  using namespace std::chrono;
-  const sys_days day{year{aYear} / month{aMonth} / std::chrono::day{aDay}};
-  const sys_days epoch{year{1899} / December / 30};
-  return static_cast<double>((day - epoch).count());
+  return static_cast<double>(text::DaysFromCivil(aYear, aMonth, aDay));
 }
 
 double EncodeTime(int aHour, int aMinute, int aSecond, int aMillis) {
-  return (aHour * 3600000.0 + aMinute * 60000.0 + aSecond * 1000.0 + aMillis) / 86400000.0;
+  return static_cast<double>(text::TimeOfDayMSecs(aHour, aMinute, aSecond, aMillis)) /
+         static_cast<double>(text::kMSecsPerDay);
 }
 
 struct TParsedParts {
@@ -162,7 +162,7 @@ TRelayCoreParamField::TRelayCoreParamField(const TRelayParamMap& aParams, std::s
                                            bool aRequired)
     : FFieldName(std::move(aFieldName)), FRequired(aRequired) {
   for (const auto& [name, value] : aParams) {
-    if (SameText(name, FFieldName)) {
+    if (text::EqualsIgnoringAsciiCase(name, FFieldName)) {
       FContains = true;
       FValue = value;
       break;
@@ -221,7 +221,7 @@ double TRelayCoreParamField::AsCurrency() const {
 
 bool TRelayCoreParamField::AsBoolean() const {
   const std::string value = AsString();
-  return !value.empty() && SameText(value, FTrueValue);
+  return !value.empty() && text::EqualsIgnoringAsciiCase(value, FTrueValue);
 }
 
 TDateTime TRelayCoreParamField::AsDate() const {
@@ -338,7 +338,7 @@ bool TRelayCoreParam::ContainsKey(std::string_view aName) const {
 
 bool TRelayCoreParam::TryGetValue(std::string_view aName, std::string& aValue) const {
   for (const auto& [name, value] : FParams) {
-    if (SameText(name, aName)) {
+    if (text::EqualsIgnoringAsciiCase(name, aName)) {
       aValue = value;
       return true;
     }
@@ -354,7 +354,7 @@ bool TRelayCoreParam::ContainsValue(std::string_view aValue) const {
 }
 
 TRelayCoreParamField& TRelayCoreParam::Field(std::string_view aName) {
-  auto& slot = FFields[LowerCase(aName)];
+  auto& slot = FFields[text::AsciiLowerCase(aName)];
   if (!slot) slot = std::make_unique<TRelayCoreParamField>(FParams, std::string(aName), FRequired);
   return *slot;
 }
@@ -371,7 +371,7 @@ std::vector<std::string> TRelayCoreParam::Content() const {
 
 std::string TRelayRequest::Body() const {
   const std::string& raw = FWebRequest.Content;
-  const std::string type = UpperCase(FWebRequest.ContentTypeHeader);
+  const std::string type = text::AsciiUpperCase(FWebRequest.ContentTypeHeader);
   if (type.find("CHARSET") != std::string::npos && type.find("UTF-8") == std::string::npos) {
     if (type.find("ISO-8859-1") != std::string::npos || type.find("ANSI") != std::string::npos) {
       return text::Windows1252ToUtf8(raw);
@@ -407,7 +407,7 @@ struct TNameHash {
   std::size_t operator()(std::string_view aName) const {
     std::size_t hash = 14695981039346656037ull;
     for (const char c : aName) {
-      hash ^= static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      hash ^= static_cast<unsigned char>(text::AsciiLower(c));
       hash *= 1099511628211ull;
     }
     return hash;
@@ -415,7 +415,7 @@ struct TNameHash {
 };
 struct TSameName {
   bool operator()(std::string_view aLeft, std::string_view aRight) const {
-    return SameText(aLeft, aRight);
+    return text::EqualsIgnoringAsciiCase(aLeft, aRight);
   }
 };
 
@@ -434,7 +434,7 @@ TRelayCoreParam& TRelayRequest::Headers() {
         const auto [entry, added] = map.try_emplace(name);
         if (!added) continue;
         const auto first = std::find_if(lines.begin(), lines.end(), [&](const auto& aLine) {
-          return SameText(aLine.first, name);
+          return text::EqualsIgnoringAsciiCase(aLine.first, name);
         });
         entry->second = Trim(first->second);
       }
@@ -494,7 +494,8 @@ TRelayCoreParam& TRelayRequest::ContentFields() {
   if (!FContentFields) {
     TRelayParamMap map;
     // Only url-encoded forms are parsed; multipart bodies yield no fields.
-    if (StartsText("application/x-www-form-urlencoded", FWebRequest.ContentTypeHeader)) {
+    if (text::StartsWithIgnoringAsciiCase(FWebRequest.ContentTypeHeader,
+                                          "application/x-www-form-urlencoded")) {
       map = ParseUrlEncoded(FWebRequest.Content);
     }
     FContentFields = std::make_unique<TRelayCoreParam>(std::move(map));
@@ -506,7 +507,7 @@ TRelayCoreParam& TRelayRequest::Cookie() {
   if (!FCookie) {
     TRelayParamMap map;
     for (const auto& [name, value] : FWebRequest.HeaderLines) {
-      if (!SameText(name, "Cookie")) continue;
+      if (!text::EqualsIgnoringAsciiCase(name, "Cookie")) continue;
       std::size_t pos = 0;
       while (pos <= value.size()) {
         const std::size_t semi = value.find(';', pos);

@@ -5,6 +5,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "text/case_fold.h"
 #include "text/charset.h"
 
 namespace tandemize::web {
@@ -13,12 +14,6 @@ namespace {
 
 bool IsTrimmable(char c) {
   return static_cast<unsigned char>(c) <= ' ';
-}
-
-// Letter case is folded for ASCII letters only (the program keeps the "C"
-// locale, where this is what tolower does).
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 int HexValue(char c) {
@@ -46,7 +41,7 @@ std::string NarrowText(std::string_view aUtf8, char32_t aMax) {
 
 // Body bytes of aText in the named charset; unknown names fall back to UTF-8.
 std::string EncodeInCharset(std::string_view aText, std::string_view aCharset) {
-  const std::string cs = LowerCase(aCharset);
+  const std::string cs = text::AsciiLowerCase(aCharset);
   if (cs == "iso-8859-1" || cs == "iso8859-1" || cs == "latin1" || cs == "latin-1") {
     return NarrowText(aText, 0xFF);
   }
@@ -66,7 +61,8 @@ void ParseContentType(std::string_view aValue, std::string& aMedia, std::string&
     const std::string param = Trim(aValue.substr(
         pos + 1, next == std::string_view::npos ? std::string_view::npos : next - pos - 1));
     const std::size_t eq = param.find('=');
-    if (eq != std::string::npos && SameText(Trim(param.substr(0, eq)), "charset")) {
+    if (eq != std::string::npos &&
+        text::EqualsIgnoringAsciiCase(Trim(param.substr(0, eq)), "charset")) {
       aCharset = Trim(param.substr(eq + 1));
       if (aCharset.size() >= 2 && aCharset.front() == '"' && aCharset.back() == '"') {
         aCharset = aCharset.substr(1, aCharset.size() - 2);
@@ -85,34 +81,8 @@ std::string Trim(std::string_view aText) {
   return std::string(aText.substr(b, e - b));
 }
 
-std::string LowerCase(std::string_view aText) {
-  std::string out(aText);
-  for (char& c : out) c = AsciiLower(c);
-  return out;
-}
-
-std::string UpperCase(std::string_view aText) {
-  std::string out(aText);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
-bool SameText(std::string_view aLeft, std::string_view aRight) {
-  if (aLeft.size() != aRight.size()) return false;
-  for (std::size_t i = 0; i < aLeft.size(); ++i) {
-    if (AsciiLower(aLeft[i]) != AsciiLower(aRight[i])) return false;
-  }
-  return true;
-}
-
-bool StartsText(std::string_view aPrefix, std::string_view aText) {
-  return aText.size() >= aPrefix.size() && SameText(aText.substr(0, aPrefix.size()), aPrefix);
-}
-
 bool ContainsText(std::string_view aText, std::string_view aPart) {
-  return LowerCase(aText).find(LowerCase(aPart)) != std::string::npos;
+  return text::AsciiLowerCase(aText).find(text::AsciiLowerCase(aPart)) != std::string::npos;
 }
 
 std::string PercentDecode(std::string_view aText, bool aPlusAsBlank) {
@@ -141,7 +111,7 @@ std::string PercentDecode(std::string_view aText, bool aPlusAsBlank) {
 
 std::string TWebRequest::GetFieldByName(std::string_view aName) const {
   for (const auto& [name, value] : HeaderLines) {
-    if (SameText(name, aName)) return value;
+    if (text::EqualsIgnoringAsciiCase(name, aName)) return value;
   }
   return {};
 }
@@ -155,7 +125,7 @@ TWebRequest BuildWebRequest(std::string aMethod, std::string_view aTarget, THead
     for (const char* name : {"X-HTTP-Method-Override", "X-HTTP-Method", "X-METHOD-OVERRIDE"}) {
       const std::string value = Trim(req.GetFieldByName(name));
       if (!value.empty()) {
-        req.Method = UpperCase(value);
+        req.Method = text::AsciiUpperCase(value);
         break;
       }
     }
@@ -177,7 +147,7 @@ TWebRequest BuildWebRequest(std::string aMethod, std::string_view aTarget, THead
 
 void TWebResponseData::SetCustomHeader(std::string_view aName, std::string aValue) {
   for (auto& [name, value] : CustomHeaders) {
-    if (SameText(name, aName)) {
+    if (text::EqualsIgnoringAsciiCase(name, aName)) {
       value = std::move(aValue);
       return;
     }
@@ -187,7 +157,7 @@ void TWebResponseData::SetCustomHeader(std::string_view aName, std::string aValu
 
 std::string TWebResponseData::GetCustomHeader(std::string_view aName) const {
   for (const auto& [name, value] : CustomHeaders) {
-    if (SameText(name, aName)) return value;
+    if (text::EqualsIgnoringAsciiCase(name, aName)) return value;
   }
   return {};
 }
@@ -204,7 +174,7 @@ TEncodedBody EncodeBody(const TWebResponseData& aData) {
   }
   std::string media, charset;
   ParseContentType(contentType, media, charset);
-  const std::string lowerMedia = LowerCase(media);
+  const std::string lowerMedia = text::AsciiLowerCase(media);
   if (charset.empty() && lowerMedia.starts_with("text/")) {
     const std::string sub = lowerMedia.substr(5);
     charset = (sub == "xml" || sub == "xml-external-parsed-entity" || sub.ends_with("+xml"))

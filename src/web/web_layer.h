@@ -137,10 +137,6 @@ class TWebLayer {
 
 // Text helpers shared by the framework.
 std::string Trim(std::string_view aText);  // blanks and control characters
-std::string LowerCase(std::string_view aText);
-std::string UpperCase(std::string_view aText);
-bool SameText(std::string_view aLeft, std::string_view aRight);  // ASCII case-insensitive
-bool StartsText(std::string_view aPrefix, std::string_view aText);
 bool ContainsText(std::string_view aText, std::string_view aPart);
 
 // Percent-decoding; escapes are bytes of UTF-8 text. With aPlusAsBlank "+" is a

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <optional>
 
-#include "dbaccess/db_connection.h"
-#include "dbaccess/driver_firebird.h"
-#include "dbaccess/test_kinds.h"
 #include "database_lock.h"
+#include "dbaccess/db_connection.h"
+#include "dbaccess/internal/driver_firebird.h"
+#include "dbaccess/test_kinds.h"
 #include "mysql_firebird_odbc_kit.h"
 
 namespace tandemize::dbaccess {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "dbaccess/db_connection.h"
-#include "dbaccess/driver_mysql.h"
+#include "dbaccess/internal/driver_mysql.h"
 #include "dbaccess/test_kinds.h"
 #include "mysql_firebird_odbc_kit.h"
 

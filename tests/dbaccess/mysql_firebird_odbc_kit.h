@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "dbaccess/db_connection.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/phys_values.h"
 
 namespace tandemize::dbaccess::testkit {
 

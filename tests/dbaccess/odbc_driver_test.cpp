@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "dbaccess/db_connection.h"
-#include "dbaccess/driver_odbc.h"
+#include "dbaccess/internal/driver_odbc.h"
 #include "dbaccess/test_kinds.h"
 #include "mysql_firebird_odbc_kit.h"
 

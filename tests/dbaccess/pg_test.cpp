@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "dbaccess/db_connection.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/phys_values.h"
 #include "dbaccess/test_kinds.h"
 
 namespace tandemize::dbaccess {

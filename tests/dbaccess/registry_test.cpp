@@ -7,7 +7,8 @@
 #include <thread>
 
 #include "dbaccess/db_connection.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/client_library.h"
+#include "dbaccess/internal/phys_driver.h"
 #include "dbaccess/test_kinds.h"
 
 namespace tandemize::dbaccess {

@@ -6,10 +6,10 @@
 #include <optional>
 #include <random>
 
-#include "dbaccess/db_connection.h"
-#include "dbaccess/phys_driver.h"
-#include "dbaccess/test_kinds.h"
 #include "database_lock.h"
+#include "dbaccess/db_connection.h"
+#include "dbaccess/internal/phys_values.h"
+#include "dbaccess/test_kinds.h"
 
 namespace tandemize::dbaccess {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dbaccess/db_connection.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/phys_values.h"
 #include "dbaccess/test_kinds.h"
 
 namespace tandemize::dbaccess {

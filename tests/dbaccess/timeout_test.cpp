@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "dbaccess/db_connection.h"
-#include "dbaccess/db_timeouts.h"
+#include "dbaccess/internal/db_timeouts.h"
 #include "dbaccess/test_kinds.h"
 
 namespace tandemize::dbaccess {

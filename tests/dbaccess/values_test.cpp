@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "dbaccess/db_connection.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/phys_values.h"
 #include "memtable/mem_table.h"
 
 namespace tandemize::dbaccess::phys {
@@ -37,8 +37,11 @@ TEST(ValuesTest, DateTimesAndTimeStampsConvertBothWays) {
     ASSERT_TRUE(TextToTimeStamp(c.Text, parsed));
     EXPECT_EQ(parsed, ts);
   }
-  // Just under a whole day rounds up to the next midnight instead of 24:00.
+  // Just under a whole day rounds up to the next midnight instead of 24:00,
+  // before 1899-12-30 as after it (-1.9999999999 is 1899-12-29 at 23:59:59.99...).
   EXPECT_EQ(TimeStampToText(DateTimeToTimeStamp(TDateTime{2.9999999999})), "1900-01-02 00:00:00");
+  EXPECT_EQ(TimeStampToText(DateTimeToTimeStamp(TDateTime{-1.9999999999})), "1899-12-30 00:00:00");
+  EXPECT_EQ(TimeStampToText(DateTimeToTimeStamp(TDateTime{-2.9999999999})), "1899-12-29 00:00:00");
 }
 
 // Timestamps built by hand, inside and outside the four-digit year range and

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/phys_values.h"
 #include "dbaccess/sql_markers.h"
 #include "service/dm.h"
 

@@ -105,10 +105,55 @@ TEST(CaseFold, UpperCaseIsOneSpellingOfTheSameName) {
 }
 
 TEST(CaseFold, AsciiRuleFoldsOnlyAsciiLetters) {
-  EXPECT_TRUE(EqualsIgnoringAsciiCase("ftWideString", "FTWIDESTRING"));
-  EXPECT_FALSE(EqualsIgnoringAsciiCase("ç", "Ç"));
-  EXPECT_FALSE(EqualsIgnoringAsciiCase("ftString", "ftſtring"));
-  EXPECT_FALSE(EqualsIgnoringAsciiCase("ftString", "ftStrin"));
+  struct Case {
+    const char* A;
+    const char* B;
+    bool Equal;
+  };
+  const Case cases[] = {
+      {"ftWideString", "FTWIDESTRING", true},
+      {"Transfer-Encoding", "transfer-encoding", true},
+      {"100-continue", "100-CONTINUE", true},
+      {"", "", true},
+      {"ftString", "ftStrin", false},
+      {"ftStrin", "ftString", false},
+      // Only letters fold: bytes that differ in the same bit as a letter's
+      // case do not ("@" and "`", "[" and "{", "^" and "~", "_" and DEL).
+      {"@", "`", false},
+      {"[", "{", false},
+      {"^", "~", false},
+      {"_", "\x7f", false},
+      // Beyond ASCII: bytes compare as they are, whatever letters they spell.
+      {"ç", "Ç", false},
+      {"ftString", "ftſtring", false},
+      {"\u212A", "k", false},  // Kelvin sign
+      {"ç", "ç", true},
+      {"\xC3", "\xE3", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(EqualsIgnoringAsciiCase(c.A, c.B), c.Equal) << c.A << " / " << c.B;
+  }
+}
+
+TEST(CaseFold, AsciiPrefixAndCaseMapping) {
+  EXPECT_TRUE(StartsWithIgnoringAsciiCase("Basic dXNlcg==", "basic "));
+  EXPECT_TRUE(StartsWithIgnoringAsciiCase("gzip", ""));
+  EXPECT_TRUE(StartsWithIgnoringAsciiCase("GZIP", "gzip"));
+  EXPECT_FALSE(StartsWithIgnoringAsciiCase("gzi", "gzip"));
+  EXPECT_FALSE(StartsWithIgnoringAsciiCase("Çharset", "çharset"));
+
+  EXPECT_EQ(AsciiLowerCase("Content-Type: UTF-8 ÇÃO @[`{"), "content-type: utf-8 ÇÃo @[`{");
+  EXPECT_EQ(AsciiUpperCase("content-type: utf-8 ção @[`{"), "CONTENT-TYPE: UTF-8 çãO @[`{");
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!letter) {
+      EXPECT_EQ(AsciiLower(c), c) << b;
+      EXPECT_EQ(AsciiUpper(c), c) << b;
+    }
+  }
+  EXPECT_EQ(AsciiLower('Q'), 'q');
+  EXPECT_EQ(AsciiUpper('q'), 'Q');
 }
 
 }  // namespace

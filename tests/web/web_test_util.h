@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "text/case_fold.h"
 #include "web/relay.h"
 #include "web/web_layer.h"
 
@@ -20,7 +21,7 @@ inline TWireResponse RunRequest(TRelayRouterTree& aTree, const std::string& aMet
 
 inline std::string HeaderOf(const TWireResponse& aWire, const std::string& aName) {
   for (const auto& [name, value] : aWire.Headers) {
-    if (SameText(name, aName)) return value;
+    if (text::EqualsIgnoringAsciiCase(name, aName)) return value;
   }
   return {};
 }

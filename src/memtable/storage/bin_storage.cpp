@@ -8,6 +8,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "text/case_fold.h"
 #include "text/charset.h"
 
 namespace tandemize::memtable::storage {
@@ -275,7 +276,8 @@ std::string_view TBinStorage::ReadObjectBegin(std::string_view aExpected) {
   CheckMode(TStorageMode::smRead);
   if (ReadU8() != kObjectBegin) RaiseCannotReadObject("<unknown>");
   const std::string_view name = DictionaryName(ReadU8());
-  if (!aExpected.empty() && !SameName(name, aExpected)) RaiseCannotReadObject(aExpected);
+  if (!aExpected.empty() && !text::EqualsIgnoringCase(name, aExpected))
+    RaiseCannotReadObject(aExpected);
   return name;
 }
 
@@ -296,7 +298,7 @@ bool TBinStorage::TestObject(std::string_view aName) {
   CheckMode(TStorageMode::smRead);
   if (FPos > FDataEnd || FDataEnd - FPos < 2) return false;
   if (static_cast<std::uint8_t>(FIn[FPos]) != kObjectBegin) return false;
-  return SameName(DictionaryName(static_cast<std::uint8_t>(FIn[FPos + 1])), aName);
+  return text::EqualsIgnoringCase(DictionaryName(static_cast<std::uint8_t>(FIn[FPos + 1])), aName);
 }
 
 bool TBinStorage::TestAndReadObjectBegin(std::string_view aName) {
@@ -316,7 +318,10 @@ bool TBinStorage::ReadPropertyId(std::string_view aName, TValueNaming aNaming) {
                                              (static_cast<unsigned char>(FIn[FPos + 1]) << 8));
   if (IsMarkerId(id)) return false;
   const std::string_view name = DictionaryName(id);
-  if (aNaming == TValueNaming::ExactName ? name != aName : !SameName(name, aName)) return false;
+  if (aNaming == TValueNaming::ExactName ? name != aName
+                                         : !text::EqualsIgnoringCase(name, aName)) {
+    return false;
+  }
   FPos += 2;
   return true;
 }
@@ -383,13 +388,13 @@ int TBinStorage::ReadEnum(std::string_view aName, const TEnumTypeInfo& aType, in
     if (bytes.size() % 2 != 0) RaiseInvalidFormat();
     const std::string name = text::Utf16ToUtf8(Utf16FromLe(bytes));
     for (int i = 0; i < count; ++i) {
-      if (SameName(aType.Names[i].substr(2), name)) return i;
+      if (text::EqualsIgnoringCase(aType.Names[i].substr(2), name)) return i;
     }
     RaiseInvalidFormat();
   }
   const std::string_view name = DictionaryName(ReadU16());
   for (int i = 0; i < count; ++i) {
-    if (SameName(aType.Names[i], name)) return i;
+    if (text::EqualsIgnoringCase(aType.Names[i], name)) return i;
   }
   RaiseInvalidFormat();
 }

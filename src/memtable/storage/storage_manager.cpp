@@ -1,6 +1,7 @@
 #include "memtable/storage/storage_manager.h"
 
 #include "memtable/storage/stream_tree.h"
+#include "text/case_fold.h"
 
 namespace tandemize::memtable::storage {
 
@@ -32,7 +33,7 @@ void TStorageManager::RegisterClass(std::string_view aName, TCreateFunc aCreate,
   std::lock_guard lock(FLock);
   FHasLast = false;
   for (TClassEntry& entry : FClasses) {
-    if (SameName(entry.Name, aName)) {
+    if (text::EqualsIgnoringCase(entry.Name, aName)) {
       entry.Create = std::move(aCreate);
       entry.Load = std::move(aLoad);
       return;
@@ -43,12 +44,12 @@ void TStorageManager::RegisterClass(std::string_view aName, TCreateFunc aCreate,
 
 bool TStorageManager::FindClass(std::string_view aName, TClassEntry& aEntry) {
   std::lock_guard lock(FLock);
-  if (FHasLast && SameName(FLastName, aName)) {
+  if (FHasLast && text::EqualsIgnoringCase(FLastName, aName)) {
     aEntry = FClasses[FLastIndex];
     return true;
   }
   for (std::size_t i = 0; i < FClasses.size(); ++i) {
-    if (SameName(FClasses[i].Name, aName)) {
+    if (text::EqualsIgnoringCase(FClasses[i].Name, aName)) {
       FLastName = FClasses[i].Name;
       FLastIndex = i;
       FHasLast = true;

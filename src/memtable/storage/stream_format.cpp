@@ -1,7 +1,6 @@
 #include "memtable/storage/stream_format.h"
 
 #include "memtable/errors.h"
-#include "text/case_fold.h"
 
 namespace tandemize::memtable::storage {
 
@@ -90,10 +89,6 @@ int ToOldDataTypeOrdinal(int aOrdinal) {
     if (ConvertOldDataTypeOrdinal(old) == aOrdinal) return old;
   }
   return -1;
-}
-
-bool SameName(std::string_view aLeft, std::string_view aRight) {
-  return text::EqualsIgnoringCase(aLeft, aRight);
 }
 
 }  // namespace tandemize::memtable::storage

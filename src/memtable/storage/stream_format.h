@@ -107,8 +107,4 @@ std::string_view DataTypeName(TColumnDataType aType);
 int ConvertOldDataTypeOrdinal(int aOrdinal);
 int ToOldDataTypeOrdinal(int aOrdinal);
 
-// Whether two of the stream's names (objects, properties, tables) are the same
-// name ignoring case, by the one rule for names (text/case_fold.h).
-bool SameName(std::string_view aLeft, std::string_view aRight);
-
 }  // namespace tandemize::memtable::storage

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "memtable/errors.h"
+#include "text/case_fold.h"
 
 namespace tandemize::memtable::storage {
 
@@ -139,7 +140,7 @@ std::string_view RowListName(int aVersion) {
 }
 
 bool IsEngineErrorName(std::string_view aName) {
-  return !SameName(aName, "Exception");
+  return !text::EqualsIgnoringCase(aName, "Exception");
 }
 
 // A list object whose items are loaded by name from the registry; stands
@@ -168,7 +169,7 @@ class TStreamBaseObject : public TStorableObject {
   explicit TStreamBaseObject(std::string aName) : FName(std::move(aName)) {}
   std::string_view StreamName() const override { return FName; }
   void LoadBody(TBinStorage& aStorage) override {
-    if (SameName(FName, "NamedObject")) Name = aStorage.ReadString("Name", "");
+    if (text::EqualsIgnoringCase(FName, "NamedObject")) Name = aStorage.ReadString("Name", "");
   }
   std::string Name;
 
@@ -709,7 +710,7 @@ bool TStreamTable::HasColumnsNamedAlike() const {
     FColumnsNamedAlike = false;
     for (std::size_t i = 0; i < Columns.size() && !FColumnsNamedAlike; ++i) {
       for (std::size_t j = i + 1; j < Columns.size(); ++j) {
-        if (SameName(Columns[i]->Name, Columns[j]->Name)) {
+        if (text::EqualsIgnoringCase(Columns[i]->Name, Columns[j]->Name)) {
           FColumnsNamedAlike = true;
           break;
         }
@@ -943,7 +944,7 @@ TStreamTable& TStreamManager::AddTable(std::string aName) {
 
 TStreamTable* TStreamManager::FindTable(std::string_view aName) {
   for (const auto& table : Tables) {
-    if (SameName(table->Name, aName)) return table.get();
+    if (text::EqualsIgnoringCase(table->Name, aName)) return table.get();
   }
   return nullptr;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // How long a connection waits for a database server: one set of bounds for
 // every kind that talks to one over the network, read by each driver when it
-// opens a connection. Internal to src/dbaccess.
+// opens a connection.
 //
 // Two waits are bounded, and only these two:
 // - Connecting (the TCP connect, the server's greeting and the login). A

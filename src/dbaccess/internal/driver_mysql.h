@@ -1,13 +1,18 @@
 #pragma once
 // The MySQL kind's connection rules, apart from the client so tests can read
-// them. Internal to src/dbaccess.
+// them.
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "dbaccess/db_definition.h"
+#include "dbaccess/internal/phys_driver.h"
 
 namespace tandemize::dbaccess::phys {
+
+// The factory of the kind (see phys_driver.h).
+std::unique_ptr<TPhysDriver> CreateDriverMySQL(const std::string& vendorLib);
 
 // The connection's character set, whatever CharacterSet says: the program's
 // text is UTF-8, and utf8mb4 is the server's only set that holds every

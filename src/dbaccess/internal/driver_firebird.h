@@ -1,13 +1,19 @@
 #pragma once
 // The FB and IB kinds' connection rules, apart from the client so tests can
-// read them. Internal to src/dbaccess.
+// read them.
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "dbaccess/db_definition.h"
+#include "dbaccess/internal/phys_driver.h"
 
 namespace tandemize::dbaccess::phys {
+
+// The factories of the two kinds (see phys_driver.h).
+std::unique_ptr<TPhysDriver> CreateDriverFB(const std::string& vendorLib);
+std::unique_ptr<TPhysDriver> CreateDriverIB(const std::string& vendorLib);
 
 // The connection character set, whatever CharacterSet says: the program's
 // text is UTF-8, and a narrower set would lose characters on the way in.

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dbaccess/db_batch.h"
-#include "dbaccess/phys_driver.h"
+#include "dbaccess/internal/phys_driver.h"
 
 namespace tandemize::dbaccess::phys {
 

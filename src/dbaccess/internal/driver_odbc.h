@@ -1,21 +1,28 @@
 #pragma once
 // The MSSQL kind's connection rules, apart from the driver manager so tests
-// can read them. Internal to src/dbaccess.
+// can read them.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "dbaccess/db_definition.h"
+#include "dbaccess/internal/phys_driver.h"
 
 namespace tandemize::dbaccess::phys {
 
+// The factory of the kind (see phys_driver.h).
+std::unique_ptr<TPhysDriver> CreateDriverMSSQL(const std::string& vendorLib);
+
 // The SQL Server ODBC drivers the kind looks for, most wanted first.
-inline constexpr std::string_view kMSSQLDriverNames[] = {
-    "SQL SERVER NATIVE CLIENT 11.0", "ODBC DRIVER 13 FOR SQL SERVER",
-    "ODBC DRIVER 11 FOR SQL SERVER", "ODBC DRIVER 17 FOR SQL SERVER",
-    "SQL SERVER NATIVE CLIENT 10.0", "SQL NATIVE CLIENT",
-    "SQL SERVER"};
+inline constexpr std::string_view kMSSQLDriverNames[] = {"SQL SERVER NATIVE CLIENT 11.0",
+                                                         "ODBC DRIVER 13 FOR SQL SERVER",
+                                                         "ODBC DRIVER 11 FOR SQL SERVER",
+                                                         "ODBC DRIVER 17 FOR SQL SERVER",
+                                                         "SQL SERVER NATIVE CLIENT 10.0",
+                                                         "SQL NATIVE CLIENT",
+                                                         "SQL SERVER"};
 
 // The installed driver (as the driver manager spells it) whose name comes
 // first in kMSSQLDriverNames, compared ignoring letter case; empty when none.
