@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "dbaccess/internal/phys_batch.h"
+#include "dbaccess/internal/phys_values.h"
 
 namespace tandemize::dbaccess {
 namespace {

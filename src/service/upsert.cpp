@@ -196,7 +196,7 @@ void SetPgUpsertMode(TPgUpsert aMode) noexcept {
 
 bool ParsePgUpsertMode(std::string_view aText, TPgUpsert& aMode) {
   for (const TPgUpsert mode : {TPgUpsert::Sequential, TPgUpsert::Pipelined, TPgUpsert::Set}) {
-    if (SameText(aText, PgUpsertModeName(mode))) {
+    if (text::EqualsIgnoringAsciiCase(aText, PgUpsertModeName(mode))) {
       aMode = mode;
       return true;
     }
