@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "json/json.h"
+#include "json/json_text.h"
 #include "text/charset.h"
 
 namespace tandemize::converter {

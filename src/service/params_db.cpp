@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "json/json_text.h"
+
 namespace tandemize::service {
 namespace {
 
