@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "dbaccess/vendor_library.h"
-#include "service/dm.h"
+#include "service/data_service_error.h"
 
 namespace tandemize::service {
 namespace {
