@@ -1,4 +1,4 @@
-#include "converter/field_access.h"
+#include "converter/internal/field_access.h"
 
 #include <fmt/format.h>
 
