@@ -35,6 +35,7 @@
 #include "direct_clients.h"
 #include "json/json.h"
 #include "service/dm.h"
+#include "service/upsert.h"
 
 namespace tandemize::bench {
 
@@ -51,9 +52,9 @@ TImportSql ServiceSql() {
   E.Parse(HeaderJson(ParamsJson("sqlite", "x")));
   json::TJsonObject& H = E["headers"].AsObject();
   std::string exists;
-  for (const std::string& line : service::TDM::BuildExistsSql(H)) exists += line + "\r\n";
-  if (exists != sql.Exists || service::TDM::BuildUpdateSql(H) + "\r\n" != sql.Update ||
-      service::TDM::BuildInsertSql(H) + "\r\n" != sql.Insert) {
+  for (const std::string& line : service::BuildExistsSql(H)) exists += line + "\r\n";
+  if (exists != sql.Exists || service::BuildUpdateSql(H) + "\r\n" != sql.Update ||
+      service::BuildInsertSql(H) + "\r\n" != sql.Insert) {
     throw std::runtime_error("the service now builds other statement texts; update ServiceSql");
   }
   return sql;

@@ -1,12 +1,12 @@
 #include "app/data_handlers.h"
 
-#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "app/build_label.h"
 #include "json/json.h"
 #include "service/dm.h"
+#include "text/byte_stream.h"
 #include "web/relay_types.h"
 #include "web/web_layer.h"
 
@@ -54,23 +54,16 @@ void TesteDatabaseHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aRe
 
 void TandemizeHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aResponse) {
   const bool binary = !web::Trim(RequestHeader(aRequest)).empty();
-  // The body as the service reads it: bytes for a dataset stream, text for a
-  // JSON envelope. It takes the request's bytes over without a copy, so the
-  // service can free them once it has read them; nothing after this handler
-  // reads the request's body.
-  std::unique_ptr<service::TStream> body;
-  if (binary) {
-    body = std::make_unique<service::TMemoryStream>();
-  } else {
-    body = std::make_unique<service::TStringStream>();
-  }
-  auto* attached = aRequest.Body<web::TMemoryStream>();
+  // The body takes the request's bytes over without a copy, so the service
+  // can free them once it has read them; nothing after this handler reads
+  // the request's body.
+  auto* attached = aRequest.Body<web::TRelayStream>();
   if (attached == nullptr) throw std::runtime_error(kImportBodyMissing);
-  body->Adopt(attached->TakeBytes());
+  text::TByteStream body(attached->Stream().TakeBytes());
 
   aResponse.ContentType(kJsonContentType);
   service::TDMInstance dm;
-  const std::string verdict = dm->Tandemize(RequestHeader(aRequest), body.get(), binary);
+  const std::string verdict = dm->Tandemize(RequestHeader(aRequest), &body, binary);
   try {
     NoteImport(aResponse, *dm, verdict);
   } catch (const std::exception&) {

@@ -1,14 +1,15 @@
 // Table -> JSON: records as objects, all records as an array, and the field
 // list as the structure array the loader reads.
 
+#include "converter/dataset_converter.h"
+
 #include <stdexcept>
 #include <string>
 
 #include <fmt/format.h>
 
 #include "converter/base64.h"
-#include "converter/converter.h"
-#include "converter/field_access.h"
+#include "converter/internal/field_access.h"
 
 namespace tandemize::converter {
 

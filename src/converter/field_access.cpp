@@ -1,8 +1,8 @@
-#include "converter/field_access.h"
+#include "converter/internal/field_access.h"
 
 #include <fmt/format.h>
 
-#include "json/json.h"
+#include "json/json_text.h"
 #include "text/charset.h"
 
 namespace tandemize::converter {

@@ -14,6 +14,7 @@
 #include <fmt/format.h>
 
 #include "converter/converter_util.h"
+#include "json/json_text.h"
 #include "text/calendar.h"
 #include "text/charset.h"
 
@@ -196,59 +197,6 @@ TTimeParts ReadIsoTime(std::string_view timePart) {
   return parts;
 }
 
-// Integer text: optional leading spaces, optional sign, decimal digits or a
-// hexadecimal number after "$", "0x", "0X", "x" or "X"; nothing may follow;
-// the value must fit 32 bits (two's complement for hexadecimal).
-std::optional<std::int32_t> ReadInt32(std::string_view text) {
-  std::size_t pos = 0;
-  while (pos < text.size() && text[pos] == ' ') ++pos;
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-    negative = text[pos] == '-';
-    ++pos;
-  }
-  int base = 10;
-  if (pos < text.size() && text[pos] == '$') {
-    base = 16;
-    ++pos;
-  } else if (pos + 1 < text.size() && text[pos] == '0' &&
-             (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
-    base = 16;
-    pos += 2;
-  } else if (pos < text.size() && (text[pos] == 'x' || text[pos] == 'X')) {
-    base = 16;
-    ++pos;
-  }
-  if (pos >= text.size()) return std::nullopt;
-  std::uint64_t magnitude = 0;
-  for (; pos < text.size(); ++pos) {
-    const char c = text[pos];
-    int digit;
-    if (IsDigit(c)) {
-      digit = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return std::nullopt;
-    }
-    magnitude = magnitude * base + digit;
-    if (magnitude > 0xFFFF'FFFFull) return std::nullopt;
-  }
-  if (base == 16) {
-    const auto bits = static_cast<std::uint32_t>(magnitude);
-    const auto value = static_cast<std::int32_t>(negative ? 0u - bits : bits);
-    return value;
-  }
-  if (negative) {
-    if (magnitude > 0x8000'0000ull) return std::nullopt;
-    return static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude));
-  }
-  if (magnitude > 0x7FFF'FFFFull) return std::nullopt;
-  return static_cast<std::int32_t>(magnitude);
-}
-
 // Characters `first` (1-based) to `first + count - 1` of the text, counted
 // in UTF-16 code units as the positions of the ISO forms are.
 std::string Copy(std::u16string_view text, std::size_t first, std::size_t count) {
@@ -266,7 +214,7 @@ std::string_view Copy(std::string_view text, std::size_t first, std::size_t coun
 template <typename Text>
 int PositionalInt(Text text, std::size_t first, std::size_t count) {
   const auto part = Copy(text, first, count);
-  const std::optional<std::int32_t> value = ReadInt32(part);
+  const std::optional<std::int32_t> value = json::TryReadInt32(part);
   if (!value) throw std::runtime_error(fmt::format("'{}' is not a valid integer value", part));
   return *value;
 }

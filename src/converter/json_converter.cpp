@@ -1,4 +1,6 @@
-// JSON -> table: the facade, the structure loader and the record loaders.
+// JSON -> table: the structure loader and the record loaders.
+
+#include "converter/json_converter.h"
 
 #include <cmath>
 #include <cstdint>
@@ -10,8 +12,7 @@
 #include <fmt/format.h>
 
 #include "converter/base64.h"
-#include "converter/converter.h"
-#include "converter/field_access.h"
+#include "converter/internal/field_access.h"
 #include "text/case_fold.h"
 
 namespace tandemize::converter {
@@ -255,36 +256,6 @@ void LoadArray(TJsonArray& rows, TMemTable& table, bool editMode, bool take) {
 }
 
 }  // namespace
-
-// ---- TConverter ----
-
-std::shared_ptr<IConverter> TConverter::New() {
-  return std::make_shared<TConverter>();
-}
-
-std::shared_ptr<IDataSetConverter> TConverter::ForDataSet() {
-  return TDataSetConverter::New();
-}
-
-std::shared_ptr<IDataSetConverter> TConverter::ForDataSet(TMemTable& aDataSet) {
-  return TDataSetConverter::New()->UseDataSet(aDataSet);
-}
-
-std::shared_ptr<IJsonConverter> TConverter::ForJson() {
-  return TJsonConverter::New();
-}
-
-std::shared_ptr<IJsonConverter> TConverter::ForJson(TJsonObject& aJsonObject) {
-  return TJsonConverter::New()->UseJson(aJsonObject);
-}
-
-std::shared_ptr<IJsonConverter> TConverter::ForJson(TJsonArray& aJsonArray) {
-  return TJsonConverter::New()->UseJson(aJsonArray);
-}
-
-std::shared_ptr<IJsonConverter> TConverter::ForJson(std::string_view aJsonString) {
-  return TJsonConverter::New()->UseJson(aJsonString);
-}
 
 // ---- TJsonConverter ----
 

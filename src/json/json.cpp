@@ -1,22 +1,17 @@
-// The JSON node classes: ownership, lookups, conversions, deep copies, and
-// the per-class reading and writing of text.
+// The JSON node classes: ownership, lookups, conversions and deep copies.
+// Reading text is json_reader.cpp's, writing it json_writer.cpp's.
 
 #include "json/json.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cmath>
-#include <limits>
 #include <string>
 #include <utility>
 
-#include "json/json_scan.h"
+#include "json/json_text.h"
 #include "text/case_fold.h"
 
 namespace tandemize::json {
-
-using scan::Trim;
 
 const char* ValueTypeName(TJsonValueType aType) {
   switch (aType) {
@@ -99,12 +94,6 @@ std::unique_ptr<TJsonBase> Detach(const TJsonBase& source) {
 // ---------------------------------------------------------------------------
 // TJsonBase
 
-std::string TJsonBase::Stringify() const {
-  std::string out;
-  StringifyTo(out);
-  return out;
-}
-
 std::string TJsonBase::OwnerPairName() const {
   for (const TJsonBase* p = FOwner; p != nullptr; p = p->FOwner) {
     if (const auto* pair = dynamic_cast<const TJsonPair*>(p)) return pair->Name();
@@ -134,242 +123,6 @@ void TJsonBase::RaiseParseError(std::string_view Text) const {
     detail += "...";
   }
   RaiseError(detail);
-}
-
-// Reads text in the strict form most documents come in, in one pass: values
-// separated by single commas, names quoted, literals in lower case, numbers
-// that read as integer or number text, no blanks but space, tab, CR and LF,
-// nesting well within the bound. Every such text reads into exactly the tree
-// the level reader builds from it (it splits at the same places and reads
-// each piece with the same functions); on anything else the reader gives up
-// and the level reader reads the text from the start, so what is refused,
-// and how, is the level reader's alone.
-class TJsonStrictReader {
- public:
-  explicit TJsonStrictReader(std::string_view aText) : FText(aText) {}
-
-  // Reads the whole text into the node, or returns false and leaves the
-  // node as it was. The text is read into a new node first, whose content
-  // then replaces the node's.
-  bool Read(TJsonBase& aNode) {
-    try {
-      if (auto* document = dynamic_cast<TJson*>(&aNode)) {
-        TJson read;
-        if (!ReadDocument(read)) return false;
-        document->Clear();
-        document->TakeFrom(read);
-        return true;
-      }
-      if (auto* object = dynamic_cast<TJsonObject*>(&aNode)) {
-        TJsonObject read;
-        if (!(Next() == '{' && ReadObject(read, 0, 0) && AtEnd())) return false;
-        object->FList = std::move(read.FList);
-        for (const auto& pair : object->FList) pair->FOwner = object;
-        return true;
-      }
-      if (auto* array = dynamic_cast<TJsonArray*>(&aNode)) {
-        TJsonArray read;
-        if (!(Next() == '[' && ReadArray(read, 0) && AtEnd())) return false;
-        array->FList = std::move(read.FList);
-        array->FHead = 0;
-        for (const auto& item : array->FList) item->FOwner = array;
-        return true;
-      }
-      if (auto* value = dynamic_cast<TJsonValue*>(&aNode)) {
-        TJsonValue read;
-        if (!(ReadValue(read, 0, 0) && AtEnd())) return false;
-        value->Clear();
-        value->TakeFrom(read);
-        return true;
-      }
-    } catch (const EJsonException&) {
-      // An escape the decoder refuses: the level reader decides.
-    }
-    return false;
-  }
-
- private:
-  // Far below kMaxNestingDepth: deeper text is the level reader's.
-  static constexpr int kMaxDepth = 128;
-  // Objects with up to this many members take the size of the object before
-  // them in the same array as their first allocation.
-  static constexpr std::size_t kMaxSizeHint = 64;
-
-  static bool IsBlank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
-
-  // The next character after blanks ('\0' at the end), not taken.
-  char Next() {
-    while (FPos < FText.size() && IsBlank(FText[FPos])) ++FPos;
-    return FPos < FText.size() ? FText[FPos] : '\0';
-  }
-  bool AtEnd() {
-    Next();
-    return FPos == FText.size();
-  }
-
-  bool ReadDocument(TJson& document) {
-    const char first = Next();
-    if (first == '[') return ReadArray(document.JsonArray(), 0) && AtEnd();
-    if (first == '{') return ReadObject(document.JsonObject(), 0, 0) && AtEnd();
-    return false;
-  }
-
-  // A quoted string at FPos, closed where the level scanner closes it.
-  bool ReadString(std::string& out) {
-    const std::size_t end = scan::SkipQuoted(FText, FPos);
-    const std::size_t quote = end - 1;
-    if (quote <= FPos || FText[quote] != '"') return false;
-    std::size_t run = 0;
-    while (quote - run > FPos + 1 && FText[quote - run - 1] == '\\') ++run;
-    if (run % 2 != 0) return false;
-    DecodeTo(out, FText.substr(FPos + 1, quote - FPos - 1));
-    FPos = end;
-    return true;
-  }
-
-  bool ReadLiteral(std::string_view word) {
-    if (FText.substr(FPos, word.size()) != word) return false;
-    FPos += word.size();
-    return true;
-  }
-
-  bool ReadValue(TJsonValue& value, int depth, std::size_t sizeHint) {
-    const char c = Next();
-    switch (c) {
-      case '"':
-        value.FValueType = TJsonValueType::jvString;
-        return ReadString(value.FStringValue);
-      case '{':
-        if (depth >= kMaxDepth) return false;
-        value.Retype(TJsonValueType::jvObject);
-        return ReadObject(*value.FObjectValue, depth + 1, sizeHint);
-      case '[':
-        if (depth >= kMaxDepth) return false;
-        value.Retype(TJsonValueType::jvArray);
-        return ReadArray(*value.FArrayValue, depth + 1);
-      case 't':
-      case 'f':
-        if (!ReadLiteral(c == 't' ? "true" : "false")) return false;
-        value.FValueType = TJsonValueType::jvBoolean;
-        value.FBooleanValue = c == 't';
-        return true;
-      case 'n':
-        if (!ReadLiteral("null")) return false;
-        value.FValueType = TJsonValueType::jvNull;
-        return true;
-      default:
-        return ReadNumber(value);
-    }
-  }
-
-  // The run of number characters, read as the level reader reads a piece.
-  bool ReadNumber(TJsonValue& value) {
-    static constexpr std::array<bool, 256> kNumberChar = [] {
-      std::array<bool, 256> t{};
-      for (char c = '0'; c <= '9'; ++c) t[static_cast<unsigned char>(c)] = true;
-      t['+'] = t['-'] = t['.'] = t['e'] = t['E'] = true;
-      return t;
-    }();
-    const std::size_t begin = FPos;
-    while (FPos < FText.size() && kNumberChar[static_cast<unsigned char>(FText[FPos])]) ++FPos;
-    if (FPos == begin) return false;
-    const TJsonValueType kind = ClassifyTrimmed(FText.substr(begin, FPos - begin),
-                                                value.FIntegerValue, value.FNumberValue);
-    if (kind != TJsonValueType::jvInteger && kind != TJsonValueType::jvNumber) return false;
-    value.FValueType = kind;
-    return true;
-  }
-
-  // At '{'.
-  bool ReadObject(TJsonObject& object, int depth, std::size_t sizeHint) {
-    ++FPos;
-    if (Next() == '}') {
-      ++FPos;
-      return true;
-    }
-    if (sizeHint > 0 && sizeHint <= kMaxSizeHint) object.FList.reserve(sizeHint);
-    while (true) {
-      if (Next() != '"') return false;
-      TJsonPair& pair = object.Add(std::string_view());
-      if (!ReadString(pair.FName)) return false;
-      if (Next() != ':') return false;
-      ++FPos;
-      if (!ReadValue(pair.FValue, depth, 0)) return false;
-      const char c = Next();
-      ++FPos;
-      if (c == '}') return true;
-      if (c != ',') return false;
-    }
-  }
-
-  // At '['.
-  bool ReadArray(TJsonArray& array, int depth) {
-    ++FPos;
-    if (Next() == ']') {
-      ++FPos;
-      return true;
-    }
-    std::size_t sizeHint = 0;
-    while (true) {
-      TJsonValue& item = array.Add();
-      if (!ReadValue(item, depth, sizeHint)) return false;
-      if (item.FValueType == TJsonValueType::jvObject) {
-        sizeHint = static_cast<std::size_t>(item.FObjectValue->Count());
-      }
-      const char c = Next();
-      ++FPos;
-      if (c == ']') return true;
-      if (c != ',') return false;
-    }
-  }
-
-  std::string_view FText;
-  std::size_t FPos = 0;
-};
-
-void TJsonBase::ParseRoot(std::string_view JsonString) {
-  if (TJsonStrictReader(JsonString).Read(*this)) return;
-  // Brackets are counted the way the level scanner pairs them: strings are
-  // skipped whole and a closer of the other kind is ordinary text. The pairs
-  // found are what the levels below skip by.
-  static constexpr std::array<bool, 256> kSpecial = [] {
-    std::array<bool, 256> t{};
-    t['"'] = t['['] = t['{'] = t[']'] = t['}'] = true;
-    return t;
-  }();
-  std::string closers;
-  scan::TBracketIndex index;
-  const std::size_t n = JsonString.size();
-  std::size_t i = 0;
-  while (i < n) {
-    while (i < n && !kSpecial[static_cast<unsigned char>(JsonString[i])]) ++i;
-    if (i >= n) break;
-    const char c = JsonString[i];
-    if (c == '"') {
-      i = scan::SkipQuoted(JsonString, i);
-      continue;
-    }
-    if (c == '[' || c == '{') {
-      if (closers.size() >= static_cast<std::size_t>(kMaxNestingDepth)) {
-        // Refused as the value that is one level too deep.
-        const TJsonValue tooDeep;
-        tooDeep.RaiseParseError(JsonString.substr(i, scan::ScanBracketed(JsonString, i) - i));
-      }
-      closers.push_back(c == '[' ? ']' : '}');
-      index.Open(i);
-    } else if (!closers.empty() && c == closers.back()) {
-      closers.pop_back();
-      index.Close(i + 1);
-    }
-    ++i;
-  }
-  index.Finish(JsonString);
-  struct TIndexScope {
-    const scan::TBracketIndex* Saved = scan::tBracketIndex;
-    explicit TIndexScope(const scan::TBracketIndex& aIndex) { scan::tBracketIndex = &aIndex; }
-    ~TIndexScope() { scan::tBracketIndex = Saved; }
-  } scope(index);
-  ParseAt(JsonString, 0);
 }
 
 void TJsonBase::RaiseAssignError(const TJsonBase* Source) const {
@@ -640,79 +393,6 @@ void TJsonValue::CopyFrom(const TJsonValue& Source) {
   }
 }
 
-void TJsonValue::ParseAt(std::string_view JsonString, int Depth) {
-  const std::string_view t = Trim(JsonString);
-  Clear();
-  std::int64_t integer = 0;
-  double number = 0;
-  const TJsonValueType kind = ClassifyTrimmed(t, integer, number);
-  switch (kind) {
-    case TJsonValueType::jvNone:
-      RaiseParseError(t);
-    case TJsonValueType::jvNull:
-      FValueType = kind;
-      break;
-    case TJsonValueType::jvString:
-      FValueType = kind;
-      DecodeTo(FStringValue, t.substr(1, t.size() - 2));
-      break;
-    case TJsonValueType::jvInteger:
-      FValueType = kind;
-      FIntegerValue = integer;
-      break;
-    case TJsonValueType::jvNumber:
-      FValueType = kind;
-      FNumberValue = number;
-      break;
-    case TJsonValueType::jvBoolean:
-      FValueType = kind;
-      FBooleanValue = t.size() == 4;  // "true" in any letter case
-      break;
-    case TJsonValueType::jvObject:
-    case TJsonValueType::jvArray:
-      if (Depth >= kMaxNestingDepth) RaiseParseError(t);
-      Retype(kind);
-      if (kind == TJsonValueType::jvObject) {
-        FObjectValue->ParseAt(t, Depth);
-      } else {
-        FArrayValue->ParseAt(t, Depth);
-      }
-      break;
-  }
-}
-
-void TJsonValue::StringifyTo(std::string& Out) const {
-  switch (FValueType) {
-    case TJsonValueType::jvNone:
-    case TJsonValueType::jvNull:
-      Out += "null";
-      break;
-    case TJsonValueType::jvString:
-      Out += '"';
-      EncodeTo(Out, FStringValue);
-      Out += '"';
-      break;
-    case TJsonValueType::jvInteger: {
-      char buf[24];
-      const auto res = std::to_chars(buf, buf + sizeof buf, FIntegerValue);
-      Out.append(buf, res.ptr);
-      break;
-    }
-    case TJsonValueType::jvNumber:
-      Out += NumberToText(FNumberValue);
-      break;
-    case TJsonValueType::jvBoolean:
-      Out += FBooleanValue ? "true" : "false";
-      break;
-    case TJsonValueType::jvObject:
-      FObjectValue->StringifyTo(Out);
-      break;
-    case TJsonValueType::jvArray:
-      FArrayValue->StringifyTo(Out);
-      break;
-  }
-}
-
 // ---------------------------------------------------------------------------
 // TJsonArray
 
@@ -886,25 +566,6 @@ void TJsonArray::Assign(const TJsonBase* Source) {
   CopyFrom(*array);
 }
 
-void TJsonArray::ParseAt(std::string_view JsonString, int Depth) {
-  Clear();
-  const std::string_view t = Trim(JsonString);
-  if (!IsJsonArray(t)) RaiseParseError(t);
-  const std::string_view inner = Trim(t.substr(1, t.size() - 2));
-  scan::ForEachPiece<',', '\0'>(inner, [&](std::size_t b, std::size_t e, const scan::TMarks&) {
-    Add().ParseAt(inner.substr(b, e - b), Depth + 1);
-  });
-}
-
-void TJsonArray::StringifyTo(std::string& Out) const {
-  Out += '[';
-  for (std::size_t i = FHead; i < FList.size(); ++i) {
-    if (i != FHead) Out += ',';
-    FList[i]->StringifyTo(Out);
-  }
-  Out += ']';
-}
-
 // ---------------------------------------------------------------------------
 // TJsonPair
 
@@ -932,39 +593,6 @@ void TJsonPair::Assign(const TJsonBase* Source) {
 void TJsonPair::CopyFrom(const TJsonPair& Source) {
   FName = Source.FName;
   FValue.CopyFrom(Source.FValue);
-}
-
-void TJsonPair::ParseAt(std::string_view JsonString, int Depth) {
-  const std::string_view t = Trim(JsonString);
-  ParseMarked(t, scan::FindMarks<':'>(t), 0, Depth);
-}
-
-void TJsonPair::ParseMarked(std::string_view Text, const scan::TMarks& Marks, std::size_t Offset,
-                            int Depth) {
-  // Text is trimmed; Marks holds the top-level ':' positions, counted from
-  // Offset. Only "name:value" (a trailing ':' adds no piece) is a pair.
-  std::string_view valueText;
-  bool ok = false;
-  if (Marks.count == 1 || Marks.count == 2) {
-    const std::size_t colon = Marks.pos[0] - Offset;
-    const std::size_t next = Marks.count == 2 ? Marks.pos[1] - Offset : Text.size();
-    const std::string_view tail = Marks.count == 2 ? Trim(Text.substr(next + 1)) : "";
-    valueText = Trim(Text.substr(colon + 1, next - colon - 1));
-    ok = Marks.count == 1 ? !valueText.empty() : tail.empty();
-  }
-  if (!ok) RaiseParseError(Text);
-  const std::string_view nameText = Trim(Text.substr(0, Marks.pos[0] - Offset));
-  if (!IsJsonString(nameText)) RaiseParseError(nameText);
-  FName.clear();
-  DecodeTo(FName, nameText.substr(1, nameText.size() - 2));
-  FValue.ParseAt(valueText, Depth);
-}
-
-void TJsonPair::StringifyTo(std::string& Out) const {
-  Out += '"';
-  EncodeTo(Out, FName);
-  Out += "\":";
-  FValue.StringifyTo(Out);
 }
 
 // ---------------------------------------------------------------------------
@@ -1140,68 +768,6 @@ void TJsonObject::Assign(const TJsonBase* Source) {
   CopyFrom(*object);
 }
 
-namespace {
-
-// A member's text within its object's text, as the scanner found it.
-struct TMemberPiece {
-  std::size_t Begin;
-  std::size_t End;
-  scan::TMarks Marks;
-};
-
-// The members of the objects being read on this thread, innermost object
-// last: an object lists its members here first, so that it holds them in
-// one allocation, then reads them.
-thread_local std::vector<TMemberPiece> tMemberPieces;
-
-// Entries kept for the next document; a larger list is given back.
-constexpr std::size_t kKeptMemberPieces = 1024;
-
-}  // namespace
-
-void TJsonObject::ParseAt(std::string_view JsonString, int Depth) {
-  Clear();
-  const std::string_view t = Trim(JsonString);
-  if (!IsJsonObject(t)) RaiseParseError(t);
-  const std::string_view inner = Trim(t.substr(1, t.size() - 2));
-  std::vector<TMemberPiece>& pieces = tMemberPieces;
-  struct TPiecesScope {
-    std::vector<TMemberPiece>& Pieces;
-    const std::size_t First;
-    ~TPiecesScope() {
-      Pieces.resize(First);
-      if (First == 0 && Pieces.capacity() > kKeptMemberPieces) {
-        std::vector<TMemberPiece>().swap(Pieces);
-      }
-    }
-  } scope{pieces, pieces.size()};
-  scan::ForEachPiece<',', ':'>(inner, [&](std::size_t b, std::size_t e, const scan::TMarks& m) {
-    pieces.push_back({b, e, m});
-  });
-  FList.reserve(pieces.size() - scope.First);
-  for (std::size_t k = scope.First; k < pieces.size(); ++k) {
-    // Inner objects add entries after these and remove them again, but may
-    // move the list: each entry is copied before its member is read.
-    const TMemberPiece member = pieces[k];
-    // The piece is trimmed at the front; mark positions count from there.
-    const std::string_view raw = inner.substr(member.Begin, member.End - member.Begin);
-    const std::string_view piece = Trim(raw);
-    const std::size_t offset = member.Begin + static_cast<std::size_t>(piece.data() - raw.data());
-    Add(std::string_view()).ParseMarked(piece, member.Marks, offset, Depth + 1);
-  }
-}
-
-void TJsonObject::StringifyTo(std::string& Out) const {
-  Out += '{';
-  bool first = true;
-  for (const auto& pair : FList) {
-    if (!first) Out += ',';
-    first = false;
-    pair->StringifyTo(Out);
-  }
-  Out += '}';
-}
-
 // ---------------------------------------------------------------------------
 // TJson
 
@@ -1343,23 +909,6 @@ void TJson::Assign(const TJsonBase* Source) {
   } else {
     RaiseAssignError(Source);
   }
-}
-
-void TJson::ParseAt(std::string_view JsonString, int Depth) {
-  Clear();
-  const std::string_view t = Trim(JsonString);
-  if (IsJsonArray(t)) {
-    JsonArray().ParseAt(t, Depth);
-  } else if (IsJsonObject(t)) {
-    JsonObject().ParseAt(t, Depth);
-  } else {
-    RaiseParseError(t);
-  }
-}
-
-void TJson::StringifyTo(std::string& Out) const {
-  if (FStructType == TJsonStructType::jsArray) FJsonArray->StringifyTo(Out);
-  if (FStructType == TJsonStructType::jsObject) FJsonObject->StringifyTo(Out);
 }
 
 }  // namespace tandemize::json

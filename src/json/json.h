@@ -1,6 +1,7 @@
 #pragma once
-// The JSON document model: an owned tree of nodes with its text reader and
-// writer.
+// The JSON document model: an owned tree of nodes, read from text by Parse
+// (json_reader.cpp) and written by Stringify (json_writer.cpp). The integer
+// and number text rules are json_text.h's.
 //
 // Every node is created by the container that holds it, knows that container
 // as its Owner and is freed by it. Nothing is ever adopted: whatever a caller
@@ -76,29 +77,13 @@ const char* StructTypeName(TJsonStructType aType);
 // exhausting the stack.
 inline constexpr int kMaxNestingDepth = 512;
 
-// Integer text: optional leading spaces, optional sign, then decimal digits or
-// hexadecimal digits after "$", "0x", "0X", "x" or "X"; nothing may follow and
-// the value must fit the width (hexadecimal wraps as two's complement).
-std::optional<std::int32_t> TryReadInt32(std::string_view aText);
-std::optional<std::int64_t> TryReadInt64(std::string_view aText);
-// Number text: optional leading spaces, optional sign, digits with an optional
-// "." and fraction (at least one digit), optional exponent, optional trailing
-// spaces. Overflow is refused; underflow reads as zero.
-std::optional<double> TryReadNumber(std::string_view aText);
-// Writes a number with 15 significant digits: fixed notation while the decimal
-// exponent lies in -3..15, otherwise "1.5E20" / "1E-5"; "INF", "-INF", "NAN".
-std::string NumberToText(double aValue);
-
-namespace scan {
-struct TMarks;
-}
-
 class TJsonValue;
 class TJsonArray;
 class TJsonPair;
 class TJsonObject;
 class TJson;
 class TJsonStrictReader;
+class TJsonLenientReader;
 
 // Root of all nodes, and home of the text helpers every node shares.
 class TJsonBase {
@@ -148,14 +133,9 @@ class TJsonBase {
   [[noreturn]] void RaiseParseError(std::string_view Text) const;
   [[noreturn]] void RaiseAssignError(const TJsonBase* Source) const;
 
-  // Parse at a given nesting depth (the public Parse starts at 0).
-  virtual void ParseAt(std::string_view JsonString, int Depth) = 0;
-  // The public Parse: text in strict form (see TJsonStrictReader in
-  // json.cpp) is read in one pass; any other is read by the level reader,
-  // which refuses a text nested deeper than kMaxNestingDepth in one pass
-  // before parsing it. Each level of the reader scans the text of
-  // its own level, so without this a deeply nested text would be scanned
-  // once per level before the depth check inside the levels refused it.
+  // The public Parse: text in strict form is read in one pass by the strict
+  // reader; any other by the lenient reader, which alone decides what is
+  // refused and how (both in json_reader.cpp).
   void ParseRoot(std::string_view JsonString);
 
   friend class TJsonValue;
@@ -220,15 +200,13 @@ class TJsonValue final : public TJsonBase {
   void AsArray(const TJsonArray* Value);
   void AsArray(const TJsonArray& Value) { AsArray(&Value); }
 
- protected:
-  void ParseAt(std::string_view JsonString, int Depth) override;
-
  private:
   friend class TJsonArray;
   friend class TJsonPair;
   friend class TJsonObject;
   friend class TJson;
   friend class TJsonStrictReader;
+  friend class TJsonLenientReader;
 
   void Retype(TJsonValueType Type);
   void CopyFrom(const TJsonValue& Source);
@@ -298,15 +276,13 @@ class TJsonArray final : public TJsonBase {
   // must be neither this array nor a node inside it.
   int MoveFirstTo(int Count, TJsonArray& Target);
 
- protected:
-  void ParseAt(std::string_view JsonString, int Depth) override;
-
  private:
   friend class TJsonValue;
   friend class TJsonPair;
   friend class TJsonObject;
   friend class TJson;
   friend class TJsonStrictReader;
+  friend class TJsonLenientReader;
 
   void CheckIndex(int Index, int Limit) const;
   // Drops the entries before FHead once they are as many as the values left.
@@ -341,20 +317,15 @@ class TJsonPair final : public TJsonBase {
   TJsonValue& Value() { return FValue; }
   const TJsonValue& Value() const { return FValue; }
 
- protected:
-  void ParseAt(std::string_view JsonString, int Depth) override;
-
  private:
   friend class TJsonValue;
   friend class TJsonArray;
   friend class TJsonObject;
   friend class TJson;
   friend class TJsonStrictReader;
+  friend class TJsonLenientReader;
 
   void CopyFrom(const TJsonPair& Source);
-  // Reads a trimmed pair text whose top-level ':' positions are already
-  // known (counted from Offset).
-  void ParseMarked(std::string_view Text, const scan::TMarks& Marks, std::size_t Offset, int Depth);
 
   std::string FName;
   TJsonValue FValue;
@@ -422,15 +393,13 @@ class TJsonObject final : public TJsonBase {
   // Appends copies of all of Addition's pairs; existing names are kept.
   void Merge(const TJsonObject& Addition);
 
- protected:
-  void ParseAt(std::string_view JsonString, int Depth) override;
-
  private:
   friend class TJsonValue;
   friend class TJsonArray;
   friend class TJsonPair;
   friend class TJson;
   friend class TJsonStrictReader;
+  friend class TJsonLenientReader;
 
   void CheckIndex(int Index, int Limit) const;
   void CopyFrom(const TJsonObject& Source);  // appends
@@ -508,11 +477,9 @@ class TJson final : public TJsonBase {
   // Frees the array or object and returns to jsNone.
   void Clear();
 
- protected:
-  void ParseAt(std::string_view JsonString, int Depth) override;
-
  private:
   friend class TJsonStrictReader;
+  friend class TJsonLenientReader;
 
   void TakeFrom(TJson& Source) noexcept;
 

@@ -1,6 +1,8 @@
 // Text rules of the JSON library: integer and number text, number writing,
 // escaping and unescaping, splitting and value-kind analysis.
 
+#include "json/json_text.h"
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -10,8 +12,8 @@
 #include <limits>
 #include <string>
 
+#include "json/internal/json_scan.h"
 #include "json/json.h"
-#include "json/json_scan.h"
 #include "text/case_fold.h"
 #include "text/charset.h"
 

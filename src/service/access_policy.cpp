@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "dbaccess/vendor_library.h"
-#include "service/dm.h"
+#include "service/data_service_error.h"
 #include "text/case_fold.h"
 
 namespace tandemize::service {

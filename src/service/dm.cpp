@@ -5,7 +5,6 @@
 
 #include "converter/converter.h"
 #include "service/access_policy.h"
-#include "text/charset.h"
 
 namespace tandemize::service {
 namespace {
@@ -26,53 +25,6 @@ void PutVerdict(json::TJsonObject& E, bool aSuccess, std::string_view aMessage) 
 }
 
 }  // namespace
-
-// ------------------------------------------------------------------- streams
-
-void TStream::Position(std::size_t aPosition) {
-  FPosition = std::min(aPosition, FView.size());
-}
-
-void TStream::Write(std::string_view aBytes) {
-  if (FView.data() != FBytes.data()) FBytes.assign(FView);  // a borrowed stream's own copy
-  if (FPosition + aBytes.size() > FBytes.size()) FBytes.resize(FPosition + aBytes.size());
-  std::copy(aBytes.begin(), aBytes.end(), FBytes.begin() + static_cast<std::ptrdiff_t>(FPosition));
-  FPosition += aBytes.size();
-  FView = FBytes;
-}
-
-void TStream::Borrow(std::string_view aBytes) {
-  FBytes.clear();
-  FBytes.shrink_to_fit();
-  FView = aBytes;
-  FPosition = 0;
-}
-
-void TStream::Adopt(std::string aBytes) {
-  FBytes = std::move(aBytes);
-  FView = FBytes;
-  FPosition = 0;
-}
-
-void TStream::Clear() {
-  std::string().swap(FBytes);
-  FView = FBytes;
-  FPosition = 0;
-}
-
-std::string_view TStream::Remaining() const {
-  return FView.substr(FPosition);
-}
-
-std::string TStringStream::DataString() const {
-  return text::DecodeUtf8OrWindows1252(Bytes());
-}
-
-std::string_view TStringStream::DataText(std::string& aConverted) const {
-  if (text::IsValidUtf8(Bytes())) return Bytes();
-  aConverted = text::DecodeUtf8OrWindows1252(Bytes());
-  return aConverted;
-}
 
 // ---------------------------------------------------------------- lifecycle
 
@@ -180,20 +132,21 @@ std::string TDM::TesteDatabase(std::string_view aJson) {
   return E.Stringify();
 }
 
-std::string TDM::Tandemize(std::string_view aJsonHeader, TStream* aStream, bool aBinaryRequest) {
+std::string TDM::Tandemize(std::string_view aJsonHeader, text::TByteStream* aStream,
+                           bool aBinaryRequest) {
   json::TJsonObject E;
   try {
     if (aBinaryRequest) {
       if (!json::TJsonBase::IsJsonObject(aJsonHeader)) throw EDataService(kContentInvalid);
       if (aStream == nullptr || aStream->Size() == 0) throw EDataService(kDataNotFound);
       E.Parse(aJsonHeader);
-    } else if (auto* text = dynamic_cast<TStringStream*>(aStream)) {
-      if (text->Size() < 1) throw EDataService(kDataInvalid);
+    } else if (aStream != nullptr) {
+      if (aStream->Size() < 1) throw EDataService(kDataInvalid);
       std::string converted;
-      const std::string_view envelope = text->DataText(converted);
+      const std::string_view envelope = aStream->DataText(converted);
       if (!json::TJsonBase::IsJsonObject(envelope)) throw EDataService(kContentInvalid);
       E.Parse(envelope);
-      text->Clear();  // the envelope lives on in E
+      aStream->Clear();  // the envelope lives on in E
     }
     if (E.Find("params") < 0) throw EDataService(kParamsNotFound);
     if (E.Find("headers") < 0) throw EDataService(kHeadersNotFound);

@@ -1,12 +1,15 @@
 // Names written into SQL text: the table name and the key and field names of
 // an import. Only names that cannot change a statement's meaning pass.
 
+#include "service/identifiers.h"
+
 #include <fmt/format.h>
 
 #include <string>
 
 #include "dbaccess/sql_markers.h"
-#include "service/dm.h"
+#include "service/data_service_error.h"
+#include "service/messages.h"
 #include "text/charset.h"
 
 namespace tandemize::service {

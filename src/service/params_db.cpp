@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "json/json_text.h"
 #include "text/case_fold.h"
 
 namespace tandemize::service {

@@ -8,6 +8,8 @@
 // window never holds two rows whose keys may be equal, so each existence
 // query sees every row written before it, as one row at a time does.
 
+#include "service/upsert.h"
+
 #include <fmt/format.h>
 
 #include <atomic>
@@ -20,6 +22,7 @@
 #include "dbaccess/db_connection.h"
 #include "dbaccess/sql_markers.h"
 #include "service/dm.h"
+#include "service/identifiers.h"
 #include "service/upsert_mode.h"
 #include "text/case_fold.h"
 
@@ -215,13 +218,13 @@ std::string_view PgUpsertModeName(TPgUpsert aMode) {
   }
 }
 
-std::vector<std::string> TDM::BuildExistsSql(json::TJsonObject& H) {
+std::vector<std::string> BuildExistsSql(json::TJsonObject& H) {
   const std::string where = KeyConditions(H);
   return {"SELECT *  ", fmt::format("  FROM {} ", StatementName(TableName(H))),
           fmt::format(" WHERE {} ", where)};
 }
 
-std::string TDM::BuildUpdateSql(json::TJsonObject& H) {
+std::string BuildUpdateSql(json::TJsonObject& H) {
   const std::string where = KeyConditions(H);
   std::string set;
   for (const std::string& field : Names(H, "fields")) {
@@ -232,7 +235,7 @@ std::string TDM::BuildUpdateSql(json::TJsonObject& H) {
   return fmt::format("UPDATE {} SET {} WHERE {}", StatementName(TableName(H)), set, where);
 }
 
-std::string TDM::BuildInsertSql(json::TJsonObject& H) {
+std::string BuildInsertSql(json::TJsonObject& H) {
   std::vector<std::string> names = Names(H, "pks");
   for (std::string& field : Names(H, "fields")) names.push_back(std::move(field));
   std::string columns, values;

@@ -1,7 +1,7 @@
 #pragma once
 // Octet-stream middleware: attaches the raw body of "application/octet-stream"
-// requests as a memory stream over the request's bytes, and sends a stream or file left in the
-// response's content object.
+// requests as a TRelayStream lent the request's bytes, and sends a stream or
+// file left in the response's content object.
 
 #include "web/relay_types.h"
 

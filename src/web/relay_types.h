@@ -8,6 +8,9 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "text/byte_stream.h"
 
 namespace tandemize::web {
 
@@ -87,69 +90,34 @@ class TRelayObject {
   virtual ~TRelayObject() = default;
 };
 
-// An in-memory byte stream with a read/write position. It either owns its
-// bytes or reads bytes that someone else keeps alive (a request's body, see
-// Over and Lent); the first write gives a borrowing stream its own copy.
-class TMemoryStream : public TRelayObject {
+// A byte stream as a request body or a response content: the octet-stream
+// middleware attaches a request's raw body as one and sends one left in a
+// response.
+class TRelayStream final : public TRelayObject {
  public:
-  TMemoryStream() = default;
-  explicit TMemoryStream(std::string aBytes) : FData(std::move(aBytes)), FView(FData) {}
-  TMemoryStream(const TMemoryStream&) = delete;
-  TMemoryStream& operator=(const TMemoryStream&) = delete;
+  TRelayStream() = default;
+  explicit TRelayStream(text::TByteStream aStream) : FStream(std::move(aStream)) {}
+  explicit TRelayStream(std::string aBytes) : FStream(std::move(aBytes)) {}
 
-  // A stream reading aBytes in place; they must outlive the stream.
-  static std::unique_ptr<TMemoryStream> Over(std::string_view aBytes) {
-    auto stream = std::make_unique<TMemoryStream>();
-    stream->FView = aBytes;
-    return stream;
-  }
-  // A stream reading aOwner's bytes in place, like Over, that may also take
-  // them from aOwner (TakeBytes). aOwner must outlive the stream.
-  static std::unique_ptr<TMemoryStream> Lent(std::string& aOwner) {
-    auto stream = Over(aOwner);
-    stream->FLender = &aOwner;
-    return stream;
-  }
-
-  std::size_t Size() const { return FView.size(); }
-  std::size_t Position() const { return FPosition; }
-  void Position(std::size_t aPosition) {
-    FPosition = aPosition < FView.size() ? aPosition : FView.size();
-  }
-  // Copies up to aCount bytes from the position on; returns how many were copied.
-  std::size_t Read(void* aBuffer, std::size_t aCount);
-  // Writes at the position, growing the stream as needed.
-  void Write(const void* aBuffer, std::size_t aCount);
-  void Clear() {
-    FData.clear();
-    FView = FData;
-    FPosition = 0;
-  }
-  std::string_view Bytes() const { return FView; }
-  // Hands the stream's bytes over and leaves the stream empty (position 0).
-  // Its own bytes and those it reads of its lender (which is left empty)
-  // move without a copy; bytes it only views (Over) are copied.
-  std::string TakeBytes();
+  text::TByteStream& Stream() { return FStream; }
+  const text::TByteStream& Stream() const { return FStream; }
 
  private:
-  std::string FData;
-  std::string_view FView;           // the stream's bytes: FData, or borrowed ones
-  std::string* FLender = nullptr;   // the owner of the borrowed bytes, when known
-  std::size_t FPosition = 0;
+  text::TByteStream FStream;
 };
 
 // A file download left in a response's content object; owns its stream.
 class TFileReturn : public TRelayObject {
  public:
-  TFileReturn(std::string aName, std::unique_ptr<TMemoryStream> aStream, bool aInline)
+  TFileReturn(std::string aName, text::TByteStream aStream, bool aInline)
       : FName(std::move(aName)), FStream(std::move(aStream)), FInline(aInline) {}
   const std::string& Name() const { return FName; }
-  TMemoryStream* Stream() const { return FStream.get(); }
+  const text::TByteStream& Stream() const { return FStream; }
   bool Inline() const { return FInline; }
 
  private:
   std::string FName;
-  std::unique_ptr<TMemoryStream> FStream;
+  text::TByteStream FStream;
   bool FInline;
 };
 

@@ -69,7 +69,7 @@ std::string Message(const std::string& aVerdict) {
 }
 
 std::string Import(const std::string& aParams, const std::string& aTable) {
-  TStringStream body;
+  text::TByteStream body;
   body.Write(
       harness::RowsEnvelope(aParams, aTable, R"([{"id":1,"nome":"um"},{"id":2,"nome":"dois"}])"));
   TDMInstance dm;

@@ -6,6 +6,7 @@
 
 #include "converter/converter.h"
 #include "json/json.h"
+#include "json/json_text.h"
 #include "memtable/mem_table.h"
 
 namespace tandemize::converter::testing {

@@ -6,6 +6,7 @@
 
 #include "converter/converter.h"
 #include "converter/converter_test_util.h"
+#include "converter/dataset_converter.h"
 #include "json/json.h"
 #include "memtable/mem_table.h"
 

@@ -5,6 +5,7 @@
 
 #include "converter/converter.h"
 #include "converter/converter_test_util.h"
+#include "converter/json_converter.h"
 #include "json/json.h"
 #include "memtable/mem_table.h"
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "json/json.h"
+#include "json/json_text.h"
 
 namespace tandemize::json {
 namespace {

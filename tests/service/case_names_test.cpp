@@ -56,7 +56,7 @@ class CaseNames : public ::testing::Test {
   }
 
   std::string ImportJson(const std::string& aHeaders, const std::string& aTandemize) {
-    TStringStream body;
+    text::TByteStream body;
     body.Write("{" + Params() + ",\"headers\":" + aHeaders + ",\"tandemize\":" + aTandemize + "}");
     return TDMInstance()->Tandemize("", &body, false);
   }
@@ -110,8 +110,7 @@ TEST_F(CaseNames, BinaryImportMatchesTheStreamsColumns) {
                                       std::string(r.Text));
     memtable::storage::SetStreamValue(t, row, TRowStoreBufferKind::bkCurrent, 2, r.Price);
   }
-  TMemoryStream body;
-  body.Adopt(memtable::storage::WriteBinaryStream(m));
+  text::TByteStream body(memtable::storage::WriteBinaryStream(m));
   EXPECT_EQ(
       TDMInstance()->Tandemize("{" + Params() + ",\"headers\":" + kHeaders + "}", &body, true),
       kImported);

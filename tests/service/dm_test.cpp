@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "memtable/storage/binary_stream.h"
+#include "service/identifiers.h"
+#include "service/upsert.h"
 
 namespace tandemize::service {
 namespace {
@@ -54,17 +56,17 @@ TEST(StatementTexts, AreBuiltFromTheHeaders) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.headers);
     json::TJsonObject h = Headers(c.headers);
-    EXPECT_EQ(TDM::BuildExistsSql(h), c.exists);
-    EXPECT_EQ(TDM::BuildUpdateSql(h), c.update);
-    EXPECT_EQ(TDM::BuildInsertSql(h), c.insert);
+    EXPECT_EQ(BuildExistsSql(h), c.exists);
+    EXPECT_EQ(BuildUpdateSql(h), c.update);
+    EXPECT_EQ(BuildInsertSql(h), c.insert);
   }
 }
 
 TEST(StatementTexts, NamesThatAreNotTextFailWithTheValueError) {
   json::TJsonObject h = Headers(R"({"teble_name":"t","pks":[{"a":1}],"fields":[]})");
-  EXPECT_THROW(TDM::BuildInsertSql(h), json::EJsonException);
+  EXPECT_THROW(BuildInsertSql(h), json::EJsonException);
   json::TJsonObject notArray = Headers(R"({"teble_name":"t","pks":"id","fields":[]})");
-  EXPECT_THROW(TDM::BuildUpdateSql(notArray), json::EJsonException);
+  EXPECT_THROW(BuildUpdateSql(notArray), json::EJsonException);
 }
 
 TEST(Identifiers, PlainQualifiedOrQuotedByTheKind) {
@@ -245,33 +247,18 @@ TEST(Import, EnvelopeChecksInOrder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body + " / " + c.header);
-    std::unique_ptr<TStream> stream;
-    if (c.binary) {
-      stream = std::make_unique<TMemoryStream>();
-    } else {
-      stream = std::make_unique<TStringStream>();
-    }
-    stream->Write(c.body);
-    stream->Position(0);
+    text::TByteStream stream;
+    stream.Write(c.body);
+    stream.Position(0);
     TDMInstance dm;
-    EXPECT_EQ(dm->Tandemize(c.header, stream.get(), c.binary),
+    EXPECT_EQ(dm->Tandemize(c.header, &stream, c.binary),
               R"({"success":false,"message":")" + c.message + "\"}");
     EXPECT_FALSE(dm->DbConnection().Connected());
   }
-  // A JSON import whose body is not a text stream reads as no envelope.
-  TMemoryStream bytes;
-  bytes.Write("{" + params + "}");
+  // A JSON import without a body reads as no envelope.
   TDMInstance dm;
-  EXPECT_EQ(dm->Tandemize("", &bytes, false), R"({"success":false,"message":"Params not found!"})");
-}
-
-TEST(Import, WindowsTextBodyIsReadWithoutLoss) {
-  TStringStream stream;
-  stream.Write("{\"a\":\"Jo\xe3o\"}");  // Windows-1252 "João"
-  EXPECT_EQ(stream.DataString(), "{\"a\":\"Jo\xc3\xa3o\"}");
-  TStringStream utf8;
-  utf8.Write("{\"a\":\"Jo\xc3\xa3o\"}");
-  EXPECT_EQ(utf8.DataString(), "{\"a\":\"Jo\xc3\xa3o\"}");
+  EXPECT_EQ(dm->Tandemize("", nullptr, false),
+            R"({"success":false,"message":"Params not found!"})");
 }
 
 // A new SQLite database file named after aTag, holding the table
@@ -298,7 +285,7 @@ TEST(Import, EachStatementIsPreparedOncePerImport) {
     data += (i > 1 ? "," : "") + std::string(R"({"id":)") + std::to_string(i % 25 + 1) +
             R"(,"nome":"n)" + std::to_string(i) + "\"}";
   }
-  TStringStream body;
+  text::TByteStream body;
   body.Write(R"({"params":{"tipo_sgdb":5,"database":")" + file.string() +
              R"("},"headers":{"teble_name":"t","pks":["id"],"fields":["nome"]},)"
              R"("tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger","size":0},)"
@@ -310,69 +297,6 @@ TEST(Import, EachStatementIsPreparedOncePerImport) {
   // The existence query, the INSERT and the UPDATE.
   EXPECT_EQ(dm->DbConnection().PrepareCount(), 3u);
   fs::remove(file);
-}
-
-// A body borrowed from the request is read in place; writing to the stream
-// then works on its own copy and leaves the request's bytes alone.
-TEST(Import, BorrowedBodyIsReadInPlaceAndCopiedOnWrite) {
-  const std::string request = "0123456789";
-  TMemoryStream stream;
-  stream.Write("old content, longer than the request");
-  stream.Borrow(request);
-  EXPECT_EQ(stream.Size(), request.size());
-  EXPECT_EQ(stream.Position(), 0u);
-  EXPECT_EQ(stream.Bytes().data(), request.data());
-  stream.Position(4);
-  EXPECT_EQ(stream.Remaining(), "456789");
-  stream.Write("ab");
-  EXPECT_EQ(stream.Bytes(), "0123ab6789");
-  EXPECT_EQ(request, "0123456789");
-  stream.Position(10);
-  stream.Write("!");
-  EXPECT_EQ(stream.Bytes(), "0123ab6789!");
-
-  // Valid UTF-8 is viewed as it is; other text converted into the scratch.
-  std::string converted;
-  TStringStream text;
-  const std::string utf8 = "{\"a\":\"Jo\xc3\xa3o\"}";
-  text.Borrow(utf8);
-  EXPECT_EQ(text.DataText(converted).data(), utf8.data());
-  const std::string windows = "{\"a\":\"Jo\xe3o\"}";
-  text.Borrow(windows);
-  EXPECT_EQ(text.DataText(converted), utf8);
-}
-
-// A body taken over from the request is the stream's own, without a copy;
-// letting it go frees it and leaves an empty stream that works as before.
-TEST(Import, AdoptedBodyIsOwnedAndLetGo) {
-  std::string request(64 * 1024, 'x');
-  const char* const bytes = request.data();
-  TMemoryStream stream;
-  stream.Write("old");
-  stream.Adopt(std::move(request));
-  EXPECT_EQ(stream.Bytes().data(), bytes);
-  EXPECT_EQ(stream.Size(), 64u * 1024u);
-  EXPECT_EQ(stream.Position(), 0u);
-  stream.Position(10);
-  stream.Write("ab");  // its own bytes: written in place
-  EXPECT_EQ(stream.Bytes().data(), bytes);
-  EXPECT_EQ(stream.Bytes().substr(8, 6), "xxabxx");
-
-  stream.Clear();
-  EXPECT_EQ(stream.Size(), 0u);
-  EXPECT_EQ(stream.Position(), 0u);
-  EXPECT_EQ(stream.Remaining(), "");
-  stream.Position(5);
-  EXPECT_EQ(stream.Position(), 0u);
-  stream.Write("new");
-  EXPECT_EQ(stream.Bytes(), "new");
-
-  // Letting go of borrowed bytes leaves them to their owner.
-  const std::string owner = "borrowed bytes";
-  stream.Borrow(owner);
-  stream.Clear();
-  EXPECT_EQ(stream.Size(), 0u);
-  EXPECT_EQ(owner, "borrowed bytes");
 }
 
 // A dataset stream of table "t" with the rows (id, nome) 1..aRows.
@@ -433,17 +357,11 @@ TEST(Import, BodyIsLetGoOnceRead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::unique_ptr<TStream> stream;
-    if (c.binary) {
-      stream = std::make_unique<TMemoryStream>();
-    } else {
-      stream = std::make_unique<TStringStream>();
-    }
-    stream->Adopt(c.body);
-    EXPECT_EQ(TDMInstance()->Tandemize(c.header, stream.get(), c.binary), c.verdict);
-    EXPECT_EQ(stream->Size(), c.letGo ? 0u : c.body.size());
+    text::TByteStream stream(c.body);
+    EXPECT_EQ(TDMInstance()->Tandemize(c.header, &stream, c.binary), c.verdict);
+    EXPECT_EQ(stream.Size(), c.letGo ? 0u : c.body.size());
     const std::string again = c.letGo ? refused(c.binary ? kDataNotFound : kDataInvalid) : c.verdict;
-    EXPECT_EQ(TDMInstance()->Tandemize(c.header, stream.get(), c.binary), again);
+    EXPECT_EQ(TDMInstance()->Tandemize(c.header, &stream, c.binary), again);
   }
   dbaccess::TDbConnection c;
   c.Params().SetValue("DriverID", "SQLite");
@@ -488,7 +406,7 @@ TEST(Import, ManyRowsLandOnceOrNotAtAll) {
               std::to_string(i) + R"(","dia":")" + (i == aBadRow ? "not a date" : "2024-03-05") +
               "\"}";
     }
-    TStringStream body;
+    text::TByteStream body;
     body.Write(R"({"params":{"tipo_sgdb":5,"database":")" + file.string() +
                R"("},"headers":{"teble_name":"t","pks":["id"],"fields":["nome","dia"]},)"
                R"("tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger","size":0},)"
@@ -572,7 +490,7 @@ TEST(Import, EveryRowIsConvertedBeforeTheDatabase) {
                   (i == target.nullNameRow ? std::string("null") : "\"n\"") + "}";
         }
       }
-      TStringStream body;
+      text::TByteStream body;
       body.Write(R"({"params":)" + target.params + R"(,"headers":{"teble_name":")" + target.table +
                  R"(","pks":["id"],"fields":["nome"]},)"
                  R"("tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger","size":0},)"

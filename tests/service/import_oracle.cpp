@@ -491,12 +491,10 @@ TRequest BuildRequest(const TCase& aCase, const std::string& aDatabase, bool aAs
 std::string InProcessImport(const TRequest& aRequest) {
   service::TDMInstance dm;
   if (aRequest.Binary) {
-    service::TMemoryStream body;
-    body.Adopt(aRequest.Body);
+    tandemize::text::TByteStream body(aRequest.Body);
     return dm->Tandemize(aRequest.Header, &body, true);
   }
-  service::TStringStream body;
-  body.Adopt(aRequest.Body);
+  tandemize::text::TByteStream body(aRequest.Body);
   return dm->Tandemize("", &body, false);
 }
 

@@ -17,6 +17,8 @@
 #include "dbaccess/internal/phys_values.h"
 #include "dbaccess/sql_markers.h"
 #include "service/dm.h"
+#include "service/identifiers.h"
+#include "service/upsert.h"
 
 namespace tandemize::service {
 namespace {
@@ -87,12 +89,12 @@ TEST(QuotedNames, EachKindAcceptsTheFormsItsStatementsReadWhole) {
           return dbaccess::RewriteMarkers(aText, scan, [](int) { return std::string("?"); });
         };
         EXPECT_EQ(
-            rewritten(StatementText(TDM::BuildExistsSql(h)), {"k " + odd, "ID"}),
+            rewritten(StatementText(BuildExistsSql(h)), {"k " + odd, "ID"}),
             "SELECT *  \r\n  FROM " + table + " \r\n WHERE  " + key + " = ? AND  id = ? \r\n");
-        EXPECT_EQ(rewritten(TDM::BuildUpdateSql(h), {"f " + odd, "k " + odd, "ID"}),
+        EXPECT_EQ(rewritten(BuildUpdateSql(h), {"f " + odd, "k " + odd, "ID"}),
                   "UPDATE " + table + " SET  " + field + " = ? WHERE  " + key + " = ? AND  id = ?");
         EXPECT_EQ(
-            rewritten(TDM::BuildInsertSql(h), {"k " + odd, "ID", "f " + odd}),
+            rewritten(BuildInsertSql(h), {"k " + odd, "ID", "f " + odd}),
             "INSERT INTO " + table + " ( " + key + ",  id,  " + field + ") VALUES ( ?,  ?,  ?)");
       }
     }
@@ -168,7 +170,7 @@ TEST(QuotedNames, ANameHoldingANulIsRefusedWhole) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Headers);
-    TStringStream body;
+    text::TByteStream body;
     body.Write(R"({"params":{"tipo_sgdb":5,"database":)" + JsonString(file.string()) +
                "},\"headers\":" + c.Headers +
                R"(,"tandemize":{"structure":[{"fieldName":"id","dataType":"ftInteger"},)"
@@ -196,7 +198,7 @@ std::string ImportBody(const std::string& aParams, const std::string& aTable,
 }
 
 std::string Import(const std::string& aBody) {
-  TStringStream body;
+  text::TByteStream body;
   body.Write(aBody);
   TDMInstance dm;
   return dm->Tandemize("", &body, false);

@@ -212,7 +212,7 @@ TEST(UpsertWays, SameTablesAndVerdictsEveryWay) {
         Exec(c, std::string("INSERT INTO ") + way.Table + " VALUES " + starting);
       }
       SetPgUpsertMode(way.Mode);
-      TStringStream body;
+      text::TByteStream body;
       body.Write(R"({"params":)" + ParamsJson() + R"(,"headers":{"teble_name":")" + way.Table +
                  R"(","pks":[)" + pksJson + R"(],"fields":[)" + fieldsJson +
                  R"(]},"tandemize":{"structure":[)" + structure + R"(],"data":[)" + data + "]}}");

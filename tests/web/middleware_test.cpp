@@ -266,11 +266,11 @@ TEST(OctetStreamMiddleware, AttachesTheBodyOnlyForOctetStreamWrites) {
     tree.RegisterMiddleware("/", OctetStream);
     tree.RegisterRoute(MethodTypeFromText(c.method), "/up",
                        [&](TRelayRequest& req, TRelayResponse&, const TNextProc&) {
-                         auto* stream = req.Body<TMemoryStream>();
-                         attached = stream != nullptr;
-                         if (stream) {
-                           EXPECT_EQ(stream->Position(), 0u);
-                           EXPECT_EQ(stream->Bytes(), body);
+                         auto* relayed = req.Body<TRelayStream>();
+                         attached = relayed != nullptr;
+                         if (relayed) {
+                           EXPECT_EQ(relayed->Stream().Position(), 0u);
+                           EXPECT_EQ(relayed->Stream().Bytes(), body);
                          }
                        });
     RunRequest(tree, c.method, "/up", {{"Content-Type", c.contentType}}, body);
@@ -282,19 +282,19 @@ TEST(OctetStreamMiddleware, SendsStreamAndFileResults) {
   TRelayRouterTree tree;
   tree.RegisterMiddleware("/", OctetStream);
   tree.RegisterRoute(mtGet, "/stream", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) {
-                       r.Content(new TMemoryStream(std::string("\x00\x01\xFF", 3)));
+                       r.Content(new TRelayStream(std::string("\x00\x01\xFF", 3)));
                      })));
   tree.RegisterRoute(mtGet, "/typed", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) {
-                       r.ContentType("image/png").Content(new TMemoryStream("png"));
+                       r.ContentType("image/png").Content(new TRelayStream(std::string("png")));
                        r.RawWebResponse().Data.SetCustomHeader("Content-Disposition", "inline");
                      })));
   tree.RegisterRoute(
       mtGet, "/file", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) {
-        r.Content(new TFileReturn("a.txt", std::make_unique<TMemoryStream>("abc"), false));
+        r.Content(new TFileReturn("a.txt", text::TByteStream(std::string("abc")), false));
       })));
   tree.RegisterRoute(
       mtGet, "/inline", AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) {
-        r.Content(new TFileReturn("b.pdf", std::make_unique<TMemoryStream>("pdf"), true));
+        r.Content(new TFileReturn("b.pdf", text::TByteStream(std::string("pdf")), true));
       })));
   // A handler that hands the request's own body back: freed once, with the request.
   tree.RegisterRoute(mtPost, "/echo",
@@ -326,82 +326,6 @@ TEST(OctetStreamMiddleware, SendsStreamAndFileResults) {
   }
 }
 
-TEST(MemoryStream, ABorrowingStreamReadsInPlaceAndCopiesOnItsFirstWrite) {
-  const std::string source = "abcdef";
-  auto stream = TMemoryStream::Over(source);
-  EXPECT_EQ(stream->Bytes().data(), source.data());
-  char read[4] = {};
-  stream->Position(2);
-  EXPECT_EQ(stream->Read(read, 3), 3u);
-  EXPECT_EQ(std::string(read, 3), "cde");
-  EXPECT_EQ(stream->Read(read, 3), 1u);
-
-  stream->Position(1);
-  stream->Write("XYZ", 3);
-  EXPECT_EQ(stream->Bytes(), "aXYZef");
-  EXPECT_EQ(source, "abcdef");
-  stream->Write("0123", 4);
-  EXPECT_EQ(stream->Bytes(), "aXYZ0123");
-  EXPECT_EQ(stream->Size(), 8u);
-}
-
-// Handing the bytes over moves them whenever the stream may: its own bytes,
-// or those of the string it was lent, which is left empty. Bytes it only
-// views are copied. Either way the stream is empty afterwards and works as
-// a fresh one.
-TEST(MemoryStream, TakeBytesMovesWhatItMayAndLeavesTheStreamEmpty) {
-  const std::string content(100, 'c');  // beyond any in-place small-string buffer
-  enum class TMade { Owning, Lent, LentThenWritten, Viewing };
-  struct Case {
-    const char* name;
-    TMade made;
-    std::string taken;
-    bool moved;               // the taken bytes are the very buffer the stream read
-    std::string lenderAfter;  // what the lender (or viewed source) holds afterwards
-  };
-  const Case cases[] = {
-      {"owning", TMade::Owning, content, true, content},
-      {"lent", TMade::Lent, content, true, ""},
-      {"lent, then written", TMade::LentThenWritten, "W" + content.substr(1), true, content},
-      {"viewing", TMade::Viewing, content, false, content},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string lender = content;
-    std::unique_ptr<TMemoryStream> stream;
-    switch (c.made) {
-      case TMade::Owning:
-        stream = std::make_unique<TMemoryStream>(content);
-        break;
-      case TMade::Lent:
-        stream = TMemoryStream::Lent(lender);
-        break;
-      case TMade::LentThenWritten:
-        stream = TMemoryStream::Lent(lender);
-        stream->Write("W", 1);
-        break;
-      case TMade::Viewing:
-        stream = TMemoryStream::Over(lender);
-        break;
-    }
-    stream->Position(7);
-    const char* const read = stream->Bytes().data();
-    const std::string taken = stream->TakeBytes();
-    EXPECT_EQ(taken, c.taken);
-    EXPECT_EQ(taken.data() == read, c.moved);
-    EXPECT_EQ(lender, c.lenderAfter);
-
-    EXPECT_EQ(stream->Size(), 0u);
-    EXPECT_EQ(stream->Position(), 0u);
-    char buffer[4];
-    EXPECT_EQ(stream->Read(buffer, sizeof buffer), 0u);
-    EXPECT_EQ(stream->TakeBytes(), "");
-    stream->Write("new", 3);
-    EXPECT_EQ(stream->Bytes(), "new");
-    EXPECT_EQ(lender, c.lenderAfter);
-  }
-}
-
 // A handler can take an octet-stream body over without a copy; the request
 // then holds no body any more, and the answer goes out as usual.
 TEST(OctetStreamMiddleware, HandlerTakesTheBodyOverFromTheRequest) {
@@ -411,8 +335,9 @@ TEST(OctetStreamMiddleware, HandlerTakesTheBodyOverFromTheRequest) {
   tree.RegisterMiddleware("/", OctetStream);
   tree.RegisterRoute(mtPost, "/take",
                      [&](TRelayRequest& req, TRelayResponse& res, const TNextProc&) {
-                       auto* stream = req.Body<TMemoryStream>();
-                       ASSERT_NE(stream, nullptr);
+                       auto* relayed = req.Body<TRelayStream>();
+                       ASSERT_NE(relayed, nullptr);
+                       text::TByteStream* stream = &relayed->Stream();
                        const char* const received = req.RawWebRequest().Content.data();
                        const std::string taken = stream->TakeBytes();
                        EXPECT_EQ(taken, body);

@@ -68,8 +68,8 @@ class TransportTest : public ::testing::Test {
     FTree.RegisterRoute(
         mtPost, "/size",
         AdaptCallback(TRelayCallbackRequestResponse([](TRelayRequest& q, TRelayResponse& r) {
-          auto* body = q.Body<TMemoryStream>();
-          r.Send(body ? std::to_string(body->Size()) : "none");
+          auto* body = q.Body<TRelayStream>();
+          r.Send(body ? std::to_string(body->Stream().Size()) : "none");
         })));
     FTree.RegisterRoute(
         mtGet, "/path/:rest",
