@@ -7,6 +7,7 @@
 
 #include "converter/base64.h"
 #include "json/json.h"
+#include "json/json_text.h"
 #include "memtable/value_convert.h"
 
 namespace tandemize::cli {
