@@ -16,13 +16,13 @@ namespace {
 
 const TVariant kNullValue{};
 
-using RS = TRowStoreRowState;
-using RV = TRowStoreRowVersion;
-using BK = TRowStoreBufferKind;
+using enum TRowStoreRowState;
+using enum TRowStoreRowVersion;
+using enum TRowStoreBufferKind;
 
-bool IsTransientState(RS aState) {
-  return aState == RS::rsInitializing || aState == RS::rsCalculating || aState == RS::rsChecking ||
-         aState == RS::rsDestroying || aState == RS::rsForceWrite;
+bool IsTransientState(TRowStoreRowState aState) {
+  return aState == rsInitializing || aState == rsCalculating || aState == rsChecking ||
+         aState == rsDestroying || aState == rsForceWrite;
 }
 
 }  // namespace
@@ -124,67 +124,67 @@ void TRowStoreRow::FreeBuffer(TRowStoreBufferKind aKind) {
 }
 
 TRowStoreRowBuffer* TRowStoreRow::ReadBuffer(TRowStoreRowVersion aVersion) const {
-  TRowStoreRowBuffer* const original = Buffer(BK::bkOriginal);
-  TRowStoreRowBuffer* const current = Buffer(BK::bkCurrent);
-  TRowStoreRowBuffer* const proposed = Buffer(BK::bkProposed);
-  const RS state = IsTransientState(FRowState) ? FRowPriorState : FRowState;
+  TRowStoreRowBuffer* const original = Buffer(bkOriginal);
+  TRowStoreRowBuffer* const current = Buffer(bkCurrent);
+  TRowStoreRowBuffer* const proposed = Buffer(bkProposed);
+  const TRowStoreRowState state = IsTransientState(FRowState) ? FRowPriorState : FRowState;
   switch (state) {
-    case RS::rsDetached:
-      if (proposed != nullptr) return aVersion == RV::rvOriginal ? nullptr : proposed;
+    case rsDetached:
+      if (proposed != nullptr) return aVersion == rvOriginal ? nullptr : proposed;
       [[fallthrough]];
-    case RS::rsDeleted:
+    case rsDeleted:
       switch (aVersion) {
-        case RV::rvDefault:
-        case RV::rvOriginal:
+        case rvDefault:
+        case rvOriginal:
           return original;
-        case RV::rvPrevious:
+        case rvPrevious:
           return current != nullptr ? current : original;
         default:
           return nullptr;
       }
-    case RS::rsInserted:
+    case rsInserted:
       switch (aVersion) {
-        case RV::rvDefault:
-        case RV::rvCurrent:
+        case rvDefault:
+        case rvCurrent:
           return current;
-        case RV::rvPrevious:
+        case rvPrevious:
           return original != nullptr ? original : current;
         default:
           return nullptr;
       }
-    case RS::rsModified:
+    case rsModified:
       switch (aVersion) {
-        case RV::rvDefault:
-        case RV::rvCurrent:
+        case rvDefault:
+        case rvCurrent:
           return current;
-        case RV::rvOriginal:
-        case RV::rvPrevious:
+        case rvOriginal:
+        case rvPrevious:
           return original;
         default:
           return nullptr;
       }
-    case RS::rsUnchanged:
-      return aVersion == RV::rvProposed ? nullptr : original;
-    case RS::rsEditing:
+    case rsUnchanged:
+      return aVersion == rvProposed ? nullptr : original;
+    case rsEditing:
       switch (aVersion) {
-        case RV::rvDefault:
-        case RV::rvProposed:
+        case rvDefault:
+        case rvProposed:
           return proposed;
-        case RV::rvCurrent:
-        case RV::rvPrevious:
+        case rvCurrent:
+        case rvPrevious:
           return current != nullptr ? current : original;
-        case RV::rvOriginal:
-          return FRowPriorState == RS::rsDeleted || FRowPriorState == RS::rsModified ||
-                         FRowPriorState == RS::rsUnchanged
+        case rvOriginal:
+          return FRowPriorState == rsDeleted || FRowPriorState == rsModified ||
+                         FRowPriorState == rsUnchanged
                      ? original
                      : nullptr;
       }
       return nullptr;
-    case RS::rsImportingCurent:
+    case rsImportingCurent:
       return current;
-    case RS::rsImportingOriginal:
+    case rsImportingOriginal:
       return original;
-    case RS::rsImportingProposed:
+    case rsImportingProposed:
       return proposed;
     default:
       return nullptr;  // a transient prior state has no buffer of its own
@@ -197,14 +197,14 @@ const TVariant& TRowStoreRow::GetValue(std::size_t aColumn, TRowStoreRowVersion 
 }
 
 void TRowStoreRow::SetValue(std::size_t aColumn, TVariant aValue) {
-  BK kind = BK::bkCurrent;
+  TRowStoreBufferKind kind = bkCurrent;
   switch (FRowState) {
-    case RS::rsImportingOriginal:
-      kind = BK::bkOriginal;
+    case rsImportingOriginal:
+      kind = bkOriginal;
       break;
-    case RS::rsImportingProposed:
-    case RS::rsEditing:
-      kind = BK::bkProposed;
+    case rsImportingProposed:
+    case rsEditing:
+      kind = bkProposed;
       break;
     default:
       break;

@@ -12,8 +12,8 @@ namespace tandemize::memtable {
 namespace {
 
 using namespace testing_support;
-using CA = TColumnAttribute;
-using DT = TColumnDataType;
+using enum TColumnAttribute;
+using enum TColumnDataType;
 using RS = TRowStoreRowState;
 
 std::vector<std::string> Walk(TMemTable& table) {
@@ -50,10 +50,9 @@ TEST(MemTableStreamTest, LoadShowsVisibleRowsOfTheFirstRootTable) {
       SCOPED_TRACE(testing::Message() << c.Label << " v" << version);
       TRowStoreManager source;
       // A child table listed first must not be the one shown.
-      AddTable(source, "detail", {{"x", DT::dtInt32}});
-      TRowStoreTable& t =
-          AddTable(source, "clients",
-                   {{"id", DT::dtInt32, {}}, {"name", DT::dtWideString, {CA::caAllowNull}, 20}});
+      AddTable(source, "detail", {{"x", dtInt32}});
+      TRowStoreTable& t = AddTable(
+          source, "clients", {{"id", dtInt32, {}}, {"name", dtWideString, {caAllowNull}, 20}});
       TRowStoreRelation relation;
       relation.Name = "r";
       relation.ParentTable = "clients";
@@ -91,11 +90,10 @@ TEST(MemTableStreamTest, LoadShowsVisibleRowsOfTheFirstRootTable) {
 
 TEST(MemTableStreamTest, LoadReplacesTheContentAndAnEmptyStoreFails) {
   TRowStoreManager first;
-  AddRow(
-      AddTable(first, "a", {{"id", DT::dtInt32}, {"name", DT::dtAnsiString, {CA::caAllowNull}, 5}}),
-      RS::rsUnchanged, TValues{std::int32_t{1}, std::string("one")});
+  AddRow(AddTable(first, "a", {{"id", dtInt32}, {"name", dtAnsiString, {caAllowNull}, 5}}),
+         RS::rsUnchanged, TValues{std::int32_t{1}, std::string("one")});
   TRowStoreManager second;
-  AddTable(second, "b", {{"other", DT::dtInt64}});
+  AddTable(second, "b", {{"other", dtInt64}});
   const TRowStoreManager empty;
 
   TMemTable table;

@@ -10,25 +10,26 @@ namespace tandemize::memtable::storage {
 
 namespace {
 
-using BK = TRowStoreBufferKind;
+using enum TRowStoreBufferKind;
 
-std::optional<TStreamValues>& StreamBuffer(TStreamRow& aRow, BK aKind) {
+std::optional<TStreamValues>& StreamBuffer(TStreamRow& aRow, TRowStoreBufferKind aKind) {
   switch (aKind) {
-    case BK::bkOriginal:
+    case bkOriginal:
       return aRow.Original;
-    case BK::bkCurrent:
+    case bkCurrent:
       return aRow.Current;
-    case BK::bkProposed:
+    case bkProposed:
       return aRow.Proposed;
   }
   return aRow.Current;
 }
 
-const std::optional<TStreamValues>& StreamBuffer(const TStreamRow& aRow, BK aKind) {
+const std::optional<TStreamValues>& StreamBuffer(const TStreamRow& aRow,
+                                                 TRowStoreBufferKind aKind) {
   return StreamBuffer(const_cast<TStreamRow&>(aRow), aKind);
 }
 
-constexpr BK kBufferKinds[] = {BK::bkOriginal, BK::bkCurrent, BK::bkProposed};
+constexpr TRowStoreBufferKind kBufferKinds[] = {bkOriginal, bkCurrent, bkProposed};
 
 TConstraintKind ToRowStore(TStreamConstraint::TKind aKind) {
   switch (aKind) {
@@ -238,7 +239,7 @@ void MoveTable(TStreamTable& s, TRowStoreTable& t) {
     row.SetRowPriorState(sr->RowPriorState);
     row.SetChangeNumber(sr->ChangeNumber);
     if (sr->Error) row.SetError(ToRowStore(*sr->Error));
-    for (const BK kind : kBufferKinds) {
+    for (const TRowStoreBufferKind kind : kBufferKinds) {
       std::optional<TStreamValues>& values = StreamBuffer(*sr, kind);
       if (!values) continue;
       TRowStoreRowBuffer& buffer = row.CreateBuffer(kind, columnCount);
@@ -546,7 +547,7 @@ TStreamManager DescribeRowStore(const TRowStoreManager& s) {
       row.RowPriorState = sr.RowPriorState();
       row.ChangeNumber = sr.ChangeNumber();
       if (sr.Error() != nullptr) row.Error = FromRowStore(*sr.Error());
-      for (const BK kind : kBufferKinds) {
+      for (const TRowStoreBufferKind kind : kBufferKinds) {
         const TRowStoreRowBuffer* buffer = sr.Buffer(kind);
         if (buffer == nullptr) continue;
         TStreamValues& values = StreamBuffer(row, kind).emplace(st.ColumnCount());
