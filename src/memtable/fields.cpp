@@ -1,4 +1,6 @@
 // Field classes: reading and writing one column of the current record.
+#include "memtable/fields.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -7,8 +9,8 @@
 
 #include <fmt/format.h>
 
+#include "memtable/internal/value_convert.h"
 #include "memtable/mem_table.h"
-#include "memtable/value_convert.h"
 #include "text/case_fold.h"
 
 namespace tandemize::memtable {
@@ -570,6 +572,16 @@ TVariant TDbSQLTimeIntervalField::AsVariant() const {
   std::copy_n(bytes.begin(), std::min(bytes.size(), interval.Raw.size()), interval.Raw.begin());
   return interval;
 }
+
+// ---------------------------------------------------------------------------
+// TDataSetField
+
+TDataSetField::TDataSetField()
+    : TObjectField(TFieldType::ftDataSet), FNestedDataSet(std::make_unique<TMemTable>()) {
+  FNestedDataSet->FDataSetField = this;
+}
+
+TDataSetField::~TDataSetField() = default;
 
 // ---------------------------------------------------------------------------
 // TFields

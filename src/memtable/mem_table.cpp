@@ -7,8 +7,8 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/algorithm/string/trim.hpp>
 
+#include "memtable/internal/value_convert.h"
 #include "memtable/storage/binary_storage.h"
-#include "memtable/value_convert.h"
 #include "text/case_fold.h"
 
 namespace tandemize::memtable {
@@ -278,43 +278,6 @@ std::optional<std::uint32_t> ParentLink(const TRowStoreRow& aRow, int aColumn) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// TDataSetField
-
-TDataSetField::TDataSetField()
-    : TObjectField(TFieldType::ftDataSet), FNestedDataSet(std::make_unique<TMemTable>()) {
-  FNestedDataSet->FDataSetField = this;
-}
-
-TDataSetField::~TDataSetField() = default;
-
-// ---------------------------------------------------------------------------
-// TFieldDefs
-
-TFieldDef& TFieldDefs::Add(std::string aName, TFieldType aDataType, std::int32_t aSize,
-                           bool aRequired) {
-  TFieldDef def;
-  def.Name = std::move(aName);
-  def.DataType = aDataType;
-  def.Size = aSize;
-  def.Attributes.Set(faRequired, aRequired);
-  def.FieldNo = static_cast<std::int32_t>(FItems.size()) + 1;
-  FItems.push_back(std::move(def));
-  return FItems.back();
-}
-
-int TFieldDefs::IndexOf(std::string_view aName) const {
-  for (std::size_t i = 0; i < FItems.size(); ++i) {
-    if (text::EqualsIgnoringCase(FItems[i].Name, aName)) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-const TFieldDef* TFieldDefs::Find(std::string_view aName) const {
-  const int index = IndexOf(aName);
-  return index < 0 ? nullptr : &FItems[static_cast<std::size_t>(index)];
-}
 
 // ---------------------------------------------------------------------------
 // TMemTable: creation, loading and opening
