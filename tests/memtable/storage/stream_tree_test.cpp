@@ -13,9 +13,9 @@
 namespace tandemize::memtable::storage {
 namespace {
 
-using DT = TColumnDataType;
-using RS = TRowStoreRowState;
-using BK = TRowStoreBufferKind;
+using enum TColumnDataType;
+using enum TRowStoreRowState;
+using enum TRowStoreBufferKind;
 
 std::string Show(const TVariant& v) {
   return std::visit(
@@ -54,23 +54,23 @@ std::vector<std::string> Records(TMemTable& t) {
 
 // One table, columns id, name, amount, flag; rows unchanged, modified,
 // deleted, inserted, and one with values for columns 0 and 2 only.
-TStreamManager ClientsDescription(DT aNameType) {
+TStreamManager ClientsDescription(TColumnDataType aNameType) {
   TStreamManager m;
   TStreamTable& t = m.AddTable("clients");
-  t.AddColumn("id", DT::dtInt32).SetAttribute(TColumnAttribute::caBase);
+  t.AddColumn("id", dtInt32).SetAttribute(TColumnAttribute::caBase);
   t.AddColumn("name", aNameType, 40).SetAttribute(TColumnAttribute::caAllowNull);
-  t.AddColumn("amount", DT::dtDouble);
-  t.AddColumn("flag", DT::dtBoolean);
-  const auto set = [&](TStreamRow& r, BK kind, std::vector<TVariant> values) {
+  t.AddColumn("amount", dtDouble);
+  t.AddColumn("flag", dtBoolean);
+  const auto set = [&](TStreamRow& r, TRowStoreBufferKind kind, std::vector<TVariant> values) {
     for (std::size_t c = 0; c < values.size(); ++c) SetStreamValue(t, r, kind, c, values[c]);
   };
-  set(t.AddRow(RS::rsUnchanged), BK::bkOriginal, {std::int32_t{1}, std::string("Ana"), 1.5, true});
-  TStreamRow& modified = t.AddRow(RS::rsModified);
-  set(modified, BK::bkOriginal, {std::int32_t{2}, std::string("Bia"), 2.0, false});
-  set(modified, BK::bkCurrent, {std::int32_t{2}, std::string("Bea"), 2.5, false});
-  set(t.AddRow(RS::rsDeleted), BK::bkOriginal, {std::int32_t{3}, std::string("Caio"), 3.0, true});
-  set(t.AddRow(RS::rsInserted), BK::bkCurrent, {std::int32_t{4}, TVariant{}, 4.0, TVariant{}});
-  set(t.AddRow(RS::rsUnchanged), BK::bkOriginal, {std::int32_t{5}, TVariant{}, 5.5});
+  set(t.AddRow(rsUnchanged), bkOriginal, {std::int32_t{1}, std::string("Ana"), 1.5, true});
+  TStreamRow& modified = t.AddRow(rsModified);
+  set(modified, bkOriginal, {std::int32_t{2}, std::string("Bia"), 2.0, false});
+  set(modified, bkCurrent, {std::int32_t{2}, std::string("Bea"), 2.5, false});
+  set(t.AddRow(rsDeleted), bkOriginal, {std::int32_t{3}, std::string("Caio"), 3.0, true});
+  set(t.AddRow(rsInserted), bkCurrent, {std::int32_t{4}, TVariant{}, 4.0, TVariant{}});
+  set(t.AddRow(rsUnchanged), bkOriginal, {std::int32_t{5}, TVariant{}, 5.5});
   return m;
 }
 
@@ -79,16 +79,16 @@ TStreamManager RichDescription();
 TEST(BinaryStreamLoad, VersionsLoadIntoTheTable) {
   struct Case {
     int version;
-    DT nameType;
+    TColumnDataType nameType;
     TFieldType nameField;
   };
   // Version 1 streams number the data types differently and have no plain
   // text types; dtMemo (version 1 ordinal 22) stands in.
-  const Case cases[] = {{1, DT::dtMemo, TFieldType::ftMemo},
-                        {4, DT::dtWideString, TFieldType::ftWideString},
-                        {9, DT::dtWideString, TFieldType::ftWideString},
-                        {10, DT::dtAnsiString, TFieldType::ftString},
-                        {15, DT::dtWideString, TFieldType::ftWideString}};
+  const Case cases[] = {{1, dtMemo, TFieldType::ftMemo},
+                        {4, dtWideString, TFieldType::ftWideString},
+                        {9, dtWideString, TFieldType::ftWideString},
+                        {10, dtAnsiString, TFieldType::ftString},
+                        {15, dtWideString, TFieldType::ftWideString}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
     const std::string stream =
@@ -113,27 +113,25 @@ TEST(BinaryStreamLoad, VersionsLoadIntoTheTable) {
 TEST(BinaryStreamLoad, RowStatesDecideWhatTheTableShows) {
   struct Case {
     const char* what;
-    std::vector<std::pair<RS, std::vector<BK>>> rows;
+    std::vector<std::pair<TRowStoreRowState, std::vector<TRowStoreBufferKind>>> rows;
     std::vector<std::string> records;
   };
   const Case cases[] = {
-      {"only deleted rows",
-       {{RS::rsDeleted, {BK::bkOriginal}}, {RS::rsDeleted, {BK::bkOriginal}}},
-       {}},
+      {"only deleted rows", {{rsDeleted, {bkOriginal}}, {rsDeleted, {bkOriginal}}}, {}},
       {"no rows", {}, {}},
-      {"unchanged without Original shows nulls", {{RS::rsUnchanged, {BK::bkCurrent}}}, {"null"}},
-      {"inserted with Current only", {{RS::rsInserted, {BK::bkCurrent}}}, {"7"}},
-      {"modified shows Current", {{RS::rsModified, {BK::bkOriginal, BK::bkCurrent}}}, {"7"}},
+      {"unchanged without Original shows nulls", {{rsUnchanged, {bkCurrent}}}, {"null"}},
+      {"inserted with Current only", {{rsInserted, {bkCurrent}}}, {"7"}},
+      {"modified shows Current", {{rsModified, {bkOriginal, bkCurrent}}}, {"7"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TStreamManager m;
     TStreamTable& table = m.AddTable("t");
-    table.AddColumn("v", DT::dtInt32);
+    table.AddColumn("v", dtInt32);
     for (const auto& [state, buffers] : c.rows) {
       TStreamRow& row = table.AddRow(state);
-      for (const BK kind : buffers) {
-        SetStreamValue(table, row, kind, 0, std::int32_t{kind == BK::bkCurrent ? 7 : 6});
+      for (const TRowStoreBufferKind kind : buffers) {
+        SetStreamValue(table, row, kind, 0, std::int32_t{kind == bkCurrent ? 7 : 6});
       }
     }
     TMemTable t;
@@ -146,7 +144,7 @@ TEST(BinaryStreamLoad, RowStatesDecideWhatTheTableShows) {
 }
 
 TEST(BinaryStreamLoad, VersionNineRowsObjectMayCarryTheUpdatesName) {
-  const std::string v9 = WriteBinaryStream(ClientsDescription(DT::dtWideString), {.Version = 9});
+  const std::string v9 = WriteBinaryStream(ClientsDescription(dtWideString), {.Version = 9});
   std::vector<std::string> names = testing::DictionaryOf(v9);
   for (std::string& name : names) {
     if (name == "TableRowList") name = "TableRowList_Updates";
@@ -167,7 +165,7 @@ TEST(BinaryStreamLoad, VersionNineRowsObjectMayCarryTheUpdatesName) {
   EXPECT_TRUE(read.Tables[0]->Views[0]->Active);
 
   // Only version 9 knows that name.
-  const std::string v8 = WriteBinaryStream(ClientsDescription(DT::dtWideString), {.Version = 8});
+  const std::string v8 = WriteBinaryStream(ClientsDescription(dtWideString), {.Version = 8});
   names = testing::DictionaryOf(v8);
   for (std::string& name : names) {
     if (name == "TableRowList") name = "TableRowList_Updates";
@@ -178,7 +176,7 @@ TEST(BinaryStreamLoad, VersionNineRowsObjectMayCarryTheUpdatesName) {
 }
 
 TEST(BinaryStreamLoad, PendingChangesTurnOnCachedUpdates) {
-  TStreamManager m = ClientsDescription(DT::dtWideString);
+  TStreamManager m = ClientsDescription(dtWideString);
   m.UpdatesRegistry = true;
   m.Journal = std::make_unique<TStreamJournal>(true);
   m.Journal->Changes = {{0, 1, 1}, {0, 3, 2}, {0, 99, 3}};  // RowID 99 does not exist
@@ -194,34 +192,34 @@ TEST(BinaryStreamLoad, PendingChangesTurnOnCachedUpdates) {
 // A stream with a bit of everything: constraints, views, relations, an
 // engine error on a row, the journal and every value kind.
 TStreamManager RichDescription() {
-  TStreamManager m = ClientsDescription(DT::dtWideString);
+  TStreamManager m = ClientsDescription(dtWideString);
   m.Name = "mgr";
   m.UpdatesRegistry = true;
   TStreamTable& t = *m.Tables[0];
   t.SourceID = 3;
   t.InlineDataSize = 500;
   t.EnforceConstraints = false;
-  TStreamColumn& price = t.AddColumn("price", DT::dtFmtBCD);
+  TStreamColumn& price = t.AddColumn("price", dtFmtBCD);
   price.Precision = 10;
   price.Scale = 2;
   price.Caption = "Price";
   price.OriginTabName = "products";
   price.OriginColName = "PRICE";
-  price.SourceDataType = DT::dtDouble;
+  price.SourceDataType = dtDouble;
   price.Options = OptionBit(TColumnOption::coInKey);
-  t.AddColumn("blob", DT::dtBlob);
-  t.AddColumn("when", DT::dtDateTime);
-  t.AddColumn("x", DT::dtExtended);
+  t.AddColumn("blob", dtBlob);
+  t.AddColumn("when", dtDateTime);
+  t.AddColumn("x", dtExtended);
   TStreamRow& row = *t.Rows[0];
   TBcd bcd;
   bcd.Precision = 4;
   bcd.SignSpecialPlaces = 0x82;
   bcd.Fraction[0] = 0x12;
   bcd.Fraction[1] = 0x34;
-  SetStreamValue(t, row, BK::bkOriginal, 4, bcd);
-  SetStreamValue(t, row, BK::bkOriginal, 5, TBytes{1, 2, 3});
-  SetStreamValue(t, row, BK::bkOriginal, 6, TDateTime{45000.5});
-  SetStreamValue(t, row, BK::bkOriginal, 7, 2.75);
+  SetStreamValue(t, row, bkOriginal, 4, bcd);
+  SetStreamValue(t, row, bkOriginal, 5, TBytes{1, 2, 3});
+  SetStreamValue(t, row, bkOriginal, 6, TDateTime{45000.5});
+  SetStreamValue(t, row, bkOriginal, 7, 2.75);
   row.Error = std::make_unique<TStreamError>("PgNativeException");
   row.Error->FDCode = 42;
   row.Error->Message = "duplicate key";
@@ -260,8 +258,8 @@ TStreamManager RichDescription() {
   t.Views.push_back(std::move(view));
 
   TStreamTable& orders = m.AddTable("orders");
-  orders.AddColumn("client", DT::dtInt32);
-  SetStreamValue(orders, orders.AddRow(RS::rsInserted), BK::bkCurrent, 0, std::int32_t{1});
+  orders.AddColumn("client", dtInt32);
+  SetStreamValue(orders, orders.AddRow(rsInserted), bkCurrent, 0, std::int32_t{1});
   auto relation = std::make_unique<TStreamRelation>();
   relation->Name = "rel";
   relation->ParentTable = "clients";
@@ -293,8 +291,8 @@ TEST(BinaryStreamRoundTrip, EveryVersionReadsBackWhatWasWritten) {
 TEST(BinaryStreamRoundTrip, ColumnsWithDefaultsAndWithEveryPropertySetLoadEqual) {
   TStreamManager m;
   TStreamTable& t = m.AddTable("t");
-  t.AddColumn("plain", DT::dtInt32);
-  TStreamColumn& full = t.AddColumn("full", DT::dtWideString, 30);
+  t.AddColumn("plain", dtInt32);
+  TStreamColumn& full = t.AddColumn("full", dtWideString, 30);
   full.SourceName = "FULL";
   full.SourceID = 9;
   full.Precision = 1;
@@ -308,7 +306,7 @@ TEST(BinaryStreamRoundTrip, ColumnsWithDefaultsAndWithEveryPropertySetLoadEqual)
   full.Options = 0xFF;
   full.OriginTabName = "people";
   full.OriginColName = "FULL_NAME";
-  full.SourceDataType = DT::dtAnsiString;
+  full.SourceDataType = dtAnsiString;
   full.SourcePrecision = 4;
   full.SourceScale = 5;
   full.SourceSize = 6;
