@@ -8,7 +8,7 @@
 #include <boost/algorithm/string/trim.hpp>
 
 #include "memtable/internal/value_convert.h"
-#include "memtable/storage/binary_storage.h"
+#include "memtable/storage/stream_reader.h"
 #include "text/case_fold.h"
 
 namespace tandemize::memtable {
@@ -307,9 +307,7 @@ void TMemTable::LoadFromStream(std::string_view aStream, TStorageFormat aFormat)
   Close();
   FFieldDefs.Clear();
   try {
-    // The reader checks the header before the row store changes.
-    TBinaryStorageReader reader(aStream);
-    reader.LoadManager(*FManager);
+    storage::LoadRowStore(aStream, *FManager);
     OpenFromManager();
   } catch (...) {
     Close();

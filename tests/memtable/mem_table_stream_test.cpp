@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "memtable/mem_table.h"
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/stream_writer.h"
 #include "memtable/table_builder.h"
 
 namespace tandemize::memtable {

@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "dbaccess/db_connection.h"
-#include "memtable/storage/binary_stream.h"
 #include "database_lock.h"
+#include "dbaccess/db_connection.h"
+#include "memtable/storage/stream_writer.h"
 #include "program_harness.h"
 
 namespace tandemize::service {

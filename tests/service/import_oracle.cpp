@@ -13,7 +13,7 @@
 
 #include <fmt/format.h>
 
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/stream_writer.h"
 #include "service/dm.h"
 #include "service/import_model.h"
 #include "service/import_text.h"

@@ -1,7 +1,7 @@
 // The container: header, dictionary, properties, enumerations and values,
 // checked against hand-assembled bytes, and the reader's refusals.
 
-#include "memtable/storage/bin_storage.h"
+#include "memtable/storage/internal/bin_storage.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,11 @@
 
 #include "memtable/errors.h"
 #include "memtable/mem_table.h"
-#include "memtable/storage/binary_stream.h"
 #include "memtable/storage/stream_bytes.h"
 #include "memtable/storage/stream_format.h"
+#include "memtable/storage/stream_reader.h"
 #include "memtable/storage/stream_tree.h"
+#include "memtable/storage/stream_writer.h"
 
 namespace tandemize::memtable::storage {
 namespace {

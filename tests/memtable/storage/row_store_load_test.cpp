@@ -10,9 +10,10 @@
 
 #include "memtable/errors.h"
 #include "memtable/mem_table.h"
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/internal/value_codec.h"
 #include "memtable/storage/stream_bytes.h"
-#include "memtable/storage/value_codec.h"
+#include "memtable/storage/stream_reader.h"
+#include "memtable/storage/stream_writer.h"
 #include "text/charset.h"
 
 namespace tandemize::memtable::storage {
@@ -142,10 +143,8 @@ std::string ThroughDescription(const std::string& aStream) {
 // The rows read straight into the row store.
 std::string Direct(const std::string& aStream) {
   try {
-    TBinStorage storage;
-    storage.OpenRead(aStream);
     TRowStoreManager manager;
-    LoadRowStore(storage, manager);
+    LoadRowStore(aStream, manager);
     return Dump(manager);
   } catch (const std::exception& e) {
     return Failure(e);
@@ -232,7 +231,7 @@ TStreamManager MixedDescription(int aVersion = kCurrentStreamVersion, bool aEver
   t.Rows[1]->Error = std::make_unique<TStreamError>("SQLiteNativeException");
   t.Rows[1]->Error->FDCode = 5;
   t.Rows[1]->Error->Message = "locked";
-  t.Rows[1]->Error->Errors.push_back({1, 2, 3, "busy", "items", 4, 5});
+  t.Rows[1]->Error->DBErrors.push_back({1, 2, 3, "busy", "items", 4, 5});
   t.Rows[3]->Error = std::make_unique<TStreamError>();
   t.Rows[3]->Error->Message = "plain";
   t.Journal = std::make_unique<TStreamJournal>(false);

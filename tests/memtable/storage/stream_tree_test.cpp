@@ -7,8 +7,9 @@
 #include <sstream>
 
 #include "memtable/mem_table.h"
-#include "memtable/storage/binary_stream.h"
 #include "memtable/storage/stream_bytes.h"
+#include "memtable/storage/stream_reader.h"
+#include "memtable/storage/stream_writer.h"
 
 namespace tandemize::memtable::storage {
 namespace {
@@ -57,8 +58,8 @@ std::vector<std::string> Records(TMemTable& t) {
 TStreamManager ClientsDescription(TColumnDataType aNameType) {
   TStreamManager m;
   TStreamTable& t = m.AddTable("clients");
-  t.AddColumn("id", dtInt32).SetAttribute(TColumnAttribute::caBase);
-  t.AddColumn("name", aNameType, 40).SetAttribute(TColumnAttribute::caAllowNull);
+  t.AddColumn("id", dtInt32).Attributes.Include(TColumnAttribute::caBase);
+  t.AddColumn("name", aNameType, 40).Attributes.Include(TColumnAttribute::caAllowNull);
   t.AddColumn("amount", dtDouble);
   t.AddColumn("flag", dtBoolean);
   const auto set = [&](TStreamRow& r, TRowStoreBufferKind kind, std::vector<TVariant> values) {
@@ -206,7 +207,7 @@ TStreamManager RichDescription() {
   price.OriginTabName = "products";
   price.OriginColName = "PRICE";
   price.SourceDataType = dtDouble;
-  price.Options = OptionBit(TColumnOption::coInKey);
+  price.Options = TColumnOptions{TColumnOption::coInKey};
   t.AddColumn("blob", dtBlob);
   t.AddColumn("when", dtDateTime);
   t.AddColumn("x", dtExtended);
@@ -224,14 +225,14 @@ TStreamManager RichDescription() {
   row.Error->FDCode = 42;
   row.Error->Message = "duplicate key";
   row.Error->FDObjName = "pk_clients";
-  row.Error->Errors.push_back({1, 2, 3, "detail", "obj", 4, 5});
+  row.Error->DBErrors.push_back({1, 2, 3, "detail", "obj", 4, 5});
 
-  auto unique = std::make_unique<TStreamConstraint>(TStreamConstraint::TKind::ckUnique);
+  auto unique = std::make_unique<TStreamConstraint>(TConstraintKind::ckUnique);
   unique->Name = "pk";
   unique->ColumnNames = "id";
   unique->SortOptions = 0x30;
   t.Constraints.push_back(std::move(unique));
-  auto check = std::make_unique<TStreamConstraint>(TStreamConstraint::TKind::ckCheck);
+  auto check = std::make_unique<TStreamConstraint>(TConstraintKind::ckCheck);
   check->Name = "positive";
   check->Expression = "amount > 0";
   check->Enforce = false;
@@ -239,15 +240,15 @@ TStreamManager RichDescription() {
   auto view = std::make_unique<TStreamView>();
   view->Name = "byName";
   view->Active = true;
-  auto sort = std::make_unique<TStreamMech>(TStreamMech::TKind::mkSort);
+  auto sort = std::make_unique<TStreamMech>(TViewMechKind::mkSort);
   sort->Columns = "name";
   sort->Active = true;
   view->Mechanisms.push_back(std::move(sort));
-  auto states = std::make_unique<TStreamMech>(TStreamMech::TKind::mkRowState);
-  states->RowStates = 0x34;
+  auto states = std::make_unique<TStreamMech>(TViewMechKind::mkRowState);
+  states->RowStates = TEnumSet<TRowStoreRowState>::FromBits(0x34);
   view->Mechanisms.push_back(std::move(states));
-  auto details = std::make_unique<TStreamMech>(TStreamMech::TKind::mkDetails);
-  details->RelationName = "rel";
+  auto details = std::make_unique<TStreamMech>(TViewMechKind::mkDetails);
+  details->Relation = "rel";
   details->TopColumnCount = 2;
   view->Mechanisms.push_back(std::move(details));
   auto aggregate = std::make_unique<TStreamAggregate>();
@@ -297,13 +298,13 @@ TEST(BinaryStreamRoundTrip, ColumnsWithDefaultsAndWithEveryPropertySetLoadEqual)
   full.SourceID = 9;
   full.Precision = 1;
   full.Scale = 2;
-  full.Attributes = 0xFFFF;
+  full.Attributes = TColumnAttributes::FromBits(0xFFFF);
   full.AutoIncrement = false;  // differs from the AutoInc flag's default
   full.AutoIncrementSeed = -5;
   full.AutoIncrementStep = 3;
   full.Caption = "Full name";
   full.Expression = "a + b";
-  full.Options = 0xFF;
+  full.Options = TColumnOptions::FromBits(0xFF);
   full.OriginTabName = "people";
   full.OriginColName = "FULL_NAME";
   full.SourceDataType = dtAnsiString;
@@ -344,7 +345,7 @@ TEST(BinaryStreamRoundTrip, DeferredSettingsAreAppliedAfterTheLoad) {
   EXPECT_FALSE(t.Constraints[1]->Enforce);
   EXPECT_TRUE(t.Views[0]->Active);
   EXPECT_TRUE(t.Views[0]->Mechanisms[0]->Active);
-  EXPECT_EQ(t.Views[0]->Mechanisms[2]->RelationName, "rel");
+  EXPECT_EQ(t.Views[0]->Mechanisms[2]->Relation, "rel");
   EXPECT_TRUE(t.Views[0]->Aggregates[0]->Active);
   EXPECT_EQ(read.Relations[0]->ParentTable, "clients");
   EXPECT_EQ(read.Relations[0]->ChildColumnNames, "client");

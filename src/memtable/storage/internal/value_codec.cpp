@@ -1,4 +1,4 @@
-#include "memtable/storage/value_codec.h"
+#include "memtable/storage/internal/value_codec.h"
 
 #include <algorithm>
 #include <bit>
