@@ -9,7 +9,7 @@
 
 #include <fmt/format.h>
 
-#include "memtable/internal/value_convert.h"
+#include "memtable/value_convert.h"
 #include "memtable/mem_table.h"
 #include "text/case_fold.h"
 

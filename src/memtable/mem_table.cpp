@@ -7,7 +7,7 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/algorithm/string/trim.hpp>
 
-#include "memtable/internal/value_convert.h"
+#include "memtable/value_convert.h"
 #include "memtable/storage/stream_reader.h"
 #include "text/case_fold.h"
 

@@ -10,7 +10,7 @@
 
 #include "memtable/mem_table.h"
 #include "memtable/table_builder.h"
-#include "memtable/internal/value_convert.h"
+#include "memtable/value_convert.h"
 
 namespace tandemize::memtable {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "memtable/internal/value_convert.h"
+#include "memtable/value_convert.h"
 #include "text/charset.h"
 
 namespace tandemize::memtable::storage {

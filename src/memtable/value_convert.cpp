@@ -1,4 +1,4 @@
-#include "memtable/internal/value_convert.h"
+#include "memtable/value_convert.h"
 
 #include <algorithm>
 #include <charconv>
