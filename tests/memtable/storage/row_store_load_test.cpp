@@ -273,12 +273,12 @@ TEST(RowStoreLoad, ColumnsNamedAlikeIgnoringCaseKeepTheirOwnValues) {
     SCOPED_TRACE(version);
     TStreamManager m;
     TStreamTable& t = m.AddTable("pessoas");
-    t.AddColumn("nome", DT::dtInt32);
-    t.AddColumn("NOME", DT::dtInt32);
+    t.AddColumn("nome", dtInt32);
+    t.AddColumn("NOME", dtInt32);
     for (const auto& values : rows) {
-      TStreamRow& row = t.AddRow(RS::rsInserted);
+      TStreamRow& row = t.AddRow(rsInserted);
       for (std::size_t c = 0; c < 2; ++c) {
-        if (values[c] != kNull) SetStreamValue(t, row, BK::bkCurrent, c, values[c]);
+        if (values[c] != kNull) SetStreamValue(t, row, bkCurrent, c, values[c]);
       }
     }
     const std::string stream = WriteBinaryStream(m, {.Version = version});
@@ -286,9 +286,7 @@ TEST(RowStoreLoad, ColumnsNamedAlikeIgnoringCaseKeepTheirOwnValues) {
       SCOPED_TRACE(direct ? "direct" : "through the description");
       TRowStoreManager manager;
       if (direct) {
-        TBinStorage storage;
-        storage.OpenRead(stream);
-        LoadRowStore(storage, manager);
+        LoadRowStore(stream, manager);
       } else {
         TStreamManager description = ReadBinaryStream(stream);
         MoveToRowStore(description, manager);
@@ -297,7 +295,7 @@ TEST(RowStoreLoad, ColumnsNamedAlikeIgnoringCaseKeepTheirOwnValues) {
       const TRowStoreTable& table = manager.Table(0);
       ASSERT_EQ(table.RowCount(), std::size(rows));
       for (std::size_t r = 0; r < std::size(rows); ++r) {
-        const TRowStoreRowBuffer* buffer = table.Row(r).Buffer(BK::bkCurrent);
+        const TRowStoreRowBuffer* buffer = table.Row(r).Buffer(bkCurrent);
         ASSERT_NE(buffer, nullptr);
         for (std::size_t c = 0; c < 2; ++c) {
           const TVariant expected =
