@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/stream_writer.h"
 
 namespace tandemize::bench {
 namespace {

@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/stream_writer.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "converter/base64.h"
 #include "json/json.h"
 #include "memtable/row_store.h"
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/stream_writer.h"
 #include "memtable/value_convert.h"
 
 namespace tandemize::cli {
@@ -181,7 +181,7 @@ std::string BinaryRows(const TTarget& aTarget, const TRows& aRows, std::size_t a
     std::int32_t size = 0;
     if (type == TColumnDataType::dtWideString) size = std::max<std::int32_t>(1, column.Length);
     TStreamColumn& streamColumn = table.AddColumn(column.Name, type, size);
-    streamColumn.SetAttribute(memtable::TColumnAttribute::caAllowNull);
+    streamColumn.Attributes.Include(memtable::TColumnAttribute::caAllowNull);
     if (type == TColumnDataType::dtFmtBCD) {
       streamColumn.Precision = column.Precision;
       streamColumn.Scale = column.Scale;

@@ -1,4 +1,6 @@
 // Field classes: reading and writing one column of the current record.
+#include "memtable/fields.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -7,8 +9,8 @@
 
 #include <fmt/format.h>
 
-#include "memtable/mem_table.h"
 #include "memtable/value_convert.h"
+#include "memtable/mem_table.h"
 #include "text/case_fold.h"
 
 namespace tandemize::memtable {
@@ -55,141 +57,141 @@ std::optional<TFieldType> FieldTypeByName(std::string_view aName) {
 }
 
 std::unique_ptr<TField> CreateField(TFieldType aType, TFieldClassList aList) {
-  using FT = TFieldType;
+  using enum TFieldType;
   const bool general = aList == TFieldClassList::fcGeneral;
   std::unique_ptr<TField> field;
   switch (aType) {
-    case FT::ftString:
-    case FT::ftFixedChar:
+    case ftString:
+    case ftFixedChar:
       field = Make<TStringField>();
       break;
-    case FT::ftSmallint:
+    case ftSmallint:
       field = Make<TSmallintField>();
       break;
-    case FT::ftInteger:
+    case ftInteger:
       field = Make<TIntegerField>();
       break;
-    case FT::ftWord:
+    case ftWord:
       field = Make<TWordField>();
       break;
-    case FT::ftBoolean:
+    case ftBoolean:
       field = Make<TBooleanField>();
       break;
-    case FT::ftFloat:
+    case ftFloat:
       field = Make<TFloatField>();
       break;
-    case FT::ftCurrency:
+    case ftCurrency:
       field = Make<TCurrencyField>();
       break;
-    case FT::ftBCD:
+    case ftBCD:
       field = Make<TBCDField>();
       break;
-    case FT::ftDate:
+    case ftDate:
       field = Make<TDateField>();
       break;
-    case FT::ftTime:
+    case ftTime:
       field = Make<TTimeField>();
       break;
-    case FT::ftDateTime:
+    case ftDateTime:
       field = Make<TDateTimeField>();
       break;
-    case FT::ftBytes:
+    case ftBytes:
       field = Make<TBytesField>();
       break;
-    case FT::ftVarBytes:
+    case ftVarBytes:
       field = Make<TVarBytesField>();
       break;
-    case FT::ftAutoInc:
+    case ftAutoInc:
       field = general ? Make<TAutoIncField>() : Make<TDbAutoIncField>();
       break;
-    case FT::ftBlob:
-    case FT::ftTypedBinary:
-    case FT::ftOraBlob:
+    case ftBlob:
+    case ftTypedBinary:
+    case ftOraBlob:
       field = Make<TBlobField>();
       break;
-    case FT::ftMemo:
-    case FT::ftOraClob:
+    case ftMemo:
+    case ftOraClob:
       field = Make<TMemoField>();
       break;
-    case FT::ftGraphic:
+    case ftGraphic:
       field = Make<TGraphicField>();
       break;
-    case FT::ftFmtMemo:
+    case ftFmtMemo:
       field = general ? Make<TBlobField>() : Make<TWideMemoField>();
       break;
-    case FT::ftWideMemo:
+    case ftWideMemo:
       field = Make<TWideMemoField>();
       break;
-    case FT::ftDBaseOle:
+    case ftDBaseOle:
       field = general ? Make<TBlobField>() : Make<TDbXMLField>();
       break;
-    case FT::ftParadoxOle:
+    case ftParadoxOle:
       field = general ? Make<TBlobField>() : Make<TDbSQLTimeIntervalField>();
       break;
-    case FT::ftOraInterval:
+    case ftOraInterval:
       field = general ? Make<TStringField>() : Make<TDbSQLTimeIntervalField>();
       break;
-    case FT::ftWideString:
-    case FT::ftFixedWideChar:
+    case ftWideString:
+    case ftFixedWideChar:
       field = Make<TWideStringField>();
       break;
-    case FT::ftLargeint:
+    case ftLargeint:
       field = Make<TLargeintField>();
       break;
-    case FT::ftADT:
+    case ftADT:
       field = Make<TADTField>();
       break;
-    case FT::ftArray:
+    case ftArray:
       field = Make<TArrayField>();
       break;
-    case FT::ftReference:
+    case ftReference:
       field = Make<TReferenceField>();
       break;
-    case FT::ftDataSet:
+    case ftDataSet:
       field = Make<TDataSetField>();
       break;
-    case FT::ftVariant:
+    case ftVariant:
       field = Make<TVariantField>();
       break;
-    case FT::ftInterface:
+    case ftInterface:
       field = Make<TInterfaceField>();
       break;
-    case FT::ftIDispatch:
+    case ftIDispatch:
       field = Make<TIDispatchField>();
       break;
-    case FT::ftGuid:
+    case ftGuid:
       field = Make<TGuidField>();
       break;
-    case FT::ftTimeStamp:
-    case FT::ftOraTimeStamp:
+    case ftTimeStamp:
+    case ftOraTimeStamp:
       field = Make<TSQLTimeStampField>();
       break;
-    case FT::ftFMTBcd:
+    case ftFMTBcd:
       field = Make<TFMTBCDField>();
       break;
-    case FT::ftLongWord:
+    case ftLongWord:
       field = Make<TLongWordField>();
       break;
-    case FT::ftShortint:
+    case ftShortint:
       field = Make<TShortintField>();
       break;
-    case FT::ftByte:
+    case ftByte:
       field = Make<TByteField>();
       break;
-    case FT::ftExtended:
+    case ftExtended:
       field = Make<TExtendedField>();
       break;
-    case FT::ftTimeStampOffset:
+    case ftTimeStampOffset:
       field = Make<TSQLTimeStampOffsetField>();
       break;
-    case FT::ftSingle:
+    case ftSingle:
       field = Make<TSingleField>();
       break;
     default:
       return nullptr;  // no field class
   }
   if (!general) field->FDataType = aType;  // a table's field shows its definition's type
-  if (aType == FT::ftFixedChar || aType == FT::ftFixedWideChar) {
+  if (aType == ftFixedChar || aType == ftFixedWideChar) {
     if (!general) static_cast<TStringField&>(*field).SetFixedChar(true);
   }
   return field;
@@ -218,14 +220,14 @@ TVariant TField::LogicalValue() const {
 }
 
 const std::string* TField::StoredText() const {
-  using DT = TColumnDataType;
+  using enum TColumnDataType;
   switch (FColumnType) {
-    case DT::dtAnsiString:
-    case DT::dtWideString:
-    case DT::dtMemo:
-    case DT::dtWideMemo:
-    case DT::dtHMemo:
-    case DT::dtWideHMemo:
+    case dtAnsiString:
+    case dtWideString:
+    case dtMemo:
+    case dtWideMemo:
+    case dtHMemo:
+    case dtWideHMemo:
       return std::get_if<std::string>(&RawValue());
     default:
       return nullptr;
@@ -233,8 +235,8 @@ const std::string* TField::StoredText() const {
 }
 
 const TBytes* TField::StoredBytes() const {
-  using DT = TColumnDataType;
-  if (FColumnType != DT::dtBlob && FColumnType != DT::dtHBlob) return nullptr;
+  using enum TColumnDataType;
+  if (FColumnType != dtBlob && FColumnType != dtHBlob) return nullptr;
   return std::get_if<TBytes>(&RawValue());
 }
 
@@ -570,6 +572,16 @@ TVariant TDbSQLTimeIntervalField::AsVariant() const {
   std::copy_n(bytes.begin(), std::min(bytes.size(), interval.Raw.size()), interval.Raw.begin());
   return interval;
 }
+
+// ---------------------------------------------------------------------------
+// TDataSetField
+
+TDataSetField::TDataSetField()
+    : TObjectField(TFieldType::ftDataSet), FNestedDataSet(std::make_unique<TMemTable>()) {
+  FNestedDataSet->FDataSetField = this;
+}
+
+TDataSetField::~TDataSetField() = default;
 
 // ---------------------------------------------------------------------------
 // TFields

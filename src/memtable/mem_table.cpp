@@ -7,8 +7,8 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/algorithm/string/trim.hpp>
 
-#include "memtable/storage/binary_storage.h"
 #include "memtable/value_convert.h"
+#include "memtable/storage/stream_reader.h"
 #include "text/case_fold.h"
 
 namespace tandemize::memtable {
@@ -18,36 +18,36 @@ namespace {
 // Whether an integer fits an integer column of type aType (any other type
 // takes what PlainToColumn makes of it).
 bool PlainFitsColumn(TColumnDataType aType, std::int64_t aValue) {
-  using DT = TColumnDataType;
+  using enum TColumnDataType;
   auto within = [aValue](auto aMin, auto aMax) {
     return aValue >= static_cast<std::int64_t>(aMin) &&
            (aValue < 0 || static_cast<std::uint64_t>(aValue) <= static_cast<std::uint64_t>(aMax));
   };
   switch (aType) {
-    case DT::dtSByte:
+    case dtSByte:
       return within(INT8_MIN, INT8_MAX);
-    case DT::dtInt16:
+    case dtInt16:
       return within(INT16_MIN, INT16_MAX);
-    case DT::dtInt32:
+    case dtInt32:
       return within(INT32_MIN, INT32_MAX);
-    case DT::dtByte:
+    case dtByte:
       return within(0, UINT8_MAX);
-    case DT::dtUInt16:
+    case dtUInt16:
       return within(0, UINT16_MAX);
-    case DT::dtUInt32:
+    case dtUInt32:
       return within(0, UINT32_MAX);
-    case DT::dtUInt64:
+    case dtUInt64:
       return aValue >= 0;
     default:
       return true;
   }
 }
 
-using DT = TColumnDataType;
-using FT = TFieldType;
-using CA = TColumnAttribute;
-using FA = TFieldAttribute;
-using RS = TRowStoreRowState;
+using enum TColumnDataType;
+using enum TFieldType;
+using enum TColumnAttribute;
+using enum TFieldAttribute;
+using enum TRowStoreRowState;
 
 // Records the cursor keeps buffered around the current one.
 constexpr int kBufferWindow = 10;
@@ -63,9 +63,8 @@ constexpr std::string_view kParentLinkColumnName = "_PARENT_ROW";
 
 constexpr const char* kNoParentRecord = "Cannot add a nested record without a parent record";
 
-bool IsNestedReference(DT aType) {
-  return aType == DT::dtRowSetRef || aType == DT::dtCursorRef || aType == DT::dtRowRef ||
-         aType == DT::dtArrayRef;
+bool IsNestedReference(TColumnDataType aType) {
+  return aType == dtRowSetRef || aType == dtCursorRef || aType == dtRowRef || aType == dtArrayRef;
 }
 
 // Whether aName is one of the names in a ";"-separated list (ignoring case).
@@ -79,197 +78,195 @@ bool ListedName(const std::string& aList, std::string_view aName) {
 }
 
 struct TColumnShape {
-  TColumnShape(FT aType, std::int32_t aSize = 0) : Type(aType), Size(aSize) {}
-  FT Type;
+  TColumnShape(TFieldType aType, std::int32_t aSize = 0) : Type(aType), Size(aSize) {}
+  TFieldType Type;
   std::int32_t Size;
 };
 
 // Field type and size of a column.
 TColumnShape FieldShapeOfColumn(const TRowStoreColumn& aColumn, std::int32_t aMaxStringSize) {
-  const bool fixed = aColumn.Attributes.Contains(CA::caFixedLen);
-  const bool autoInc = aColumn.Attributes.Contains(CA::caAutoInc);
+  const bool fixed = aColumn.Attributes.Contains(caFixedLen);
+  const bool autoInc = aColumn.Attributes.Contains(caAutoInc);
   const bool tooLong = aColumn.Size > aMaxStringSize;
   switch (aColumn.DataType) {
-    case DT::dtBoolean:
-      return {FT::ftBoolean};
-    case DT::dtSByte:
-      return {FT::ftShortint};
-    case DT::dtInt16:
-      return {FT::ftSmallint};
-    case DT::dtInt32:
-      return {autoInc ? FT::ftAutoInc : FT::ftInteger};
-    case DT::dtInt64:
-    case DT::dtUInt64:
-      return {FT::ftLargeint};
-    case DT::dtByte:
-      return {FT::ftByte};
-    case DT::dtUInt16:
-      return {FT::ftWord};
-    case DT::dtUInt32:
-      return {autoInc ? FT::ftAutoInc : FT::ftLongWord};
-    case DT::dtSingle:
-      return {FT::ftSingle};
-    case DT::dtDouble:
-      return {FT::ftFloat};
-    case DT::dtExtended:
-      return {FT::ftExtended};
-    case DT::dtCurrency:
-      return {FT::ftCurrency};
-    case DT::dtBCD: {
+    case dtBoolean:
+      return {ftBoolean};
+    case dtSByte:
+      return {ftShortint};
+    case dtInt16:
+      return {ftSmallint};
+    case dtInt32:
+      return {autoInc ? ftAutoInc : ftInteger};
+    case dtInt64:
+    case dtUInt64:
+      return {ftLargeint};
+    case dtByte:
+      return {ftByte};
+    case dtUInt16:
+      return {ftWord};
+    case dtUInt32:
+      return {autoInc ? ftAutoInc : ftLongWord};
+    case dtSingle:
+      return {ftSingle};
+    case dtDouble:
+      return {ftFloat};
+    case dtExtended:
+      return {ftExtended};
+    case dtCurrency:
+      return {ftCurrency};
+    case dtBCD: {
       const bool fits = aColumn.Precision <= kMaxBcdPrecision && aColumn.Scale <= kMaxBcdScale;
-      return {fits ? FT::ftBCD : FT::ftFMTBcd, aColumn.Size};
+      return {fits ? ftBCD : ftFMTBcd, aColumn.Size};
     }
-    case DT::dtFmtBCD:
-      return {FT::ftFMTBcd, aColumn.Size};
-    case DT::dtDateTime:
-      return {FT::ftDateTime};
-    case DT::dtTime:
-      return {FT::ftTime};
-    case DT::dtDate:
-      return {FT::ftDate};
-    case DT::dtDateTimeStamp:
-      return {FT::ftTimeStamp};
-    case DT::dtTimeIntervalFull:
-    case DT::dtTimeIntervalYM:
-    case DT::dtTimeIntervalDS:
-      return {FT::ftOraInterval};
-    case DT::dtAnsiString:
-      return {tooLong ? FT::ftMemo : fixed ? FT::ftFixedChar : FT::ftString, aColumn.Size};
-    case DT::dtWideString:
-      return {tooLong ? FT::ftWideMemo
-              : fixed ? FT::ftFixedWideChar
-                      : FT::ftWideString,
-              aColumn.Size};
-    case DT::dtByteString:
-      return {tooLong ? FT::ftBlob : fixed ? FT::ftBytes : FT::ftVarBytes, aColumn.Size};
-    case DT::dtBlob:
-      return {FT::ftBlob};
-    case DT::dtMemo:
-      return {FT::ftMemo};
-    case DT::dtWideMemo:
-    case DT::dtWideHMemo:
-      return {FT::ftWideMemo};
-    case DT::dtXML:
-      return {FT::ftDBaseOle};
-    case DT::dtHBlob:
-    case DT::dtHBFile:
-      return {FT::ftOraBlob};
-    case DT::dtHMemo:
-      return {FT::ftOraClob};
-    case DT::dtRowSetRef:
-      return {FT::ftDataSet};
-    case DT::dtCursorRef:
-      return {FT::ftCursor};
-    case DT::dtRowRef:
-      return {FT::ftADT};
-    case DT::dtArrayRef:
-      return {FT::ftArray};
-    case DT::dtParentRowRef:
-      return {FT::ftReference};
-    case DT::dtGUID:
-      return {FT::ftGuid, 38};
-    case DT::dtObject:
-      return {FT::ftInterface};
-    case DT::dtUnknown:
-      return {FT::ftUnknown};
+    case dtFmtBCD:
+      return {ftFMTBcd, aColumn.Size};
+    case dtDateTime:
+      return {ftDateTime};
+    case dtTime:
+      return {ftTime};
+    case dtDate:
+      return {ftDate};
+    case dtDateTimeStamp:
+      return {ftTimeStamp};
+    case dtTimeIntervalFull:
+    case dtTimeIntervalYM:
+    case dtTimeIntervalDS:
+      return {ftOraInterval};
+    case dtAnsiString:
+      return {tooLong ? ftMemo : fixed ? ftFixedChar : ftString, aColumn.Size};
+    case dtWideString:
+      return {tooLong ? ftWideMemo : fixed ? ftFixedWideChar : ftWideString, aColumn.Size};
+    case dtByteString:
+      return {tooLong ? ftBlob : fixed ? ftBytes : ftVarBytes, aColumn.Size};
+    case dtBlob:
+      return {ftBlob};
+    case dtMemo:
+      return {ftMemo};
+    case dtWideMemo:
+    case dtWideHMemo:
+      return {ftWideMemo};
+    case dtXML:
+      return {ftDBaseOle};
+    case dtHBlob:
+    case dtHBFile:
+      return {ftOraBlob};
+    case dtHMemo:
+      return {ftOraClob};
+    case dtRowSetRef:
+      return {ftDataSet};
+    case dtCursorRef:
+      return {ftCursor};
+    case dtRowRef:
+      return {ftADT};
+    case dtArrayRef:
+      return {ftArray};
+    case dtParentRowRef:
+      return {ftReference};
+    case dtGUID:
+      return {ftGuid, 38};
+    case dtObject:
+      return {ftInterface};
+    case dtUnknown:
+      return {ftUnknown};
   }
-  return {FT::ftUnknown};
+  return {ftUnknown};
 }
 
 // Column data type and extra attributes of a field type.
 struct TColumnOfField {
-  TColumnOfField(DT aType, TColumnAttributes aExtra = {}) : Type(aType), Extra(aExtra) {}
-  DT Type;
+  TColumnOfField(TColumnDataType aType, TColumnAttributes aExtra = {})
+      : Type(aType), Extra(aExtra) {}
+  TColumnDataType Type;
   TColumnAttributes Extra;
 };
 
-TColumnOfField ColumnOfFieldType(FT aType) {
+TColumnOfField ColumnOfFieldType(TFieldType aType) {
   switch (aType) {
-    case FT::ftString:
-      return {DT::dtAnsiString};
-    case FT::ftFixedChar:
-      return {DT::dtAnsiString, {CA::caFixedLen}};
-    case FT::ftWideString:
-      return {DT::dtWideString};
-    case FT::ftFixedWideChar:
-      return {DT::dtWideString, {CA::caFixedLen}};
-    case FT::ftSmallint:
-      return {DT::dtInt16};
-    case FT::ftInteger:
-      return {DT::dtInt32};
-    case FT::ftLargeint:
-      return {DT::dtInt64};
-    case FT::ftShortint:
-      return {DT::dtSByte};
-    case FT::ftByte:
-      return {DT::dtByte};
-    case FT::ftWord:
-      return {DT::dtUInt16};
-    case FT::ftLongWord:
-      return {DT::dtUInt32};
-    case FT::ftAutoInc:
-      return {DT::dtInt32, {CA::caAutoInc}};
-    case FT::ftBoolean:
-      return {DT::dtBoolean};
-    case FT::ftFloat:
-      return {DT::dtDouble};
-    case FT::ftSingle:
-      return {DT::dtSingle};
-    case FT::ftExtended:
-      return {DT::dtExtended};
-    case FT::ftCurrency:
-      return {DT::dtCurrency};
-    case FT::ftBCD:
-      return {DT::dtBCD};
-    case FT::ftFMTBcd:
-      return {DT::dtFmtBCD};
-    case FT::ftDate:
-      return {DT::dtDate};
-    case FT::ftTime:
-      return {DT::dtTime};
-    case FT::ftDateTime:
-      return {DT::dtDateTime};
-    case FT::ftTimeStamp:
-      return {DT::dtDateTimeStamp};
-    case FT::ftParadoxOle:
-    case FT::ftOraInterval:
-      return {DT::dtTimeIntervalDS};
-    case FT::ftBytes:
-      return {DT::dtByteString, {CA::caFixedLen}};
-    case FT::ftVarBytes:
-      return {DT::dtByteString};
-    case FT::ftBlob:
-    case FT::ftGraphic:
-    case FT::ftTypedBinary:
-      return {DT::dtBlob, {CA::caBlobData}};
-    case FT::ftMemo:
-      return {DT::dtMemo, {CA::caBlobData}};
-    case FT::ftFmtMemo:
-    case FT::ftWideMemo:
-      return {DT::dtWideMemo, {CA::caBlobData}};
-    case FT::ftDBaseOle:
-      return {DT::dtXML, {CA::caBlobData}};
-    case FT::ftOraBlob:
-      return {DT::dtHBlob, {CA::caBlobData}};
-    case FT::ftOraClob:
-      return {DT::dtHMemo, {CA::caBlobData}};
-    case FT::ftStream:
-      return {DT::dtHBlob};
-    case FT::ftCursor:
-      return {DT::dtCursorRef};
-    case FT::ftDataSet:
-      return {DT::dtRowSetRef};
-    case FT::ftADT:
-      return {DT::dtRowRef};
-    case FT::ftArray:
-      return {DT::dtArrayRef};
-    case FT::ftInterface:
-    case FT::ftIDispatch:
-      return {DT::dtObject};
-    case FT::ftGuid:
-      return {DT::dtGUID};
+    case ftString:
+      return {dtAnsiString};
+    case ftFixedChar:
+      return {dtAnsiString, {caFixedLen}};
+    case ftWideString:
+      return {dtWideString};
+    case ftFixedWideChar:
+      return {dtWideString, {caFixedLen}};
+    case ftSmallint:
+      return {dtInt16};
+    case ftInteger:
+      return {dtInt32};
+    case ftLargeint:
+      return {dtInt64};
+    case ftShortint:
+      return {dtSByte};
+    case ftByte:
+      return {dtByte};
+    case ftWord:
+      return {dtUInt16};
+    case ftLongWord:
+      return {dtUInt32};
+    case ftAutoInc:
+      return {dtInt32, {caAutoInc}};
+    case ftBoolean:
+      return {dtBoolean};
+    case ftFloat:
+      return {dtDouble};
+    case ftSingle:
+      return {dtSingle};
+    case ftExtended:
+      return {dtExtended};
+    case ftCurrency:
+      return {dtCurrency};
+    case ftBCD:
+      return {dtBCD};
+    case ftFMTBcd:
+      return {dtFmtBCD};
+    case ftDate:
+      return {dtDate};
+    case ftTime:
+      return {dtTime};
+    case ftDateTime:
+      return {dtDateTime};
+    case ftTimeStamp:
+      return {dtDateTimeStamp};
+    case ftParadoxOle:
+    case ftOraInterval:
+      return {dtTimeIntervalDS};
+    case ftBytes:
+      return {dtByteString, {caFixedLen}};
+    case ftVarBytes:
+      return {dtByteString};
+    case ftBlob:
+    case ftGraphic:
+    case ftTypedBinary:
+      return {dtBlob, {caBlobData}};
+    case ftMemo:
+      return {dtMemo, {caBlobData}};
+    case ftFmtMemo:
+    case ftWideMemo:
+      return {dtWideMemo, {caBlobData}};
+    case ftDBaseOle:
+      return {dtXML, {caBlobData}};
+    case ftOraBlob:
+      return {dtHBlob, {caBlobData}};
+    case ftOraClob:
+      return {dtHMemo, {caBlobData}};
+    case ftStream:
+      return {dtHBlob};
+    case ftCursor:
+      return {dtCursorRef};
+    case ftDataSet:
+      return {dtRowSetRef};
+    case ftADT:
+      return {dtRowRef};
+    case ftArray:
+      return {dtArrayRef};
+    case ftInterface:
+    case ftIDispatch:
+      return {dtObject};
+    case ftGuid:
+      return {dtGUID};
     default:
-      return {DT::dtUnknown};
+      return {dtUnknown};
   }
 }
 
@@ -281,43 +278,6 @@ std::optional<std::uint32_t> ParentLink(const TRowStoreRow& aRow, int aColumn) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// TDataSetField
-
-TDataSetField::TDataSetField()
-    : TObjectField(TFieldType::ftDataSet), FNestedDataSet(std::make_unique<TMemTable>()) {
-  FNestedDataSet->FDataSetField = this;
-}
-
-TDataSetField::~TDataSetField() = default;
-
-// ---------------------------------------------------------------------------
-// TFieldDefs
-
-TFieldDef& TFieldDefs::Add(std::string aName, TFieldType aDataType, std::int32_t aSize,
-                           bool aRequired) {
-  TFieldDef def;
-  def.Name = std::move(aName);
-  def.DataType = aDataType;
-  def.Size = aSize;
-  def.Attributes.Set(FA::faRequired, aRequired);
-  def.FieldNo = static_cast<std::int32_t>(FItems.size()) + 1;
-  FItems.push_back(std::move(def));
-  return FItems.back();
-}
-
-int TFieldDefs::IndexOf(std::string_view aName) const {
-  for (std::size_t i = 0; i < FItems.size(); ++i) {
-    if (text::EqualsIgnoringCase(FItems[i].Name, aName)) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-const TFieldDef* TFieldDefs::Find(std::string_view aName) const {
-  const int index = IndexOf(aName);
-  return index < 0 ? nullptr : &FItems[static_cast<std::size_t>(index)];
-}
 
 // ---------------------------------------------------------------------------
 // TMemTable: creation, loading and opening
@@ -347,9 +307,7 @@ void TMemTable::LoadFromStream(std::string_view aStream, TStorageFormat aFormat)
   Close();
   FFieldDefs.Clear();
   try {
-    // The reader checks the header before the row store changes.
-    TBinaryStorageReader reader(aStream);
-    reader.LoadManager(*FManager);
+    storage::LoadRowStore(aStream, *FManager);
     OpenFromManager();
   } catch (...) {
     Close();
@@ -404,7 +362,7 @@ void TMemTable::OpenAttached() {
   FParentLinkColumn = -1;
   if (FDataSetField != nullptr) {
     for (std::size_t i = 0; i < FTable->ColumnCount(); ++i) {
-      if (FTable->Column(i).DataType == DT::dtParentRowRef) {
+      if (FTable->Column(i).DataType == dtParentRowRef) {
         FParentLinkColumn = static_cast<int>(i);
         break;
       }
@@ -433,7 +391,7 @@ void TMemTable::Close() {
   }
   for (const auto& field : FFields) {
     field->FColumnIndex = -1;
-    field->FColumnType = DT::dtUnknown;
+    field->FColumnType = dtUnknown;
   }
   // Definitions the table derived follow the fields or columns of the next open.
   if (FDerivedDefs) {
@@ -451,32 +409,31 @@ void TMemTable::BuildFieldDefsFromColumns() {
   std::int32_t fieldNo = 0;
   for (std::size_t i = 0; i < FTable->ColumnCount(); ++i) {
     const TRowStoreColumn& column = FTable->Column(i);
-    if (column.Attributes.Contains(CA::caInternal)) continue;
+    if (column.Attributes.Contains(caInternal)) continue;
     std::string name = column.Name;
     for (int suffix = 1; FFieldDefs.IndexOf(name) >= 0; ++suffix) {
       name = fmt::format("{}_{}", column.Name, suffix);
     }
     const TColumnShape shape = FieldShapeOfColumn(column, FFormatOptions.MaxStringSize);
     TFieldDef& def = FFieldDefs.Add(std::move(name), shape.Type, shape.Size,
-                                    !column.Attributes.Contains(CA::caAllowNull));
+                                    !column.Attributes.Contains(caAllowNull));
     def.Precision = column.Precision;
     def.Scale = column.Scale;
-    if ((def.DataType == FT::ftBCD || def.DataType == FT::ftFMTBcd) && def.Size == 0 &&
-        column.Scale > 0) {
+    if ((def.DataType == ftBCD || def.DataType == ftFMTBcd) && def.Size == 0 && column.Scale > 0) {
       def.Size = column.Scale;
     }
-    def.Attributes.Set(FA::faReadonly,
-                       column.Attributes.Contains(CA::caReadOnly) && FUpdateOptions.CheckReadOnly);
-    def.Attributes.Set(FA::faUnNamed, column.Attributes.Contains(CA::caUnnamed));
-    def.Attributes.Set(FA::faFixed, column.Attributes.Contains(CA::caFixedLen));
-    def.InternalCalcField = column.Attributes.Contains(CA::caCalculated) && column.SourceID < 1;
+    def.Attributes.Set(faReadonly,
+                       column.Attributes.Contains(caReadOnly) && FUpdateOptions.CheckReadOnly);
+    def.Attributes.Set(faUnNamed, column.Attributes.Contains(caUnnamed));
+    def.Attributes.Set(faFixed, column.Attributes.Contains(caFixedLen));
+    def.InternalCalcField = column.Attributes.Contains(caCalculated) && column.SourceID < 1;
     def.FieldNo = ++fieldNo;
     def.ColumnIndex = static_cast<int>(i);
     if (IsNestedReference(column.DataType) && column.NestedTable != nullptr) {
       std::int32_t nestedCount = 0;
       for (std::size_t j = 0; j < column.NestedTable->ColumnCount(); ++j) {
         const TRowStoreColumn& nested = column.NestedTable->Column(j);
-        if (nested.Attributes.Contains(CA::caInternal)) continue;
+        if (nested.Attributes.Contains(caInternal)) continue;
         TFieldDef child;
         child.Name = nested.Name;
         const TColumnShape nestedShape = FieldShapeOfColumn(nested, FFormatOptions.MaxStringSize);
@@ -484,12 +441,12 @@ void TMemTable::BuildFieldDefsFromColumns() {
         child.Size = nestedShape.Size;
         child.Precision = nested.Precision;
         child.Scale = nested.Scale;
-        child.Attributes.Set(FA::faRequired, !nested.Attributes.Contains(CA::caAllowNull));
+        child.Attributes.Set(faRequired, !nested.Attributes.Contains(caAllowNull));
         child.FieldNo = ++nestedCount;
         child.ColumnIndex = static_cast<int>(j);
         def.ChildDefs.push_back(std::move(child));
       }
-      if (column.DataType == DT::dtRowRef || column.DataType == DT::dtArrayRef) {
+      if (column.DataType == dtRowRef || column.DataType == dtArrayRef) {
         def.Size = nestedCount;
       }
     }
@@ -502,10 +459,10 @@ void TMemTable::BuildTableFromFields() {
     for (const auto& field : FFields) {
       TFieldDef& def =
           FFieldDefs.Add(field->FieldName(), field->DataType(), field->Size(), field->Required());
-      def.Attributes.Set(FA::faReadonly, field->ReadOnly());
+      def.Attributes.Set(faReadonly, field->ReadOnly());
       const auto* stringField = dynamic_cast<const TStringField*>(field.get());
-      def.Attributes.Set(FA::faFixed, stringField != nullptr && stringField->FixedChar());
-      if (field->DataType() == FT::ftBCD || field->DataType() == FT::ftFMTBcd) {
+      def.Attributes.Set(faFixed, stringField != nullptr && stringField->FixedChar());
+      if (field->DataType() == ftBCD || field->DataType() == ftFMTBcd) {
         def.Precision = field->Precision();
       }
     }
@@ -515,55 +472,55 @@ void TMemTable::BuildTableFromFields() {
     TFieldDef& def = FFieldDefs[i];
     TColumnOfField mapped = ColumnOfFieldType(def.DataType);
     // A fixed-length text definition keeps its fixed length.
-    if (def.Attributes.Contains(FA::faFixed) &&
-        (mapped.Type == DT::dtAnsiString || mapped.Type == DT::dtWideString)) {
-      mapped.Extra.Include(CA::caFixedLen);
+    if (def.Attributes.Contains(faFixed) &&
+        (mapped.Type == dtAnsiString || mapped.Type == dtWideString)) {
+      mapped.Extra.Include(caFixedLen);
     }
     TRowStoreColumn& column = table.AddColumn(def.Name, mapped.Type);
     switch (def.DataType) {
-      case FT::ftString:
-      case FT::ftFixedChar:
-      case FT::ftWideString:
-      case FT::ftFixedWideChar:
-      case FT::ftBytes:
-      case FT::ftVarBytes:
+      case ftString:
+      case ftFixedChar:
+      case ftWideString:
+      case ftFixedWideChar:
+      case ftBytes:
+      case ftVarBytes:
         column.Size = def.Size;
         break;
-      case FT::ftBCD:
-      case FT::ftFMTBcd:
+      case ftBCD:
+      case ftFMTBcd:
         column.Precision = def.Precision;
         column.Scale = def.Scale != 0 ? def.Scale : def.Size;
         break;
-      case FT::ftCurrency:
+      case ftCurrency:
         column.Precision = def.Precision != 0 ? def.Precision : 19;
         column.Scale = def.Scale != 0 ? def.Scale : 4;
         break;
-      case FT::ftFloat:
-      case FT::ftSingle:
-      case FT::ftExtended:
+      case ftFloat:
+      case ftSingle:
+      case ftExtended:
         column.Precision = def.Precision;
         column.Scale = def.Scale;
         break;
-      case FT::ftDate:
-      case FT::ftTime:
-      case FT::ftDateTime:
-      case FT::ftTimeStamp:
-      case FT::ftParadoxOle:
-      case FT::ftOraInterval:
+      case ftDate:
+      case ftTime:
+      case ftDateTime:
+      case ftTimeStamp:
+      case ftParadoxOle:
+      case ftOraInterval:
         column.Scale = def.Scale;
         break;
       default:
         break;
     }
     column.Attributes = mapped.Extra;
-    column.Attributes.Set(CA::caAllowNull, !def.Required());
-    column.Attributes.Set(CA::caReadOnly, def.Attributes.Contains(FA::faReadonly));
-    column.Attributes.Set(CA::caInternal, def.Attributes.Contains(FA::faHiddenCol));
-    column.Attributes.Set(CA::caUnnamed, def.Attributes.Contains(FA::faUnNamed));
-    column.Attributes.Include(def.InternalCalcField ? CA::caCalculated : CA::caBase);
-    if (!IsNestedReference(mapped.Type)) column.Attributes.Include(CA::caSearchable);
-    if (def.DataType == FT::ftAutoInc || ListedName(FUpdateOptions.AutoIncFields, def.Name)) {
-      column.Attributes.Include(CA::caAllowNull).Include(CA::caAutoInc);
+    column.Attributes.Set(caAllowNull, !def.Required());
+    column.Attributes.Set(caReadOnly, def.Attributes.Contains(faReadonly));
+    column.Attributes.Set(caInternal, def.Attributes.Contains(faHiddenCol));
+    column.Attributes.Set(caUnnamed, def.Attributes.Contains(faUnNamed));
+    column.Attributes.Include(def.InternalCalcField ? caCalculated : caBase);
+    if (!IsNestedReference(mapped.Type)) column.Attributes.Include(caSearchable);
+    if (def.DataType == ftAutoInc || ListedName(FUpdateOptions.AutoIncFields, def.Name)) {
+      column.Attributes.Include(caAllowNull).Include(caAutoInc);
       column.AutoIncrement = true;
     }
     if (ListedName(FUpdateOptions.KeyFields, def.Name))
@@ -573,8 +530,8 @@ void TMemTable::BuildTableFromFields() {
   }
   if (FDataSetField != nullptr) {
     table.Nested = true;
-    TRowStoreColumn& link = table.AddColumn(std::string(kParentLinkColumnName), DT::dtParentRowRef);
-    link.Attributes = {CA::caInternal, CA::caReadOnly};
+    TRowStoreColumn& link = table.AddColumn(std::string(kParentLinkColumnName), dtParentRowRef);
+    link.Attributes = {caInternal, caReadOnly};
   }
   FTable = &table;
   FOwnTable = true;
@@ -588,7 +545,7 @@ void TMemTable::CreateFieldsFromDefs() {
     field->FSize = def.Size;
     field->FPrecision = def.Precision;
     field->FRequired = def.Required();
-    field->FReadOnly = def.Attributes.Contains(FA::faReadonly);
+    field->FReadOnly = def.Attributes.Contains(faReadonly);
     field->FDataSet = this;
     field->FFieldNo = static_cast<std::int32_t>(FFields.FItems.size()) + 1;
     FFields.FItems.push_back(std::move(field));
@@ -626,19 +583,18 @@ bool TMemTable::RowVisible(const TRowStoreRow& aRow) const {
       (!FParentRowID || ParentLink(aRow, FParentLinkColumn) != FParentRowID)) {
     return false;
   }
-  RS state = aRow.RowState();
-  if (state != RS::rsInserted && state != RS::rsDeleted && state != RS::rsModified &&
-      state != RS::rsUnchanged) {
+  TRowStoreRowState state = aRow.RowState();
+  if (state != rsInserted && state != rsDeleted && state != rsModified && state != rsUnchanged) {
     state = aRow.RowPriorState();
   }
   switch (state) {
-    case RS::rsInserted:
+    case rsInserted:
       return FFilterChanges.Contains(TUpdateRecordType::rtInserted);
-    case RS::rsModified:
+    case rsModified:
       return FFilterChanges.Contains(TUpdateRecordType::rtModified);
-    case RS::rsUnchanged:
+    case rsUnchanged:
       return FFilterChanges.Contains(TUpdateRecordType::rtUnmodified);
-    case RS::rsDeleted:
+    case rsDeleted:
       return FFilterChanges.Contains(TUpdateRecordType::rtDeleted);
     default:
       return false;
@@ -859,17 +815,17 @@ void TMemTable::Post() {
     }
     // Without cached updates a posted row counts as already applied.
     const bool pending = FCachedUpdates;
-    row->SetRowState(pending ? RS::rsInserted : RS::rsUnchanged);
+    row->SetRowState(pending ? rsInserted : rsUnchanged);
     row->CreateBuffer(pending ? TRowStoreBufferKind::bkCurrent : TRowStoreBufferKind::bkOriginal) =
         std::move(FEditBuffer);
     FTable->AccountAutoIncValues(*row);
   } else {
-    const RS state = row->RowState();
-    if (FCachedUpdates && state == RS::rsUnchanged) {
+    const TRowStoreRowState state = row->RowState();
+    if (FCachedUpdates && state == rsUnchanged) {
       row->SetRowPriorState(state);
-      row->SetRowState(RS::rsModified);
+      row->SetRowState(rsModified);
     }
-    const bool inOriginal = row->RowState() == RS::rsUnchanged;
+    const bool inOriginal = row->RowState() == rsUnchanged;
     row->CreateBuffer(inOriginal ? TRowStoreBufferKind::bkOriginal
                                  : TRowStoreBufferKind::bkCurrent) = std::move(FEditBuffer);
   }
@@ -920,9 +876,9 @@ void TMemTable::Delete() {
   if (row == nullptr) throw EDatabaseError("Cannot perform this operation on an empty dataset");
   const int position = FCursor;
   DropNestedRows(row->RowID());
-  if (FCachedUpdates && row->RowState() != RS::rsInserted) {
+  if (FCachedUpdates && row->RowState() != rsInserted) {
     row->SetRowPriorState(row->RowState());
-    row->SetRowState(RS::rsDeleted);
+    row->SetRowState(rsDeleted);
   } else {
     FTable->RemoveRow(*row);
   }

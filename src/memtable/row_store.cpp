@@ -16,14 +16,13 @@ namespace {
 
 const TVariant kNullValue{};
 
-using RS = TRowStoreRowState;
-// Row versions and buffer kinds are named by their enumerators alone.
+using enum TRowStoreRowState;
 using enum TRowStoreRowVersion;
 using enum TRowStoreBufferKind;
 
-bool IsTransientState(RS aState) {
-  return aState == RS::rsInitializing || aState == RS::rsCalculating || aState == RS::rsChecking ||
-         aState == RS::rsDestroying || aState == RS::rsForceWrite;
+bool IsTransientState(TRowStoreRowState aState) {
+  return aState == rsInitializing || aState == rsCalculating || aState == rsChecking ||
+         aState == rsDestroying || aState == rsForceWrite;
 }
 
 }  // namespace
@@ -128,12 +127,12 @@ TRowStoreRowBuffer* TRowStoreRow::ReadBuffer(TRowStoreRowVersion aVersion) const
   TRowStoreRowBuffer* const original = Buffer(bkOriginal);
   TRowStoreRowBuffer* const current = Buffer(bkCurrent);
   TRowStoreRowBuffer* const proposed = Buffer(bkProposed);
-  const RS state = IsTransientState(FRowState) ? FRowPriorState : FRowState;
+  const TRowStoreRowState state = IsTransientState(FRowState) ? FRowPriorState : FRowState;
   switch (state) {
-    case RS::rsDetached:
+    case rsDetached:
       if (proposed != nullptr) return aVersion == rvOriginal ? nullptr : proposed;
       [[fallthrough]];
-    case RS::rsDeleted:
+    case rsDeleted:
       switch (aVersion) {
         case rvDefault:
         case rvOriginal:
@@ -143,7 +142,7 @@ TRowStoreRowBuffer* TRowStoreRow::ReadBuffer(TRowStoreRowVersion aVersion) const
         default:
           return nullptr;
       }
-    case RS::rsInserted:
+    case rsInserted:
       switch (aVersion) {
         case rvDefault:
         case rvCurrent:
@@ -153,7 +152,7 @@ TRowStoreRowBuffer* TRowStoreRow::ReadBuffer(TRowStoreRowVersion aVersion) const
         default:
           return nullptr;
       }
-    case RS::rsModified:
+    case rsModified:
       switch (aVersion) {
         case rvDefault:
         case rvCurrent:
@@ -164,9 +163,9 @@ TRowStoreRowBuffer* TRowStoreRow::ReadBuffer(TRowStoreRowVersion aVersion) const
         default:
           return nullptr;
       }
-    case RS::rsUnchanged:
+    case rsUnchanged:
       return aVersion == rvProposed ? nullptr : original;
-    case RS::rsEditing:
+    case rsEditing:
       switch (aVersion) {
         case rvDefault:
         case rvProposed:
@@ -175,17 +174,17 @@ TRowStoreRowBuffer* TRowStoreRow::ReadBuffer(TRowStoreRowVersion aVersion) const
         case rvPrevious:
           return current != nullptr ? current : original;
         case rvOriginal:
-          return FRowPriorState == RS::rsDeleted || FRowPriorState == RS::rsModified ||
-                         FRowPriorState == RS::rsUnchanged
+          return FRowPriorState == rsDeleted || FRowPriorState == rsModified ||
+                         FRowPriorState == rsUnchanged
                      ? original
                      : nullptr;
       }
       return nullptr;
-    case RS::rsImportingCurent:
+    case rsImportingCurent:
       return current;
-    case RS::rsImportingOriginal:
+    case rsImportingOriginal:
       return original;
-    case RS::rsImportingProposed:
+    case rsImportingProposed:
       return proposed;
     default:
       return nullptr;  // a transient prior state has no buffer of its own
@@ -200,11 +199,11 @@ const TVariant& TRowStoreRow::GetValue(std::size_t aColumn, TRowStoreRowVersion 
 void TRowStoreRow::SetValue(std::size_t aColumn, TVariant aValue) {
   TRowStoreBufferKind kind = bkCurrent;
   switch (FRowState) {
-    case RS::rsImportingOriginal:
+    case rsImportingOriginal:
       kind = bkOriginal;
       break;
-    case RS::rsImportingProposed:
-    case RS::rsEditing:
+    case rsImportingProposed:
+    case rsEditing:
       kind = bkProposed;
       break;
     default:

@@ -205,6 +205,7 @@ struct TRowStoreDBError {
   std::string ObjName;
   std::int32_t CommandTextOffset = 0;
   std::int32_t RowIndex = 0;
+  friend bool operator==(const TRowStoreDBError&, const TRowStoreDBError&) = default;
 };
 
 // The error object of a row ("Exception", "DBEngineException", ...).
@@ -265,16 +266,12 @@ class TRowStoreRow {
   std::uint8_t FBufferBits = 0;
 };
 
-class TRowStoreColumn {
- public:
-  explicit TRowStoreColumn(std::string aName = {},
-                           TColumnDataType aDataType = TColumnDataType::dtUnknown)
-      : Name(std::move(aName)), DataType(aDataType) {}
-
+// What describes a column, as a stream carries it.
+struct TRowStoreColumnInfo {
   std::string Name;
   std::string SourceName;
   std::int32_t SourceID = 0;
-  TColumnDataType DataType;
+  TColumnDataType DataType = TColumnDataType::dtUnknown;
   std::int32_t Precision = 0;
   std::int32_t Scale = 0;
   std::int32_t Size = 0;
@@ -294,6 +291,16 @@ class TRowStoreColumn {
   std::string SourceDataTypeName;
   std::string SourceDirectory;
   std::string SourceGenerator;
+};
+
+class TRowStoreColumn : public TRowStoreColumnInfo {
+ public:
+  explicit TRowStoreColumn(std::string aName = {},
+                           TColumnDataType aDataType = TColumnDataType::dtUnknown) {
+    Name = std::move(aName);
+    DataType = aDataType;
+  }
+
   // The nested table of a reference column (dtRowSetRef..dtArrayRef), not owned.
   TRowStoreTable* NestedTable = nullptr;
 
@@ -365,10 +372,14 @@ struct TRowStoreAggregate {
   std::int32_t GroupingLevel = 0;
 };
 
-struct TRowStoreView {
+// What describes a view besides its mechanisms and aggregates.
+struct TRowStoreViewInfo {
   std::string Name;
   bool Active = false;
   std::string SourceView;
+};
+
+struct TRowStoreView : TRowStoreViewInfo {
   std::vector<TRowStoreViewMech> Mechanisms;
   std::vector<TRowStoreAggregate> Aggregates;
 };
@@ -395,26 +406,35 @@ class TRowStoreUpdatesJournal {
   bool HasChangesFor(const TRowStoreTable& aTable) const;
 };
 
-class TRowStoreTable {
+// The settings a manager and each of its tables carry.
+struct TRowStoreSettings {
+  bool CaseSensitive = true;
+  bool EnforceConstraints = true;
+  std::uint32_t Locale = 1024;
+  bool Round2Scale = false;
+  bool CheckPrecision = false;
+  bool StrsTrim2Len = false;
+  bool CheckNotNull = true;
+  bool CheckReadOnly = true;
+};
+
+// What describes a table besides its name, columns, constraints, views,
+// rows and journal.
+struct TRowStoreTableInfo : TRowStoreSettings {
+  std::string SourceName;
+  std::int32_t SourceID = 0;
+  std::int32_t MinimumCapacity = 0;
+  bool Nested = false;
+  std::int32_t InlineDataSize = 1000;
+};
+
+class TRowStoreTable : public TRowStoreTableInfo {
  public:
   explicit TRowStoreTable(std::string aName = {}) : Name(std::move(aName)) {}
   TRowStoreTable(const TRowStoreTable&) = delete;
   TRowStoreTable& operator=(const TRowStoreTable&) = delete;
 
   std::string Name;
-  std::string SourceName;
-  std::int32_t SourceID = 0;
-  bool CaseSensitive = true;
-  bool EnforceConstraints = true;
-  std::uint32_t Locale = 1024;
-  std::int32_t MinimumCapacity = 0;
-  bool Nested = false;
-  bool Round2Scale = false;
-  bool CheckPrecision = false;
-  bool StrsTrim2Len = false;
-  bool CheckNotNull = true;
-  bool CheckReadOnly = true;
-  std::int32_t InlineDataSize = 1000;
   std::vector<TRowStoreConstraint> Constraints;
   std::vector<TRowStoreView> Views;
   std::unique_ptr<TRowStoreUpdatesJournal> UpdatesJournal;  // a table's own journal
@@ -481,22 +501,18 @@ class TRowStoreTable {
   bool FRowsOrdered = true;
 };
 
-class TRowStoreManager {
+// What describes a manager besides its tables, relations and journal.
+struct TRowStoreManagerInfo : TRowStoreSettings {
+  std::string Name;
+  bool UpdatesRegistry = false;
+};
+
+class TRowStoreManager : public TRowStoreManagerInfo {
  public:
   TRowStoreManager() = default;
   TRowStoreManager(const TRowStoreManager&) = delete;
   TRowStoreManager& operator=(const TRowStoreManager&) = delete;
 
-  std::string Name;
-  bool CaseSensitive = true;
-  bool EnforceConstraints = true;
-  std::uint32_t Locale = 1024;
-  bool UpdatesRegistry = false;
-  bool Round2Scale = false;
-  bool CheckPrecision = false;
-  bool StrsTrim2Len = false;
-  bool CheckNotNull = true;
-  bool CheckReadOnly = true;
   std::vector<TRowStoreRelation> Relations;
   std::unique_ptr<TRowStoreUpdatesJournal> UpdatesJournal;
 

@@ -378,13 +378,13 @@ bool StringToGuid(std::string_view aText, TBytes& aBytes) {
 // Column layout <-> plain values
 
 TVariant ColumnToPlain(TColumnDataType aType, const TVariant& aRaw) {
-  using DT = TColumnDataType;
+  using enum TColumnDataType;
   if (VarIsNull(aRaw)) return aRaw;
   switch (aType) {
-    case DT::dtBoolean:
+    case dtBoolean:
       if (!std::holds_alternative<bool>(aRaw)) return PlainToInt64(aRaw) != 0;
       break;
-    case DT::dtDateTime:
+    case dtDateTime:
       if (!std::holds_alternative<TDateTime>(aRaw)) {
         const double ms = PlainToDouble(aRaw);
         const double day = std::floor(ms / static_cast<double>(kMSecsPerDay));
@@ -393,18 +393,18 @@ TVariant ColumnToPlain(TColumnDataType aType, const TVariant& aRaw) {
         return TDateTime{DayAndTimeToDateTime(static_cast<std::int32_t>(day), msecs)};
       }
       break;
-    case DT::dtDate:
+    case dtDate:
       if (!std::holds_alternative<TDateTime>(aRaw)) {
         return TDateTime{static_cast<double>(PlainToInt64(aRaw) - kDateDelta)};
       }
       break;
-    case DT::dtTime:
+    case dtTime:
       if (!std::holds_alternative<TDateTime>(aRaw)) {
         return TDateTime{static_cast<double>(PlainToInt64(aRaw)) /
                          static_cast<double>(kMSecsPerDay)};
       }
       break;
-    case DT::dtGUID:
+    case dtGUID:
       if (const auto* bytes = std::get_if<TBytes>(&aRaw)) return GuidToString(*bytes);
       break;
     default:
@@ -435,59 +435,59 @@ T NarrowInteger(const TVariant& aPlain, std::string_view aTarget) {
 }  // namespace
 
 TVariant PlainToColumn(TColumnDataType aType, const TVariant& aPlain) {
-  using DT = TColumnDataType;
+  using enum TColumnDataType;
   if (VarIsNull(aPlain)) return aPlain;
   switch (aType) {
-    case DT::dtUnknown:
+    case dtUnknown:
       return aPlain;
-    case DT::dtBoolean:
+    case dtBoolean:
       return static_cast<std::uint16_t>(PlainToBool(aPlain) ? 1 : 0);
-    case DT::dtSByte:
+    case dtSByte:
       return NarrowInteger<std::int8_t>(aPlain, "ShortInt");
-    case DT::dtInt16:
+    case dtInt16:
       return NarrowInteger<std::int16_t>(aPlain, "SmallInt");
-    case DT::dtInt32:
+    case dtInt32:
       return NarrowInteger<std::int32_t>(aPlain, "Integer");
-    case DT::dtInt64:
+    case dtInt64:
       return PlainToInt64(aPlain);
-    case DT::dtByte:
+    case dtByte:
       return NarrowInteger<std::uint8_t>(aPlain, "Byte");
-    case DT::dtUInt16:
+    case dtUInt16:
       return NarrowInteger<std::uint16_t>(aPlain, "Word");
-    case DT::dtUInt32:
+    case dtUInt32:
       return NarrowInteger<std::uint32_t>(aPlain, "LongWord");
-    case DT::dtUInt64:
+    case dtUInt64:
       return NarrowInteger<std::uint64_t>(aPlain, "UInt64");
-    case DT::dtSingle:
+    case dtSingle:
       return static_cast<float>(PlainToDouble(aPlain));
-    case DT::dtDouble:
-    case DT::dtExtended:
+    case dtDouble:
+    case dtExtended:
       return PlainToDouble(aPlain);
-    case DT::dtCurrency:
+    case dtCurrency:
       return PlainToCurrency(aPlain);
-    case DT::dtBCD:
-    case DT::dtFmtBCD:
+    case dtBCD:
+    case dtFmtBCD:
       return PlainToBcd(aPlain);
-    case DT::dtDateTime: {
+    case dtDateTime: {
       std::int32_t day = 0, msecs = 0;
       DateTimeToDayAndTime(PlainToDateTime(aPlain), day, msecs);
       return static_cast<double>(day) * static_cast<double>(kMSecsPerDay) + msecs;
     }
-    case DT::dtTime: {
+    case dtTime: {
       std::int32_t day = 0, msecs = 0;
       DateTimeToDayAndTime(PlainToDateTime(aPlain), day, msecs);
       return msecs;
     }
-    case DT::dtDate: {
+    case dtDate: {
       std::int32_t day = 0, msecs = 0;
       DateTimeToDayAndTime(PlainToDateTime(aPlain), day, msecs);
       return day;
     }
-    case DT::dtDateTimeStamp:
+    case dtDateTimeStamp:
       return PlainToSQLTimeStamp(aPlain);
-    case DT::dtTimeIntervalFull:
-    case DT::dtTimeIntervalYM:
-    case DT::dtTimeIntervalDS:
+    case dtTimeIntervalFull:
+    case dtTimeIntervalYM:
+    case dtTimeIntervalDS:
       if (std::holds_alternative<TInterval>(aPlain)) return aPlain;
       if (const auto* bytes = std::get_if<TBytes>(&aPlain);
           bytes != nullptr && bytes->size() == 25) {
@@ -496,20 +496,20 @@ TVariant PlainToColumn(TColumnDataType aType, const TVariant& aPlain) {
         return interval;
       }
       ConversionError(aPlain, "Interval");
-    case DT::dtAnsiString:
-    case DT::dtWideString:
-    case DT::dtMemo:
-    case DT::dtWideMemo:
-    case DT::dtXML:
-    case DT::dtHMemo:
-    case DT::dtWideHMemo:
+    case dtAnsiString:
+    case dtWideString:
+    case dtMemo:
+    case dtWideMemo:
+    case dtXML:
+    case dtHMemo:
+    case dtWideHMemo:
       return PlainToString(aPlain);
-    case DT::dtByteString:
-    case DT::dtBlob:
-    case DT::dtHBlob:
-    case DT::dtHBFile:
+    case dtByteString:
+    case dtBlob:
+    case dtHBlob:
+    case dtHBFile:
       return PlainToBytes(aPlain);
-    case DT::dtGUID: {
+    case dtGUID: {
       TBytes bytes;
       if (const auto* text = std::get_if<std::string>(&aPlain)) {
         if (!StringToGuid(*text, bytes)) TextError(*text, "GUID");

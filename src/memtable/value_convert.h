@@ -2,7 +2,6 @@
 // Conversions between row-store values (in their column's layout) and the
 // plain values fields read and write: bool, integers, double, TCurrency,
 // TDateTime, TSQLTimeStamp, TBcd, TInterval, std::string and TBytes.
-// Internal to the memtable component.
 
 #include <cstdint>
 #include <string>

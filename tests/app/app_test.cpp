@@ -9,7 +9,7 @@
 #include "app/build_label.h"
 #include "app/data_handlers.h"
 #include "dbaccess/db_connection.h"
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/stream_writer.h"
 #include "web/compression.h"
 #include "web/octet_stream.h"
 #include "web/relay.h"

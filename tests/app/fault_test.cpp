@@ -25,8 +25,8 @@
 #include <string>
 #include <thread>
 
+#include "memtable/storage/stream_writer.h"
 #include "program_harness.h"
-#include "memtable/storage/binary_stream.h"
 
 namespace tandemize::harness {
 namespace {

@@ -16,9 +16,9 @@ namespace tandemize::memtable {
 namespace {
 
 using namespace testing_support;
-using CA = TColumnAttribute;
-using DT = TColumnDataType;
-using FT = TFieldType;
+using enum TColumnAttribute;
+using enum TColumnDataType;
+using enum TFieldType;
 
 TBcd Bcd(const char* text) {
   TBcd value;
@@ -45,75 +45,75 @@ TEST(FieldAsVariantTest, EachFieldClassGivesItsVariantType) {
   interval.Raw[0] = 1;
   interval.Raw[24] = 9;
   const TSQLTimeStamp stamp{2024, 2, 29, 13, 14, 15, 16};
-  const TColumnAttributes autoInc{CA::caAllowNull, CA::caAutoInc};
+  const TColumnAttributes autoInc{caAllowNull, caAutoInc};
   const std::int64_t dateTimeMs = (kDateDelta + 2) * kMSecsPerDay + kMSecsPerDay / 4;
 
   const TAsVariantCase cases[] = {
       {"ansi text",
-       {"f", DT::dtAnsiString, {}, 10},
+       {"f", dtAnsiString, {}, 10},
        std::string("abc"),
        "TStringField",
        std::string("abc")},
       {"wide text",
-       {"f", DT::dtWideString, {}, 10},
+       {"f", dtWideString, {}, 10},
        std::string("ção"),
        "TWideStringField",
        std::string("ção")},
       {"guid",
-       {"f", DT::dtGUID},
+       {"f", dtGUID},
        guid,
        "TGuidField",
        std::string("{03020100-0504-0706-0809-0A0B0C0D0E0F}")},
-      {"int16", {"f", DT::dtInt16}, std::int16_t{-5}, "TSmallintField", std::int32_t{-5}},
-      {"sbyte", {"f", DT::dtSByte}, std::int8_t{-3}, "TShortintField", std::int32_t{-3}},
-      {"byte", {"f", DT::dtByte}, std::uint8_t{200}, "TByteField", std::int32_t{200}},
-      {"uint16", {"f", DT::dtUInt16}, std::uint16_t{65535}, "TWordField", std::int32_t{65535}},
-      {"autoinc", {"f", DT::dtInt32, autoInc}, std::int32_t{7}, "TDbAutoIncField", std::int32_t{7}},
+      {"int16", {"f", dtInt16}, std::int16_t{-5}, "TSmallintField", std::int32_t{-5}},
+      {"sbyte", {"f", dtSByte}, std::int8_t{-3}, "TShortintField", std::int32_t{-3}},
+      {"byte", {"f", dtByte}, std::uint8_t{200}, "TByteField", std::int32_t{200}},
+      {"uint16", {"f", dtUInt16}, std::uint16_t{65535}, "TWordField", std::int32_t{65535}},
+      {"autoinc", {"f", dtInt32, autoInc}, std::int32_t{7}, "TDbAutoIncField", std::int32_t{7}},
       {"uint32 top",
-       {"f", DT::dtUInt32},
+       {"f", dtUInt32},
        std::uint32_t{4294967295u},
        "TLongWordField",
        std::uint32_t{4294967295u}},
       {"int64",
-       {"f", DT::dtInt64},
+       {"f", dtInt64},
        std::int64_t{-9000000000},
        "TLargeintField",
        std::int64_t{-9000000000}},
-      {"uint64", {"f", DT::dtUInt64}, std::uint64_t{5}, "TLargeintField", std::int64_t{5}},
-      {"double", {"f", DT::dtDouble}, 1.5, "TFloatField", 1.5},
-      {"single", {"f", DT::dtSingle}, 2.5f, "TSingleField", 2.5},
-      {"extended", {"f", DT::dtExtended}, -0.25, "TExtendedField", -0.25},
-      {"currency", {"f", DT::dtCurrency}, TCurrency{12345}, "TCurrencyField", 1.2345},
-      {"boolean word", {"f", DT::dtBoolean}, std::uint16_t{0xFFFF}, "TBooleanField", true},
-      {"boolean zero", {"f", DT::dtBoolean}, std::uint16_t{0}, "TBooleanField", false},
-      {"date", {"f", DT::dtDate}, std::int32_t{kDateDelta + 1}, "TDateField", TDateTime{1.0}},
-      {"time", {"f", DT::dtTime}, std::int32_t{43200000}, "TTimeField", TDateTime{0.5}},
+      {"uint64", {"f", dtUInt64}, std::uint64_t{5}, "TLargeintField", std::int64_t{5}},
+      {"double", {"f", dtDouble}, 1.5, "TFloatField", 1.5},
+      {"single", {"f", dtSingle}, 2.5f, "TSingleField", 2.5},
+      {"extended", {"f", dtExtended}, -0.25, "TExtendedField", -0.25},
+      {"currency", {"f", dtCurrency}, TCurrency{12345}, "TCurrencyField", 1.2345},
+      {"boolean word", {"f", dtBoolean}, std::uint16_t{0xFFFF}, "TBooleanField", true},
+      {"boolean zero", {"f", dtBoolean}, std::uint16_t{0}, "TBooleanField", false},
+      {"date", {"f", dtDate}, std::int32_t{kDateDelta + 1}, "TDateField", TDateTime{1.0}},
+      {"time", {"f", dtTime}, std::int32_t{43200000}, "TTimeField", TDateTime{0.5}},
       {"date-time",
-       {"f", DT::dtDateTime},
+       {"f", dtDateTime},
        static_cast<double>(dateTimeMs),
        "TDateTimeField",
        TDateTime{2.25}},
-      {"time-stamp", {"f", DT::dtDateTimeStamp}, stamp, "TSQLTimeStampField", stamp},
-      {"bcd", {"f", DT::dtBCD, {}, 0, 5, 2}, Bcd("123.45"), "TBCDField", TCurrency{1234500}},
+      {"time-stamp", {"f", dtDateTimeStamp}, stamp, "TSQLTimeStampField", stamp},
+      {"bcd", {"f", dtBCD, {}, 0, 5, 2}, Bcd("123.45"), "TBCDField", TCurrency{1234500}},
       {"fmt bcd",
-       {"f", DT::dtFmtBCD, {}, 0, 30, 10},
+       {"f", dtFmtBCD, {}, 0, 30, 10},
        Bcd("-1.0000000001"),
        "TFMTBCDField",
        Bcd("-1.0000000001")},
-      {"byte string", {"f", DT::dtByteString, {}, 4}, TBytes{1, 2}, "TVarBytesField", TBytes{1, 2}},
+      {"byte string", {"f", dtByteString, {}, 4}, TBytes{1, 2}, "TVarBytesField", TBytes{1, 2}},
       {"empty fixed bytes",
-       {"f", DT::dtByteString, {CA::caFixedLen}, 4},
+       {"f", dtByteString, {caFixedLen}, 4},
        TBytes{},
        "TBytesField",
        TBytes{}},
-      {"blob", {"f", DT::dtBlob}, TBytes{9}, "TBlobField", TBytes{9}},
-      {"empty blob", {"f", DT::dtBlob}, TBytes{}, "TBlobField", TVariant{}},
-      {"empty large blob", {"f", DT::dtHBlob}, TBytes{}, "TBlobField", TVariant{}},
-      {"memo", {"f", DT::dtMemo}, std::string("m"), "TMemoField", std::string("m")},
-      {"empty memo", {"f", DT::dtMemo}, std::string(), "TMemoField", std::string()},
-      {"wide memo", {"f", DT::dtWideMemo}, std::string("w"), "TWideMemoField", std::string("w")},
-      {"xml", {"f", DT::dtXML}, std::string("<a/>"), "TDbXMLField", std::string("<a/>")},
-      {"interval", {"f", DT::dtTimeIntervalDS}, interval, "TDbSQLTimeIntervalField", interval},
+      {"blob", {"f", dtBlob}, TBytes{9}, "TBlobField", TBytes{9}},
+      {"empty blob", {"f", dtBlob}, TBytes{}, "TBlobField", TVariant{}},
+      {"empty large blob", {"f", dtHBlob}, TBytes{}, "TBlobField", TVariant{}},
+      {"memo", {"f", dtMemo}, std::string("m"), "TMemoField", std::string("m")},
+      {"empty memo", {"f", dtMemo}, std::string(), "TMemoField", std::string()},
+      {"wide memo", {"f", dtWideMemo}, std::string("w"), "TWideMemoField", std::string("w")},
+      {"xml", {"f", dtXML}, std::string("<a/>"), "TDbXMLField", std::string("<a/>")},
+      {"interval", {"f", dtTimeIntervalDS}, interval, "TDbSQLTimeIntervalField", interval},
   };
   for (const TAsVariantCase& c : cases) {
     SCOPED_TRACE(c.Label);
@@ -143,7 +143,7 @@ TEST(FieldAsVariantTest, EachFieldClassGivesItsVariantType) {
 // Fields the converter creates, written with their setters.
 class FieldSetterTest : public ::testing::Test {
  protected:
-  TField& Build(FT type, std::int32_t size = 0) {
+  TField& Build(TFieldType type, std::int32_t size = 0) {
     std::unique_ptr<TField> field = CreateField(type);
     field->SetFieldName("f");
     field->SetSize(size);
@@ -158,59 +158,59 @@ class FieldSetterTest : public ::testing::Test {
 TEST_F(FieldSetterTest, ValuesRoundTripInTheFieldsRepresentation) {
   struct {
     const char* Label;
-    FT Type;
+    TFieldType Type;
     std::int32_t Size;
     std::function<void(TField&)> Set;
     TVariant Variant;
     const char* Text;
   } const cases[] = {
-      {"smallint low", FT::ftSmallint, 0, [](TField& f) { f.SetAsInteger(-32768); },
+      {"smallint low", ftSmallint, 0, [](TField& f) { f.SetAsInteger(-32768); },
        std::int32_t{-32768}, "-32768"},
-      {"longword top", FT::ftLongWord, 0, [](TField& f) { f.SetAsLargeInt(4294967295); },
+      {"longword top", ftLongWord, 0, [](TField& f) { f.SetAsLargeInt(4294967295); },
        std::uint32_t{4294967295u}, "4294967295"},
-      {"largeint low", FT::ftLargeint, 0,
+      {"largeint low", ftLargeint, 0,
        [](TField& f) { f.SetAsLargeInt(std::numeric_limits<std::int64_t>::min()); },
        std::numeric_limits<std::int64_t>::min(), "-9223372036854775808"},
-      {"integer from text", FT::ftInteger, 0, [](TField& f) { f.SetAsString(" 42 "); },
+      {"integer from text", ftInteger, 0, [](TField& f) { f.SetAsString(" 42 "); },
        std::int32_t{42}, "42"},
-      {"float", FT::ftFloat, 0, [](TField& f) { f.SetAsFloat(0.1); }, 0.1, "0.1"},
-      {"currency rounds to 4 places", FT::ftCurrency, 0, [](TField& f) { f.SetAsFloat(1.23456); },
+      {"float", ftFloat, 0, [](TField& f) { f.SetAsFloat(0.1); }, 0.1, "0.1"},
+      {"currency rounds to 4 places", ftCurrency, 0, [](TField& f) { f.SetAsFloat(1.23456); },
        1.2346, "1.2346"},
-      {"bcd rounds to its scale", FT::ftBCD, 2, [](TField& f) { f.SetAsFloat(12.345); },
+      {"bcd rounds to its scale", ftBCD, 2, [](TField& f) { f.SetAsFloat(12.345); },
        TCurrency{123500}, "12.35"},
-      {"fmt bcd from text", FT::ftFMTBcd, 3, [](TField& f) { f.SetAsString("-0.0005"); },
-       Bcd("-0.001"), "-0.001"},
-      {"boolean", FT::ftBoolean, 0, [](TField& f) { f.SetAsBoolean(true); }, true, "True"},
-      {"date drops the time", FT::ftDate, 0, [](TField& f) { f.SetAsDateTime(45000.75); },
+      {"fmt bcd from text", ftFMTBcd, 3, [](TField& f) { f.SetAsString("-0.0005"); }, Bcd("-0.001"),
+       "-0.001"},
+      {"boolean", ftBoolean, 0, [](TField& f) { f.SetAsBoolean(true); }, true, "True"},
+      {"date drops the time", ftDate, 0, [](TField& f) { f.SetAsDateTime(45000.75); },
        TDateTime{45000}, "2023-03-15"},
-      {"time drops the date", FT::ftTime, 0, [](TField& f) { f.SetAsDateTime(45000.75); },
+      {"time drops the date", ftTime, 0, [](TField& f) { f.SetAsDateTime(45000.75); },
        TDateTime{0.75}, "18:00:00"},
-      {"date-time before 1899-12-30", FT::ftDateTime, 0, [](TField& f) { f.SetAsDateTime(-1.25); },
+      {"date-time before 1899-12-30", ftDateTime, 0, [](TField& f) { f.SetAsDateTime(-1.25); },
        TDateTime{-1.25}, "1899-12-29 06:00:00"},
-      {"date-time from text", FT::ftDateTime, 0,
+      {"date-time from text", ftDateTime, 0,
        [](TField& f) { f.SetAsString("2024-02-29T23:59:59.5"); },
        TDateTime{45351 + 86399.5 / 86400}, "2024-02-29 23:59:59.500"},
-      {"time-stamp", FT::ftTimeStamp, 0, [](TField& f) { f.SetAsDateTime(2.5); },
+      {"time-stamp", ftTimeStamp, 0, [](TField& f) { f.SetAsDateTime(2.5); },
        TSQLTimeStamp{1900, 1, 1, 12, 0, 0, 0}, "1900-01-01 12:00:00"},
-      {"wide text", FT::ftWideString, 5, [](TField& f) { f.SetAsString("Olá"); },
-       std::string("Olá"), "Olá"},
-      {"guid text", FT::ftGuid, 38,
+      {"wide text", ftWideString, 5, [](TField& f) { f.SetAsString("Olá"); }, std::string("Olá"),
+       "Olá"},
+      {"guid text", ftGuid, 38,
        [](TField& f) { f.SetAsString("{00112233-4455-6677-8899-AABBCCDDEEFF}"); },
        std::string("{00112233-4455-6677-8899-AABBCCDDEEFF}"),
        "{00112233-4455-6677-8899-AABBCCDDEEFF}"},
-      {"blob from stream", FT::ftBlob, 0,
+      {"blob from stream", ftBlob, 0,
        [](TField& f) {
          std::istringstream in(std::string("x\0z", 3));
          dynamic_cast<TBlobField&>(f).LoadFromStream(in);
        },
        TBytes{'x', 0, 'z'}, ""},
-      {"blob from empty stream", FT::ftBlob, 0,
+      {"blob from empty stream", ftBlob, 0,
        [](TField& f) {
          std::istringstream in;
          dynamic_cast<TBlobField&>(f).LoadFromStream(in);
        },
        TVariant{}, ""},
-      {"interval as text", FT::ftOraInterval, 9, [](TField& f) { f.SetAsString("+01 02:03"); },
+      {"interval as text", ftOraInterval, 9, [](TField& f) { f.SetAsString("+01 02:03"); },
        std::string("+01 02:03"), "+01 02:03"},
   };
   for (const auto& c : cases) {
@@ -238,25 +238,25 @@ TEST_F(FieldSetterTest, ValuesRoundTripInTheFieldsRepresentation) {
 
 TEST_F(FieldSetterTest, RangeChecksNameTheFieldAndItsBounds) {
   struct {
-    FT Type;
+    TFieldType Type;
     std::function<void(TField&)> Set;
     const char* Message;  // null: accepted
   } const cases[] = {
-      {FT::ftSmallint, [](TField& f) { f.SetAsInteger(32768); },
+      {ftSmallint, [](TField& f) { f.SetAsInteger(32768); },
        "32768 is not a valid value for field 'f'. The allowed range is -32768 to 32767"},
-      {FT::ftSmallint, [](TField& f) { f.SetAsFloat(1e10); },
+      {ftSmallint, [](TField& f) { f.SetAsFloat(1e10); },
        "10000000000 is not a valid value for field 'f'. The allowed range is -32768 to 32767"},
-      {FT::ftShortint, [](TField& f) { f.SetAsInteger(-129); },
+      {ftShortint, [](TField& f) { f.SetAsInteger(-129); },
        "-129 is not a valid value for field 'f'. The allowed range is -128 to 127"},
-      {FT::ftShortint, [](TField& f) { f.SetAsInteger(-128); }, nullptr},
-      {FT::ftLongWord, [](TField& f) { f.SetAsInteger(-1); },
+      {ftShortint, [](TField& f) { f.SetAsInteger(-128); }, nullptr},
+      {ftLongWord, [](TField& f) { f.SetAsInteger(-1); },
        "-1 is not a valid value for field 'f'. The allowed range is 0 to 4294967295"},
-      {FT::ftLongWord, [](TField& f) { f.SetAsInteger(0); }, nullptr},
-      {FT::ftWord, [](TField& f) { f.SetAsInteger(65536); },
+      {ftLongWord, [](TField& f) { f.SetAsInteger(0); }, nullptr},
+      {ftWord, [](TField& f) { f.SetAsInteger(65536); },
        "65536 is not a valid value for field 'f'. The allowed range is 0 to 65535"},
-      {FT::ftByte, [](TField& f) { f.SetAsString("256"); },
+      {ftByte, [](TField& f) { f.SetAsString("256"); },
        "256 is not a valid value for field 'f'. The allowed range is 0 to 255"},
-      {FT::ftInteger, [](TField& f) { f.SetAsLargeInt(2147483648); },
+      {ftInteger, [](TField& f) { f.SetAsLargeInt(2147483648); },
        "2147483648 is not a valid value for field 'f'. The allowed range is -2147483648 to "
        "2147483647"},
   };
@@ -281,34 +281,34 @@ TEST_F(FieldSetterTest, RangeChecksNameTheFieldAndItsBounds) {
 
 TEST(FieldClassTest, TableAndGeneralClassChoice) {
   struct {
-    FT Type;
+    TFieldType Type;
     const char* TableClass;  // "" when there is no class
     const char* GeneralClass;
-    FT GeneralType;
+    TFieldType GeneralType;
   } const cases[] = {
-      {FT::ftAutoInc, "TDbAutoIncField", "TAutoIncField", FT::ftAutoInc},
-      {FT::ftFmtMemo, "TWideMemoField", "TBlobField", FT::ftBlob},
-      {FT::ftParadoxOle, "TDbSQLTimeIntervalField", "TBlobField", FT::ftBlob},
-      {FT::ftDBaseOle, "TDbXMLField", "TBlobField", FT::ftBlob},
-      {FT::ftOraInterval, "TDbSQLTimeIntervalField", "TStringField", FT::ftString},
-      {FT::ftFixedChar, "TStringField", "TStringField", FT::ftString},
-      {FT::ftFixedWideChar, "TWideStringField", "TWideStringField", FT::ftWideString},
-      {FT::ftTypedBinary, "TBlobField", "TBlobField", FT::ftBlob},
-      {FT::ftOraBlob, "TBlobField", "TBlobField", FT::ftBlob},
-      {FT::ftOraClob, "TMemoField", "TMemoField", FT::ftMemo},
-      {FT::ftOraTimeStamp, "TSQLTimeStampField", "TSQLTimeStampField", FT::ftTimeStamp},
-      {FT::ftGraphic, "TGraphicField", "TGraphicField", FT::ftGraphic},
-      {FT::ftGuid, "TGuidField", "TGuidField", FT::ftGuid},
-      {FT::ftVariant, "TVariantField", "TVariantField", FT::ftVariant},
-      {FT::ftIDispatch, "TIDispatchField", "TIDispatchField", FT::ftIDispatch},
-      {FT::ftTimeStampOffset, "TSQLTimeStampOffsetField", "TSQLTimeStampOffsetField",
-       FT::ftTimeStampOffset},
-      {FT::ftUnknown, "", "", FT::ftUnknown},
-      {FT::ftCursor, "", "", FT::ftUnknown},
-      {FT::ftConnection, "", "", FT::ftUnknown},
-      {FT::ftParams, "", "", FT::ftUnknown},
-      {FT::ftStream, "", "", FT::ftUnknown},
-      {FT::ftObject, "", "", FT::ftUnknown},
+      {ftAutoInc, "TDbAutoIncField", "TAutoIncField", ftAutoInc},
+      {ftFmtMemo, "TWideMemoField", "TBlobField", ftBlob},
+      {ftParadoxOle, "TDbSQLTimeIntervalField", "TBlobField", ftBlob},
+      {ftDBaseOle, "TDbXMLField", "TBlobField", ftBlob},
+      {ftOraInterval, "TDbSQLTimeIntervalField", "TStringField", ftString},
+      {ftFixedChar, "TStringField", "TStringField", ftString},
+      {ftFixedWideChar, "TWideStringField", "TWideStringField", ftWideString},
+      {ftTypedBinary, "TBlobField", "TBlobField", ftBlob},
+      {ftOraBlob, "TBlobField", "TBlobField", ftBlob},
+      {ftOraClob, "TMemoField", "TMemoField", ftMemo},
+      {ftOraTimeStamp, "TSQLTimeStampField", "TSQLTimeStampField", ftTimeStamp},
+      {ftGraphic, "TGraphicField", "TGraphicField", ftGraphic},
+      {ftGuid, "TGuidField", "TGuidField", ftGuid},
+      {ftVariant, "TVariantField", "TVariantField", ftVariant},
+      {ftIDispatch, "TIDispatchField", "TIDispatchField", ftIDispatch},
+      {ftTimeStampOffset, "TSQLTimeStampOffsetField", "TSQLTimeStampOffsetField",
+       ftTimeStampOffset},
+      {ftUnknown, "", "", ftUnknown},
+      {ftCursor, "", "", ftUnknown},
+      {ftConnection, "", "", ftUnknown},
+      {ftParams, "", "", ftUnknown},
+      {ftStream, "", "", ftUnknown},
+      {ftObject, "", "", ftUnknown},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(FieldTypeName(c.Type));
@@ -326,28 +326,28 @@ TEST(FieldClassTest, TableAndGeneralClassChoice) {
     EXPECT_EQ(generalField->ClassName(), c.GeneralClass);
     EXPECT_EQ(generalField->DataType(), c.GeneralType);
   }
-  EXPECT_EQ(FieldTypeByName("FTINTEGER"), FT::ftInteger);
-  EXPECT_EQ(FieldTypeByName("ftSingle"), FT::ftSingle);
+  EXPECT_EQ(FieldTypeByName("FTINTEGER"), ftInteger);
+  EXPECT_EQ(FieldTypeByName("ftSingle"), ftSingle);
   EXPECT_EQ(FieldTypeByName("ftNothing"), std::nullopt);
-  EXPECT_EQ(FieldTypeName(FT::ftTimeStampOffset), "ftTimeStampOffset");
+  EXPECT_EQ(FieldTypeName(ftTimeStampOffset), "ftTimeStampOffset");
 }
 
 TEST(FieldClassTest, SizeChecksOfEachClass) {
   struct {
-    FT Type;
+    TFieldType Type;
     std::int32_t Size;
     bool Accepted;
   } const cases[] = {
-      {FT::ftInteger, 4, false},      {FT::ftInteger, 0, true},
-      {FT::ftDate, 1, false},         {FT::ftString, -1, false},
-      {FT::ftString, 0, true},        {FT::ftWideString, 4000, true},
-      {FT::ftOraInterval, -1, false}, {FT::ftBytes, 0, false},
-      {FT::ftVarBytes, 1, true},      {FT::ftBCD, 33, false},
-      {FT::ftBCD, 32, true},          {FT::ftFMTBcd, 65, false},
-      {FT::ftFMTBcd, 64, true},       {FT::ftGuid, 37, false},
-      {FT::ftGuid, 38, true},         {FT::ftBlob, 12345, true},
-      {FT::ftOraClob, -5, true},      {FT::ftDataSet, -3, true},
-      {FT::ftAutoInc, 1, false},      {FT::ftTimeStampOffset, 2, false},
+      {ftInteger, 4, false},      {ftInteger, 0, true},
+      {ftDate, 1, false},         {ftString, -1, false},
+      {ftString, 0, true},        {ftWideString, 4000, true},
+      {ftOraInterval, -1, false}, {ftBytes, 0, false},
+      {ftVarBytes, 1, true},      {ftBCD, 33, false},
+      {ftBCD, 32, true},          {ftFMTBcd, 65, false},
+      {ftFMTBcd, 64, true},       {ftGuid, 37, false},
+      {ftGuid, 38, true},         {ftBlob, 12345, true},
+      {ftOraClob, -5, true},      {ftDataSet, -3, true},
+      {ftAutoInc, 1, false},      {ftTimeStampOffset, 2, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << FieldTypeName(c.Type) << " " << c.Size);
@@ -407,13 +407,13 @@ TEST(ValueConvertTest, DayNumbersAndDateTimes) {
     EXPECT_NEAR(DayAndTimeToDateTime(dayNumber, msecs), t.DateTime, 1e-8);
   }
   // A date-time column value round-trips through its plain form.
-  const TVariant raw = PlainToColumn(DT::dtDateTime, TDateTime{-1.25});
-  EXPECT_EQ(ColumnToPlain(DT::dtDateTime, raw), TVariant(TDateTime{-1.25}));
+  const TVariant raw = PlainToColumn(dtDateTime, TDateTime{-1.25});
+  EXPECT_EQ(ColumnToPlain(dtDateTime, raw), TVariant(TDateTime{-1.25}));
   // Values outside 0001-01-01 .. 9999-12-31 are refused, not wrapped.
   for (const double outside : {-693594.0, 2958466.0, 1e300, std::nan("")}) {
-    EXPECT_THROW(PlainToColumn(DT::dtDateTime, TDateTime{outside}), EDatabaseError) << outside;
+    EXPECT_THROW(PlainToColumn(dtDateTime, TDateTime{outside}), EDatabaseError) << outside;
   }
-  EXPECT_THROW(ColumnToPlain(DT::dtDateTime, 1e300), EDatabaseError);
+  EXPECT_THROW(ColumnToPlain(dtDateTime, 1e300), EDatabaseError);
   EXPECT_THROW(PlainToDateTime(std::string("2024-02-30")), EDatabaseError);
   EXPECT_THROW(PlainToDateTime(std::string("25:00")), EDatabaseError);
 }

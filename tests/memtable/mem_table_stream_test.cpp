@@ -5,16 +5,16 @@
 #include <vector>
 
 #include "memtable/mem_table.h"
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/stream_writer.h"
 #include "memtable/table_builder.h"
 
 namespace tandemize::memtable {
 namespace {
 
 using namespace testing_support;
-using CA = TColumnAttribute;
-using DT = TColumnDataType;
-using RS = TRowStoreRowState;
+using enum TColumnAttribute;
+using enum TColumnDataType;
+using enum TRowStoreRowState;
 
 std::vector<std::string> Walk(TMemTable& table) {
   std::vector<std::string> seen;
@@ -29,7 +29,7 @@ std::vector<std::string> Walk(TMemTable& table) {
 
 struct TStreamCase {
   const char* Label;
-  std::vector<RS> States;  // one row per state; values below by position
+  std::vector<TRowStoreRowState> States;  // one row per state; values below by position
   bool Journal;
   std::vector<std::string> Expected;
 };
@@ -37,23 +37,22 @@ struct TStreamCase {
 TEST(MemTableStreamTest, LoadShowsVisibleRowsOfTheFirstRootTable) {
   const TStreamCase cases[] = {
       {"unchanged, modified, deleted",
-       {RS::rsUnchanged, RS::rsModified, RS::rsDeleted},
+       {rsUnchanged, rsModified, rsDeleted},
        false,
        {"0=o0", "1=c1"}},
-      {"only deleted", {RS::rsDeleted, RS::rsDeleted}, false, {}},
+      {"only deleted", {rsDeleted, rsDeleted}, false, {}},
       {"no rows", {}, false, {}},
-      {"inserted with Current only", {RS::rsInserted}, false, {"0=c0"}},
-      {"pending changes", {RS::rsUnchanged, RS::rsModified}, true, {"0=o0", "1=c1"}},
+      {"inserted with Current only", {rsInserted}, false, {"0=c0"}},
+      {"pending changes", {rsUnchanged, rsModified}, true, {"0=o0", "1=c1"}},
   };
   for (const int version : {4, 15}) {
     for (const TStreamCase& c : cases) {
       SCOPED_TRACE(testing::Message() << c.Label << " v" << version);
       TRowStoreManager source;
       // A child table listed first must not be the one shown.
-      AddTable(source, "detail", {{"x", DT::dtInt32}});
-      TRowStoreTable& t =
-          AddTable(source, "clients",
-                   {{"id", DT::dtInt32, {}}, {"name", DT::dtWideString, {CA::caAllowNull}, 20}});
+      AddTable(source, "detail", {{"x", dtInt32}});
+      TRowStoreTable& t = AddTable(
+          source, "clients", {{"id", dtInt32, {}}, {"name", dtWideString, {caAllowNull}, 20}});
       TRowStoreRelation relation;
       relation.Name = "r";
       relation.ParentTable = "clients";
@@ -62,12 +61,12 @@ TEST(MemTableStreamTest, LoadShowsVisibleRowsOfTheFirstRootTable) {
       for (std::size_t i = 0; i < c.States.size(); ++i) {
         const auto id = static_cast<std::int32_t>(i);
         const std::string n = std::to_string(i);
-        const bool hasOriginal = c.States[i] != RS::rsInserted;
-        const bool hasCurrent = c.States[i] == RS::rsInserted || c.States[i] == RS::rsModified;
+        const bool hasOriginal = c.States[i] != rsInserted;
+        const bool hasCurrent = c.States[i] == rsInserted || c.States[i] == rsModified;
         TRowStoreRow& row =
             AddRow(t, c.States[i], hasOriginal ? std::optional(TValues{id, "o" + n}) : std::nullopt,
                    hasCurrent ? std::optional(TValues{id, "c" + n}) : std::nullopt);
-        if (c.Journal && c.States[i] != RS::rsUnchanged) {
+        if (c.Journal && c.States[i] != rsUnchanged) {
           source.UpdatesRegistry = true;
           if (!source.UpdatesJournal)
             source.UpdatesJournal = std::make_unique<TRowStoreUpdatesJournal>();
@@ -91,11 +90,10 @@ TEST(MemTableStreamTest, LoadShowsVisibleRowsOfTheFirstRootTable) {
 
 TEST(MemTableStreamTest, LoadReplacesTheContentAndAnEmptyStoreFails) {
   TRowStoreManager first;
-  AddRow(
-      AddTable(first, "a", {{"id", DT::dtInt32}, {"name", DT::dtAnsiString, {CA::caAllowNull}, 5}}),
-      RS::rsUnchanged, TValues{std::int32_t{1}, std::string("one")});
+  AddRow(AddTable(first, "a", {{"id", dtInt32}, {"name", dtAnsiString, {caAllowNull}, 5}}),
+         rsUnchanged, TValues{std::int32_t{1}, std::string("one")});
   TRowStoreManager second;
-  AddTable(second, "b", {{"other", DT::dtInt64}});
+  AddTable(second, "b", {{"other", dtInt64}});
   const TRowStoreManager empty;
 
   TMemTable table;

@@ -13,10 +13,10 @@ namespace tandemize::memtable {
 namespace {
 
 using namespace testing_support;
-using CA = TColumnAttribute;
-using DT = TColumnDataType;
-using FT = TFieldType;
-using RS = TRowStoreRowState;
+using enum TColumnAttribute;
+using enum TColumnDataType;
+using enum TFieldType;
+using enum TRowStoreRowState;
 using RT = TUpdateRecordType;
 
 // Text of the "name" field of every record the cursor walks ("<null>" for null).
@@ -33,15 +33,14 @@ std::vector<std::string> WalkNames(TMemTable& table) {
 class MixedStatesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TRowStoreTable& t =
-        AddTable(table.Manager(), "T",
-                 {{"id", DT::dtInt32}, {"name", DT::dtWideString, {CA::caAllowNull}, 20}});
-    AddRow(t, RS::rsUnchanged, TValues{std::int32_t{1}, std::string("a")});
-    AddRow(t, RS::rsModified, TValues{std::int32_t{2}, std::string("old")},
+    TRowStoreTable& t = AddTable(table.Manager(), "T",
+                                 {{"id", dtInt32}, {"name", dtWideString, {caAllowNull}, 20}});
+    AddRow(t, rsUnchanged, TValues{std::int32_t{1}, std::string("a")});
+    AddRow(t, rsModified, TValues{std::int32_t{2}, std::string("old")},
            TValues{std::int32_t{2}, std::string("new")});
-    AddRow(t, RS::rsDeleted, TValues{std::int32_t{3}, std::string("gone")});
-    AddRow(t, RS::rsInserted, std::nullopt, TValues{std::int32_t{4}, std::string("ins")});
-    AddRow(t, RS::rsUnchanged, std::nullopt);  // no Original version: every field null
+    AddRow(t, rsDeleted, TValues{std::int32_t{3}, std::string("gone")});
+    AddRow(t, rsInserted, std::nullopt, TValues{std::int32_t{4}, std::string("ins")});
+    AddRow(t, rsUnchanged, std::nullopt);  // no Original version: every field null
     table.OpenFromManager();
   }
   TMemTable table;
@@ -85,18 +84,17 @@ TEST_F(MixedStatesTest, FilterChangesSelectsRowStates) {
 TEST(MemTableCursorTest, TableShowingNoRowIsEmptyRightAfterOpening) {
   struct {
     const char* Label;
-    std::vector<RS> States;
+    std::vector<TRowStoreRowState> States;
   } const cases[] = {
       {"no rows", {}},
-      {"only deleted rows", {RS::rsDeleted, RS::rsDeleted}},
-      {"only detached rows", {RS::rsDetached}},
+      {"only deleted rows", {rsDeleted, rsDeleted}},
+      {"only detached rows", {rsDetached}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Label);
     TMemTable table;
-    TRowStoreTable& t =
-        AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 5}});
-    for (const RS state : c.States) AddRow(t, state, TValues{std::string("x")});
+    TRowStoreTable& t = AddTable(table.Manager(), "T", {{"name", dtAnsiString, {caAllowNull}, 5}});
+    for (const TRowStoreRowState state : c.States) AddRow(t, state, TValues{std::string("x")});
     table.OpenFromManager();
     EXPECT_TRUE(table.Eof());
     EXPECT_TRUE(table.IsEmpty());
@@ -111,8 +109,8 @@ TEST(MemTableCursorTest, TableShowingNoRowIsEmptyRightAfterOpening) {
 
 TEST(MemTableCursorTest, RecordWindowAfterFirstAndWhileWalking) {
   TMemTable table;
-  TRowStoreTable& t = AddTable(table.Manager(), "T", {{"n", DT::dtInt32}});
-  for (std::int32_t i = 0; i < 25; ++i) AddRow(t, RS::rsUnchanged, TValues{i});
+  TRowStoreTable& t = AddTable(table.Manager(), "T", {{"n", dtInt32}});
+  for (std::int32_t i = 0; i < 25; ++i) AddRow(t, rsUnchanged, TValues{i});
   table.OpenFromManager();
   EXPECT_GE(table.BufferedRecordCount(), 1);
   EXPECT_EQ(table.ActiveRecord(), 0);
@@ -127,66 +125,66 @@ TEST(MemTableCursorTest, RecordWindowAfterFirstAndWhileWalking) {
 
 struct TDefCase {
   TColumnSpec Column;
-  FT Type;
+  TFieldType Type;
   std::int32_t Size;
   const char* ClassName;  // "" when the type has no field
 };
 
 TEST(MemTableFieldDefsTest, ColumnsMapToFieldTypesAndClasses) {
-  const TColumnAttributes none{CA::caAllowNull};
-  const TColumnAttributes fixed{CA::caAllowNull, CA::caFixedLen};
-  const TColumnAttributes autoInc{CA::caAllowNull, CA::caAutoInc};
+  const TColumnAttributes none{caAllowNull};
+  const TColumnAttributes fixed{caAllowNull, caFixedLen};
+  const TColumnAttributes autoInc{caAllowNull, caAutoInc};
   const std::vector<TDefCase> cases = {
-      {{"c_bool", DT::dtBoolean}, FT::ftBoolean, 0, "TBooleanField"},
-      {{"c_sbyte", DT::dtSByte}, FT::ftShortint, 0, "TShortintField"},
-      {{"c_int16", DT::dtInt16}, FT::ftSmallint, 0, "TSmallintField"},
-      {{"c_int32", DT::dtInt32}, FT::ftInteger, 0, "TIntegerField"},
-      {{"c_auto", DT::dtInt32, autoInc}, FT::ftAutoInc, 0, "TDbAutoIncField"},
-      {{"c_uauto", DT::dtUInt32, autoInc}, FT::ftAutoInc, 0, "TDbAutoIncField"},
-      {{"c_uint32", DT::dtUInt32}, FT::ftLongWord, 0, "TLongWordField"},
-      {{"c_int64", DT::dtInt64}, FT::ftLargeint, 0, "TLargeintField"},
-      {{"c_uint64", DT::dtUInt64}, FT::ftLargeint, 0, "TLargeintField"},
-      {{"c_byte", DT::dtByte}, FT::ftByte, 0, "TByteField"},
-      {{"c_uint16", DT::dtUInt16}, FT::ftWord, 0, "TWordField"},
-      {{"c_single", DT::dtSingle, none, 0, 7, 2}, FT::ftSingle, 0, "TSingleField"},
-      {{"c_double", DT::dtDouble}, FT::ftFloat, 0, "TFloatField"},
-      {{"c_ext", DT::dtExtended}, FT::ftExtended, 0, "TExtendedField"},
-      {{"c_curr", DT::dtCurrency, none, 0, 19, 4}, FT::ftCurrency, 0, "TCurrencyField"},
-      {{"c_bcd", DT::dtBCD, none, 0, 18, 4}, FT::ftBCD, 4, "TBCDField"},
-      {{"c_bcd_wide", DT::dtBCD, none, 0, 19, 2}, FT::ftFMTBcd, 2, "TFMTBCDField"},
-      {{"c_bcd_scale", DT::dtBCD, none, 0, 10, 5}, FT::ftFMTBcd, 5, "TFMTBCDField"},
-      {{"c_bcd_size", DT::dtBCD, none, 3, 10, 2}, FT::ftBCD, 3, "TBCDField"},
-      {{"c_fmt", DT::dtFmtBCD, none, 0, 30, 0}, FT::ftFMTBcd, 0, "TFMTBCDField"},
-      {{"c_date", DT::dtDate}, FT::ftDate, 0, "TDateField"},
-      {{"c_time", DT::dtTime}, FT::ftTime, 0, "TTimeField"},
-      {{"c_dt", DT::dtDateTime}, FT::ftDateTime, 0, "TDateTimeField"},
-      {{"c_ts", DT::dtDateTimeStamp}, FT::ftTimeStamp, 0, "TSQLTimeStampField"},
-      {{"c_ivl", DT::dtTimeIntervalYM}, FT::ftOraInterval, 0, "TDbSQLTimeIntervalField"},
-      {{"c_str", DT::dtAnsiString, none, 30}, FT::ftString, 30, "TStringField"},
-      {{"c_fstr", DT::dtAnsiString, fixed, 3}, FT::ftFixedChar, 3, "TStringField"},
-      {{"c_lstr", DT::dtAnsiString, none, 40000}, FT::ftMemo, 40000, "TMemoField"},
-      {{"c_wstr", DT::dtWideString, none, 10}, FT::ftWideString, 10, "TWideStringField"},
-      {{"c_fwstr", DT::dtWideString, fixed, 2}, FT::ftFixedWideChar, 2, "TWideStringField"},
-      {{"c_lwstr", DT::dtWideString, none, 40000}, FT::ftWideMemo, 40000, "TWideMemoField"},
-      {{"c_vbytes", DT::dtByteString, none, 8}, FT::ftVarBytes, 8, "TVarBytesField"},
-      {{"c_bytes", DT::dtByteString, fixed, 8}, FT::ftBytes, 8, "TBytesField"},
-      {{"c_lbytes", DT::dtByteString, none, 40000}, FT::ftBlob, 40000, "TBlobField"},
-      {{"c_blob", DT::dtBlob}, FT::ftBlob, 0, "TBlobField"},
-      {{"c_memo", DT::dtMemo}, FT::ftMemo, 0, "TMemoField"},
-      {{"c_wmemo", DT::dtWideMemo}, FT::ftWideMemo, 0, "TWideMemoField"},
-      {{"c_xml", DT::dtXML}, FT::ftDBaseOle, 0, "TDbXMLField"},
-      {{"c_hblob", DT::dtHBlob}, FT::ftOraBlob, 0, "TBlobField"},
-      {{"c_hbfile", DT::dtHBFile}, FT::ftOraBlob, 0, "TBlobField"},
-      {{"c_hmemo", DT::dtHMemo}, FT::ftOraClob, 0, "TMemoField"},
-      {{"c_whmemo", DT::dtWideHMemo}, FT::ftWideMemo, 0, "TWideMemoField"},
-      {{"c_rowset", DT::dtRowSetRef}, FT::ftDataSet, 0, "TDataSetField"},
-      {{"c_cursor", DT::dtCursorRef}, FT::ftCursor, 0, ""},
-      {{"c_rowref", DT::dtRowRef}, FT::ftADT, 0, "TADTField"},
-      {{"c_array", DT::dtArrayRef}, FT::ftArray, 0, "TArrayField"},
-      {{"c_parent", DT::dtParentRowRef}, FT::ftReference, 0, "TReferenceField"},
-      {{"c_guid", DT::dtGUID}, FT::ftGuid, 38, "TGuidField"},
-      {{"c_obj", DT::dtObject}, FT::ftInterface, 0, "TInterfaceField"},
-      {{"c_unknown", DT::dtUnknown}, FT::ftUnknown, 0, ""},
+      {{"c_bool", dtBoolean}, ftBoolean, 0, "TBooleanField"},
+      {{"c_sbyte", dtSByte}, ftShortint, 0, "TShortintField"},
+      {{"c_int16", dtInt16}, ftSmallint, 0, "TSmallintField"},
+      {{"c_int32", dtInt32}, ftInteger, 0, "TIntegerField"},
+      {{"c_auto", dtInt32, autoInc}, ftAutoInc, 0, "TDbAutoIncField"},
+      {{"c_uauto", dtUInt32, autoInc}, ftAutoInc, 0, "TDbAutoIncField"},
+      {{"c_uint32", dtUInt32}, ftLongWord, 0, "TLongWordField"},
+      {{"c_int64", dtInt64}, ftLargeint, 0, "TLargeintField"},
+      {{"c_uint64", dtUInt64}, ftLargeint, 0, "TLargeintField"},
+      {{"c_byte", dtByte}, ftByte, 0, "TByteField"},
+      {{"c_uint16", dtUInt16}, ftWord, 0, "TWordField"},
+      {{"c_single", dtSingle, none, 0, 7, 2}, ftSingle, 0, "TSingleField"},
+      {{"c_double", dtDouble}, ftFloat, 0, "TFloatField"},
+      {{"c_ext", dtExtended}, ftExtended, 0, "TExtendedField"},
+      {{"c_curr", dtCurrency, none, 0, 19, 4}, ftCurrency, 0, "TCurrencyField"},
+      {{"c_bcd", dtBCD, none, 0, 18, 4}, ftBCD, 4, "TBCDField"},
+      {{"c_bcd_wide", dtBCD, none, 0, 19, 2}, ftFMTBcd, 2, "TFMTBCDField"},
+      {{"c_bcd_scale", dtBCD, none, 0, 10, 5}, ftFMTBcd, 5, "TFMTBCDField"},
+      {{"c_bcd_size", dtBCD, none, 3, 10, 2}, ftBCD, 3, "TBCDField"},
+      {{"c_fmt", dtFmtBCD, none, 0, 30, 0}, ftFMTBcd, 0, "TFMTBCDField"},
+      {{"c_date", dtDate}, ftDate, 0, "TDateField"},
+      {{"c_time", dtTime}, ftTime, 0, "TTimeField"},
+      {{"c_dt", dtDateTime}, ftDateTime, 0, "TDateTimeField"},
+      {{"c_ts", dtDateTimeStamp}, ftTimeStamp, 0, "TSQLTimeStampField"},
+      {{"c_ivl", dtTimeIntervalYM}, ftOraInterval, 0, "TDbSQLTimeIntervalField"},
+      {{"c_str", dtAnsiString, none, 30}, ftString, 30, "TStringField"},
+      {{"c_fstr", dtAnsiString, fixed, 3}, ftFixedChar, 3, "TStringField"},
+      {{"c_lstr", dtAnsiString, none, 40000}, ftMemo, 40000, "TMemoField"},
+      {{"c_wstr", dtWideString, none, 10}, ftWideString, 10, "TWideStringField"},
+      {{"c_fwstr", dtWideString, fixed, 2}, ftFixedWideChar, 2, "TWideStringField"},
+      {{"c_lwstr", dtWideString, none, 40000}, ftWideMemo, 40000, "TWideMemoField"},
+      {{"c_vbytes", dtByteString, none, 8}, ftVarBytes, 8, "TVarBytesField"},
+      {{"c_bytes", dtByteString, fixed, 8}, ftBytes, 8, "TBytesField"},
+      {{"c_lbytes", dtByteString, none, 40000}, ftBlob, 40000, "TBlobField"},
+      {{"c_blob", dtBlob}, ftBlob, 0, "TBlobField"},
+      {{"c_memo", dtMemo}, ftMemo, 0, "TMemoField"},
+      {{"c_wmemo", dtWideMemo}, ftWideMemo, 0, "TWideMemoField"},
+      {{"c_xml", dtXML}, ftDBaseOle, 0, "TDbXMLField"},
+      {{"c_hblob", dtHBlob}, ftOraBlob, 0, "TBlobField"},
+      {{"c_hbfile", dtHBFile}, ftOraBlob, 0, "TBlobField"},
+      {{"c_hmemo", dtHMemo}, ftOraClob, 0, "TMemoField"},
+      {{"c_whmemo", dtWideHMemo}, ftWideMemo, 0, "TWideMemoField"},
+      {{"c_rowset", dtRowSetRef}, ftDataSet, 0, "TDataSetField"},
+      {{"c_cursor", dtCursorRef}, ftCursor, 0, ""},
+      {{"c_rowref", dtRowRef}, ftADT, 0, "TADTField"},
+      {{"c_array", dtArrayRef}, ftArray, 0, "TArrayField"},
+      {{"c_parent", dtParentRowRef}, ftReference, 0, "TReferenceField"},
+      {{"c_guid", dtGUID}, ftGuid, 38, "TGuidField"},
+      {{"c_obj", dtObject}, ftInterface, 0, "TInterfaceField"},
+      {{"c_unknown", dtUnknown}, ftUnknown, 0, ""},
   };
   TMemTable table;
   std::vector<TColumnSpec> columns;
@@ -218,20 +216,19 @@ TEST(MemTableFieldDefsTest, ColumnsMapToFieldTypesAndClasses) {
 }
 
 TEST(MemTableFieldDefsTest, NamesAttributesAndColumnBinding) {
-  const TColumnAttributes nullable{CA::caAllowNull};
+  const TColumnAttributes nullable{caAllowNull};
   TMemTable table;
-  TRowStoreTable& t =
-      AddTable(table.Manager(), "T",
-               {{"id", DT::dtInt32, {}},
-                {"ID", DT::dtInt32, nullable},
-                {"id_1", DT::dtInt32, nullable},
-                {"hidden", DT::dtInt32, {CA::caAllowNull, CA::caInternal}},
-                {"ro", DT::dtAnsiString, {CA::caAllowNull, CA::caReadOnly}, 10},
-                {"calc", DT::dtInt32, {CA::caAllowNull, CA::caCalculated}},
-                {"calc_src", DT::dtInt32, {CA::caAllowNull, CA::caCalculated}, 0, 0, 0, 3},
-                {"fx", DT::dtAnsiString, {CA::caAllowNull, CA::caFixedLen}, 2},
-                {"un", DT::dtInt32, {CA::caAllowNull, CA::caUnnamed}}});
-  AddRow(t, RS::rsUnchanged,
+  TRowStoreTable& t = AddTable(table.Manager(), "T",
+                               {{"id", dtInt32, {}},
+                                {"ID", dtInt32, nullable},
+                                {"id_1", dtInt32, nullable},
+                                {"hidden", dtInt32, {caAllowNull, caInternal}},
+                                {"ro", dtAnsiString, {caAllowNull, caReadOnly}, 10},
+                                {"calc", dtInt32, {caAllowNull, caCalculated}},
+                                {"calc_src", dtInt32, {caAllowNull, caCalculated}, 0, 0, 0, 3},
+                                {"fx", dtAnsiString, {caAllowNull, caFixedLen}, 2},
+                                {"un", dtInt32, {caAllowNull, caUnnamed}}});
+  AddRow(t, rsUnchanged,
          TValues{std::int32_t{1},
                  std::int32_t{2},
                  std::int32_t{3},
@@ -277,7 +274,7 @@ TEST(MemTableFieldDefsTest, NamesAttributesAndColumnBinding) {
   // Without the read-only check the column's flag does not reach the field.
   TMemTable unchecked;
   unchecked.UpdateOptions().CheckReadOnly = false;
-  AddTable(unchecked.Manager(), "T", {{"ro", DT::dtAnsiString, {CA::caReadOnly}, 10}});
+  AddTable(unchecked.Manager(), "T", {{"ro", dtAnsiString, {caReadOnly}, 10}});
   unchecked.OpenFromManager();
   EXPECT_FALSE(unchecked.FieldDefs()[0].Attributes.Contains(TFieldAttribute::faReadonly));
   EXPECT_FALSE(unchecked.FieldByName("ro").ReadOnly());
@@ -287,11 +284,10 @@ TEST(MemTableLoadTest, PendingChangesTurnCachedUpdatesOnWithoutChangingRows) {
   for (const bool journal : {false, true}) {
     SCOPED_TRACE(journal);
     TMemTable table;
-    TRowStoreTable& t =
-        AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 9}});
-    AddRow(t, RS::rsUnchanged, TValues{std::string("a")});
+    TRowStoreTable& t = AddTable(table.Manager(), "T", {{"name", dtAnsiString, {caAllowNull}, 9}});
+    AddRow(t, rsUnchanged, TValues{std::string("a")});
     TRowStoreRow& changed =
-        AddRow(t, RS::rsModified, TValues{std::string("b0")}, TValues{std::string("b1")});
+        AddRow(t, rsModified, TValues{std::string("b0")}, TValues{std::string("b1")});
     if (journal) {
       table.Manager().UpdatesJournal = std::make_unique<TRowStoreUpdatesJournal>();
       table.Manager().UpdatesJournal->Changes.push_back({&t, &changed, 1});
@@ -299,7 +295,7 @@ TEST(MemTableLoadTest, PendingChangesTurnCachedUpdatesOnWithoutChangingRows) {
     table.OpenFromManager();
     EXPECT_EQ(table.CachedUpdates(), journal);
     EXPECT_EQ(WalkNames(table), (std::vector<std::string>{"a", "b1"}));
-    EXPECT_EQ(changed.RowState(), RS::rsModified);
+    EXPECT_EQ(changed.RowState(), rsModified);
   }
 }
 
@@ -352,7 +348,7 @@ TEST(MemTableErrorTest, OpenWithoutTableFailsWith206) {
 
 TEST(MemTableErrorTest, FieldLookupIgnoresCaseAndNamesTheMissingField) {
   TMemTable table;
-  AddTable(table.Manager(), "T", {{"NAME", DT::dtAnsiString, {CA::caAllowNull}, 5}});
+  AddTable(table.Manager(), "T", {{"NAME", dtAnsiString, {caAllowNull}, 5}});
   table.OpenFromManager();
   EXPECT_EQ(table.FindField("Name"), &table.FieldByName("Name"));
   EXPECT_EQ(table.FindField("Nome"), nullptr);
@@ -367,19 +363,19 @@ TEST(MemTableErrorTest, FieldLookupIgnoresCaseAndNamesTheMissingField) {
 // The converter's path: fields added to a closed table, then Open, Append, Post.
 class BuiltTableTest : public ::testing::Test {
  protected:
-  TField& Add(FT type, const char* name, std::int32_t size = 0) {
+  TField& Add(TFieldType type, const char* name, std::int32_t size = 0) {
     std::unique_ptr<TField> field = CreateField(type);
     field->SetFieldName(name);
     field->SetSize(size);
     return table.Fields().Add(std::move(field));
   }
   void SetUp() override {
-    Add(FT::ftInteger, "id");
-    Add(FT::ftWideString, "nome", 60);
-    Add(FT::ftBCD, "valor", 2).SetPrecision(10);
-    Add(FT::ftAutoInc, "seq");
-    Add(FT::ftBlob, "foto");
-    Add(FT::ftDate, "dia");
+    Add(ftInteger, "id");
+    Add(ftWideString, "nome", 60);
+    Add(ftBCD, "valor", 2).SetPrecision(10);
+    Add(ftAutoInc, "seq");
+    Add(ftBlob, "foto");
+    Add(ftDate, "dia");
     table.UpdateOptions().KeyFields = "id";
   }
   TMemTable table;
@@ -395,21 +391,16 @@ TEST_F(BuiltTableTest, OpenBuildsRowStoreTableFromFields) {
   EXPECT_EQ(t.Name, "_MEM_TAB");
   struct {
     const char* Name;
-    DT Type;
+    TColumnDataType Type;
     TColumnAttributes Attributes;
     std::int32_t Size, Precision, Scale;
   } const expected[] = {
-      {"id", DT::dtInt32, {CA::caAllowNull, CA::caBase, CA::caSearchable}, 0, 0, 0},
-      {"nome", DT::dtWideString, {CA::caAllowNull, CA::caBase, CA::caSearchable}, 60, 0, 0},
-      {"valor", DT::dtBCD, {CA::caAllowNull, CA::caBase, CA::caSearchable}, 0, 10, 2},
-      {"seq", DT::dtInt32, {CA::caAllowNull, CA::caBase, CA::caSearchable, CA::caAutoInc}, 0, 0, 0},
-      {"foto",
-       DT::dtBlob,
-       {CA::caAllowNull, CA::caBase, CA::caSearchable, CA::caBlobData},
-       0,
-       0,
-       0},
-      {"dia", DT::dtDate, {CA::caAllowNull, CA::caBase, CA::caSearchable}, 0, 0, 0},
+      {"id", dtInt32, {caAllowNull, caBase, caSearchable}, 0, 0, 0},
+      {"nome", dtWideString, {caAllowNull, caBase, caSearchable}, 60, 0, 0},
+      {"valor", dtBCD, {caAllowNull, caBase, caSearchable}, 0, 10, 2},
+      {"seq", dtInt32, {caAllowNull, caBase, caSearchable, caAutoInc}, 0, 0, 0},
+      {"foto", dtBlob, {caAllowNull, caBase, caSearchable, caBlobData}, 0, 0, 0},
+      {"dia", dtDate, {caAllowNull, caBase, caSearchable}, 0, 0, 0},
   };
   ASSERT_EQ(t.ColumnCount(), std::size(expected));
   for (std::size_t i = 0; i < std::size(expected); ++i) {
@@ -504,7 +495,7 @@ TEST_F(BuiltTableTest, EditingRulesAndTheirMessages) {
        },
        "Field 'id' must have a value"},
       {"adding a field to an open table",
-       [&] { table.Fields().Add(CreateField(FT::ftInteger)).SetFieldName("x"); },
+       [&] { table.Fields().Add(CreateField(ftInteger)).SetFieldName("x"); },
        "Cannot perform this operation on an open dataset"},
   };
   for (const auto& c : cases) {
@@ -525,10 +516,10 @@ TEST_F(BuiltTableTest, EditingRulesAndTheirMessages) {
 
 TEST(MemTableEditTest, EditOnEmptyTableAppendsAndDuplicateNamesAreRefused) {
   TMemTable table;
-  std::unique_ptr<TField> id = CreateField(FT::ftInteger);
+  std::unique_ptr<TField> id = CreateField(ftInteger);
   id->SetFieldName("id");
   table.Fields().Add(std::move(id));
-  std::unique_ptr<TField> clash = CreateField(FT::ftString);
+  std::unique_ptr<TField> clash = CreateField(ftString);
   clash->SetFieldName("ID");
   try {
     table.Fields().Add(std::move(clash));
@@ -561,20 +552,19 @@ TEST(MemTableEditTest, EditOnEmptyTableAppendsAndDuplicateNamesAreRefused) {
 TEST(MemTableEditTest, CachedUpdatesKeepRowStatesOfChanges) {
   struct {
     bool Cached;
-    RS EditedState;    // state of an unchanged row after Edit + Post
-    RS InsertedState;  // state of an appended row
+    TRowStoreRowState EditedState;    // state of an unchanged row after Edit + Post
+    TRowStoreRowState InsertedState;  // state of an appended row
     bool DeletedKept;  // a deleted unchanged row stays in the table as rsDeleted
   } const cases[] = {
-      {false, RS::rsUnchanged, RS::rsUnchanged, false},
-      {true, RS::rsModified, RS::rsInserted, true},
+      {false, rsUnchanged, rsUnchanged, false},
+      {true, rsModified, rsInserted, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Cached);
     TMemTable table;
-    TRowStoreTable& t =
-        AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 9}});
-    TRowStoreRow& first = AddRow(t, RS::rsUnchanged, TValues{std::string("a")});
-    TRowStoreRow& second = AddRow(t, RS::rsUnchanged, TValues{std::string("b")});
+    TRowStoreTable& t = AddTable(table.Manager(), "T", {{"name", dtAnsiString, {caAllowNull}, 9}});
+    TRowStoreRow& first = AddRow(t, rsUnchanged, TValues{std::string("a")});
+    TRowStoreRow& second = AddRow(t, rsUnchanged, TValues{std::string("b")});
     table.OpenFromManager();
     table.SetCachedUpdates(c.Cached);
 
@@ -596,7 +586,7 @@ TEST(MemTableEditTest, CachedUpdatesKeepRowStatesOfChanges) {
     table.Delete();
     EXPECT_EQ(t.RowCount(), c.DeletedKept ? 3u : 2u);
     if (c.DeletedKept) {
-      EXPECT_EQ(second.RowState(), RS::rsDeleted);
+      EXPECT_EQ(second.RowState(), rsDeleted);
     }
     EXPECT_EQ(WalkNames(table), (std::vector<std::string>{"a2", "c"}));
   }
@@ -621,9 +611,8 @@ TEST(MemTableEditTest, PostedRowTakesItsPlaceInTheViewTheFilterGives) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Label);
     TMemTable table;
-    TRowStoreTable& t =
-        AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 9}});
-    for (const char* name : {"a", "b", "c"}) AddRow(t, RS::rsUnchanged, TValues{std::string(name)});
+    TRowStoreTable& t = AddTable(table.Manager(), "T", {{"name", dtAnsiString, {caAllowNull}, 9}});
+    for (const char* name : {"a", "b", "c"}) AddRow(t, rsUnchanged, TValues{std::string(name)});
     table.OpenFromManager();
     table.SetCachedUpdates(true);
     table.SetFilterChanges(c.Filter | TUpdateRecordTypes{RT::rtUnmodified});
@@ -647,7 +636,7 @@ TEST(MemTableEditTest, PostedRowTakesItsPlaceInTheViewTheFilterGives) {
 
 TEST(MemTableEditTest, AppendedRowsFollowEachOtherWithTheCursorOnTheLast) {
   TMemTable table;
-  AddTable(table.Manager(), "T", {{"name", DT::dtAnsiString, {CA::caAllowNull}, 9}});
+  AddTable(table.Manager(), "T", {{"name", dtAnsiString, {caAllowNull}, 9}});
   table.OpenFromManager();
   std::vector<std::string> expected;
   for (int i = 0; i < 300; ++i) {

@@ -11,14 +11,14 @@
 namespace tandemize::memtable {
 namespace {
 
-using FT = TFieldType;
-using CA = TColumnAttribute;
-using DT = TColumnDataType;
-using RS = TRowStoreRowState;
+using enum TFieldType;
+using enum TColumnAttribute;
+using enum TColumnDataType;
+using enum TRowStoreRowState;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-TField& AddField(TMemTable& table, FT type, const char* name, std::int32_t size = 0) {
+TField& AddField(TMemTable& table, TFieldType type, const char* name, std::int32_t size = 0) {
   std::unique_ptr<TField> field = CreateField(type);
   field->SetFieldName(name);
   field->SetSize(size);
@@ -29,10 +29,10 @@ TField& AddField(TMemTable& table, FT type, const char* name, std::int32_t size 
 class NestedTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    AddField(orders, FT::ftInteger, "id");
-    items = &static_cast<TDataSetField&>(AddField(orders, FT::ftDataSet, "items"));
-    AddField(Items(), FT::ftWideString, "sku", 20);
-    AddField(Items(), FT::ftInteger, "qty");
+    AddField(orders, ftInteger, "id");
+    items = &static_cast<TDataSetField&>(AddField(orders, ftDataSet, "items"));
+    AddField(Items(), ftWideString, "sku", 20);
+    AddField(Items(), ftInteger, "qty");
   }
   TMemTable& Items() { return items->NestedDataSet(); }
 
@@ -102,12 +102,11 @@ TEST_F(NestedTableTest, NestedRowsFollowTheParentsCurrentRecord) {
   EXPECT_EQ(nested.RowCount(), 3u);
   const int itemsColumn = orders.Table()->IndexOfColumn("items");
   ASSERT_GE(itemsColumn, 0);
-  EXPECT_EQ(orders.Table()->Column(static_cast<std::size_t>(itemsColumn)).DataType,
-            DT::dtRowSetRef);
+  EXPECT_EQ(orders.Table()->Column(static_cast<std::size_t>(itemsColumn)).DataType, dtRowSetRef);
   EXPECT_EQ(orders.Table()->Column(static_cast<std::size_t>(itemsColumn)).NestedTable, &nested);
   ASSERT_EQ(nested.ColumnCount(), 3u);
-  EXPECT_EQ(nested.Column(2).DataType, DT::dtParentRowRef);
-  EXPECT_TRUE(nested.Column(2).Attributes.Contains(CA::caInternal));
+  EXPECT_EQ(nested.Column(2).DataType, dtParentRowRef);
+  EXPECT_TRUE(nested.Column(2).Attributes.Contains(caInternal));
   EXPECT_EQ(Items().Fields().Count(), 2u);
   EXPECT_EQ(Items().FieldDefs().Count(), 2u);
 }
@@ -124,8 +123,8 @@ TEST_F(NestedTableTest, OpensAndClosesWithItsParent) {
 
   // A nested table given no fields stays closed; the parent opens all the same.
   TMemTable bare;
-  AddField(bare, FT::ftInteger, "id");
-  auto& empty = static_cast<TDataSetField&>(AddField(bare, FT::ftDataSet, "none"));
+  AddField(bare, ftInteger, "id");
+  auto& empty = static_cast<TDataSetField&>(AddField(bare, ftDataSet, "none"));
   bare.Open();
   EXPECT_TRUE(bare.Active());
   EXPECT_FALSE(empty.NestedDataSet().Active());
@@ -238,7 +237,7 @@ TEST_F(NestedTableTest, NestedRowsFollowTheRowIDTheInsertedRecordGets) {
   orders.FieldByName("id").SetAsInteger(1);
   AddItems({"a"});
   TRowStoreRow& other = orders.Table()->AppendRow();
-  other.SetRowState(RS::rsUnchanged);
+  other.SetRowState(rsUnchanged);
   other.CreateBuffer(TRowStoreBufferKind::bkOriginal, orders.Table()->ColumnCount())
       .SetValue(0, std::int32_t{9});
   orders.Post();
@@ -276,13 +275,13 @@ TEST_F(NestedTableTest, EmptyingRemovesTheRecordsOfItsLevelAndEveryLevelBelow) {
 // rows of both levels.
 TEST(NestedTableLevelsTest, DeletingDropsEveryLevel) {
   TMemTable orders;
-  AddField(orders, FT::ftInteger, "id");
+  AddField(orders, ftInteger, "id");
   TMemTable& items =
-      static_cast<TDataSetField&>(AddField(orders, FT::ftDataSet, "items")).NestedDataSet();
-  AddField(items, FT::ftInteger, "line");
+      static_cast<TDataSetField&>(AddField(orders, ftDataSet, "items")).NestedDataSet();
+  AddField(items, ftInteger, "line");
   TMemTable& notes =
-      static_cast<TDataSetField&>(AddField(items, FT::ftDataSet, "notes")).NestedDataSet();
-  AddField(notes, FT::ftWideString, "text", 10);
+      static_cast<TDataSetField&>(AddField(items, ftDataSet, "notes")).NestedDataSet();
+  AddField(notes, ftWideString, "text", 10);
   orders.Open();
   ASSERT_TRUE(notes.Active());
   for (std::int32_t id = 1; id <= 2; ++id) {

@@ -13,15 +13,15 @@
 namespace tandemize::memtable {
 namespace {
 
-using RS = TRowStoreRowState;
-using RV = TRowStoreRowVersion;
-using BK = TRowStoreBufferKind;
+using enum TRowStoreRowState;
+using enum TRowStoreRowVersion;
+using enum TRowStoreBufferKind;
 
 // Which buffer a read of each version uses. Each buffer holds its own name in
 // column 0 ("O", "C", "P"); "" means the read gives null.
 struct TVersionCase {
-  RS State;
-  RS Prior;
+  TRowStoreRowState State;
+  TRowStoreRowState Prior;
   bool HasOriginal, HasCurrent, HasProposed;
   const char* Default;
   const char* Current;
@@ -32,32 +32,32 @@ struct TVersionCase {
 
 const TVersionCase kVersionCases[] = {
     // state            prior             O      C      P      Def  Cur  Orig Prev Prop
-    {RS::rsUnchanged, RS::rsDetached, true, false, false, "O", "O", "O", "O", ""},
-    {RS::rsModified, RS::rsUnchanged, true, true, false, "C", "C", "O", "O", ""},
-    {RS::rsInserted, RS::rsDetached, false, true, false, "C", "C", "", "C", ""},
-    {RS::rsInserted, RS::rsDetached, true, true, false, "C", "C", "", "O", ""},
-    {RS::rsDeleted, RS::rsUnchanged, true, false, false, "O", "", "O", "O", ""},
-    {RS::rsDeleted, RS::rsModified, true, true, false, "O", "", "O", "C", ""},
-    {RS::rsDetached, RS::rsDetached, true, true, false, "O", "", "O", "C", ""},
-    {RS::rsDetached, RS::rsDetached, true, true, true, "P", "P", "", "P", "P"},
-    {RS::rsEditing, RS::rsUnchanged, true, false, true, "P", "O", "O", "O", "P"},
-    {RS::rsEditing, RS::rsModified, true, true, true, "P", "C", "O", "C", "P"},
-    {RS::rsEditing, RS::rsInserted, true, true, true, "P", "C", "", "C", "P"},
+    {rsUnchanged, rsDetached, true, false, false, "O", "O", "O", "O", ""},
+    {rsModified, rsUnchanged, true, true, false, "C", "C", "O", "O", ""},
+    {rsInserted, rsDetached, false, true, false, "C", "C", "", "C", ""},
+    {rsInserted, rsDetached, true, true, false, "C", "C", "", "O", ""},
+    {rsDeleted, rsUnchanged, true, false, false, "O", "", "O", "O", ""},
+    {rsDeleted, rsModified, true, true, false, "O", "", "O", "C", ""},
+    {rsDetached, rsDetached, true, true, false, "O", "", "O", "C", ""},
+    {rsDetached, rsDetached, true, true, true, "P", "P", "", "P", "P"},
+    {rsEditing, rsUnchanged, true, false, true, "P", "O", "O", "O", "P"},
+    {rsEditing, rsModified, true, true, true, "P", "C", "O", "C", "P"},
+    {rsEditing, rsInserted, true, true, true, "P", "C", "", "C", "P"},
     // Transient states read as their prior state says.
-    {RS::rsCalculating, RS::rsModified, true, true, false, "C", "C", "O", "O", ""},
-    {RS::rsChecking, RS::rsUnchanged, true, true, false, "O", "O", "O", "O", ""},
-    {RS::rsInitializing, RS::rsInserted, false, true, false, "C", "C", "", "C", ""},
-    {RS::rsForceWrite, RS::rsDeleted, true, false, false, "O", "", "O", "O", ""},
+    {rsCalculating, rsModified, true, true, false, "C", "C", "O", "O", ""},
+    {rsChecking, rsUnchanged, true, true, false, "O", "O", "O", "O", ""},
+    {rsInitializing, rsInserted, false, true, false, "C", "C", "", "C", ""},
+    {rsForceWrite, rsDeleted, true, false, false, "O", "", "O", "O", ""},
     // Importing states read the buffer being imported for every version.
-    {RS::rsImportingCurent, RS::rsDetached, true, true, true, "C", "C", "C", "C", "C"},
-    {RS::rsImportingOriginal, RS::rsDetached, true, true, true, "O", "O", "O", "O", "O"},
-    {RS::rsImportingProposed, RS::rsDetached, true, true, true, "P", "P", "P", "P", "P"},
+    {rsImportingCurent, rsDetached, true, true, true, "C", "C", "C", "C", "C"},
+    {rsImportingOriginal, rsDetached, true, true, true, "O", "O", "O", "O", "O"},
+    {rsImportingProposed, rsDetached, true, true, true, "P", "P", "P", "P", "P"},
     // A buffer the row lacks reads as null.
-    {RS::rsUnchanged, RS::rsDetached, false, false, false, "", "", "", "", ""},
-    {RS::rsModified, RS::rsUnchanged, false, true, false, "C", "C", "", "", ""},
+    {rsUnchanged, rsDetached, false, false, false, "", "", "", "", ""},
+    {rsModified, rsUnchanged, false, true, false, "C", "C", "", "", ""},
 };
 
-std::string Read(const TRowStoreRow& row, RV version) {
+std::string Read(const TRowStoreRow& row, TRowStoreRowVersion version) {
   const TVariant& value = row.GetValue(0, version);
   return VarIsNull(value) ? std::string() : std::get<std::string>(value);
 }
@@ -65,36 +65,36 @@ std::string Read(const TRowStoreRow& row, RV version) {
 TEST(RowStoreRowTest, VersionReadFollowsStateTable) {
   for (const TVersionCase& c : kVersionCases) {
     TRowStoreRow row(7);
-    if (c.HasOriginal) row.CreateBuffer(BK::bkOriginal, 1).SetValue(0, std::string("O"));
-    if (c.HasCurrent) row.CreateBuffer(BK::bkCurrent, 1).SetValue(0, std::string("C"));
-    if (c.HasProposed) row.CreateBuffer(BK::bkProposed, 1).SetValue(0, std::string("P"));
+    if (c.HasOriginal) row.CreateBuffer(bkOriginal, 1).SetValue(0, std::string("O"));
+    if (c.HasCurrent) row.CreateBuffer(bkCurrent, 1).SetValue(0, std::string("C"));
+    if (c.HasProposed) row.CreateBuffer(bkProposed, 1).SetValue(0, std::string("P"));
     row.SetRowState(c.State);
     row.SetRowPriorState(c.Prior);
     SCOPED_TRACE(testing::Message()
                  << "state " << int(c.State) << " prior " << int(c.Prior) << " buffers "
                  << c.HasOriginal << c.HasCurrent << c.HasProposed);
-    EXPECT_EQ(Read(row, RV::rvDefault), c.Default);
-    EXPECT_EQ(Read(row, RV::rvCurrent), c.Current);
-    EXPECT_EQ(Read(row, RV::rvOriginal), c.Original);
-    EXPECT_EQ(Read(row, RV::rvPrevious), c.Previous);
-    EXPECT_EQ(Read(row, RV::rvProposed), c.Proposed);
+    EXPECT_EQ(Read(row, rvDefault), c.Default);
+    EXPECT_EQ(Read(row, rvCurrent), c.Current);
+    EXPECT_EQ(Read(row, rvOriginal), c.Original);
+    EXPECT_EQ(Read(row, rvPrevious), c.Previous);
+    EXPECT_EQ(Read(row, rvProposed), c.Proposed);
   }
 }
 
 TEST(RowStoreRowTest, WritesGoToTheBufferTheStateNames) {
   struct {
-    RS State;
-    BK Target;
+    TRowStoreRowState State;
+    TRowStoreBufferKind Target;
   } const cases[] = {
-      {RS::rsImportingOriginal, BK::bkOriginal}, {RS::rsImportingCurent, BK::bkCurrent},
-      {RS::rsImportingProposed, BK::bkProposed}, {RS::rsEditing, BK::bkProposed},
-      {RS::rsInserted, BK::bkCurrent},
+      {rsImportingOriginal, bkOriginal}, {rsImportingCurent, bkCurrent},
+      {rsImportingProposed, bkProposed}, {rsEditing, bkProposed},
+      {rsInserted, bkCurrent},
   };
   for (const auto& c : cases) {
     TRowStoreRow row;
     row.SetRowState(c.State);
     row.SetValue(2, std::int32_t{42});
-    for (const BK kind : {BK::bkOriginal, BK::bkCurrent, BK::bkProposed}) {
+    for (const TRowStoreBufferKind kind : {bkOriginal, bkCurrent, bkProposed}) {
       SCOPED_TRACE(testing::Message() << "state " << int(c.State) << " kind " << int(kind));
       if (kind == c.Target) {
         ASSERT_NE(row.Buffer(kind), nullptr);
@@ -110,12 +110,12 @@ TEST(RowStoreRowTest, WritesGoToTheBufferTheStateNames) {
 
 TEST(RowStoreRowTest, CreateBufferEmptiesAndFreeBufferRemoves) {
   TRowStoreRow row;
-  row.CreateBuffer(BK::bkOriginal, 2).SetValue(0, std::string("old"));
-  row.CreateBuffer(BK::bkOriginal, 2);
-  EXPECT_TRUE(row.Buffer(BK::bkOriginal)->IsNull(0));
-  row.FreeBuffer(BK::bkOriginal);
-  EXPECT_EQ(row.Buffer(BK::bkOriginal), nullptr);
-  row.SetRowState(RS::rsUnchanged);
+  row.CreateBuffer(bkOriginal, 2).SetValue(0, std::string("old"));
+  row.CreateBuffer(bkOriginal, 2);
+  EXPECT_TRUE(row.Buffer(bkOriginal)->IsNull(0));
+  row.FreeBuffer(bkOriginal);
+  EXPECT_EQ(row.Buffer(bkOriginal), nullptr);
+  row.SetRowState(rsUnchanged);
   EXPECT_TRUE(VarIsNull(row.GetValue(0)));
 }
 
@@ -166,10 +166,10 @@ TEST(RowStoreRowTest, EditBufferMovedIntoARowBecomesThatRowsBuffer) {
   table.AddColumn("a", TColumnDataType::dtAnsiString);
   table.AddColumn("b", TColumnDataType::dtInt32);
   TRowStoreRow& row = table.AppendRow();
-  row.CreateBuffer(BK::bkOriginal, 2).SetValue(0, std::string("before"));
-  const TRowStoreRowBuffer* const original = row.Buffer(BK::bkOriginal);
+  row.CreateBuffer(bkOriginal, 2).SetValue(0, std::string("before"));
+  const TRowStoreRowBuffer* const original = row.Buffer(bkOriginal);
 
-  for (const BK kind : {BK::bkOriginal, BK::bkCurrent}) {
+  for (const TRowStoreBufferKind kind : {bkOriginal, bkCurrent}) {
     SCOPED_TRACE(int(kind));
     TRowStoreRowBuffer edit(table.ColumnCount());
     edit.SetValue(0, std::string("posted"));
@@ -182,10 +182,10 @@ TEST(RowStoreRowTest, EditBufferMovedIntoARowBecomesThatRowsBuffer) {
     EXPECT_EQ(edit.Count(), 0u);  // NOLINT(bugprone-use-after-move)
   }
   // The buffer lives in the row: replacing its content keeps its address.
-  EXPECT_EQ(row.Buffer(BK::bkOriginal), original);
-  EXPECT_EQ(row.Buffer(BK::bkProposed), nullptr);
-  row.SetRowState(RS::rsModified);
-  EXPECT_EQ(row.GetValue(0, RV::rvOriginal), TVariant(std::string("posted")));
+  EXPECT_EQ(row.Buffer(bkOriginal), original);
+  EXPECT_EQ(row.Buffer(bkProposed), nullptr);
+  row.SetRowState(rsModified);
+  EXPECT_EQ(row.GetValue(0, rvOriginal), TVariant(std::string("posted")));
   EXPECT_EQ(&table.Row(0), &row);
 }
 
@@ -277,7 +277,7 @@ class TRowListModel {
       SCOPED_TRACE(testing::Message() << "row " << i << " id " << FIds[i]);
       ASSERT_EQ(row.RowID(), FIds[i]);
       EXPECT_EQ(&row, FAddresses.at(FIds[i]));
-      EXPECT_EQ(row.GetValue(0, RV::rvOriginal), TVariant(std::to_string(FIds[i])));
+      EXPECT_EQ(row.GetValue(0, rvOriginal), TVariant(std::to_string(FIds[i])));
       EXPECT_EQ(row.ChangeNumber(), FIds[i] + 1);
       ASSERT_NE(row.Error(), nullptr);
       EXPECT_EQ(row.Error()->Message, std::to_string(FIds[i]));
@@ -288,19 +288,19 @@ class TRowListModel {
   void Append() {
     TRowStoreRow& row = FTable.AppendRow();
     // A new row has nothing of a row removed before it.
-    EXPECT_EQ(row.RowState(), RS::rsDetached);
-    EXPECT_EQ(row.RowPriorState(), RS::rsDetached);
+    EXPECT_EQ(row.RowState(), rsDetached);
+    EXPECT_EQ(row.RowPriorState(), rsDetached);
     EXPECT_EQ(row.ChangeNumber(), 0u);
     EXPECT_EQ(row.Error(), nullptr);
-    for (const BK kind : {BK::bkOriginal, BK::bkCurrent, BK::bkProposed}) {
+    for (const TRowStoreBufferKind kind : {bkOriginal, bkCurrent, bkProposed}) {
       EXPECT_EQ(row.Buffer(kind), nullptr);
     }
     const std::string id = std::to_string(row.RowID());
-    row.SetRowState(RS::rsEditing);
-    row.SetRowPriorState(RS::rsUnchanged);
+    row.SetRowState(rsEditing);
+    row.SetRowPriorState(rsUnchanged);
     row.SetChangeNumber(row.RowID() + 1);
-    row.CreateBuffer(BK::bkOriginal, 1).SetValue(0, id);
-    row.CreateBuffer(BK::bkProposed, 3).SetValue(2, id + " proposed");
+    row.CreateBuffer(bkOriginal, 1).SetValue(0, id);
+    row.CreateBuffer(bkProposed, 3).SetValue(2, id + " proposed");
     auto error = std::make_unique<TRowStoreRowError>();
     error->Message = id;
     row.SetError(std::move(error));
@@ -398,8 +398,8 @@ TEST(RowStoreTableTest, AutoIncrementColumnsContinueAfterLoadedValues) {
   id.AutoIncrement = true;
   table.AddColumn("name", TColumnDataType::dtAnsiString);
   TRowStoreRow& row = table.AppendRow();
-  row.SetRowState(RS::rsUnchanged);
-  row.CreateBuffer(BK::bkOriginal, 2).SetValue(0, std::int32_t{41});
+  row.SetRowState(rsUnchanged);
+  row.CreateBuffer(bkOriginal, 2).SetValue(0, std::int32_t{41});
   table.AccountAutoIncValues(row);
   EXPECT_EQ(id.NextAutoIncValue(), 42);
   EXPECT_EQ(id.NextAutoIncValue(), 43);

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/stream_writer.h"
 #include "service/dm.h"
 
 namespace tandemize::service {

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/stream_writer.h"
 #include "service/identifiers.h"
 #include "service/upsert.h"
 

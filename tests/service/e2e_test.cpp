@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "dbaccess/db_connection.h"
-#include "memtable/storage/binary_stream.h"
 #include "database_lock.h"
+#include "dbaccess/db_connection.h"
+#include "memtable/storage/stream_writer.h"
 #include "program_harness.h"
 
 namespace tandemize::service {
@@ -355,8 +355,8 @@ std::string ClientStream() {
   memtable::storage::TStreamManager m;
   memtable::storage::TStreamTable& t = m.AddTable("clientes");
   t.AddColumn("ID", DT::dtInt32);
-  t.AddColumn("Nome", DT::dtWideString, 60).SetAttribute(memtable::TColumnAttribute::caAllowNull);
-  t.AddColumn("Preco", DT::dtDouble).SetAttribute(memtable::TColumnAttribute::caAllowNull);
+  t.AddColumn("Nome", DT::dtWideString, 60).Attributes.Include(memtable::TColumnAttribute::caAllowNull);
+  t.AddColumn("Preco", DT::dtDouble).Attributes.Include(memtable::TColumnAttribute::caAllowNull);
   const auto set = [&](memtable::storage::TStreamRow& r, BK kind,
                        std::vector<memtable::TVariant> v) {
     for (std::size_t c = 0; c < v.size(); ++c)

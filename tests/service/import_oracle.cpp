@@ -13,7 +13,7 @@
 
 #include <fmt/format.h>
 
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/stream_writer.h"
 #include "service/dm.h"
 #include "service/import_model.h"
 #include "service/import_text.h"
@@ -103,7 +103,7 @@ std::string BinaryStream(const TCase& aCase) {
     auto& streamColumn =
         table.AddColumn(column.StreamName.empty() ? column.FieldName : column.StreamName,
                         StreamColumnType(column.TypeIndex), column.Size);
-    streamColumn.SetAttribute(memtable::TColumnAttribute::caAllowNull);
+    streamColumn.Attributes.Include(memtable::TColumnAttribute::caAllowNull);
     streamColumn.Precision = column.Precision;
     streamColumn.Scale = column.Scale;
   }

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "memtable/errors.h"
+#include "memtable/storage/internal/value_codec.h"
 #include "text/case_fold.h"
 
 namespace tandemize::memtable::storage {
@@ -32,16 +33,17 @@ constexpr std::size_t kMaxColumns = 65535;
 
 constexpr std::string_view kTrue = "True";
 
-std::uint8_t ReadFlags8(TBinStorage& aStorage, std::span<const std::string_view> aNames) {
-  std::uint8_t flags = 0;
+// Boolean properties, one per bit: bit i is named aNames[i].
+std::uint32_t ReadFlags(TBinStorage& aStorage, std::span<const std::string_view> aNames) {
+  std::uint32_t flags = 0;
   for (std::size_t i = 0; i < aNames.size(); ++i) {
-    if (aStorage.ReadBoolean(aNames[i], false)) flags |= static_cast<std::uint8_t>(1U << i);
+    if (aStorage.ReadBoolean(aNames[i], false)) flags |= 1U << i;
   }
   return flags;
 }
 
 void WriteFlags(TBinStorage& aStorage, std::span<const std::string_view> aNames,
-                std::uint32_t aFlags) {
+                std::uint64_t aFlags) {
   for (std::size_t i = 0; i < aNames.size(); ++i) {
     aStorage.WriteBoolean(aNames[i], ((aFlags >> i) & 1U) != 0, false);
   }
@@ -181,15 +183,11 @@ class TStreamBaseObject : public TStorableObject {
 
 // ================================================================ Column
 
-TStreamColumn::TStreamColumn(std::string aName, TColumnDataType aType, std::int32_t aSize)
-    : Name(std::move(aName)), DataType(aType), Size(aSize), Caption(Name) {}
-
-void TStreamColumn::SetAttribute(TColumnAttribute aAttribute, bool aOn) {
-  if (aOn) {
-    Attributes |= AttributeBit(aAttribute);
-  } else {
-    Attributes &= static_cast<std::uint16_t>(~AttributeBit(aAttribute));
-  }
+TStreamColumn::TStreamColumn(std::string aName, TColumnDataType aType, std::int32_t aSize) {
+  Name = std::move(aName);
+  DataType = aType;
+  Size = aSize;
+  Caption = Name;
 }
 
 void TStreamColumn::LoadBody(TBinStorage& aStorage) {
@@ -201,19 +199,15 @@ void TStreamColumn::LoadBody(TBinStorage& aStorage) {
   Precision = aStorage.ReadInteger("Precision", 0);
   Scale = aStorage.ReadInteger("Scale", 0);
   Size = aStorage.ReadInteger("Size", 0);
-  Attributes = 0;
-  for (std::size_t i = 0; i < kAttributeNames.size(); ++i) {
-    if (aStorage.ReadBoolean(kAttributeNames[i], false)) {
-      Attributes |= static_cast<std::uint16_t>(1U << i);
-    }
-  }
-  AutoIncrement = aStorage.ReadBoolean("AutoIncrement", HasAttribute(TColumnAttribute::caAutoInc));
+  Attributes = TColumnAttributes::FromBits(ReadFlags(aStorage, kAttributeNames));
+  AutoIncrement =
+      aStorage.ReadBoolean("AutoIncrement", Attributes.Contains(TColumnAttribute::caAutoInc));
   AutoIncrementSeed = aStorage.ReadInteger("AutoIncrementSeed", 1);
   AutoIncrementStep = aStorage.ReadInteger("AutoIncrementStep", 1);
   // A column's caption follows its name until set.
   Caption = aStorage.ReadString("Caption", Name);
   Expression = aStorage.ReadString("Expression", "");
-  Options = ReadFlags8(aStorage, kOptionNames);
+  Options = TColumnOptions::FromBits(ReadFlags(aStorage, kOptionNames));
   if (aStorage.TestProperty("OriginName")) {
     OriginTabName.clear();
     OriginColName = aStorage.ReadString("OriginName", "");
@@ -242,13 +236,14 @@ void TStreamColumn::SaveBody(TBinStorage& aStorage) const {
   aStorage.WriteInteger("Precision", Precision, 0);
   aStorage.WriteInteger("Scale", Scale, 0);
   aStorage.WriteInteger("Size", Size, 0);
-  WriteFlags(aStorage, kAttributeNames, Attributes);
-  aStorage.WriteBoolean("AutoIncrement", AutoIncrement, HasAttribute(TColumnAttribute::caAutoInc));
+  WriteFlags(aStorage, kAttributeNames, Attributes.Bits());
+  aStorage.WriteBoolean("AutoIncrement", AutoIncrement,
+                        Attributes.Contains(TColumnAttribute::caAutoInc));
   aStorage.WriteInteger("AutoIncrementSeed", AutoIncrementSeed, 1);
   aStorage.WriteInteger("AutoIncrementStep", AutoIncrementStep, 1);
   aStorage.WriteString("Caption", Caption, Name);
   aStorage.WriteString("Expression", Expression, "");
-  WriteFlags(aStorage, kOptionNames, Options);
+  WriteFlags(aStorage, kOptionNames, Options.Bits());
   aStorage.WriteString("OriginTabName", OriginTabName, "");
   aStorage.WriteString("OriginColName", OriginColName, "");
   aStorage.WriteEnum("SourceDataType", kColumnDataTypeEnum, static_cast<int>(SourceDataType),
@@ -264,14 +259,13 @@ void TStreamColumn::SaveBody(TBinStorage& aStorage) const {
 // ================================================================ Constraints
 
 std::string_view TStreamConstraint::StreamName() const {
+  if (Base) return "ConstraintBase";
   switch (Kind) {
-    case TKind::ckBase:
-      return "ConstraintBase";
-    case TKind::ckUnique:
+    case TConstraintKind::ckUnique:
       return "UniqueConstraint";
-    case TKind::ckForeignKey:
+    case TConstraintKind::ckForeignKey:
       return "ForeignKeyConstraint";
-    case TKind::ckCheck:
+    case TConstraintKind::ckCheck:
       return "CheckConstraint";
   }
   return "ConstraintBase";
@@ -283,12 +277,13 @@ void TStreamConstraint::LoadBody(TBinStorage& aStorage) {
   Rely = aStorage.ReadBoolean("Rely", true);
   CheckTime = aStorage.ReadEnum("CheckTime", kCheckTimeEnum, 0);
   Message = aStorage.ReadString("Message", "");
+  if (Base) return;
   switch (Kind) {
-    case TKind::ckUnique:
+    case TConstraintKind::ckUnique:
       ColumnNames = aStorage.ReadString("ColumnNames", "");
-      SortOptions = ReadFlags8(aStorage, kSortOptionNames);
+      SortOptions = static_cast<std::uint8_t>(ReadFlags(aStorage, kSortOptionNames));
       break;
-    case TKind::ckForeignKey:
+    case TConstraintKind::ckForeignKey:
       ColumnNames = aStorage.ReadString("ColumnNames", "");
       RelatedColumnNames = aStorage.ReadString("RelatedColumnNames", "");
       RelatedTableName = aStorage.ReadString("RelatedTableName", "");
@@ -299,10 +294,8 @@ void TStreamConstraint::LoadBody(TBinStorage& aStorage) {
       FieldValueRequired = aStorage.ReadBoolean("FieldValueRequired", false);
       ParentMessage = aStorage.ReadString("ParentMessage", "");
       break;
-    case TKind::ckCheck:
+    case TConstraintKind::ckCheck:
       Expression = aStorage.ReadString("Expression", "");
-      break;
-    case TKind::ckBase:
       break;
   }
 }
@@ -313,12 +306,13 @@ void TStreamConstraint::SaveBody(TBinStorage& aStorage) const {
   aStorage.WriteBoolean("Rely", Rely, true);
   aStorage.WriteEnum("CheckTime", kCheckTimeEnum, CheckTime, 0);
   aStorage.WriteString("Message", Message, "");
+  if (Base) return;
   switch (Kind) {
-    case TKind::ckUnique:
+    case TConstraintKind::ckUnique:
       aStorage.WriteString("ColumnNames", ColumnNames, "");
       WriteFlags(aStorage, kSortOptionNames, SortOptions);
       break;
-    case TKind::ckForeignKey:
+    case TConstraintKind::ckForeignKey:
       aStorage.WriteString("ColumnNames", ColumnNames, "");
       aStorage.WriteString("RelatedColumnNames", RelatedColumnNames, "");
       aStorage.WriteString("RelatedTableName", RelatedTableName, "");
@@ -329,10 +323,8 @@ void TStreamConstraint::SaveBody(TBinStorage& aStorage) const {
       aStorage.WriteBoolean("FieldValueRequired", FieldValueRequired, false);
       aStorage.WriteString("ParentMessage", ParentMessage, "");
       break;
-    case TKind::ckCheck:
+    case TConstraintKind::ckCheck:
       aStorage.WriteString("Expression", Expression, "");
-      break;
-    case TKind::ckBase:
       break;
   }
 }
@@ -340,26 +332,25 @@ void TStreamConstraint::SaveBody(TBinStorage& aStorage) const {
 // ================================================================ Views
 
 std::string_view TStreamMech::StreamName() const {
+  if (Base) return "MechBase";
   switch (Kind) {
-    case TKind::mkBase:
-      return "MechBase";
-    case TKind::mkSort:
+    case TViewMechKind::mkSort:
       return "MechSort";
-    case TKind::mkRowState:
+    case TViewMechKind::mkRowState:
       return "MechRowState";
-    case TKind::mkRange:
+    case TViewMechKind::mkRange:
       return "MechRange";
-    case TKind::mkFilter:
+    case TViewMechKind::mkFilter:
       return "MechFilter";
-    case TKind::mkError:
+    case TViewMechKind::mkError:
       return "MechError";
-    case TKind::mkDetails:
+    case TViewMechKind::mkDetails:
       return "MechDetails";
-    case TKind::mkChilds:
+    case TViewMechKind::mkChilds:
       return "MechChilds";
-    case TKind::mkMaster:
+    case TViewMechKind::mkMaster:
       return "MechMaster";
-    case TKind::mkParent:
+    case TViewMechKind::mkParent:
       return "MechParent";
   }
   return "MechBase";
@@ -368,6 +359,7 @@ std::string_view TStreamMech::StreamName() const {
 void TStreamMech::LoadBody(TBinStorage& aStorage) {
   ReadDeferredFlag(aStorage, "Active", false, Active);
   Locator = aStorage.ReadBoolean("Locator", false);
+  if (Base) return;
   const auto readRange = [&] {
     BottomExclusive = aStorage.ReadBoolean("BottomExclusive", false);
     TopExclusive = aStorage.ReadBoolean("TopExclusive", false);
@@ -375,41 +367,40 @@ void TStreamMech::LoadBody(TBinStorage& aStorage) {
     TopColumnCount = aStorage.ReadInteger("TopColumnCount", -1);
   };
   switch (Kind) {
-    case TKind::mkSort:
+    case TViewMechKind::mkSort:
       Expression = aStorage.ReadString("Expression", "");
       Columns = aStorage.ReadString("Columns", "");
       DescendingColumns = aStorage.ReadString("DescendingColumns", "");
       CaseInsensitiveColumns = aStorage.ReadString("CaseInsensitiveColumns", "");
-      SortOptions = ReadFlags8(aStorage, kSortOptionNames);
+      SortOptions = static_cast<std::uint8_t>(ReadFlags(aStorage, kSortOptionNames));
       break;
-    case TKind::mkRowState:
-      RowStates = 0;
+    case TViewMechKind::mkRowState:
+      RowStates = {};
       for (std::size_t i = 0; i < kRowStateEnum.Names.size(); ++i) {
         if (aStorage.ReadBoolean(kRowStateEnum.Names[i].substr(2), false)) {
-          RowStates |= static_cast<std::uint16_t>(1U << i);
+          RowStates.Include(static_cast<TRowStoreRowState>(i));
         }
       }
       break;
-    case TKind::mkRange:
+    case TViewMechKind::mkRange:
       readRange();
       break;
-    case TKind::mkFilter:
+    case TViewMechKind::mkFilter:
       Expression = aStorage.ReadString("Expression", "");
       NoCase = aStorage.ReadBoolean("NoCase", false);
       Partial = aStorage.ReadBoolean("Partial", false);
       break;
-    case TKind::mkDetails:
+    case TViewMechKind::mkDetails:
       readRange();
-      ReadDeferredName(aStorage, "ParentRelation", RelationName);
+      ReadDeferredName(aStorage, "ParentRelation", Relation);
       break;
-    case TKind::mkMaster:
+    case TViewMechKind::mkMaster:
       readRange();
-      ReadDeferredName(aStorage, "ChildRelation", RelationName);
+      ReadDeferredName(aStorage, "ChildRelation", Relation);
       break;
-    case TKind::mkBase:
-    case TKind::mkError:
-    case TKind::mkChilds:
-    case TKind::mkParent:
+    case TViewMechKind::mkError:
+    case TViewMechKind::mkChilds:
+    case TViewMechKind::mkParent:
       break;
   }
 }
@@ -417,6 +408,7 @@ void TStreamMech::LoadBody(TBinStorage& aStorage) {
 void TStreamMech::SaveBody(TBinStorage& aStorage) const {
   aStorage.WriteBoolean("Active", Active, false);
   aStorage.WriteBoolean("Locator", Locator, false);
+  if (Base) return;
   const auto writeRange = [&] {
     aStorage.WriteBoolean("BottomExclusive", BottomExclusive, false);
     aStorage.WriteBoolean("TopExclusive", TopExclusive, false);
@@ -424,39 +416,38 @@ void TStreamMech::SaveBody(TBinStorage& aStorage) const {
     aStorage.WriteInteger("TopColumnCount", TopColumnCount, -1);
   };
   switch (Kind) {
-    case TKind::mkSort:
+    case TViewMechKind::mkSort:
       aStorage.WriteString("Expression", Expression, "");
       aStorage.WriteString("Columns", Columns, "");
       aStorage.WriteString("DescendingColumns", DescendingColumns, "");
       aStorage.WriteString("CaseInsensitiveColumns", CaseInsensitiveColumns, "");
       WriteFlags(aStorage, kSortOptionNames, SortOptions);
       break;
-    case TKind::mkRowState:
+    case TViewMechKind::mkRowState:
       for (std::size_t i = 0; i < kRowStateEnum.Names.size(); ++i) {
-        aStorage.WriteBoolean(kRowStateEnum.Names[i].substr(2), ((RowStates >> i) & 1U) != 0,
-                              false);
+        aStorage.WriteBoolean(kRowStateEnum.Names[i].substr(2),
+                              RowStates.Contains(static_cast<TRowStoreRowState>(i)), false);
       }
       break;
-    case TKind::mkRange:
+    case TViewMechKind::mkRange:
       writeRange();
       break;
-    case TKind::mkFilter:
+    case TViewMechKind::mkFilter:
       aStorage.WriteString("Expression", Expression, "");
       aStorage.WriteBoolean("NoCase", NoCase, false);
       aStorage.WriteBoolean("Partial", Partial, false);
       break;
-    case TKind::mkDetails:
+    case TViewMechKind::mkDetails:
       writeRange();
-      aStorage.WriteString("ParentRelation", RelationName, "");
+      aStorage.WriteString("ParentRelation", Relation, "");
       break;
-    case TKind::mkMaster:
+    case TViewMechKind::mkMaster:
       writeRange();
-      aStorage.WriteString("ChildRelation", RelationName, "");
+      aStorage.WriteString("ChildRelation", Relation, "");
       break;
-    case TKind::mkBase:
-    case TKind::mkError:
-    case TKind::mkChilds:
-    case TKind::mkParent:
+    case TViewMechKind::mkError:
+    case TViewMechKind::mkChilds:
+    case TViewMechKind::mkParent:
       break;
   }
 }
@@ -528,10 +519,12 @@ void TStreamRelation::SaveBody(TBinStorage& aStorage) const {
 
 // ================================================================ Errors
 
-TStreamError::TStreamError(std::string aClassName) : FClassName(std::move(aClassName)) {}
+TStreamError::TStreamError(const TRowStoreRowError& aError) : TRowStoreRowError(aError) {
+  if (ClassName.empty()) ClassName = "Exception";
+}
 
 bool TStreamError::IsEngineError() const {
-  return IsEngineErrorName(FClassName);
+  return IsEngineErrorName(ClassName);
 }
 
 void TStreamError::LoadBody(TBinStorage& aStorage) {
@@ -543,7 +536,7 @@ void TStreamError::LoadBody(TBinStorage& aStorage) {
   const auto readErrors = [&] {
     while (!aStorage.IsObjectEnd()) {
       aStorage.ReadObjectBegin("DBError");
-      TStreamDBError error;
+      TRowStoreDBError error;
       error.ErrorCode = aStorage.ReadInteger("ErrorCode", 0);
       error.Kind = aStorage.ReadInteger("Kind", 0);
       error.Level = aStorage.ReadInteger("Level", 0);
@@ -552,7 +545,7 @@ void TStreamError::LoadBody(TBinStorage& aStorage) {
       error.CommandTextOffset = aStorage.ReadInteger("CommandTextOffset", 0);
       error.RowIndex = aStorage.ReadInteger("RowIndex", 0);
       aStorage.ReadObjectEnd();
-      Errors.push_back(std::move(error));
+      DBErrors.push_back(std::move(error));
     }
   };
   if (aStorage.StreamVersion() > 10) {
@@ -571,7 +564,7 @@ void TStreamError::SaveBody(TBinStorage& aStorage) const {
   if (!IsEngineError()) return;
   const bool wrapped = aStorage.StreamVersion() > 10;
   if (wrapped) aStorage.WriteObjectBegin("DBErrors");
-  for (const TStreamDBError& error : Errors) {
+  for (const TRowStoreDBError& error : DBErrors) {
     aStorage.WriteObjectBegin("DBError");
     aStorage.WriteInteger("ErrorCode", error.ErrorCode, 0);
     aStorage.WriteInteger("Kind", error.Kind, 0);
@@ -618,6 +611,22 @@ void TStreamRow::LoadBody(TBinStorage& aStorage) {
     }
     aStorage.ReadObjectEnd();
   }
+}
+
+std::optional<TStreamValues>& TStreamRow::Values(TRowStoreBufferKind aKind) {
+  switch (aKind) {
+    case TRowStoreBufferKind::bkOriginal:
+      return Original;
+    case TRowStoreBufferKind::bkCurrent:
+      return Current;
+    case TRowStoreBufferKind::bkProposed:
+      return Proposed;
+  }
+  return Current;
+}
+
+const std::optional<TStreamValues>& TStreamRow::Values(TRowStoreBufferKind aKind) const {
+  return const_cast<TStreamRow&>(*this).Values(aKind);
 }
 
 std::unique_ptr<TStreamError> TStreamRow::LoadError(TBinStorage& aStorage) {
@@ -1063,19 +1072,27 @@ void RegisterStreamTreeClasses(TStorageManager& aManager) {
   aManager.RegisterClass("Manager", [] { return std::make_unique<TStreamManager>(); });
   aManager.RegisterClass("Table", [] { return std::make_unique<TStreamTable>(); });
   aManager.RegisterClass("Column", [] { return std::make_unique<TStreamColumn>(); });
-  using TCK = TStreamConstraint::TKind;
-  for (const auto& [name, kind] :
-       {std::pair{"ConstraintBase", TCK::ckBase}, std::pair{"UniqueConstraint", TCK::ckUnique},
-        std::pair{"ForeignKeyConstraint", TCK::ckForeignKey},
-        std::pair{"CheckConstraint", TCK::ckCheck}}) {
-    aManager.RegisterClass(name, [k = kind] { return std::make_unique<TStreamConstraint>(k); });
+  aManager.RegisterClass("ConstraintBase", [] {
+    auto constraint = std::make_unique<TStreamConstraint>();
+    constraint->Base = true;
+    return constraint;
+  });
+  for (const TConstraintKind kind :
+       {TConstraintKind::ckUnique, TConstraintKind::ckForeignKey, TConstraintKind::ckCheck}) {
+    const TStreamConstraint probe(kind);
+    aManager.RegisterClass(probe.StreamName(),
+                           [kind] { return std::make_unique<TStreamConstraint>(kind); });
   }
   aManager.RegisterClass("View", [] { return std::make_unique<TStreamView>(); });
   aManager.RegisterClass("Aggregate", [] { return std::make_unique<TStreamAggregate>(); });
-  using TMK = TStreamMech::TKind;
-  for (const TMK kind :
-       {TMK::mkBase, TMK::mkSort, TMK::mkRowState, TMK::mkRange, TMK::mkFilter, TMK::mkError,
-        TMK::mkDetails, TMK::mkChilds, TMK::mkMaster, TMK::mkParent}) {
+  aManager.RegisterClass("MechBase", [] {
+    auto mech = std::make_unique<TStreamMech>();
+    mech->Base = true;
+    return mech;
+  });
+  using enum TViewMechKind;
+  for (const TViewMechKind kind :
+       {mkSort, mkRowState, mkRange, mkFilter, mkError, mkDetails, mkChilds, mkMaster, mkParent}) {
     const TStreamMech probe(kind);
     aManager.RegisterClass(probe.StreamName(),
                            [kind] { return std::make_unique<TStreamMech>(kind); });
@@ -1092,6 +1109,24 @@ void RegisterStreamTreeClasses(TStorageManager& aManager) {
     aManager.RegisterClass(className,
                            [className] { return std::make_unique<TStreamError>(className); });
   }
+}
+
+// ================================================================ Values
+
+void SetStreamValue(const TStreamTable& aTable, TStreamRow& aRow, TRowStoreBufferKind aBuffer,
+                    std::size_t aColumn, const TVariant& aValue) {
+  const TColumnDataType type = aTable.Columns.at(aColumn)->DataType;
+  std::optional<TStreamValues>& values = aRow.Values(aBuffer);
+  if (!values) values.emplace(aTable.Columns.size());
+  if (values->size() <= aColumn) values->resize(aTable.Columns.size());
+  (*values)[aColumn] = EncodeValue(type, aValue);
+}
+
+TVariant GetStreamValue(const TStreamTable& aTable, const TStreamRow& aRow,
+                        TRowStoreBufferKind aBuffer, std::size_t aColumn) {
+  const std::optional<TStreamValues>& values = aRow.Values(aBuffer);
+  if (!values || aColumn >= values->size() || !(*values)[aColumn]) return TVariant{};
+  return DecodeValue(aTable.Columns.at(aColumn)->DataType, *(*values)[aColumn]);
 }
 
 }  // namespace tandemize::memtable::storage

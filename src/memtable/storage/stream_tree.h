@@ -6,6 +6,11 @@
 // tree (or, with a row sink, the tree without its rows) and hands it to the
 // row store; the writer serializes it, so tests and client tooling can
 // describe a dataset here and get a stream of any version.
+//
+// What the row store keeps of an object the tree holds in the row store's
+// own type (a TStreamColumn is a TRowStoreColumnInfo, a TStreamConstraint a
+// TRowStoreConstraint, ...), so the two convert by plain assignment. Row
+// values differ: the tree holds them as stream payloads.
 
 #include <cstdint>
 #include <memory>
@@ -14,7 +19,9 @@
 #include <string_view>
 #include <vector>
 
-#include "memtable/storage/storage_manager.h"
+#include "memtable/row_store.h"
+#include "memtable/storage/internal/storage_manager.h"
+#include "memtable/variant.h"
 
 namespace tandemize::memtable::storage {
 
@@ -41,17 +48,12 @@ class TStreamRowSink {
                                std::uint32_t aChangeNumber) = 0;
 };
 
-constexpr std::uint16_t AttributeBit(TColumnAttribute aAttribute) {
-  return static_cast<std::uint16_t>(1U << static_cast<unsigned>(aAttribute));
-}
-constexpr std::uint8_t OptionBit(TColumnOption aOption) {
-  return static_cast<std::uint8_t>(1U << static_cast<unsigned>(aOption));
-}
-
 // One payload per column, in the memory layout ReadValue gives; none: null.
 using TStreamValues = std::vector<std::optional<std::string>>;
 
-class TStreamColumn : public TStorableObject {
+// Unlike the row store, which leaves Caption empty while the column shows
+// its name, the stream's Caption holds the name itself then.
+class TStreamColumn : public TStorableObject, public TRowStoreColumnInfo {
  public:
   TStreamColumn() = default;
   // A column as a table would create it: Caption follows the name.
@@ -60,145 +62,86 @@ class TStreamColumn : public TStorableObject {
   std::string_view StreamName() const override { return "Column"; }
   void LoadBody(TBinStorage& aStorage) override;
   void SaveBody(TBinStorage& aStorage) const override;
-
-  bool HasAttribute(TColumnAttribute aAttribute) const {
-    return (Attributes & AttributeBit(aAttribute)) != 0;
-  }
-  void SetAttribute(TColumnAttribute aAttribute, bool aOn = true);
-
-  std::string Name, SourceName;
-  std::int32_t SourceID = 0;
-  TColumnDataType DataType = TColumnDataType::dtUnknown;
-  std::int32_t Precision = 0, Scale = 0, Size = 0;
-  std::uint16_t Attributes = 0;
-  bool AutoIncrement = false;
-  std::int32_t AutoIncrementSeed = 1, AutoIncrementStep = 1;
-  std::string Caption, Expression;
-  std::uint8_t Options = 0;
-  std::string OriginTabName, OriginColName;
-  TColumnDataType SourceDataType = TColumnDataType::dtUnknown;
-  std::int32_t SourcePrecision = 0, SourceScale = 0, SourceSize = 0;
-  std::string SourceDataTypeName, SourceDirectory, SourceGenerator;
 };
 
 // "UniqueConstraint", "ForeignKeyConstraint", "CheckConstraint" (and the
 // abstract "ConstraintBase").
-class TStreamConstraint : public TStorableObject {
+class TStreamConstraint : public TStorableObject, public TRowStoreConstraint {
  public:
-  enum class TKind : std::uint8_t { ckBase, ckUnique, ckForeignKey, ckCheck };
-  explicit TStreamConstraint(TKind aKind = TKind::ckUnique) : Kind(aKind) {}
+  explicit TStreamConstraint(TConstraintKind aKind = TConstraintKind::ckUnique) { Kind = aKind; }
+  explicit TStreamConstraint(const TRowStoreConstraint& aConstraint)
+      : TRowStoreConstraint(aConstraint) {}
 
   std::string_view StreamName() const override;
   void LoadBody(TBinStorage& aStorage) override;
   void SaveBody(TBinStorage& aStorage) const override;
 
-  TKind Kind;
-  std::string Name;
-  bool Enforce = true, Rely = true;
-  int CheckTime = 0;  // ctAtEditEnd
-  std::string Message;
-  std::string ColumnNames;
-  std::uint8_t SortOptions = 0;  // NoCase .. DigitsAsNumbers, bits 0..7
-  std::string RelatedColumnNames, RelatedTableName;
-  int DeleteRule = 0, InsertRule = 0, UpdateRule = 0;  // crCascade
-  int AcceptRejectRule = 1;                            // arCascade
-  bool FieldValueRequired = false;
-  std::string ParentMessage;
-  std::string Expression;
+  // An abstract "ConstraintBase": only the properties every constraint has,
+  // and no place in the row store.
+  bool Base = false;
 };
 
 // View mechanisms ("MechSort", "MechRowState", ...; "MechBase").
-class TStreamMech : public TStorableObject {
+class TStreamMech : public TStorableObject, public TRowStoreViewMech {
  public:
-  enum class TKind : std::uint8_t {
-    mkBase,
-    mkSort,
-    mkRowState,
-    mkRange,
-    mkFilter,
-    mkError,
-    mkDetails,
-    mkChilds,
-    mkMaster,
-    mkParent
-  };
-  explicit TStreamMech(TKind aKind = TKind::mkSort) : Kind(aKind) {}
+  explicit TStreamMech(TViewMechKind aKind = TViewMechKind::mkSort) { Kind = aKind; }
+  explicit TStreamMech(const TRowStoreViewMech& aMech) : TRowStoreViewMech(aMech) {}
 
   std::string_view StreamName() const override;
   void LoadBody(TBinStorage& aStorage) override;
   void SaveBody(TBinStorage& aStorage) const override;
 
-  TKind Kind;
-  bool Active = false, Locator = false;
-  std::string Expression, Columns, DescendingColumns, CaseInsensitiveColumns;
-  std::uint8_t SortOptions = 0;
-  std::uint16_t RowStates = 0;  // bit n: TRowStoreRowState n
-  bool BottomExclusive = false, TopExclusive = false;
-  std::int32_t BottomColumnCount = -1, TopColumnCount = -1;
-  bool NoCase = false, Partial = false;
-  std::string RelationName;  // ParentRelation (details) or ChildRelation (master)
+  // An abstract "MechBase": only the properties every mechanism has, and no
+  // place in the row store.
+  bool Base = false;
 };
 
-class TStreamAggregate : public TStorableObject {
+class TStreamAggregate : public TStorableObject, public TRowStoreAggregate {
  public:
+  TStreamAggregate() = default;
+  explicit TStreamAggregate(const TRowStoreAggregate& aAggregate)
+      : TRowStoreAggregate(aAggregate) {}
+
   std::string_view StreamName() const override { return "Aggregate"; }
   void LoadBody(TBinStorage& aStorage) override;
   void SaveBody(TBinStorage& aStorage) const override;
-
-  std::string Name;
-  bool Active = false;
-  std::string Expression;
-  std::int32_t GroupingLevel = 0;
 };
 
-class TStreamView : public TStorableObject {
+// The mechanisms and aggregates are objects of their own here: a load sets
+// some of their properties only once the whole stream has been read.
+class TStreamView : public TStorableObject, public TRowStoreViewInfo {
  public:
   std::string_view StreamName() const override { return "View"; }
   void LoadBody(TBinStorage& aStorage) override;
   void SaveBody(TBinStorage& aStorage) const override;
 
-  std::string Name;
-  bool Active = false;
-  std::string SourceView;
   std::vector<std::unique_ptr<TStreamMech>> Mechanisms;
   std::vector<std::unique_ptr<TStreamAggregate>> Aggregates;
 };
 
-class TStreamRelation : public TStorableObject {
+class TStreamRelation : public TStorableObject, public TRowStoreRelation {
  public:
+  TStreamRelation() = default;
+  explicit TStreamRelation(const TRowStoreRelation& aRelation) : TRowStoreRelation(aRelation) {}
+
   std::string_view StreamName() const override { return "Relation"; }
   void LoadBody(TBinStorage& aStorage) override;
   void SaveBody(TBinStorage& aStorage) const override;
-
-  std::string Name, ChildTable, ChildKeyConstraint, ChildColumnNames;
-  bool Nested = false;
-  std::string ParentTable, ParentKeyConstraint, ParentColumnNames;
-};
-
-struct TStreamDBError {
-  std::int32_t ErrorCode = 0, Kind = 0, Level = 0;
-  std::string Message, ObjName;
-  std::int32_t CommandTextOffset = 0, RowIndex = 0;
-  friend bool operator==(const TStreamDBError&, const TStreamDBError&) = default;
 };
 
 // An error attached to a row: "Exception", or an engine exception
 // ("DBEngineException", "PgNativeException", ...) with its DBError list.
-class TStreamError : public TStorableObject {
+// ClassName is the object's name in the stream.
+class TStreamError : public TStorableObject, public TRowStoreRowError {
  public:
-  explicit TStreamError(std::string aClassName = "Exception");
+  explicit TStreamError(std::string aClassName = "Exception") { ClassName = std::move(aClassName); }
+  // An empty class name is written as "Exception".
+  explicit TStreamError(const TRowStoreRowError& aError);
 
-  std::string_view StreamName() const override { return FClassName; }
+  std::string_view StreamName() const override { return ClassName; }
   void LoadBody(TBinStorage& aStorage) override;
   void SaveBody(TBinStorage& aStorage) const override;
   bool IsEngineError() const;
-
-  std::int32_t FDCode = 0;
-  std::string Message, FDObjName;
-  std::vector<TStreamDBError> Errors;
-
- private:
-  std::string FClassName;
 };
 
 class TStreamRow : public TStorableObject {
@@ -221,6 +164,10 @@ class TStreamRow : public TStorableObject {
   std::uint32_t ChangeNumber = 0;
   std::unique_ptr<TStreamError> Error;
   std::optional<TStreamValues> Original, Current, Proposed;
+
+  // Original, Current or Proposed.
+  std::optional<TStreamValues>& Values(TRowStoreBufferKind aKind);
+  const std::optional<TStreamValues>& Values(TRowStoreBufferKind aKind) const;
 
  private:
   const TStreamTable* FTable = nullptr;
@@ -246,7 +193,7 @@ class TStreamJournal : public TStorableObject {
   bool FOfManager;
 };
 
-class TStreamTable : public TStorableObject {
+class TStreamTable : public TStorableObject, public TRowStoreTableInfo {
  public:
   std::string_view StreamName() const override { return "Table"; }
   void LoadBody(TBinStorage& aStorage) override;
@@ -265,14 +212,7 @@ class TStreamTable : public TStorableObject {
   // Rows read from now on go to `aSink` (none: to Rows).
   void SetRowSink(TStreamRowSink* aSink) { FRowSink = aSink; }
 
-  std::string Name, SourceName;
-  std::int32_t SourceID = 0;
-  bool CaseSensitive = true, EnforceConstraints = true;
-  std::uint32_t Locale = 1024;
-  std::int32_t MinimumCapacity = 0;
-  bool Nested = false, Round2Scale = false, CheckPrecision = false, StrsTrim2Len = false;
-  bool CheckNotNull = true, CheckReadOnly = true;
-  std::int32_t InlineDataSize = 1000;
+  std::string Name;
   std::vector<std::unique_ptr<TStreamColumn>> Columns;
   std::vector<std::unique_ptr<TStreamConstraint>> Constraints;
   std::vector<std::unique_ptr<TStreamView>> Views;
@@ -302,7 +242,7 @@ class TStreamTable : public TStorableObject {
   mutable std::size_t FColumnsNamedAlikeColumns = static_cast<std::size_t>(-1);
 };
 
-class TStreamManager : public TStorableObject {
+class TStreamManager : public TStorableObject, public TRowStoreManagerInfo {
  public:
   std::string_view StreamName() const override { return "Manager"; }
   void LoadBody(TBinStorage& aStorage) override;
@@ -313,11 +253,6 @@ class TStreamManager : public TStorableObject {
   // The rows of the tables read from now on go to `aSink` (none: to Rows).
   void SetRowSink(TStreamRowSink* aSink) { FRowSink = aSink; }
 
-  std::string Name;
-  bool CaseSensitive = true, EnforceConstraints = true;
-  std::uint32_t Locale = 1024;
-  bool UpdatesRegistry = false, Round2Scale = false, CheckPrecision = false;
-  bool StrsTrim2Len = false, CheckNotNull = true, CheckReadOnly = true;
   std::vector<std::unique_ptr<TStreamTable>> Tables;
   std::vector<std::unique_ptr<TStreamRelation>> Relations;
   std::unique_ptr<TStreamJournal> Journal;
@@ -327,6 +262,15 @@ class TStreamManager : public TStorableObject {
 
   TStreamRowSink* FRowSink = nullptr;
 };
+
+// Stores `aValue` (in the column's layout or a plain value, see EncodeValue)
+// as column `aColumn` of a row version, creating the version when missing.
+// A null value clears the column.
+void SetStreamValue(const TStreamTable& aTable, TStreamRow& aRow, TRowStoreBufferKind aBuffer,
+                    std::size_t aColumn, const TVariant& aValue);
+// The value a row version holds for a column, as the row store would hold it.
+TVariant GetStreamValue(const TStreamTable& aTable, const TStreamRow& aRow,
+                        TRowStoreBufferKind aBuffer, std::size_t aColumn);
 
 // Registers every stream object name with its class.
 void RegisterStreamTreeClasses(TStorageManager& aManager);

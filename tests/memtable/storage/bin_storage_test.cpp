@@ -1,7 +1,7 @@
 // The container: header, dictionary, properties, enumerations and values,
 // checked against hand-assembled bytes, and the reader's refusals.
 
-#include "memtable/storage/bin_storage.h"
+#include "memtable/storage/internal/bin_storage.h"
 
 #include <gtest/gtest.h>
 
@@ -9,16 +9,17 @@
 
 #include "memtable/errors.h"
 #include "memtable/mem_table.h"
-#include "memtable/storage/binary_stream.h"
 #include "memtable/storage/stream_bytes.h"
 #include "memtable/storage/stream_format.h"
+#include "memtable/storage/stream_reader.h"
 #include "memtable/storage/stream_tree.h"
+#include "memtable/storage/stream_writer.h"
 
 namespace tandemize::memtable::storage {
 namespace {
 
 using testing::TStreamBytes;
-using DT = TColumnDataType;
+using enum TColumnDataType;
 
 std::string Hex(std::string_view bytes) {
   static const char* digits = "0123456789ABCDEF";
@@ -89,7 +90,7 @@ TEST(BinStorageLayout, DictionaryOverflowFailsWith714) {
 TEST(BinStorageLayout, EnumerationEncodingPerVersion) {
   struct Case {
     int version;
-    DT type;
+    TColumnDataType type;
     std::string payload;  // after the property id
     std::vector<std::string> extraNames;
   };
@@ -99,10 +100,10 @@ TEST(BinStorageLayout, EnumerationEncodingPerVersion) {
   v15.U16(2);
   v1Bytes.U32(20);  // version 1 ordinal of dtByteString
   const Case cases[] = {
-      {1, DT::dtInt32, v1.Data(), {}},
-      {1, DT::dtByteString, v1Bytes.Data(), {}},
-      {4, DT::dtInt32, v4.Data(), {}},
-      {15, DT::dtInt32, v15.Data(), {"dtInt32"}},
+      {1, dtInt32, v1.Data(), {}},
+      {1, dtByteString, v1Bytes.Data(), {}},
+      {4, dtInt32, v4.Data(), {}},
+      {15, dtInt32, v15.Data(), {"dtInt32"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
@@ -127,9 +128,9 @@ TEST(BinStorageLayout, EnumerationEncodingPerVersion) {
 }
 
 TEST(BinStorageLayout, VersionOneDataTypeOrdinals) {
-  const std::pair<std::uint32_t, DT> cases[] = {{20, DT::dtByteString}, {9, DT::dtUInt64},
-                                                {10, DT::dtDouble},     {0, DT::dtUnknown},
-                                                {4, DT::dtInt32},       {29, DT::dtCursorRef}};
+  const std::pair<std::uint32_t, TColumnDataType> cases[] = {{20, dtByteString}, {9, dtUInt64},
+                                                             {10, dtDouble},     {0, dtUnknown},
+                                                             {4, dtInt32},       {29, dtCursorRef}};
   for (const auto& [ordinal, type] : cases) {
     TStreamBytes bytes;
     bytes.Begin("Column").Prop("DataType").U32(ordinal).End();
@@ -168,19 +169,19 @@ TEST(BinStorageLayout, ValuesByTypeAndVersion) {
   bcd[3] = 0x34;
   struct Case {
     int version;
-    DT type;
+    TColumnDataType type;
     std::string value;
     std::string payload;  // after the prefix
     std::size_t length;
   };
   const std::string wide("h\0e\0l\0l\0o\0", 10);
   const Case cases[] = {
-      {15, DT::dtFmtBCD, bcd, std::string("\x04\x04\x02\x12\x34", 5), 34},
-      {3, DT::dtFmtBCD, bcd, bcd, 34},
-      {15, DT::dtWideString, wide, std::string("\x0A\0\0\0", 4) + wide, 5},
-      {15, DT::dtAnsiString, "0123456789", std::string("\x0A\0\0\0", 4) + "0123456789", 10},
-      {15, DT::dtInt16, std::string("\x01\x02", 2), std::string("\x01\x02", 2), 2},
-      {15, DT::dtObject, "", "", 0},
+      {15, dtFmtBCD, bcd, std::string("\x04\x04\x02\x12\x34", 5), 34},
+      {3, dtFmtBCD, bcd, bcd, 34},
+      {15, dtWideString, wide, std::string("\x0A\0\0\0", 4) + wide, 5},
+      {15, dtAnsiString, "0123456789", std::string("\x0A\0\0\0", 4) + "0123456789", 10},
+      {15, dtInt16, std::string("\x01\x02", 2), std::string("\x01\x02", 2), 2},
+      {15, dtObject, "", "", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(DataTypeName(c.type)) + " v" + std::to_string(c.version));
@@ -217,15 +218,14 @@ TEST(BinStorageLayout, ExtendedFloatIsNarrowedToDouble) {
     TBinStorage writer;
     writer.OpenWrite(15);
     writer.WriteObjectBegin("Current");
-    writer.WriteValue("x", 0, DT::dtExtended,
-                      std::string_view(reinterpret_cast<const char*>(&v), 8));
+    writer.WriteValue("x", 0, dtExtended, std::string_view(reinterpret_cast<const char*>(&v), 8));
     writer.WriteObjectEnd();
     const std::string stream = writer.Close();
     TBinStorage reader;
     reader.OpenRead(stream);
     reader.ReadObjectBegin("Current");
     TStorageValue value;
-    ASSERT_TRUE(reader.ReadValue("x", TValueNaming::NameIgnoringCase, 0, DT::dtExtended, value));
+    ASSERT_TRUE(reader.ReadValue("x", TValueNaming::NameIgnoringCase, 0, dtExtended, value));
     double back;
     std::memcpy(&back, value.Bytes.data(), 8);
     EXPECT_EQ(back, v);
@@ -238,7 +238,7 @@ TEST(BinStorageLayout, ExtendedFloatIsNarrowedToDouble) {
   reader.OpenRead(stream);
   reader.ReadObjectBegin();
   TStorageValue value;
-  ASSERT_TRUE(reader.ReadValue("x", TValueNaming::NameIgnoringCase, 0, DT::dtExtended, value));
+  ASSERT_TRUE(reader.ReadValue("x", TValueNaming::NameIgnoringCase, 0, dtExtended, value));
   double one;
   std::memcpy(&one, value.Bytes.data(), 8);
   EXPECT_EQ(one, 1.0);
@@ -372,7 +372,7 @@ std::vector<RefusalCase> RefusalCases() {
   }
   {
     TStreamManager m;
-    m.AddTable("t").AddColumn("id", DT::dtInt32);
+    m.AddTable("t").AddColumn("id", dtInt32);
     cases.push_back({"data without meta", WriteBinaryStream(m, {.Items = {TStoreItem::siData}}),
                      "[DAL][Stan]-712. Cannot read [ColumnList] object"});
   }

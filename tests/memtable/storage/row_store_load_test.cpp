@@ -10,17 +10,18 @@
 
 #include "memtable/errors.h"
 #include "memtable/mem_table.h"
-#include "memtable/storage/binary_stream.h"
+#include "memtable/storage/internal/value_codec.h"
 #include "memtable/storage/stream_bytes.h"
-#include "memtable/storage/value_codec.h"
+#include "memtable/storage/stream_reader.h"
+#include "memtable/storage/stream_writer.h"
 #include "text/charset.h"
 
 namespace tandemize::memtable::storage {
 namespace {
 
-using DT = TColumnDataType;
-using RS = TRowStoreRowState;
-using BK = TRowStoreBufferKind;
+using enum TColumnDataType;
+using enum TRowStoreRowState;
+using enum TRowStoreBufferKind;
 
 std::string Hex(const void* aData, std::size_t aSize) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -107,7 +108,7 @@ std::string Dump(TRowStoreManager& aManager) {
         out << " error " << error->ClassName << ' ' << error->FDCode << ' ' << error->Message << ' '
             << error->DBErrors.size();
       }
-      for (const BK kind : {BK::bkOriginal, BK::bkCurrent, BK::bkProposed}) {
+      for (const TRowStoreBufferKind kind : {bkOriginal, bkCurrent, bkProposed}) {
         const TRowStoreRowBuffer* buffer = row.Buffer(kind);
         if (buffer == nullptr) continue;
         out << "\n  buffer " << static_cast<int>(kind) << ':';
@@ -142,10 +143,8 @@ std::string ThroughDescription(const std::string& aStream) {
 // The rows read straight into the row store.
 std::string Direct(const std::string& aStream) {
   try {
-    TBinStorage storage;
-    storage.OpenRead(aStream);
     TRowStoreManager manager;
-    LoadRowStore(storage, manager);
+    LoadRowStore(aStream, manager);
     return Dump(manager);
   } catch (const std::exception& e) {
     return Failure(e);
@@ -161,50 +160,50 @@ TStreamManager MixedDescription(int aVersion = kCurrentStreamVersion, bool aEver
   m.UpdatesRegistry = true;
   TStreamTable& t = m.AddTable("items");
   t.EnforceConstraints = false;
-  const std::vector<std::pair<DT, TVariant>> kinds = {
-      {DT::dtInt32, std::int32_t{-7}},
-      {DT::dtWideString,
+  const std::vector<std::pair<TColumnDataType, TVariant>> kinds = {
+      {dtInt32, std::int32_t{-7}},
+      {dtWideString,
        std::string("Jo\xC3\xA3o \xF0\x9F\x98\x80 a\xC3\xA7\xC3\xA3o longer than sixteen")},
-      {DT::dtAnsiString, std::string("caf\xC3\xA9 \xE2\x82\xAC")},
-      {DT::dtBoolean, std::uint16_t{1}},
-      {DT::dtSByte, std::int8_t{-3}},
-      {DT::dtInt16, std::int16_t{-300}},
-      {DT::dtInt64, std::int64_t{-1} << 40},
-      {DT::dtByte, std::uint8_t{200}},
-      {DT::dtUInt16, std::uint16_t{60000}},
-      {DT::dtUInt32, std::uint32_t{4000000000U}},
-      {DT::dtUInt64, std::uint64_t{1} << 63},
-      {DT::dtSingle, 1.25F},
-      {DT::dtDouble, -2.5},
-      {DT::dtExtended, 3.75},
-      {DT::dtCurrency, TCurrency{123456}},
-      {DT::dtBCD, TBcd{4, 0x82, {0x12, 0x34}}},
-      {DT::dtDateTime, 3.9e12},
-      {DT::dtTime, std::int32_t{3600000}},
-      {DT::dtDate, std::int32_t{738000}},
-      {DT::dtDateTimeStamp, TSQLTimeStamp{2024, 2, 29, 23, 59, 58, 123}},
-      {DT::dtBlob, TBytes{0, 1, 2, 255}},
-      {DT::dtByteString, TBytes{9, 8}},
-      {DT::dtMemo, std::string("memo")},
-      {DT::dtWideMemo, std::string("wide memo \xC3\xB1")},
-      {DT::dtGUID, TBytes(16, 0xAB)},
+      {dtAnsiString, std::string("caf\xC3\xA9 \xE2\x82\xAC")},
+      {dtBoolean, std::uint16_t{1}},
+      {dtSByte, std::int8_t{-3}},
+      {dtInt16, std::int16_t{-300}},
+      {dtInt64, std::int64_t{-1} << 40},
+      {dtByte, std::uint8_t{200}},
+      {dtUInt16, std::uint16_t{60000}},
+      {dtUInt32, std::uint32_t{4000000000U}},
+      {dtUInt64, std::uint64_t{1} << 63},
+      {dtSingle, 1.25F},
+      {dtDouble, -2.5},
+      {dtExtended, 3.75},
+      {dtCurrency, TCurrency{123456}},
+      {dtBCD, TBcd{4, 0x82, {0x12, 0x34}}},
+      {dtDateTime, 3.9e12},
+      {dtTime, std::int32_t{3600000}},
+      {dtDate, std::int32_t{738000}},
+      {dtDateTimeStamp, TSQLTimeStamp{2024, 2, 29, 23, 59, 58, 123}},
+      {dtBlob, TBytes{0, 1, 2, 255}},
+      {dtByteString, TBytes{9, 8}},
+      {dtMemo, std::string("memo")},
+      {dtWideMemo, std::string("wide memo \xC3\xB1")},
+      {dtGUID, TBytes(16, 0xAB)},
   };
   for (std::size_t c = 0; c < kinds.size(); ++c) {
     // Version 1 streams lack some of the types.
     if (aVersion == 1 && ToOldDataTypeOrdinal(static_cast<int>(kinds[c].first)) < 0) continue;
     // One type of each payload layout: fixed, counted, wide, float, decimal.
-    if (!aEveryKind && c > 3 && kinds[c].first != DT::dtExtended && kinds[c].first != DT::dtBCD &&
-        kinds[c].first != DT::dtBlob) {
+    if (!aEveryKind && c > 3 && kinds[c].first != dtExtended && kinds[c].first != dtBCD &&
+        kinds[c].first != dtBlob) {
       continue;
     }
     t.AddColumn("c" + std::to_string(c), kinds[c].first);
   }
   t.Columns[0]->AutoIncrement = true;
-  const auto fill = [&](TStreamRow& aRow, BK aKind, int aShift) {
+  const auto fill = [&](TStreamRow& aRow, TRowStoreBufferKind aKind, int aShift) {
     for (std::size_t c = 0; c < t.Columns.size(); ++c) {
       for (const auto& [type, value] : kinds) {
         if (type != t.Columns[c]->DataType) continue;
-        if (type == DT::dtInt32 && c == 0) {
+        if (type == dtInt32 && c == 0) {
           SetStreamValue(t, aRow, aKind, c, std::int32_t{aShift * 10});
         } else if ((c + static_cast<std::size_t>(aShift)) % 5 != 0) {
           SetStreamValue(t, aRow, aKind, c, value);
@@ -212,42 +211,41 @@ TStreamManager MixedDescription(int aVersion = kCurrentStreamVersion, bool aEver
       }
     }
   };
-  const std::vector<std::pair<std::uint32_t, RS>> rows = {
-      {7, RS::rsUnchanged}, {3, RS::rsModified}, {3, RS::rsInserted},
-      {12, RS::rsDeleted},  {9, RS::rsEditing},  {0xFFFFFFFF, RS::rsUnchanged}};
+  const std::vector<std::pair<std::uint32_t, TRowStoreRowState>> rows = {
+      {7, rsUnchanged}, {3, rsModified}, {3, rsInserted},
+      {12, rsDeleted},  {9, rsEditing},  {0xFFFFFFFF, rsUnchanged}};
   for (std::size_t i = 0; i < rows.size(); ++i) {
     TStreamRow& row = t.AddRow(rows[i].second);
     row.RowID = rows[i].first;
     const int shift = static_cast<int>(i) + 1;
-    if (rows[i].second != RS::rsInserted) fill(row, BK::bkOriginal, shift);
-    if (rows[i].second == RS::rsModified || rows[i].second == RS::rsInserted ||
-        rows[i].second == RS::rsEditing) {
-      fill(row, BK::bkCurrent, shift + 1);
+    if (rows[i].second != rsInserted) fill(row, bkOriginal, shift);
+    if (rows[i].second == rsModified || rows[i].second == rsInserted ||
+        rows[i].second == rsEditing) {
+      fill(row, bkCurrent, shift + 1);
     }
-    if (rows[i].second == RS::rsEditing) {
-      row.RowPriorState = RS::rsModified;
-      fill(row, BK::bkProposed, shift + 2);
+    if (rows[i].second == rsEditing) {
+      row.RowPriorState = rsModified;
+      fill(row, bkProposed, shift + 2);
     }
   }
   t.Rows[1]->Error = std::make_unique<TStreamError>("SQLiteNativeException");
   t.Rows[1]->Error->FDCode = 5;
   t.Rows[1]->Error->Message = "locked";
-  t.Rows[1]->Error->Errors.push_back({1, 2, 3, "busy", "items", 4, 5});
+  t.Rows[1]->Error->DBErrors.push_back({1, 2, 3, "busy", "items", 4, 5});
   t.Rows[3]->Error = std::make_unique<TStreamError>();
   t.Rows[3]->Error->Message = "plain";
   t.Journal = std::make_unique<TStreamJournal>(false);
   t.Journal->SavePoint = 4;
   t.Journal->Changes = {{-1, 3, 8}, {-1, 12, 9}, {-1, 77, 10}};
 
-  m.AddTable("items").AddColumn("only", DT::dtInt32);
+  m.AddTable("items").AddColumn("only", dtInt32);
   TStreamTable& orders = m.AddTable("orders");
-  orders.AddColumn("client", DT::dtInt32);
-  orders.AddColumn("note", aVersion == 1 ? DT::dtMemo : DT::dtWideString);
+  orders.AddColumn("client", dtInt32);
+  orders.AddColumn("note", aVersion == 1 ? dtMemo : dtWideString);
   for (int i = 0; i < 3; ++i) {
-    TStreamRow& row = orders.AddRow(RS::rsInserted);
-    SetStreamValue(orders, row, BK::bkCurrent, 0, std::int32_t{i});
-    SetStreamValue(orders, row, BK::bkCurrent, 1,
-                   std::string(static_cast<std::size_t>(i) * 7, 'n'));
+    TStreamRow& row = orders.AddRow(rsInserted);
+    SetStreamValue(orders, row, bkCurrent, 0, std::int32_t{i});
+    SetStreamValue(orders, row, bkCurrent, 1, std::string(static_cast<std::size_t>(i) * 7, 'n'));
   }
   m.Journal = std::make_unique<TStreamJournal>(true);
   m.Journal->SavePoint = 2;
@@ -275,12 +273,12 @@ TEST(RowStoreLoad, ColumnsNamedAlikeIgnoringCaseKeepTheirOwnValues) {
     SCOPED_TRACE(version);
     TStreamManager m;
     TStreamTable& t = m.AddTable("pessoas");
-    t.AddColumn("nome", DT::dtInt32);
-    t.AddColumn("NOME", DT::dtInt32);
+    t.AddColumn("nome", dtInt32);
+    t.AddColumn("NOME", dtInt32);
     for (const auto& values : rows) {
-      TStreamRow& row = t.AddRow(RS::rsInserted);
+      TStreamRow& row = t.AddRow(rsInserted);
       for (std::size_t c = 0; c < 2; ++c) {
-        if (values[c] != kNull) SetStreamValue(t, row, BK::bkCurrent, c, values[c]);
+        if (values[c] != kNull) SetStreamValue(t, row, bkCurrent, c, values[c]);
       }
     }
     const std::string stream = WriteBinaryStream(m, {.Version = version});
@@ -288,9 +286,7 @@ TEST(RowStoreLoad, ColumnsNamedAlikeIgnoringCaseKeepTheirOwnValues) {
       SCOPED_TRACE(direct ? "direct" : "through the description");
       TRowStoreManager manager;
       if (direct) {
-        TBinStorage storage;
-        storage.OpenRead(stream);
-        LoadRowStore(storage, manager);
+        LoadRowStore(stream, manager);
       } else {
         TStreamManager description = ReadBinaryStream(stream);
         MoveToRowStore(description, manager);
@@ -299,7 +295,7 @@ TEST(RowStoreLoad, ColumnsNamedAlikeIgnoringCaseKeepTheirOwnValues) {
       const TRowStoreTable& table = manager.Table(0);
       ASSERT_EQ(table.RowCount(), std::size(rows));
       for (std::size_t r = 0; r < std::size(rows); ++r) {
-        const TRowStoreRowBuffer* buffer = table.Row(r).Buffer(BK::bkCurrent);
+        const TRowStoreRowBuffer* buffer = table.Row(r).Buffer(bkCurrent);
         ASSERT_NE(buffer, nullptr);
         for (std::size_t c = 0; c < 2; ++c) {
           const TVariant expected =
@@ -404,10 +400,10 @@ TEST(RowStoreLoad, WideTextDecodesAsUtf16) {
       bytes.push_back(static_cast<char>(u >> 8));
     }
     SCOPED_TRACE(text::Utf16ToUtf8(units));
-    EXPECT_EQ(ShowExactly(DecodeValue(DT::dtWideString, bytes)),
+    EXPECT_EQ(ShowExactly(DecodeValue(dtWideString, bytes)),
               ShowExactly(TVariant(text::Utf16ToUtf8(units))));
     // A stray odd byte at the end is not part of the text.
-    EXPECT_EQ(ShowExactly(DecodeValue(DT::dtWideMemo, bytes + "\x41")),
+    EXPECT_EQ(ShowExactly(DecodeValue(dtWideMemo, bytes + "\x41")),
               ShowExactly(TVariant(text::Utf16ToUtf8(units))));
   }
 }

@@ -7,15 +7,16 @@
 #include <sstream>
 
 #include "memtable/mem_table.h"
-#include "memtable/storage/binary_stream.h"
 #include "memtable/storage/stream_bytes.h"
+#include "memtable/storage/stream_reader.h"
+#include "memtable/storage/stream_writer.h"
 
 namespace tandemize::memtable::storage {
 namespace {
 
-using DT = TColumnDataType;
-using RS = TRowStoreRowState;
-using BK = TRowStoreBufferKind;
+using enum TColumnDataType;
+using enum TRowStoreRowState;
+using enum TRowStoreBufferKind;
 
 std::string Show(const TVariant& v) {
   return std::visit(
@@ -54,23 +55,23 @@ std::vector<std::string> Records(TMemTable& t) {
 
 // One table, columns id, name, amount, flag; rows unchanged, modified,
 // deleted, inserted, and one with values for columns 0 and 2 only.
-TStreamManager ClientsDescription(DT aNameType) {
+TStreamManager ClientsDescription(TColumnDataType aNameType) {
   TStreamManager m;
   TStreamTable& t = m.AddTable("clients");
-  t.AddColumn("id", DT::dtInt32).SetAttribute(TColumnAttribute::caBase);
-  t.AddColumn("name", aNameType, 40).SetAttribute(TColumnAttribute::caAllowNull);
-  t.AddColumn("amount", DT::dtDouble);
-  t.AddColumn("flag", DT::dtBoolean);
-  const auto set = [&](TStreamRow& r, BK kind, std::vector<TVariant> values) {
+  t.AddColumn("id", dtInt32).Attributes.Include(TColumnAttribute::caBase);
+  t.AddColumn("name", aNameType, 40).Attributes.Include(TColumnAttribute::caAllowNull);
+  t.AddColumn("amount", dtDouble);
+  t.AddColumn("flag", dtBoolean);
+  const auto set = [&](TStreamRow& r, TRowStoreBufferKind kind, std::vector<TVariant> values) {
     for (std::size_t c = 0; c < values.size(); ++c) SetStreamValue(t, r, kind, c, values[c]);
   };
-  set(t.AddRow(RS::rsUnchanged), BK::bkOriginal, {std::int32_t{1}, std::string("Ana"), 1.5, true});
-  TStreamRow& modified = t.AddRow(RS::rsModified);
-  set(modified, BK::bkOriginal, {std::int32_t{2}, std::string("Bia"), 2.0, false});
-  set(modified, BK::bkCurrent, {std::int32_t{2}, std::string("Bea"), 2.5, false});
-  set(t.AddRow(RS::rsDeleted), BK::bkOriginal, {std::int32_t{3}, std::string("Caio"), 3.0, true});
-  set(t.AddRow(RS::rsInserted), BK::bkCurrent, {std::int32_t{4}, TVariant{}, 4.0, TVariant{}});
-  set(t.AddRow(RS::rsUnchanged), BK::bkOriginal, {std::int32_t{5}, TVariant{}, 5.5});
+  set(t.AddRow(rsUnchanged), bkOriginal, {std::int32_t{1}, std::string("Ana"), 1.5, true});
+  TStreamRow& modified = t.AddRow(rsModified);
+  set(modified, bkOriginal, {std::int32_t{2}, std::string("Bia"), 2.0, false});
+  set(modified, bkCurrent, {std::int32_t{2}, std::string("Bea"), 2.5, false});
+  set(t.AddRow(rsDeleted), bkOriginal, {std::int32_t{3}, std::string("Caio"), 3.0, true});
+  set(t.AddRow(rsInserted), bkCurrent, {std::int32_t{4}, TVariant{}, 4.0, TVariant{}});
+  set(t.AddRow(rsUnchanged), bkOriginal, {std::int32_t{5}, TVariant{}, 5.5});
   return m;
 }
 
@@ -79,16 +80,16 @@ TStreamManager RichDescription();
 TEST(BinaryStreamLoad, VersionsLoadIntoTheTable) {
   struct Case {
     int version;
-    DT nameType;
+    TColumnDataType nameType;
     TFieldType nameField;
   };
   // Version 1 streams number the data types differently and have no plain
   // text types; dtMemo (version 1 ordinal 22) stands in.
-  const Case cases[] = {{1, DT::dtMemo, TFieldType::ftMemo},
-                        {4, DT::dtWideString, TFieldType::ftWideString},
-                        {9, DT::dtWideString, TFieldType::ftWideString},
-                        {10, DT::dtAnsiString, TFieldType::ftString},
-                        {15, DT::dtWideString, TFieldType::ftWideString}};
+  const Case cases[] = {{1, dtMemo, TFieldType::ftMemo},
+                        {4, dtWideString, TFieldType::ftWideString},
+                        {9, dtWideString, TFieldType::ftWideString},
+                        {10, dtAnsiString, TFieldType::ftString},
+                        {15, dtWideString, TFieldType::ftWideString}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
     const std::string stream =
@@ -113,27 +114,25 @@ TEST(BinaryStreamLoad, VersionsLoadIntoTheTable) {
 TEST(BinaryStreamLoad, RowStatesDecideWhatTheTableShows) {
   struct Case {
     const char* what;
-    std::vector<std::pair<RS, std::vector<BK>>> rows;
+    std::vector<std::pair<TRowStoreRowState, std::vector<TRowStoreBufferKind>>> rows;
     std::vector<std::string> records;
   };
   const Case cases[] = {
-      {"only deleted rows",
-       {{RS::rsDeleted, {BK::bkOriginal}}, {RS::rsDeleted, {BK::bkOriginal}}},
-       {}},
+      {"only deleted rows", {{rsDeleted, {bkOriginal}}, {rsDeleted, {bkOriginal}}}, {}},
       {"no rows", {}, {}},
-      {"unchanged without Original shows nulls", {{RS::rsUnchanged, {BK::bkCurrent}}}, {"null"}},
-      {"inserted with Current only", {{RS::rsInserted, {BK::bkCurrent}}}, {"7"}},
-      {"modified shows Current", {{RS::rsModified, {BK::bkOriginal, BK::bkCurrent}}}, {"7"}},
+      {"unchanged without Original shows nulls", {{rsUnchanged, {bkCurrent}}}, {"null"}},
+      {"inserted with Current only", {{rsInserted, {bkCurrent}}}, {"7"}},
+      {"modified shows Current", {{rsModified, {bkOriginal, bkCurrent}}}, {"7"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TStreamManager m;
     TStreamTable& table = m.AddTable("t");
-    table.AddColumn("v", DT::dtInt32);
+    table.AddColumn("v", dtInt32);
     for (const auto& [state, buffers] : c.rows) {
       TStreamRow& row = table.AddRow(state);
-      for (const BK kind : buffers) {
-        SetStreamValue(table, row, kind, 0, std::int32_t{kind == BK::bkCurrent ? 7 : 6});
+      for (const TRowStoreBufferKind kind : buffers) {
+        SetStreamValue(table, row, kind, 0, std::int32_t{kind == bkCurrent ? 7 : 6});
       }
     }
     TMemTable t;
@@ -146,7 +145,7 @@ TEST(BinaryStreamLoad, RowStatesDecideWhatTheTableShows) {
 }
 
 TEST(BinaryStreamLoad, VersionNineRowsObjectMayCarryTheUpdatesName) {
-  const std::string v9 = WriteBinaryStream(ClientsDescription(DT::dtWideString), {.Version = 9});
+  const std::string v9 = WriteBinaryStream(ClientsDescription(dtWideString), {.Version = 9});
   std::vector<std::string> names = testing::DictionaryOf(v9);
   for (std::string& name : names) {
     if (name == "TableRowList") name = "TableRowList_Updates";
@@ -167,7 +166,7 @@ TEST(BinaryStreamLoad, VersionNineRowsObjectMayCarryTheUpdatesName) {
   EXPECT_TRUE(read.Tables[0]->Views[0]->Active);
 
   // Only version 9 knows that name.
-  const std::string v8 = WriteBinaryStream(ClientsDescription(DT::dtWideString), {.Version = 8});
+  const std::string v8 = WriteBinaryStream(ClientsDescription(dtWideString), {.Version = 8});
   names = testing::DictionaryOf(v8);
   for (std::string& name : names) {
     if (name == "TableRowList") name = "TableRowList_Updates";
@@ -178,7 +177,7 @@ TEST(BinaryStreamLoad, VersionNineRowsObjectMayCarryTheUpdatesName) {
 }
 
 TEST(BinaryStreamLoad, PendingChangesTurnOnCachedUpdates) {
-  TStreamManager m = ClientsDescription(DT::dtWideString);
+  TStreamManager m = ClientsDescription(dtWideString);
   m.UpdatesRegistry = true;
   m.Journal = std::make_unique<TStreamJournal>(true);
   m.Journal->Changes = {{0, 1, 1}, {0, 3, 2}, {0, 99, 3}};  // RowID 99 does not exist
@@ -194,46 +193,46 @@ TEST(BinaryStreamLoad, PendingChangesTurnOnCachedUpdates) {
 // A stream with a bit of everything: constraints, views, relations, an
 // engine error on a row, the journal and every value kind.
 TStreamManager RichDescription() {
-  TStreamManager m = ClientsDescription(DT::dtWideString);
+  TStreamManager m = ClientsDescription(dtWideString);
   m.Name = "mgr";
   m.UpdatesRegistry = true;
   TStreamTable& t = *m.Tables[0];
   t.SourceID = 3;
   t.InlineDataSize = 500;
   t.EnforceConstraints = false;
-  TStreamColumn& price = t.AddColumn("price", DT::dtFmtBCD);
+  TStreamColumn& price = t.AddColumn("price", dtFmtBCD);
   price.Precision = 10;
   price.Scale = 2;
   price.Caption = "Price";
   price.OriginTabName = "products";
   price.OriginColName = "PRICE";
-  price.SourceDataType = DT::dtDouble;
-  price.Options = OptionBit(TColumnOption::coInKey);
-  t.AddColumn("blob", DT::dtBlob);
-  t.AddColumn("when", DT::dtDateTime);
-  t.AddColumn("x", DT::dtExtended);
+  price.SourceDataType = dtDouble;
+  price.Options = TColumnOptions{TColumnOption::coInKey};
+  t.AddColumn("blob", dtBlob);
+  t.AddColumn("when", dtDateTime);
+  t.AddColumn("x", dtExtended);
   TStreamRow& row = *t.Rows[0];
   TBcd bcd;
   bcd.Precision = 4;
   bcd.SignSpecialPlaces = 0x82;
   bcd.Fraction[0] = 0x12;
   bcd.Fraction[1] = 0x34;
-  SetStreamValue(t, row, BK::bkOriginal, 4, bcd);
-  SetStreamValue(t, row, BK::bkOriginal, 5, TBytes{1, 2, 3});
-  SetStreamValue(t, row, BK::bkOriginal, 6, TDateTime{45000.5});
-  SetStreamValue(t, row, BK::bkOriginal, 7, 2.75);
+  SetStreamValue(t, row, bkOriginal, 4, bcd);
+  SetStreamValue(t, row, bkOriginal, 5, TBytes{1, 2, 3});
+  SetStreamValue(t, row, bkOriginal, 6, TDateTime{45000.5});
+  SetStreamValue(t, row, bkOriginal, 7, 2.75);
   row.Error = std::make_unique<TStreamError>("PgNativeException");
   row.Error->FDCode = 42;
   row.Error->Message = "duplicate key";
   row.Error->FDObjName = "pk_clients";
-  row.Error->Errors.push_back({1, 2, 3, "detail", "obj", 4, 5});
+  row.Error->DBErrors.push_back({1, 2, 3, "detail", "obj", 4, 5});
 
-  auto unique = std::make_unique<TStreamConstraint>(TStreamConstraint::TKind::ckUnique);
+  auto unique = std::make_unique<TStreamConstraint>(TConstraintKind::ckUnique);
   unique->Name = "pk";
   unique->ColumnNames = "id";
   unique->SortOptions = 0x30;
   t.Constraints.push_back(std::move(unique));
-  auto check = std::make_unique<TStreamConstraint>(TStreamConstraint::TKind::ckCheck);
+  auto check = std::make_unique<TStreamConstraint>(TConstraintKind::ckCheck);
   check->Name = "positive";
   check->Expression = "amount > 0";
   check->Enforce = false;
@@ -241,15 +240,15 @@ TStreamManager RichDescription() {
   auto view = std::make_unique<TStreamView>();
   view->Name = "byName";
   view->Active = true;
-  auto sort = std::make_unique<TStreamMech>(TStreamMech::TKind::mkSort);
+  auto sort = std::make_unique<TStreamMech>(TViewMechKind::mkSort);
   sort->Columns = "name";
   sort->Active = true;
   view->Mechanisms.push_back(std::move(sort));
-  auto states = std::make_unique<TStreamMech>(TStreamMech::TKind::mkRowState);
-  states->RowStates = 0x34;
+  auto states = std::make_unique<TStreamMech>(TViewMechKind::mkRowState);
+  states->RowStates = TEnumSet<TRowStoreRowState>::FromBits(0x34);
   view->Mechanisms.push_back(std::move(states));
-  auto details = std::make_unique<TStreamMech>(TStreamMech::TKind::mkDetails);
-  details->RelationName = "rel";
+  auto details = std::make_unique<TStreamMech>(TViewMechKind::mkDetails);
+  details->Relation = "rel";
   details->TopColumnCount = 2;
   view->Mechanisms.push_back(std::move(details));
   auto aggregate = std::make_unique<TStreamAggregate>();
@@ -260,8 +259,8 @@ TStreamManager RichDescription() {
   t.Views.push_back(std::move(view));
 
   TStreamTable& orders = m.AddTable("orders");
-  orders.AddColumn("client", DT::dtInt32);
-  SetStreamValue(orders, orders.AddRow(RS::rsInserted), BK::bkCurrent, 0, std::int32_t{1});
+  orders.AddColumn("client", dtInt32);
+  SetStreamValue(orders, orders.AddRow(rsInserted), bkCurrent, 0, std::int32_t{1});
   auto relation = std::make_unique<TStreamRelation>();
   relation->Name = "rel";
   relation->ParentTable = "clients";
@@ -293,22 +292,22 @@ TEST(BinaryStreamRoundTrip, EveryVersionReadsBackWhatWasWritten) {
 TEST(BinaryStreamRoundTrip, ColumnsWithDefaultsAndWithEveryPropertySetLoadEqual) {
   TStreamManager m;
   TStreamTable& t = m.AddTable("t");
-  t.AddColumn("plain", DT::dtInt32);
-  TStreamColumn& full = t.AddColumn("full", DT::dtWideString, 30);
+  t.AddColumn("plain", dtInt32);
+  TStreamColumn& full = t.AddColumn("full", dtWideString, 30);
   full.SourceName = "FULL";
   full.SourceID = 9;
   full.Precision = 1;
   full.Scale = 2;
-  full.Attributes = 0xFFFF;
+  full.Attributes = TColumnAttributes::FromBits(0xFFFF);
   full.AutoIncrement = false;  // differs from the AutoInc flag's default
   full.AutoIncrementSeed = -5;
   full.AutoIncrementStep = 3;
   full.Caption = "Full name";
   full.Expression = "a + b";
-  full.Options = 0xFF;
+  full.Options = TColumnOptions::FromBits(0xFF);
   full.OriginTabName = "people";
   full.OriginColName = "FULL_NAME";
-  full.SourceDataType = DT::dtAnsiString;
+  full.SourceDataType = dtAnsiString;
   full.SourcePrecision = 4;
   full.SourceScale = 5;
   full.SourceSize = 6;
@@ -346,7 +345,7 @@ TEST(BinaryStreamRoundTrip, DeferredSettingsAreAppliedAfterTheLoad) {
   EXPECT_FALSE(t.Constraints[1]->Enforce);
   EXPECT_TRUE(t.Views[0]->Active);
   EXPECT_TRUE(t.Views[0]->Mechanisms[0]->Active);
-  EXPECT_EQ(t.Views[0]->Mechanisms[2]->RelationName, "rel");
+  EXPECT_EQ(t.Views[0]->Mechanisms[2]->Relation, "rel");
   EXPECT_TRUE(t.Views[0]->Aggregates[0]->Active);
   EXPECT_EQ(read.Relations[0]->ParentTable, "clients");
   EXPECT_EQ(read.Relations[0]->ChildColumnNames, "client");

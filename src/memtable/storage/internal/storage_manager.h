@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "memtable/storage/bin_storage.h"
+#include "memtable/storage/internal/bin_storage.h"
 
 namespace tandemize::memtable::storage {
 

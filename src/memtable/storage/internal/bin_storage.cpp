@@ -1,4 +1,4 @@
-#include "memtable/storage/bin_storage.h"
+#include "memtable/storage/internal/bin_storage.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,11 @@
 #pragma once
-// Reading and writing whole binary dataset streams.
+// Writing binary dataset streams: a whole stream from a row store, or from
+// a description of one (stream_tree.h). The layout is described in
+// docs/binary-stream.md; its constants are in stream_format.h.
 //
-// Writing a stream of any version from a row store:
+// From a row store, any version:
 //   std::string bytes = WriteBinaryStream(manager, {.Version = 9});
-// or from a small description:
+// From a small description:
 //   TStreamManager m;
 //   TStreamTable& t = m.AddTable("clients");
 //   t.AddColumn("id", TColumnDataType::dtInt32);
@@ -15,13 +17,10 @@
 // TMemTable::LoadFromStream(bytes, TStorageFormat::sfBinary) reads it back.
 
 #include <string>
-#include <string_view>
 
 #include "memtable/row_store.h"
-#include "memtable/storage/bin_storage.h"
 #include "memtable/storage/stream_format.h"
 #include "memtable/storage/stream_tree.h"
-#include "memtable/variant.h"
 
 namespace tandemize::memtable::storage {
 
@@ -34,31 +33,15 @@ struct TBinaryWriteOptions {
   TStoreItems Items = kDefaultStoreItems;
 };
 
+// The whole stream. Throws EDatabaseError for a value its column cannot
+// hold, and the storage errors (stream_format.h) for what the version
+// cannot carry.
 std::string WriteBinaryStream(const TStreamManager& aManager,
                               const TBinaryWriteOptions& aOptions = {});
 std::string WriteBinaryStream(const TRowStoreManager& aManager,
                               const TBinaryWriteOptions& aOptions = {});
 
-// Reads a whole stream into a description; throws the reader's errors.
-TStreamManager ReadBinaryStream(std::string_view aStream, TStoreItems aItems = kDefaultStoreItems);
-
-// Reads the stream `aStorage` is open on into `aTarget`, which must be empty:
-// the rows straight from the stream's bytes, the rest through a description.
-// Throws the reader's errors; `aTarget` may then hold part of the stream.
-void LoadRowStore(TBinStorage& aStorage, TRowStoreManager& aTarget);
-
-// Stores `aValue` (in the column's layout or a plain value, see EncodeValue)
-// as column `aColumn` of a row version, creating the version when missing.
-// A null value clears the column.
-void SetStreamValue(const TStreamTable& aTable, TStreamRow& aRow, TRowStoreBufferKind aBuffer,
-                    std::size_t aColumn, const TVariant& aValue);
-// The value a row version holds for a column, as the row store would hold it.
-TVariant GetStreamValue(const TStreamTable& aTable, const TStreamRow& aRow,
-                        TRowStoreBufferKind aBuffer, std::size_t aColumn);
-
-// The description and the row store, both ways. MoveToRowStore empties each
-// description row's values as it goes, so a large stream is not held twice.
-void MoveToRowStore(TStreamManager& aSource, TRowStoreManager& aTarget);
+// The description of a row store, as a reader of its stream would build it.
 TStreamManager DescribeRowStore(const TRowStoreManager& aSource);
 
 }  // namespace tandemize::memtable::storage

@@ -1,4 +1,4 @@
-#include "memtable/storage/storage_manager.h"
+#include "memtable/storage/internal/storage_manager.h"
 
 #include "memtable/storage/stream_tree.h"
 #include "text/case_fold.h"

@@ -1,4 +1,4 @@
-#include "memtable/storage/value_codec.h"
+#include "memtable/storage/internal/value_codec.h"
 
 #include <algorithm>
 #include <bit>
@@ -15,7 +15,7 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-using DT = TColumnDataType;
+using enum TColumnDataType;
 
 template <class T>
 T Load(std::string_view aBytes) {
@@ -142,61 +142,60 @@ std::string Utf8FromUtf16Le(std::string_view aBytes) {
   return text;
 }
 
-bool IsAnsiText(DT aType) {
-  return aType == DT::dtAnsiString || aType == DT::dtMemo || aType == DT::dtHMemo;
+bool IsAnsiText(TColumnDataType aType) {
+  return aType == dtAnsiString || aType == dtMemo || aType == dtHMemo;
 }
 
-bool IsWideText(DT aType) {
-  return aType == DT::dtWideString || aType == DT::dtWideMemo || aType == DT::dtXML ||
-         aType == DT::dtWideHMemo;
+bool IsWideText(TColumnDataType aType) {
+  return aType == dtWideString || aType == dtWideMemo || aType == dtXML || aType == dtWideHMemo;
 }
 
-bool IsBytes(DT aType) {
-  return aType == DT::dtByteString || aType == DT::dtBlob || aType == DT::dtHBlob ||
-         aType == DT::dtHBFile || aType == DT::dtGUID;
+bool IsBytes(TColumnDataType aType) {
+  return aType == dtByteString || aType == dtBlob || aType == dtHBlob || aType == dtHBFile ||
+         aType == dtGUID;
 }
 
 // Whether the value already has the alternative the column's layout uses.
-bool HoldsLayout(DT aType, const TVariant& aValue) {
+bool HoldsLayout(TColumnDataType aType, const TVariant& aValue) {
   switch (aType) {
-    case DT::dtBoolean:
+    case dtBoolean:
       return std::holds_alternative<std::uint16_t>(aValue);
-    case DT::dtSByte:
+    case dtSByte:
       return std::holds_alternative<std::int8_t>(aValue);
-    case DT::dtInt16:
+    case dtInt16:
       return std::holds_alternative<std::int16_t>(aValue);
-    case DT::dtInt32:
-    case DT::dtTime:
-    case DT::dtDate:
+    case dtInt32:
+    case dtTime:
+    case dtDate:
       return std::holds_alternative<std::int32_t>(aValue);
-    case DT::dtInt64:
+    case dtInt64:
       return std::holds_alternative<std::int64_t>(aValue);
-    case DT::dtByte:
+    case dtByte:
       return std::holds_alternative<std::uint8_t>(aValue);
-    case DT::dtUInt16:
+    case dtUInt16:
       return std::holds_alternative<std::uint16_t>(aValue);
-    case DT::dtUInt32:
+    case dtUInt32:
       return std::holds_alternative<std::uint32_t>(aValue);
-    case DT::dtUInt64:
+    case dtUInt64:
       return std::holds_alternative<std::uint64_t>(aValue);
-    case DT::dtSingle:
+    case dtSingle:
       return std::holds_alternative<float>(aValue);
-    case DT::dtDouble:
-    case DT::dtExtended:
-    case DT::dtDateTime:
+    case dtDouble:
+    case dtExtended:
+    case dtDateTime:
       return std::holds_alternative<double>(aValue);
-    case DT::dtCurrency:
+    case dtCurrency:
       return std::holds_alternative<TCurrency>(aValue);
-    case DT::dtBCD:
-    case DT::dtFmtBCD:
+    case dtBCD:
+    case dtFmtBCD:
       return std::holds_alternative<TBcdValue>(aValue);
-    case DT::dtDateTimeStamp:
+    case dtDateTimeStamp:
       return std::holds_alternative<TSQLTimeStamp>(aValue);
-    case DT::dtTimeIntervalFull:
-    case DT::dtTimeIntervalYM:
-    case DT::dtTimeIntervalDS:
+    case dtTimeIntervalFull:
+    case dtTimeIntervalYM:
+    case dtTimeIntervalDS:
       return std::holds_alternative<TInterval>(aValue);
-    case DT::dtGUID: {
+    case dtGUID: {
       const auto* bytes = std::get_if<TBytes>(&aValue);
       return bytes != nullptr && bytes->size() == 16;
     }
@@ -212,48 +211,48 @@ bool HoldsLayout(DT aType, const TVariant& aValue) {
 
 void DecodeValueInto(TColumnDataType aType, std::string_view b, TVariant& aTarget) {
   switch (aType) {
-    case DT::dtBoolean:
+    case dtBoolean:
       aTarget.emplace<std::uint16_t>(Load<std::uint16_t>(b));
       return;
-    case DT::dtSByte:
+    case dtSByte:
       aTarget.emplace<std::int8_t>(Load<std::int8_t>(b));
       return;
-    case DT::dtInt16:
+    case dtInt16:
       aTarget.emplace<std::int16_t>(Load<std::int16_t>(b));
       return;
-    case DT::dtInt32:
-    case DT::dtTime:
-    case DT::dtDate:
+    case dtInt32:
+    case dtTime:
+    case dtDate:
       aTarget.emplace<std::int32_t>(Load<std::int32_t>(b));
       return;
-    case DT::dtInt64:
+    case dtInt64:
       aTarget.emplace<std::int64_t>(Load<std::int64_t>(b));
       return;
-    case DT::dtByte:
+    case dtByte:
       aTarget.emplace<std::uint8_t>(Load<std::uint8_t>(b));
       return;
-    case DT::dtUInt16:
+    case dtUInt16:
       aTarget.emplace<std::uint16_t>(Load<std::uint16_t>(b));
       return;
-    case DT::dtUInt32:
+    case dtUInt32:
       aTarget.emplace<std::uint32_t>(Load<std::uint32_t>(b));
       return;
-    case DT::dtUInt64:
+    case dtUInt64:
       aTarget.emplace<std::uint64_t>(Load<std::uint64_t>(b));
       return;
-    case DT::dtSingle:
+    case dtSingle:
       aTarget.emplace<float>(Load<float>(b));
       return;
-    case DT::dtDouble:
-    case DT::dtExtended:
-    case DT::dtDateTime:
+    case dtDouble:
+    case dtExtended:
+    case dtDateTime:
       aTarget.emplace<double>(Load<double>(b));
       return;
-    case DT::dtCurrency:
+    case dtCurrency:
       aTarget.emplace<TCurrency>(TCurrency{Load<std::int64_t>(b)});
       return;
-    case DT::dtBCD:
-    case DT::dtFmtBCD: {
+    case dtBCD:
+    case dtFmtBCD: {
       TBcd& bcd = aTarget.emplace<TBcdValue>().Mutable();
       if (b.size() >= 2) {
         bcd.Precision = static_cast<std::uint8_t>(b[0]);
@@ -262,12 +261,12 @@ void DecodeValueInto(TColumnDataType aType, std::string_view b, TVariant& aTarge
       }
       return;
     }
-    case DT::dtDateTimeStamp:
+    case dtDateTimeStamp:
       aTarget.emplace<TSQLTimeStamp>(LoadTimeStamp(b));
       return;
-    case DT::dtTimeIntervalFull:
-    case DT::dtTimeIntervalYM:
-    case DT::dtTimeIntervalDS: {
+    case dtTimeIntervalFull:
+    case dtTimeIntervalYM:
+    case dtTimeIntervalDS: {
       TInterval& interval = aTarget.emplace<TInterval>();
       std::memcpy(interval.Raw.data(), b.data(), std::min(interval.Raw.size(), b.size()));
       return;
@@ -297,36 +296,36 @@ std::optional<std::string> EncodeValue(TColumnDataType aType, const TVariant& aV
   const TVariant value = HoldsLayout(aType, aValue) ? aValue : PlainToColumn(aType, aValue);
   if (VarIsNull(value)) return std::nullopt;
   switch (aType) {
-    case DT::dtBoolean:
+    case dtBoolean:
       return Store(std::get<std::uint16_t>(value));
-    case DT::dtSByte:
+    case dtSByte:
       return Store(std::get<std::int8_t>(value));
-    case DT::dtInt16:
+    case dtInt16:
       return Store(std::get<std::int16_t>(value));
-    case DT::dtInt32:
-    case DT::dtTime:
-    case DT::dtDate:
+    case dtInt32:
+    case dtTime:
+    case dtDate:
       return Store(std::get<std::int32_t>(value));
-    case DT::dtInt64:
+    case dtInt64:
       return Store(std::get<std::int64_t>(value));
-    case DT::dtByte:
+    case dtByte:
       return Store(std::get<std::uint8_t>(value));
-    case DT::dtUInt16:
+    case dtUInt16:
       return Store(std::get<std::uint16_t>(value));
-    case DT::dtUInt32:
+    case dtUInt32:
       return Store(std::get<std::uint32_t>(value));
-    case DT::dtUInt64:
+    case dtUInt64:
       return Store(std::get<std::uint64_t>(value));
-    case DT::dtSingle:
+    case dtSingle:
       return Store(std::get<float>(value));
-    case DT::dtDouble:
-    case DT::dtExtended:
-    case DT::dtDateTime:
+    case dtDouble:
+    case dtExtended:
+    case dtDateTime:
       return Store(std::get<double>(value));
-    case DT::dtCurrency:
+    case dtCurrency:
       return Store(std::get<TCurrency>(value).Value);
-    case DT::dtBCD:
-    case DT::dtFmtBCD: {
+    case dtBCD:
+    case dtFmtBCD: {
       const TBcd& bcd = std::get<TBcdValue>(value);
       std::string bytes;
       bytes.push_back(static_cast<char>(bcd.Precision));
@@ -334,11 +333,11 @@ std::optional<std::string> EncodeValue(TColumnDataType aType, const TVariant& aV
       bytes.append(reinterpret_cast<const char*>(bcd.Fraction.data()), bcd.Fraction.size());
       return bytes;
     }
-    case DT::dtDateTimeStamp:
+    case dtDateTimeStamp:
       return StoreTimeStamp(std::get<TSQLTimeStamp>(value));
-    case DT::dtTimeIntervalFull:
-    case DT::dtTimeIntervalYM:
-    case DT::dtTimeIntervalDS: {
+    case dtTimeIntervalFull:
+    case dtTimeIntervalYM:
+    case dtTimeIntervalDS: {
       const TInterval& interval = std::get<TInterval>(value);
       return std::string(reinterpret_cast<const char*>(interval.Raw.data()), interval.Raw.size());
     }
