@@ -274,16 +274,7 @@ class TPgStatement final : public TPhysStatement {
   void Execute(std::span<const TPhysBind> binds) override {
     CloseCursor();
     Bind(binds);
-    FResult = FApi.PQexecPrepared(FConn, FName.c_str(), static_cast<int>(binds.size()),
-                                  FValues.data(), FLengths.data(), FFormats.data(), 0);
-    const ExecStatusType status =
-        FResult != nullptr ? FApi.PQresultStatus(FResult) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      const std::string message =
-          FResult != nullptr ? FApi.PQresultErrorMessage(FResult) : FApi.PQerrorMessage(FConn);
-      CloseCursor();
-      Fail(message);
-    }
+    RunPrepared(static_cast<int>(binds.size()));
     FRow = -1;
   }
 
@@ -300,6 +291,22 @@ class TPgStatement final : public TPhysStatement {
       FValues[i] = value.Data;
       FLengths[i] = value.Length;
       FFormats[i] = value.Format;
+    }
+  }
+
+  // Runs the statement with the first `aCount` parameters of the arrays and
+  // waits for its answer; a failure closes the cursor and raises the
+  // server's message.
+  void RunPrepared(int aCount) {
+    FResult = FApi.PQexecPrepared(FConn, FName.c_str(), aCount, FValues.data(), FLengths.data(),
+                                  FFormats.data(), 0);
+    const ExecStatusType status =
+        FResult != nullptr ? FApi.PQresultStatus(FResult) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      const std::string message =
+          FResult != nullptr ? FApi.PQresultErrorMessage(FResult) : FApi.PQerrorMessage(FConn);
+      CloseCursor();
+      Fail(message);
     }
   }
 
@@ -320,16 +327,7 @@ class TPgStatement final : public TPhysStatement {
       FValues[i] = texts[i].c_str();
       FLengths[i] = static_cast<int>(texts[i].size());
     }
-    FResult = FApi.PQexecPrepared(FConn, FName.c_str(), static_cast<int>(texts.size()),
-                                  FValues.data(), FLengths.data(), FFormats.data(), 0);
-    const ExecStatusType status =
-        FResult != nullptr ? FApi.PQresultStatus(FResult) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      const std::string message =
-          FResult != nullptr ? FApi.PQresultErrorMessage(FResult) : FApi.PQerrorMessage(FConn);
-      CloseCursor();
-      Fail(message);
-    }
+    RunPrepared(static_cast<int>(texts.size()));
     const std::int64_t changed = RowsAffected();
     CloseCursor();
     return changed;
