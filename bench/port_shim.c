@@ -12,7 +12,8 @@ enum { kServicePort = 9095 };
 
 int bind(int fd, const struct sockaddr* address, socklen_t length) {
   static int (*real_bind)(int, const struct sockaddr*, socklen_t);
-  if (real_bind == NULL) real_bind = (int (*)(int, const struct sockaddr*, socklen_t))dlsym(RTLD_NEXT, "bind");
+  if (real_bind == NULL)
+    real_bind = (int (*)(int, const struct sockaddr*, socklen_t))dlsym(RTLD_NEXT, "bind");
   const char* port = getenv("TANDEMIZE_BENCH_PORT");
   if (port != NULL && address != NULL && length >= sizeof(struct sockaddr_in)) {
     if (address->sa_family == AF_INET &&

@@ -9,11 +9,11 @@
 
 #include <ibase.h>
 
-#include <csignal>
+#include <array>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <array>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -73,9 +73,9 @@ struct TFirebirdApi {
   decltype(&::isc_put_segment) put_segment = nullptr;
   decltype(&::isc_close_blob) close_blob = nullptr;
   decltype(&::isc_vax_integer) vax_integer = nullptr;
-  decltype(&::fb_interpret) interpret = nullptr;         // Firebird clients
+  decltype(&::fb_interpret) interpret = nullptr;                   // Firebird clients
   ISC_LONG (*interprete_old)(ISC_SCHAR*, ISC_STATUS**) = nullptr;  // older clients
-  decltype(&::fb_shutdown) shutdown = nullptr;                    // Firebird clients
+  decltype(&::fb_shutdown) shutdown = nullptr;                     // Firebird clients
   // Present from Firebird 3 on: such a client takes configuration settings in
   // the attachment's parameters (isc_dpb_config).
   void* get_master_interface = nullptr;
@@ -129,7 +129,8 @@ ISC_TIME ToIscTime(const TSQLTimeStamp& ts) {
 }
 
 void FromIscDate(ISC_DATE date, TSQLTimeStamp& ts) {
-  const TSQLTimeStamp d = DateTimeToTimeStamp(TDateTime{static_cast<double>(date - kIscDateOffset)});
+  const TSQLTimeStamp d =
+      DateTimeToTimeStamp(TDateTime{static_cast<double>(date - kIscDateOffset)});
   ts.Year = d.Year;
   ts.Month = d.Month;
   ts.Day = d.Day;
@@ -187,8 +188,8 @@ class TFirebirdConnection;
 
 class TFirebirdStatement final : public TPhysStatement {
  public:
-  TFirebirdStatement(TFirebirdConnection& connection, isc_stmt_handle handle, TSqlda in,
-                     TSqlda out, int type);
+  TFirebirdStatement(TFirebirdConnection& connection, isc_stmt_handle handle, TSqlda in, TSqlda out,
+                     int type);
   ~TFirebirdStatement() override;
 
   void Execute(std::span<const TPhysBind> binds) override;
@@ -425,8 +426,8 @@ void TFirebirdStatement::Execute(std::span<const TPhysBind> binds) {
   CloseCursor();
   if (static_cast<int>(binds.size()) != FIn.Count()) {
     throw EDatabaseError(FirebirdClientMessage(
-        FConnection.DriverID(), "Statement expects " + std::to_string(FIn.Count()) + " parameter(s), " +
-                  std::to_string(binds.size()) + " given"));
+        FConnection.DriverID(), "Statement expects " + std::to_string(FIn.Count()) +
+                                    " parameter(s), " + std::to_string(binds.size()) + " given"));
   }
   const TFirebirdApi& api = FConnection.Api();
   isc_tr_handle& trans = FConnection.Transaction();
@@ -475,8 +476,7 @@ bool TFirebirdStatement::Fetch() {
     return false;
   }
   TStatus status;
-  const ISC_STATUS rc =
-      FConnection.Api().dsql_fetch(status, &FHandle, SQLDA_VERSION1, FOut.Get());
+  const ISC_STATUS rc = FConnection.Api().dsql_fetch(status, &FHandle, SQLDA_VERSION1, FOut.Get());
   if (rc == 100) {
     CloseCursor();
     FHasResult = true;  // the columns stay described after the last row
@@ -554,8 +554,9 @@ void TFirebirdStatement::BindOne(int index, const TPhysBind& bind) {
   auto bindBytes = [&](const std::string_view bytes, short charset) {
     if (bytes.size() > kMaxVarying) {
       throw EDatabaseError(FirebirdClientMessage(
-          FConnection.DriverID(), "Value of parameter [" + std::string(bind.Name) + "] is too long (" +
-                    std::to_string(bytes.size()) + " bytes)"));
+          FConnection.DriverID(), "Value of parameter [" + std::string(bind.Name) +
+                                      "] is too long (" + std::to_string(bytes.size()) +
+                                      " bytes)"));
     }
     setType(SQL_VARYING, static_cast<short>(bytes.size()), 0, charset);
     char* data = storage(bytes.size() + 2);
@@ -909,7 +910,8 @@ std::string FirebirdClientMessage(std::string_view driverId, std::string_view te
 
 std::unique_ptr<TPhysDriver> CreateDriverFB(const std::string& vendorLib) {
   auto driver = std::make_unique<TFirebirdDriver>(
-      "FB", LoadVendorLibrary("FB", VendorLibNames(vendorLib, {"libfbclient.so.2", "libfbclient.so"})));
+      "FB",
+      LoadVendorLibrary("FB", VendorLibNames(vendorLib, {"libfbclient.so.2", "libfbclient.so"})));
   ShutdownAtExit(driver->Shutdown());
   return driver;
 }

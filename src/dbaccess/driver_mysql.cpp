@@ -494,7 +494,8 @@ TMySQLConnectArgs MySQLConnectArgs(const TDbDefinition& definition) {
 
 std::unique_ptr<TPhysDriver> CreateDriverMySQL(const std::string& vendorLib) {
   auto library = LoadVendorLibrary(
-      "MySQL", VendorLibNames(vendorLib, {"libmysqlclient.so.21", "libmariadb.so.3", "libmariadb.so"}));
+      "MySQL",
+      VendorLibNames(vendorLib, {"libmysqlclient.so.21", "libmariadb.so.3", "libmariadb.so"}));
   return std::make_unique<TMySQLDriver>(std::move(library));
 }
 

@@ -54,10 +54,16 @@ struct TODBCApi {
   decltype(&::SQLGetDiagRecW) GetDiagRecW = nullptr;
 };
 
-bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+bool Ok(SQLRETURN rc) {
+  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
 
-std::u16string Wide(std::string_view utf8) { return text::Utf8ToUtf16(utf8); }
-SQLWCHAR* W(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+std::u16string Wide(std::string_view utf8) {
+  return text::Utf8ToUtf16(utf8);
+}
+SQLWCHAR* W(std::u16string& s) {
+  return reinterpret_cast<SQLWCHAR*>(s.data());
+}
 
 // The first diagnostic record's message of a handle.
 // The shared bind groups, except that a timestamp with an offset and the two
@@ -118,7 +124,8 @@ class TODBCStatement final : public TPhysStatement {
     CloseCursor();
     FApi.FreeStmt(FStmt, SQL_RESET_PARAMS);
     FParams.assign(binds.size(), TParamBuffer{});
-    for (std::size_t i = 0; i < binds.size(); ++i) BindOne(static_cast<SQLUSMALLINT>(i + 1), binds[i], FParams[i]);
+    for (std::size_t i = 0; i < binds.size(); ++i)
+      BindOne(static_cast<SQLUSMALLINT>(i + 1), binds[i], FParams[i]);
     const SQLRETURN rc = FApi.Execute(FStmt);
     if (!Ok(rc) && rc != SQL_NO_DATA) Fail(FApi, SQL_HANDLE_STMT, FStmt);
     SQLLEN rows = -1;
@@ -358,7 +365,8 @@ class TODBCStatement final : public TPhysStatement {
           const std::size_t intDigits =
               std::count_if(buf.Narrow.begin(), buf.Narrow.end(),
                             [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
-          digits = static_cast<SQLSMALLINT>(point == std::string::npos ? 0 : buf.Narrow.size() - point - 1);
+          digits = static_cast<SQLSMALLINT>(
+              point == std::string::npos ? 0 : buf.Narrow.size() - point - 1);
           size = std::max<SQLULEN>(intDigits, 1);
           length = static_cast<SQLLEN>(buf.Narrow.size());
         }
@@ -392,8 +400,13 @@ class TODBCStatement final : public TPhysStatement {
         data = &buf.Stamp;
         if (!isNull) {
           const TSQLTimeStamp ts = VariantToTimeStamp(value);
-          buf.Stamp = {static_cast<SQLSMALLINT>(ts.Year), ts.Month, ts.Day, ts.Hour, ts.Minute,
-                       ts.Second, ts.Fractions * 1000000u};
+          buf.Stamp = {static_cast<SQLSMALLINT>(ts.Year),
+                       ts.Month,
+                       ts.Day,
+                       ts.Hour,
+                       ts.Minute,
+                       ts.Second,
+                       ts.Fractions * 1000000u};
           if (ts.Fractions != 0) {
             size = 23;
             digits = 3;
@@ -602,8 +615,8 @@ class TODBCDriver final : public TPhysDriver {
       SQLWCHAR name[512];
       SQLWCHAR attributes[2048];
       SQLSMALLINT nameLength = 0, attributesLength = 0;
-      const SQLRETURN rc = FApi.DriversW(FEnv, direction, name, 512, &nameLength, attributes,
-                                         2048, &attributesLength);
+      const SQLRETURN rc = FApi.DriversW(FEnv, direction, name, 512, &nameLength, attributes, 2048,
+                                         &attributesLength);
       if (!Ok(rc)) break;
       const auto n = std::min<std::size_t>(static_cast<std::size_t>(nameLength), 511);
       names.push_back(
@@ -655,7 +668,8 @@ std::string MSSQLConnectionString(std::string_view driver, const TDbDefinition& 
   const std::pair<const char*, const char*> keys[] = {
       {"Server", "SERVER"}, {"Database", "DATABASE"}, {"User_Name", "UID"}, {"Password", "PWD"}};
   for (const auto& [setting, key] : keys) {
-    if (definition.Has(setting)) text += std::string(";") + key + "=" + ConnectionValue(definition.Value(setting));
+    if (definition.Has(setting))
+      text += std::string(";") + key + "=" + ConnectionValue(definition.Value(setting));
   }
   const std::string upperDriver = Upper(driver);
   const bool wantsMars = upperDriver.find("NATIVE CLIENT") != std::string::npos ||

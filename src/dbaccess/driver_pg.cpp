@@ -7,7 +7,6 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -20,6 +19,7 @@
 #include "dbaccess/internal/driver_pg.h"
 #include "dbaccess/internal/phys_batch.h"
 #include "dbaccess/internal/phys_values.h"
+#include "text/case_fold.h"
 
 namespace tandemize::dbaccess::phys {
 namespace {
@@ -554,12 +554,12 @@ class TPgConnection final : public TPhysConnection, public TPhysBatching {
 
  private:
   static bool IsUtf8Name(std::string_view name) {
-    std::string upper;
+    std::string bare;
     for (const char c : name) {
-      if (c != '-' && c != '_')
-        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (c != '-' && c != '_') bare += c;
     }
-    return upper == "UTF8" || upper == "UNICODE";
+    return text::EqualsIgnoringAsciiCase(bare, "UTF8") ||
+           text::EqualsIgnoringAsciiCase(bare, "UNICODE");
   }
 
   // Checks a command's result, frees it and returns its command tag.

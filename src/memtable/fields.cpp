@@ -9,8 +9,8 @@
 
 #include <fmt/format.h>
 
-#include "memtable/value_convert.h"
 #include "memtable/mem_table.h"
+#include "memtable/value_convert.h"
 #include "text/case_fold.h"
 
 namespace tandemize::memtable {

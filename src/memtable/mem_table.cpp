@@ -7,8 +7,8 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/algorithm/string/trim.hpp>
 
-#include "memtable/value_convert.h"
 #include "memtable/storage/stream_reader.h"
+#include "memtable/value_convert.h"
 #include "text/case_fold.h"
 
 namespace tandemize::memtable {

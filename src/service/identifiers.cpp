@@ -30,7 +30,9 @@ bool IsNameStart(char32_t c) {
          IsLatinLetter(c);
 }
 
-bool IsNameChar(char32_t c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
+bool IsNameChar(char32_t c) {
+  return IsNameStart(c) || (c >= '0' && c <= '9');
+}
 
 // Letters, digits, "_", "$", "#", not starting with a digit; parts joined by
 // ".". "$" starts a part, and "#" appears, only where aChars allows it.

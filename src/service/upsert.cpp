@@ -29,21 +29,14 @@
 namespace tandemize::service {
 namespace {
 
-// What is written into a statement: only the ASCII letters change.
-std::string Lowered(std::string aText) {
-  for (char& c : aText) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return aText;
-}
-
 // A name as the existence query and the UPDATE write it: a plain name
 // lowered, a quoted one exactly as sent, since its quotes ask the database
 // for that very name. Either way ":" and the name is a marker that the
 // statement layer reads back as the parameter of that name (a quoted marker
 // name being what its quotes enclose).
 std::string StatementName(const std::string& aName) {
-  return dbaccess::StartsQuoted(aName) ? aName : Lowered(aName);
+  // Only the ASCII letters of a plain name change.
+  return dbaccess::StartsQuoted(aName) ? aName : text::AsciiLowerCase(aName);
 }
 
 // The name a quoted marker stands for: what the quotes enclose.

@@ -200,8 +200,8 @@ class HostileInput : public ::testing::Test {
     for (int attempt = 0; attempt < 5 && !FProgram; ++attempt) {
       gPort = tandemize::harness::FreePort();
       FProgram = std::make_unique<TProgram>(gPort);
-      const std::string banner = "Servidor ativo 0.0.0.0:" + std::to_string(gPort) +
-                                 " - C++ Linux Plataforma 64 Bits";
+      const std::string banner =
+          "Servidor ativo 0.0.0.0:" + std::to_string(gPort) + " - C++ Linux Plataforma 64 Bits";
       if (FProgram->FirstLine() != banner) FProgram.reset();
     }
     ASSERT_TRUE(FProgram) << "the program did not print its banner";

@@ -141,7 +141,9 @@ TEST(IsoPositionalReaders, ReadDateAndTimeByCharacterPosition) {
   // Whatever follows the last position read is not looked at; a character
   // before it takes one position however many bytes it has.
   EXPECT_EQ(TConverterUtil::ISODateToDate("2024-03-05\xC3\xA7"), kMarch5th2024);
-  EXPECT_EQ(TConverterUtil::ISODateToDate("2024-03\xC3\xA7" "05"), kMarch5th2024);
+  EXPECT_EQ(TConverterUtil::ISODateToDate("2024-03\xC3\xA7"
+                                          "05"),
+            kMarch5th2024);
   EXPECT_EQ(TConverterUtil::ISODateToDate(" 024-03-05"), -685129);
   EXPECT_EQ(TConverterUtil::ISODateToDate("$7E8-03-05"), kMarch5th2024);
   EXPECT_EQ(TConverterUtil::ISODateToDate("0001-01-01"), -693593);
@@ -167,10 +169,18 @@ TEST(IsoPositionalReaders, ReadDateAndTimeByCharacterPosition) {
       {"-1:00:00", false, "Invalid argument to time encode"},
       // Positions count characters: text that is not ASCII up to the last
       // position read shifts what each position holds.
-      {"\xC3\xA7" "024-03-05", true, "'\xC3\xA7" "024' is not a valid integer value"},
+      {"\xC3\xA7"
+       "024-03-05",
+       true,
+       "'\xC3\xA7"
+       "024' is not a valid integer value"},
       {"2024-3-05", true, "'3-' is not a valid integer value"},
       {"10:00:\xC3\xA7", false, "'\xC3\xA7' is not a valid integer value"},
-      {"\xC3\xA7" "0:00:00", false, "'\xC3\xA7" "0' is not a valid integer value"},
+      {"\xC3\xA7"
+       "0:00:00",
+       false,
+       "'\xC3\xA7"
+       "0' is not a valid integer value"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Text);
@@ -209,7 +219,9 @@ TEST(Base64, DecodesStandardTextOrRefusesIt) {
       {"*QID", "refused"},
       {"AQI*", "refused"},
       {"AQIDAQIDAQIDAQID*QID", "refused"},
-      {"AQ\x80" "D", "refused"},
+      {"AQ\x80"
+       "D",
+       "refused"},
       {"-_==", "refused"},
       {"AQ=D", "refused"},
       {"A===", "refused"},

@@ -113,9 +113,7 @@ class FirebirdServer : public ::testing::TestWithParam<TKind> {
     testkit::UseServer(*connection, {GetParam().DriverID, GetParam().DriverID});
     return connection;
   }
-  std::string Table(const std::string& base) const {
-    return base + "_" + GetParam().DriverID;
-  }
+  std::string Table(const std::string& base) const { return base + "_" + GetParam().DriverID; }
   std::string Prefix() const { return std::string("[DAL][Phys][") + GetParam().DriverID + "]"; }
 
   std::optional<harness::TDatabaseLock> FSchemaLock;  // released after everything below
@@ -127,16 +125,16 @@ TEST_P(FirebirdServer, ConnectsWithBeforeConnectSettingsInUtf8) {
   auto connection = NewConnection();
   connection->SetConnected(true);
   ASSERT_TRUE(connection->Connected());
-  EXPECT_EQ(testkit::Canonical(Scalar(
-                *connection,
-                "select trim(c.rdb$character_set_name) from mon$attachments a join "
-                "rdb$character_sets c on c.rdb$character_set_id = a.mon$character_set_id "
-                "where a.mon$attachment_id = current_connection")),
+  EXPECT_EQ(testkit::Canonical(
+                Scalar(*connection,
+                       "select trim(c.rdb$character_set_name) from mon$attachments a join "
+                       "rdb$character_sets c on c.rdb$character_set_id = a.mon$character_set_id "
+                       "where a.mon$attachment_id = current_connection")),
             "UTF8");
-  EXPECT_EQ(testkit::Canonical(Scalar(*connection,
-                                      "select cast(:S as varchar(20)) from rdb$database",
-                                      {std::string("😀 漢 é")})),
-            "😀 漢 é");
+  EXPECT_EQ(
+      testkit::Canonical(Scalar(*connection, "select cast(:S as varchar(20)) from rdb$database",
+                                {std::string("😀 漢 é")})),
+      "😀 漢 é");
   // IB has no client of its own here: it connected through its VendorLib.
   EXPECT_TRUE(FRegistry.IsLoaded(GetParam().DriverID));
 }
@@ -148,9 +146,11 @@ TEST_P(FirebirdServer, FailedConnectionsCarryTheClientMessage) {
     const char* Value;
     const char* Expected;
   } const cases[] = {
-      {"wrong password", "Password", "not-the-password", "Your user name and password are not defined"},
+      {"wrong password", "Password", "not-the-password",
+       "Your user name and password are not defined"},
       {"unknown user", "User_Name", "NOBODY_HERE", "Your user name and password are not defined"},
-      {"unknown host", "Server", "nohost.invalid", "Unable to complete network request to host \"nohost.invalid\""},
+      {"unknown host", "Server", "nohost.invalid",
+       "Unable to complete network request to host \"nohost.invalid\""},
       {"missing database", "Database", "/nonexistent/none.fdb", "/nonexistent/none.fdb"},
   };
   for (const auto& c : cases) {

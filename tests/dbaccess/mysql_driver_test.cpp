@@ -114,8 +114,9 @@ TEST_F(MySQLServer, FailedConnectionsCarryTheClientMessage) {
 
 TEST_F(MySQLServer, TransactionsCommitAndRollBack) {
   Exec(FConnection, "drop table if exists T_MYSQL_TX");
-  Exec(FConnection, "create table T_MYSQL_TX (ID INT, V VARCHAR(40)) engine=InnoDB "
-                    "character set utf8mb4");
+  Exec(FConnection,
+       "create table T_MYSQL_TX (ID INT, V VARCHAR(40)) engine=InnoDB "
+       "character set utf8mb4");
   TDbConnection observer;
   testkit::UseServer(observer, kMySQL);
   testkit::CheckCommitAndRollback(FConnection, observer, "T_MYSQL_TX");

@@ -42,7 +42,8 @@ const bool kRegistered = test::RegisterTestKind({
 });
 
 std::vector<std::string> Recreate(const std::string& table, const std::string& type) {
-  return {"drop table if exists " + table, "create table " + table + " (ID INTEGER, V " + type + ")"};
+  return {"drop table if exists " + table,
+          "create table " + table + " (ID INTEGER, V " + type + ")"};
 }
 
 TEST(MSSQLDriverChoice, FirstWantedNameThatIsInstalledIgnoringCase) {
@@ -71,23 +72,39 @@ TEST(MSSQLConnectionString, KeysMarsRuleAndQuotedValues) {
     std::vector<std::pair<const char*, const char*>> Settings;
     const char* Expected;
   } const cases[] = {
-      {"every setting; Port and CharacterSet unused", "ODBC Driver 17 for SQL Server",
-       {{"Server", "db,1433"}, {"Port", "1500"}, {"Database", "sales"}, {"User_Name", "sa"},
-        {"Password", "pw"}, {"CharacterSet", "UTF8"}},
+      {"every setting; Port and CharacterSet unused",
+       "ODBC Driver 17 for SQL Server",
+       {{"Server", "db,1433"},
+        {"Port", "1500"},
+        {"Database", "sales"},
+        {"User_Name", "sa"},
+        {"Password", "pw"},
+        {"CharacterSet", "UTF8"}},
        "DRIVER=ODBC Driver 17 for SQL Server;SERVER=db,1433;DATABASE=sales;UID=sa;PWD=pw"},
-      {"absent settings left out", "SQL Server", {{"Server", "db"}},
-       "DRIVER=SQL Server;SERVER=db"},
-      {"native client asks for MARS", "SQL Server Native Client 11.0", {{"Server", "db"}},
+      {"absent settings left out", "SQL Server", {{"Server", "db"}}, "DRIVER=SQL Server;SERVER=db"},
+      {"native client asks for MARS",
+       "SQL Server Native Client 11.0",
+       {{"Server", "db"}},
        "DRIVER=SQL Server Native Client 11.0;SERVER=db;MARS_Connection=yes"},
-      {"driver 13 asks for MARS", "ODBC Driver 13 for SQL Server", {{"Database", "d"}},
+      {"driver 13 asks for MARS",
+       "ODBC Driver 13 for SQL Server",
+       {{"Database", "d"}},
        "DRIVER=ODBC Driver 13 for SQL Server;DATABASE=d;MARS_Connection=yes"},
-      {"driver 11 asks for MARS", "ODBC Driver 11 for SQL Server", {},
+      {"driver 11 asks for MARS",
+       "ODBC Driver 11 for SQL Server",
+       {},
        "DRIVER=ODBC Driver 11 for SQL Server;MARS_Connection=yes"},
-      {"MARS already named", "SQL Native Client", {{"Database", "x;MARS_Connection=no"}},
+      {"MARS already named",
+       "SQL Native Client",
+       {{"Database", "x;MARS_Connection=no"}},
        "DRIVER=SQL Native Client;DATABASE={x;MARS_Connection=no}"},
-      {"a password cannot add keys", "SQL Server", {{"Password", "p;DATABASE=other"}},
+      {"a password cannot add keys",
+       "SQL Server",
+       {{"Password", "p;DATABASE=other"}},
        "DRIVER=SQL Server;PWD={p;DATABASE=other}"},
-      {"closing braces doubled", "SQL Server", {{"Password", "a}b{c"}},
+      {"closing braces doubled",
+       "SQL Server",
+       {{"Password", "a}b{c"}},
        "DRIVER=SQL Server;PWD={a}}b{c}"},
   };
   for (const auto& c : cases) {
@@ -109,8 +126,8 @@ TEST_F(MSSQLServer, ConnectsThroughTheDriverManager) {
   EXPECT_EQ(testkit::Canonical(Scalar(FConnection, "select current_user")),
             testkit::ServerEnv("TANDEMIZE_MSSQL_USER"));
   // Wide text both ways: parameters and results keep every character.
-  EXPECT_EQ(testkit::Canonical(Scalar(FConnection, "select cast(:S as varchar(40))",
-                                      {std::string("😀 漢 é")})),
+  EXPECT_EQ(testkit::Canonical(
+                Scalar(FConnection, "select cast(:S as varchar(40))", {std::string("😀 漢 é")})),
             "😀 漢 é");
   FConnection.SetConnected(false);
   EXPECT_FALSE(FConnection.Connected());

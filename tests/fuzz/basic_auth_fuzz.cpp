@@ -18,13 +18,12 @@ using namespace tandemize::web;
 TRelayRouterTree& Tree() {
   static TRelayRouterTree* tree = [] {
     auto* t = new TRelayRouterTree;
-    t->RegisterMiddleware(
-        "/", RelayBasicAuthentication(
-                 [](const std::string& aUser, const std::string& aPassword) {
-                   if (aUser == "raise") throw std::runtime_error("check failed");
-                   return aUser == "tulip" && aPassword == "tulip";
-                 },
-                 TRelayBasicAuthenticationConfig::New()));
+    t->RegisterMiddleware("/", RelayBasicAuthentication(
+                                   [](const std::string& aUser, const std::string& aPassword) {
+                                     if (aUser == "raise") throw std::runtime_error("check failed");
+                                     return aUser == "tulip" && aPassword == "tulip";
+                                   },
+                                   TRelayBasicAuthenticationConfig::New()));
     t->RegisterRoute(
         mtGet, "/data",
         AdaptCallback(TRelayCallbackResponse([](TRelayResponse& r) { r.Send("data"); })));

@@ -487,8 +487,8 @@ TEST(JsonModel, FailedParseKeepsWhatWasBuilt) {
       {R"({"rows":[{"id":1,"nome":"x"},{"id":2,"nome":"y"},{"id":3,"nome":"z"]})",
        R"(<TJsonValue>"rows" parse error: {"id":3,"nome":"z")",
        R"({"rows":[{"id":1,"nome":"x"},{"id":2,"nome":"y"},null]})"},
-      {R"({"rows":[{"id":1,"nome":"x"},{"id":2,"nome":"y"},{"id":3,"nome":"z"}],})",
-       "(no error)", R"({"rows":[{"id":1,"nome":"x"},{"id":2,"nome":"y"},{"id":3,"nome":"z"}]})"},
+      {R"({"rows":[{"id":1,"nome":"x"},{"id":2,"nome":"y"},{"id":3,"nome":"z"}],})", "(no error)",
+       R"({"rows":[{"id":1,"nome":"x"},{"id":2,"nome":"y"},{"id":3,"nome":"z"}]})"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Text);

@@ -133,9 +133,18 @@ TEST(JsonReader, ReadsNumbersToTheNearestDouble) {
     for (std::size_t i = 0; i < count; ++i) text += static_cast<char>('0' + random() % 10);
     return text;
   };
-  std::vector<std::string> texts = {"0.1", "-0.0", "0.3e1", "1e22", "1e23", "15e-23",
-                                    "123456789012345", "1234567890123456.5", "7.00000000000001",
-                                    "999999999999999e-22", "9007199254740993", "2.2250738585072014e-308"};
+  std::vector<std::string> texts = {"0.1",
+                                    "-0.0",
+                                    "0.3e1",
+                                    "1e22",
+                                    "1e23",
+                                    "15e-23",
+                                    "123456789012345",
+                                    "1234567890123456.5",
+                                    "7.00000000000001",
+                                    "999999999999999e-22",
+                                    "9007199254740993",
+                                    "2.2250738585072014e-308"};
   for (int i = 0; i < 20000; ++i) {
     std::string text = random() % 4 == 0 ? "-" : "";
     text += digits(1 + random() % 18);

@@ -554,7 +554,7 @@ TEST(MemTableEditTest, CachedUpdatesKeepRowStatesOfChanges) {
     bool Cached;
     TRowStoreRowState EditedState;    // state of an unchanged row after Edit + Post
     TRowStoreRowState InsertedState;  // state of an appended row
-    bool DeletedKept;  // a deleted unchanged row stays in the table as rsDeleted
+    bool DeletedKept;                 // a deleted unchanged row stays in the table as rsDeleted
   } const cases[] = {
       {false, rsUnchanged, rsUnchanged, false},
       {true, rsModified, rsInserted, true},

@@ -111,9 +111,9 @@ TEST(Identifiers, PlainQualifiedOrQuotedByTheKind) {
       {"\"s\".\"t\"", tpPG, false},
       {"a\xff", tpPG, false},
       // Letters of other scripts and fullwidth forms look like Latin ones.
-      {"\xD1\x81lientes", tpPG, false},      // Cyrillic small es
+      {"\xD1\x81lientes", tpPG, false},        // Cyrillic small es
       {"clientes_\xD0\xB0", tpSQLite, false},  // Cyrillic small a
-      {"\xEF\xBD\x83lientes", tpPG, false},  // fullwidth small c
+      {"\xEF\xBD\x83lientes", tpPG, false},    // fullwidth small c
       {"\xCE\xBFrders", tpMySQL, false},       // Greek small omicron
   };
   for (const Case& c : cases) {
@@ -360,7 +360,8 @@ TEST(Import, BodyIsLetGoOnceRead) {
     text::TByteStream stream(c.body);
     EXPECT_EQ(TDMInstance()->Tandemize(c.header, &stream, c.binary), c.verdict);
     EXPECT_EQ(stream.Size(), c.letGo ? 0u : c.body.size());
-    const std::string again = c.letGo ? refused(c.binary ? kDataNotFound : kDataInvalid) : c.verdict;
+    const std::string again =
+        c.letGo ? refused(c.binary ? kDataNotFound : kDataInvalid) : c.verdict;
     EXPECT_EQ(TDMInstance()->Tandemize(c.header, &stream, c.binary), again);
   }
   dbaccess::TDbConnection c;

@@ -355,7 +355,8 @@ std::string ClientStream() {
   memtable::storage::TStreamManager m;
   memtable::storage::TStreamTable& t = m.AddTable("clientes");
   t.AddColumn("ID", DT::dtInt32);
-  t.AddColumn("Nome", DT::dtWideString, 60).Attributes.Include(memtable::TColumnAttribute::caAllowNull);
+  t.AddColumn("Nome", DT::dtWideString, 60)
+      .Attributes.Include(memtable::TColumnAttribute::caAllowNull);
   t.AddColumn("Preco", DT::dtDouble).Attributes.Include(memtable::TColumnAttribute::caAllowNull);
   const auto set = [&](memtable::storage::TStreamRow& r, BK kind,
                        std::vector<memtable::TVariant> v) {

@@ -100,8 +100,8 @@ class TRowStoreSink final : public TStreamRowSink {
       if (!aStorage.TestAndReadObjectBegin(kVersionNames[v])) continue;
       TRowStoreRowBuffer& buffer = aRow.CreateBuffer(kBufferKinds[v], columnCount);
       TStorageValue value;
-      const TValueNaming naming = aTable.HasColumnsNamedAlike() ? TValueNaming::ExactName
-                                                                : TValueNaming::NameIgnoringCase;
+      const TValueNaming naming =
+          aTable.HasColumnsNamedAlike() ? TValueNaming::ExactName : TValueNaming::NameIgnoringCase;
       for (const std::uint16_t index : order) {
         const TStreamColumn& column = *aTable.Columns[index];
         if (aStorage.ReadValue(column.Name, naming, index, column.DataType, value)) {

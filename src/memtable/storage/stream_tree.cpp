@@ -601,8 +601,8 @@ void TStreamRow::LoadBody(TBinStorage& aStorage) {
     }
     buffer.emplace(columnCount);
     TStorageValue value;
-    const TValueNaming naming = FTable->HasColumnsNamedAlike() ? TValueNaming::ExactName
-                                                               : TValueNaming::NameIgnoringCase;
+    const TValueNaming naming =
+        FTable->HasColumnsNamedAlike() ? TValueNaming::ExactName : TValueNaming::NameIgnoringCase;
     for (const std::uint16_t index : order) {
       const TStreamColumn& column = *FTable->Columns[index];
       if (aStorage.ReadValue(column.Name, naming, index, column.DataType, value)) {

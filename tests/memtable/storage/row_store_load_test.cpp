@@ -97,7 +97,8 @@ std::string Dump(TRowStoreManager& aManager) {
         << table.RowsOrdered() << " enforce " << table.EnforceConstraints << '\n';
     for (std::size_t c = 0; c < table.ColumnCount(); ++c) {
       TRowStoreColumn& column = table.Column(c);
-      if (column.AutoIncrement) out << " autoinc " << c << ' ' << column.NextAutoIncValue().value_or(-1) << '\n';
+      if (column.AutoIncrement)
+        out << " autoinc " << c << ' ' << column.NextAutoIncValue().value_or(-1) << '\n';
     }
     ShowJournal(out, aManager, table.UpdatesJournal.get());
     for (std::size_t r = 0; r < table.RowCount(); ++r) {

@@ -318,8 +318,7 @@ bool TBinStorage::ReadPropertyId(std::string_view aName, TValueNaming aNaming) {
                                              (static_cast<unsigned char>(FIn[FPos + 1]) << 8));
   if (IsMarkerId(id)) return false;
   const std::string_view name = DictionaryName(id);
-  if (aNaming == TValueNaming::ExactName ? name != aName
-                                         : !text::EqualsIgnoringCase(name, aName)) {
+  if (aNaming == TValueNaming::ExactName ? name != aName : !text::EqualsIgnoringCase(name, aName)) {
     return false;
   }
   FPos += 2;
