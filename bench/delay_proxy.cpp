@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "loopback.h"
+
 namespace {
 
 using TClock = std::chrono::steady_clock;
@@ -114,19 +116,6 @@ int Listen(int aPort) {
   return fd;
 }
 
-int ConnectTo(int aPort) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(aPort));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 void NoDelay(int aFd) {
   const int yes = 1;
   ::setsockopt(aFd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
@@ -190,7 +179,7 @@ int main(int argc, char** argv) {
   while (true) {
     const int client = ::accept(listener, nullptr, nullptr);
     if (client < 0) continue;
-    const int target = ConnectTo(targetPort);
+    const int target = tandemize::bench::ConnectLoopback(targetPort);
     if (target < 0) {
       ::close(client);
       continue;

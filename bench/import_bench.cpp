@@ -34,6 +34,7 @@
 #include "bench_data.h"
 #include "direct_clients.h"
 #include "json/json.h"
+#include "loopback.h"
 #include "service/dm.h"
 #include "service/upsert.h"
 
@@ -109,13 +110,8 @@ TOptions ParseOptions(int argc, char** argv) {
 // Posts one import on a fresh connection; the time runs from the first byte
 // sent to the last byte of the verdict. Fails unless the verdict is success.
 double PostImport(int aPort, const std::string& aXRequest, const std::string& aBody) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(aPort));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
+  const int fd = ConnectLoopback(aPort);
+  if (fd < 0) {
     throw std::runtime_error("cannot connect to the service on port " + std::to_string(aPort));
   }
   std::string head =
