@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
 #include <filesystem>
 #include <fstream>
 #include <string>

@@ -130,7 +130,7 @@ class Faults : public TProgramSuite {
   void ExpectServing() {
     const auto ended = Program().Ended();
     ASSERT_FALSE(ended) << "the program ended: " << *ended;
-    EXPECT_EQ(Call(boost::beast::http::verb::get, "/checkrequest").Status, 200);
+    EXPECT_EQ(Call(TMethod::Get, "/checkrequest").Status, 200);
   }
 };
 

@@ -2,6 +2,10 @@
 // refusal of bad ones at start. Each test starts the program on a free port
 // of its own.
 #include <crypt.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,7 +20,6 @@ namespace tandemize::production {
 namespace {
 
 namespace fs = std::filesystem;
-namespace http = boost::beast::http;
 
 // A file of the test's own, removed with it.
 class TFile {
@@ -79,17 +82,17 @@ TEST(ProgramSettings, ServesWithTheConfiguredAddressPortAndCredentials) {
                                   " - C++ Linux Plataforma 64 Bits\n");
 
   const std::string ops = "Basic b3BzOm4zdy1zZWNyZXQ=";  // ops:n3w-secret
-  EXPECT_EQ(Call(port, http::verb::get, "/checkrequest", kTulip).Status, 401);
-  EXPECT_EQ(Call(port, http::verb::get, "/checkrequest", "Basic b3BzOm4zdy1zZWNyZXQ").Status,
+  EXPECT_EQ(Call(port, TMethod::Get, "/checkrequest", kTulip).Status, 401);
+  EXPECT_EQ(Call(port, TMethod::Get, "/checkrequest", "Basic b3BzOm4zdy1zZWNyZXQ").Status,
             200);  // padding is optional
-  const TAnswer answer = Call(port, http::verb::get, "/checkrequest", ops);
+  const TAnswer answer = Call(port, TMethod::Get, "/checkrequest", ops);
   EXPECT_EQ(answer.Status, 200);
   EXPECT_EQ(answer.Body, R"({"can_header":false,"ide":"C++"})");
-  EXPECT_EQ(Call(port, http::verb::get, "/", "").Status, 200);
-  const TAnswer tooLarge = Call(port, http::verb::post, "/tandemize", ops, std::string(1001, '{'));
+  EXPECT_EQ(Call(port, TMethod::Get, "/", "").Status, 200);
+  const TAnswer tooLarge = Call(port, TMethod::Post, "/tandemize", ops, std::string(1001, '{'));
   EXPECT_EQ(tooLarge.Status, 413);
   EXPECT_EQ(tooLarge.Body, "Request body larger than 1000 bytes");
-  EXPECT_EQ(Call(port, http::verb::post, "/tandemize", ops, std::string(1000, '{')).Status, 200);
+  EXPECT_EQ(Call(port, TMethod::Post, "/tandemize", ops, std::string(1000, '{')).Status, 200);
 }
 
 std::vector<std::string> Lines(const std::string& aFile) {
@@ -153,16 +156,16 @@ TEST(AccessLog, OneLinePerRequestWithItsFieldsAndNoSecrets) {
   const std::string rows = R"([{"id":1,"nome":"row-value-1"},{"id":2,"nome":"row-value-2"}])";
   const std::string good = harness::RowsEnvelope(params, "t", rows);
   const std::string bad = harness::RowsEnvelope(secretParams, "missing", rows);
-  const TAnswer imported = Call(port, http::verb::post, "/tandemize", kTulip, good);
+  const TAnswer imported = Call(port, TMethod::Post, "/tandemize", kTulip, good);
   ASSERT_EQ(imported.Body, harness::kSuccess);
-  const TAnswer failed = Call(port, http::verb::post, "/tandemize", kTulip, bad);
+  const TAnswer failed = Call(port, TMethod::Post, "/tandemize", kTulip, bad);
   EXPECT_NE(failed.Body.find(R"("success":false)"), std::string::npos);
   // Credentials in the query, and no credentials at all.
   const TAnswer queried =
-      Call(port, http::verb::get, "/checkrequest?Authorization=Basic%20dHVsaXA6dHVsaXA=", "");
+      Call(port, TMethod::Get, "/checkrequest?Authorization=Basic%20dHVsaXA6dHVsaXA=", "");
   EXPECT_EQ(queried.Status, 200);
-  EXPECT_EQ(Call(port, http::verb::get, "/checkrequest", "").Status, 401);
-  const TAnswer status = Call(port, http::verb::get, "/", "");
+  EXPECT_EQ(Call(port, TMethod::Get, "/checkrequest", "").Status, 401);
+  const TAnswer status = Call(port, TMethod::Get, "/", "");
   EXPECT_EQ(status.Status, 200);
 
   const std::vector<std::string> lines = Lines(log);
@@ -190,27 +193,6 @@ TEST(AccessLog, OneLinePerRequestWithItsFieldsAndNoSecrets) {
   // The banner still goes to standard output, alone.
   EXPECT_EQ(program.Output().find("Servidor ativo"), 0u);
   fs::remove_all(folder);
-}
-
-// What a raw exchange of bytes got back: the status and the body ("" and 0
-// when no answer came).
-TAnswer Exchange(int aPort, const std::string& aBytes) {
-  boost::asio::io_context io;
-  boost::beast::tcp_stream stream(io);
-  stream.expires_after(std::chrono::minutes(2));
-  stream.connect(boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"),
-                                                static_cast<unsigned short>(aPort)));
-  if (!aBytes.empty()) boost::asio::write(stream, boost::asio::buffer(aBytes));
-  std::string received;
-  boost::system::error_code ec;
-  char buffer[4096];
-  while (!ec) {
-    const std::size_t n = stream.read_some(boost::asio::buffer(buffer), ec);
-    received.append(buffer, n);
-  }
-  const std::size_t headEnd = received.find("\r\n\r\n");
-  if (received.size() < 12 || headEnd == std::string::npos) return {};
-  return {std::stoi(received.substr(9, 3)), received.substr(headEnd + 4)};
 }
 
 // A folder of the test's own, removed with it.
@@ -280,10 +262,8 @@ TEST(AccessLog, RequestsTheTransportRefusesHaveTheirLineToo) {
                           capped.Path(), "--log", log});
   ASSERT_TRUE(cappedProgram.WaitForOutput("\n")) << cappedProgram.Errors();
   {
-    boost::asio::io_context io;
-    boost::asio::ip::tcp::socket held(io);
-    held.connect(
-        {boost::asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(cappedPort)});
+    const THeldConnection held(cappedPort);
+    ASSERT_TRUE(held.Connected());
     const TAnswer refused = Exchange(cappedPort, "");
     EXPECT_EQ(refused.Status, 503) << refused.Body;
     expected.push_back("TIME 127.0.0.1 - - 503 in=0 out=" + std::to_string(refused.Body.size()) +
@@ -308,9 +288,9 @@ TEST(AccessLog, HangUpReopensTheFileAndServesOn) {
   TProgram program({"--bind", "127.0.0.1", "--port", std::to_string(port), "--log", log});
   ASSERT_TRUE(program.WaitForOutput("\n")) << program.Errors();
 
-  EXPECT_EQ(Call(port, http::verb::get, "/", "").Status, 200);
+  EXPECT_EQ(Call(port, TMethod::Get, "/", "").Status, 200);
   fs::rename(log, log + ".1");
-  EXPECT_EQ(Call(port, http::verb::get, "/checkrequest", kTulip).Status, 200);  // before the signal
+  EXPECT_EQ(Call(port, TMethod::Get, "/checkrequest", kTulip).Status, 200);  // before the signal
   program.Signal(SIGHUP);
   bool reopened = false;
   for (int i = 0; i < 300 && !reopened; ++i) {
@@ -318,9 +298,9 @@ TEST(AccessLog, HangUpReopensTheFileAndServesOn) {
     if (!reopened) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   ASSERT_TRUE(reopened) << program.Errors();
-  EXPECT_EQ(Call(port, http::verb::get, "/checkrequest", "").Status, 401);
+  EXPECT_EQ(Call(port, TMethod::Get, "/checkrequest", "").Status, 401);
   program.Signal(SIGHUP);  // again, with nothing moved
-  EXPECT_EQ(Call(port, http::verb::get, "/", "").Status, 200);
+  EXPECT_EQ(Call(port, TMethod::Get, "/", "").Status, 200);
 
   const auto requests = [](const std::string& aFile) {
     std::vector<std::string> requests;
@@ -345,7 +325,7 @@ TEST(AccessLog, HangUpReopensTheFileAndServesOn) {
       {"--bind", "127.0.0.1", "--port", std::to_string(stderrPort), "--log", "stderr"});
   ASSERT_TRUE(toStderr.WaitForOutput("\n")) << toStderr.Errors();
   toStderr.Signal(SIGHUP);
-  EXPECT_EQ(Call(stderrPort, http::verb::get, "/", "").Status, 200);
+  EXPECT_EQ(Call(stderrPort, TMethod::Get, "/", "").Status, 200);
   toStderr.Signal(SIGTERM);
   EXPECT_EQ(toStderr.Wait(), 0) << toStderr.Errors();
   EXPECT_NE(toStderr.Errors().find(" 127.0.0.1 GET / 200 "), std::string::npos)
@@ -409,7 +389,7 @@ class GracefulStop : public ::testing::Test {
         params, FTable, R"([{"id":1,"nome":"new"},{"id":2,"nome":"new"},{"id":3,"nome":"new"}])");
     return std::thread([aPort, envelope, &aAnswer] {
       try {
-        aAnswer = Call(aPort, http::verb::post, "/tandemize", kTulip, envelope).Body;
+        aAnswer = Call(aPort, TMethod::Post, "/tandemize", kTulip, envelope).Body;
       } catch (const std::exception&) {
         aAnswer = "";
       }
@@ -426,20 +406,6 @@ class GracefulStop : public ::testing::Test {
     for (int i = 0; i < 300; ++i) {
       const bool seen = FDirect.Value(sql) != "0";
       if (seen == aWaiting) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-  }
-
-  // True once a connection to the port is refused (within 30 s).
-  static bool Refuses(int aPort) {
-    for (int i = 0; i < 300; ++i) {
-      boost::asio::io_context io;
-      boost::asio::ip::tcp::socket socket(io);
-      boost::system::error_code ec;
-      socket.connect(
-          {boost::asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(aPort)}, ec);
-      if (ec) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
@@ -477,7 +443,7 @@ TEST_F(GracefulStop, AnImportInFlightFinishesThenTheProgramEndsWithZero) {
   ASSERT_NO_FATAL_FAILURE(StartWithImportWaiting("prod_stop_finish", "120"));
 
   FProgram->Signal(SIGTERM);
-  EXPECT_TRUE(Refuses(FPort));  // no new connection while the import finishes
+  EXPECT_TRUE(harness::RefusesConnections(FPort));  // no new connection while the import finishes
   Release();
   FImport.join();
   EXPECT_EQ(FAnswer, harness::kSuccess);
@@ -502,7 +468,7 @@ TEST_F(GracefulStop, ASecondSignalStopsAtOnce) {
   ASSERT_NO_FATAL_FAILURE(StartWithImportWaiting("prod_stop_twice", "3600"));
 
   FProgram->Signal(SIGTERM);
-  ASSERT_TRUE(Refuses(FPort));  // the graceful stop has begun
+  ASSERT_TRUE(harness::RefusesConnections(FPort));  // the graceful stop has begun
   FProgram->Signal(SIGINT);
   EXPECT_EQ(FProgram->Wait(), -2);  // ended by the signal, long before its hour
   FImport.join();

@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -30,12 +28,12 @@ namespace tandemize::service {
 namespace {
 
 namespace fs = std::filesystem;
-namespace http = boost::beast::http;
 using harness::Call;
 using harness::Env;
 using harness::Import;
 using harness::kSuccess;
 using harness::TAnswer;
+using harness::TMethod;
 
 constexpr const char* kUtfName =
     "A\xc3\xa7\xc3\xa3o \xe2\x98\x83 \xe6\x97\xa5\xe6\x9c\xac \xe2\x82\xac";
@@ -381,7 +379,7 @@ TEST_P(KindImport, BinaryStream) {
                                       "4|null|null"};
   for (int round = 0; round < 2; ++round) {  // inserts, then the same rows as updates
     const TAnswer answer =
-        Call(http::verb::post, "/tandemize", stream, "application/octet-stream", header);
+        Call(TMethod::Post, "/tandemize", stream, "application/octet-stream", header);
     EXPECT_EQ(answer.Body, kSuccess);
     EXPECT_EQ(Simple(), rows);
   }
@@ -406,7 +404,7 @@ class KindConnection : public KindImport {
 
 TEST_P(KindConnection, ConnectionTest) {
   const auto test = [](const std::string& aBody) {
-    return Call(http::verb::post, "/testedb", aBody, "application/json").Body;
+    return Call(TMethod::Post, "/testedb", aBody, "application/json").Body;
   };
   const std::string failure = R"({"success":false,"message":")";
   if (GetParam().Env != nullptr) {
@@ -438,7 +436,7 @@ TEST_F(DataRoutes, RequestCheck) {
       {std::string(R"({"params":{}})"), R"({"can_header":true,"ide":"C++"})"},
   };
   for (const auto& [header, body] : cases) {
-    const TAnswer answer = Call(http::verb::get, "/checkrequest", {}, {}, header);
+    const TAnswer answer = Call(TMethod::Get, "/checkrequest", {}, {}, header);
     EXPECT_EQ(answer.Status, 200);
     EXPECT_EQ(answer.ContentType, "application/json");
     EXPECT_EQ(answer.Body, body);
@@ -468,23 +466,23 @@ TEST_F(DataRoutes, EnvelopeMessagesAndTheMissingBody) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);
-    const TAnswer answer = Call(http::verb::post, "/tandemize", c.body, c.contentType, c.header);
+    const TAnswer answer = Call(TMethod::Post, "/tandemize", c.body, c.contentType, c.header);
     EXPECT_EQ(answer.Status, c.status);
     EXPECT_EQ(answer.ContentType, "application/json");
     EXPECT_EQ(answer.Body, c.answer);
   }
   // Without the octet-stream body there is nothing to import.
-  const TAnswer page = Call(http::verb::post, "/tandemize", R"({"params":{}})", "application/json");
+  const TAnswer page = Call(TMethod::Post, "/tandemize", R"({"params":{}})", "application/json");
   EXPECT_EQ(page.Status, 500);
   EXPECT_EQ(page.ContentType.rfind("text/html", 0), 0u) << page.ContentType;
   EXPECT_NE(page.Body.find("application/octet-stream"), std::string::npos) << page.Body;
 }
 
 TEST_F(DataRoutes, ConnectionTestOfAnUnknownKind) {
-  EXPECT_EQ(Call(http::verb::post, "/testedb", R"({"tipo_sgdb":9})", "application/json").Body,
+  EXPECT_EQ(Call(TMethod::Post, "/testedb", R"({"tipo_sgdb":9})", "application/json").Body,
             R"({"success":false,"message":"[DAL][Phys]-340. Driver ID is not defined. Set )"
             R"(TDbConnection.DriverName or add DriverID to your connection definition"})");
-  EXPECT_EQ(Call(http::verb::post, "/testedb", "  ", "application/json").Body,
+  EXPECT_EQ(Call(TMethod::Post, "/testedb", "  ", "application/json").Body,
             R"({"success":false,"message":"Params not found!"})");
 }
 

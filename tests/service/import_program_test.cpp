@@ -15,13 +15,12 @@ namespace tandemize::importfuzz {
 namespace {
 
 std::string HttpImport(const TRequest& aRequest) {
-  namespace http = boost::beast::http;
   if (aRequest.Binary) {
-    return harness::Call(http::verb::post, "/tandemize", aRequest.Body, "application/octet-stream",
-                         aRequest.Header)
+    return harness::Call(harness::TMethod::Post, "/tandemize", aRequest.Body,
+                         "application/octet-stream", aRequest.Header)
         .Body;
   }
-  return harness::Call(http::verb::post, "/tandemize", aRequest.Body).Body;
+  return harness::Call(harness::TMethod::Post, "/tandemize", aRequest.Body).Body;
 }
 
 TEST(ImportProgram, GeneratedImportsOverHttpDoWhatTheOracleDoes) {
