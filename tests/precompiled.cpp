@@ -1,0 +1,2 @@
+// The translation unit that builds the tests' precompiled header (see
+// tests/CMakeLists.txt); it has no code of its own.
