@@ -14,6 +14,7 @@
 #include "program_harness.h"
 #include "service/access_policy.h"
 #include "service/dm.h"
+#include "test_servers.h"
 
 namespace tandemize::service {
 namespace {
@@ -97,10 +98,6 @@ std::string PgParams(const std::string& aHost, const std::string& aLib = "") {
       Env("TANDEMIZE_PG_PASSWORD"), aLib);
 }
 
-bool HavePg() {
-  return !Env("TANDEMIZE_PG_HOST").empty();
-}
-
 TEST(LibraryRule, WhichNamesMayBeLoaded) {
   TScratch scratch("lib-names");
   const std::string extra = scratch.Folder("extra");
@@ -177,7 +174,7 @@ TEST(LibraryRule, ARefusedLibraryIsNeverLoaded) {
 }
 
 TEST(LibraryRule, SystemLibrariesStillServePostgreSQL) {
-  if (!HavePg()) GTEST_SKIP() << "no PostgreSQL test server";
+  ASSERT_TRUE(harness::TestServerSet("PG"));
   const std::string ok = Verdict(true, kConnectionTestOk);
   for (const char* lib : {"", "libpq.so.5", "libpq.dll", "/usr/lib/x86_64-linux-gnu/libpq.so.5"}) {
     EXPECT_EQ(TestConnection(PgParams(Env("TANDEMIZE_PG_HOST"), lib)), ok) << lib;
@@ -263,7 +260,7 @@ TEST(KindsAndHosts, OnlyListedKindsAndHosts) {
 }
 
 TEST(KindsAndHosts, ARefusedPostgreSQLImportTouchesNothing) {
-  if (!HavePg()) GTEST_SKIP() << "no PostgreSQL test server";
+  ASSERT_TRUE(harness::TestServerSet("PG"));
   const std::string host = Env("TANDEMIZE_PG_HOST");
   harness::TDirect direct({{"DriverID", "PG"},
                            {"Server", host},

@@ -18,6 +18,7 @@
 #include <fmt/format.h>
 
 #include "app/production_harness.h"
+#include "test_servers.h"
 
 namespace tandemize::cli {
 namespace {
@@ -105,7 +106,14 @@ class CliProgram : public ::testing::Test {
     return Client(arguments);
   }
 
-  static bool HavePg() { return !Env("TANDEMIZE_PG_HOST").empty(); }
+  // The test command always sets the PostgreSQL server's coordinates: when
+  // they are missing, a case that also covers PostgreSQL fails (its SQLite
+  // part still runs).
+  static bool HavePg() {
+    const testing::AssertionResult set = harness::TestServerSet("PG");
+    EXPECT_TRUE(set);
+    return static_cast<bool>(set);
+  }
   static std::vector<std::string> PgArguments() {
     return {"--kind",        "pg",
             "--host",        Env("TANDEMIZE_PG_HOST"),
@@ -355,7 +363,7 @@ TEST_F(CliProgram, ChunkedImportStopsAtTheRefusedChunkAndKeepsTheOnesBefore) {
 }
 
 TEST_F(CliProgram, CsvWithAccentsReachesPostgres) {
-  if (!HavePg()) GTEST_SKIP() << "TANDEMIZE_PG_HOST is not set";
+  ASSERT_TRUE(harness::TestServerSet("PG"));
   auto direct = Pg();
   direct->Exec("DROP TABLE IF EXISTS cli_people");
   direct->Exec(
@@ -383,7 +391,7 @@ TEST_F(CliProgram, CsvWithAccentsReachesPostgres) {
 }
 
 TEST_F(CliProgram, DecimalsKeepEveryDigitInTheBinaryForm) {
-  if (!HavePg()) GTEST_SKIP() << "TANDEMIZE_PG_HOST is not set";
+  ASSERT_TRUE(harness::TestServerSet("PG"));
   auto direct = Pg();
   direct->Exec("DROP TABLE IF EXISTS cli_digits");
   direct->Exec("CREATE TABLE cli_digits (id INTEGER PRIMARY KEY, v NUMERIC(38,18))");

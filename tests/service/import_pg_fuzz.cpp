@@ -25,6 +25,7 @@
 
 #include <fmt/format.h>
 
+#include "../test_servers.h"  // this tool is built without tests/ on its include path
 #include "service/import_model.h"
 #include "service/import_text.h"
 #include "service/import_values.h"
@@ -360,7 +361,7 @@ std::string RunPgCase(TCase& aCase, TPg& aPg, const std::string& aFolder, TPgRun
 }
 
 TEST(ImportPg, GeneratedImportsEndAsInSqlite) {
-  if (Env("TANDEMIZE_PG_HOST").empty()) GTEST_SKIP() << "TANDEMIZE_PG_* not set";
+  ASSERT_TRUE(harness::TestServerSet("PG"));
   TPg pg;
   ASSERT_TRUE(pg.Ok()) << pg.Error();
   TGenOptions options;

@@ -1,8 +1,8 @@
 // The three ways an import reaches a PG table (one row at a time, a window
 // of rows pipelined, a window of rows as arrays) against the test server:
 // the same generated imports, run once each way into three tables that start
-// alike, must leave the same tables and answer the same verdicts. Skipped
-// when TANDEMIZE_PG_HOST is not set.
+// alike, must leave the same tables and answer the same verdicts. Fails
+// when the TANDEMIZE_PG_* coordinates are not set.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include "dbaccess/db_connection.h"
 #include "service/dm.h"
 #include "service/upsert_mode.h"
+#include "test_servers.h"
 
 namespace tandemize::service {
 namespace {
@@ -135,7 +136,7 @@ class TCaseMaker {
 };
 
 TEST(UpsertWays, SameTablesAndVerdictsEveryWay) {
-  if (Env("TANDEMIZE_PG_HOST").empty()) GTEST_SKIP() << "TANDEMIZE_PG_HOST is not set";
+  ASSERT_TRUE(harness::TestServerSet("PG"));
   dbaccess::TDbConnection c;
   Connect(c);
   for (const TWay& way : kWays) {
