@@ -1,5 +1,11 @@
 #include "dbaccess/db_batch.h"
 
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,9 +22,10 @@ phys::TPhysBatching* Batching(phys::TPhysConnection& aPhys) {
 
 std::string NumberKey(double aValue) {
   if (aValue == 0) aValue = 0;  // -0 and 0
-  char text[40];
-  std::snprintf(text, sizeof text, "n%.17g", aValue);
-  return text;
+  // The shortest text that reads back as the same double: one per value.
+  char text[40] = "n";
+  const std::to_chars_result written = std::to_chars(text + 1, text + sizeof text, aValue);
+  return std::string(text, written.ptr);
 }
 
 std::string DayKey(const memtable::TSQLTimeStamp& aValue) {
@@ -27,36 +34,74 @@ std::string DayKey(const memtable::TSQLTimeStamp& aValue) {
   return "t" + text;
 }
 
+// Text by what a collation that ignores case, accents, blanks and
+// punctuation still tells apart: its compatibility form case-folded
+// (NFKC_Casefold, which also drops invisible characters), decomposed, then
+// only letters and digits kept, each digit as its value, katakana as
+// hiragana. Bytes that are not UTF-8 stay as they are.
+std::string FoldedText(const std::string& aText) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* fold = icu::Normalizer2::getNFKCCasefoldInstance(status);
+  const icu::Normalizer2* decompose = icu::Normalizer2::getNFDInstance(status);
+  if (U_FAILURE(status)) return "x" + aText;
+  const icu::UnicodeString source = icu::UnicodeString::fromUTF8(aText);
+  std::string check;
+  source.toUTF8String(check);
+  if (check != aText) return "x" + aText;  // not UTF-8: replaced characters
+  const icu::UnicodeString folded = decompose->normalize(fold->normalize(source, status), status);
+  if (U_FAILURE(status)) return "x" + aText;
+  std::string key = "s";
+  for (int32_t i = 0; i < folded.length();) {
+    UChar32 cp = folded.char32At(i);
+    i += U16_LENGTH(cp);
+    const int8_t type = u_charType(cp);
+    if (type == U_DECIMAL_DIGIT_NUMBER) {
+      key += static_cast<char>('0' + u_charDigitValue(cp));
+      continue;
+    }
+    const bool letter = type == U_UPPERCASE_LETTER || type == U_LOWERCASE_LETTER ||
+                        type == U_TITLECASE_LETTER || type == U_MODIFIER_LETTER ||
+                        type == U_OTHER_LETTER || type == U_LETTER_NUMBER || type == U_OTHER_NUMBER;
+    if (!letter) continue;
+    if (cp >= 0x30A1 && cp <= 0x30F6) cp -= 0x60;  // katakana to hiragana
+    char bytes[U8_MAX_LENGTH];
+    int32_t length = 0;
+    U8_APPEND_UNSAFE(bytes, length, cp);
+    key.append(bytes, static_cast<std::size_t>(length));
+  }
+  return key;
+}
+
 }  // namespace
 
-std::optional<std::string> ComparableKey(const TVariant& aValue) {
-  if (memtable::VarIsNull(aValue)) return std::nullopt;
+std::vector<std::string> ComparableKeys(const TVariant& aValue) {
+  if (memtable::VarIsNull(aValue)) return {};
   if (const auto* bytes = std::get_if<memtable::TBytes>(&aValue)) {
-    return "b" + std::string(bytes->begin(), bytes->end());
+    return {"b" + std::string(bytes->begin(), bytes->end())};
   }
   if (const auto* held = std::get_if<std::string>(&aValue)) {
+    std::vector<std::string> keys = {FoldedText(*held)};
     const std::size_t first = held->find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "s";
+    if (first == std::string::npos) return keys;
     const std::string text = held->substr(first, held->find_last_not_of(" \t\r\n") + 1 - first);
     char* end = nullptr;
     const double number = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() + text.size() && !std::isnan(number)) return NumberKey(number);
     memtable::TSQLTimeStamp day;
-    if (phys::TextToTimeStamp(text, day)) return DayKey(day);
-    std::string lowered = "s" + text;
-    for (char& c : lowered) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (end == text.c_str() + text.size() && !std::isnan(number)) {
+      keys.push_back(NumberKey(number));
+    } else if (phys::TextToTimeStamp(text, day)) {
+      keys.push_back(DayKey(day));
     }
-    return lowered;
+    return keys;
   }
   if (std::holds_alternative<memtable::TSQLTimeStamp>(aValue) ||
       std::holds_alternative<memtable::TDateTime>(aValue)) {
-    return DayKey(phys::VariantToTimeStamp(aValue));
+    return {DayKey(phys::VariantToTimeStamp(aValue))};
   }
   try {
-    return NumberKey(phys::VariantToDouble(aValue));
+    return {NumberKey(phys::VariantToDouble(aValue))};
   } catch (const std::exception&) {
-    return "v" + phys::VariantToText(aValue);
+    return {"v" + phys::VariantToText(aValue)};
   }
 }
 
@@ -99,17 +144,51 @@ const std::vector<std::int64_t>& TDbBatch::Run() {
   return FCounts;
 }
 
-std::int64_t TDbBatch::RunWithArrays(TDbQuery& aQuery, const std::vector<TArray>& aArrays) {
-  phys::TPhysStatement& statement = aQuery.Statement();
-  std::vector<phys::TPhysArrayBind> arrays;
-  arrays.reserve(aQuery.FOccurrences.size());
-  for (const int index : aQuery.FOccurrences) {
-    const TArray& array = aArrays.at(static_cast<std::size_t>(index));
-    arrays.push_back({array.Types, array.Values});
-  }
+TDbBatch::~TDbBatch() {
+  if (!FCopying) return;
+  FCopyTarget->AbandonCopy();
+}
+
+void TDbBatch::StartCopy(const std::string& aSql) {
   phys::TPhysBatching* batching = Batching(FConnection.Phys());
   if (batching == nullptr) throw memtable::EDatabaseError("[DAL][Phys] No batches on this kind");
-  return batching->RunWithArrays(statement, arrays);
+  FCopyData.clear();
+  FRowStarted = false;
+  batching->StartCopy(aSql);
+  FCopyTarget = batching;
+  FCopying = true;
+}
+
+void TDbBatch::CopyValue(const memtable::TField& aField) {
+  if (FRowStarted) FCopyData += '\t';
+  FRowStarted = true;
+  FCopyValue.AssignFieldValue(aField);
+  FCopyTarget->AppendCopyValue(FCopyData, {{}, FCopyValue.DataType(), &FCopyValue.Value()});
+}
+
+void TDbBatch::CopyValue(std::int64_t aValue) {
+  if (FRowStarted) FCopyData += '\t';
+  FRowStarted = true;
+  FCopyData += std::to_string(aValue);
+}
+
+void TDbBatch::EndCopyRow() {
+  FCopyData += '\n';
+  FRowStarted = false;
+  // Rows go out in pieces of about this size, so that the server reads one
+  // while the next is written.
+  constexpr std::size_t kCopyPiece = 256 * 1024;
+  if (FCopyData.size() >= kCopyPiece) {
+    FCopyTarget->SendCopyData(FCopyData);
+    FCopyData.clear();
+  }
+}
+
+std::int64_t TDbBatch::FinishCopy() {
+  if (!FCopyData.empty()) FCopyTarget->SendCopyData(FCopyData);
+  FCopyData.clear();
+  FCopying = false;
+  return FCopyTarget->EndCopy();
 }
 
 }  // namespace tandemize::dbaccess

@@ -1,9 +1,9 @@
 #pragma once
 // Runs of several queries of one connection sent together, their answers
 // read together: one wait on the server for the whole batch instead of one
-// per run. Also one run of a query whose parameters are arrays, one element
-// per row. Offered by the kinds whose client can do it (PG, with a client of
-// version 14 or later); Available() tells.
+// per run. Also rows streamed into a table with the server's bulk load.
+// Offered by the kinds whose client can do it (PG, with a client of version
+// 14 or later); Available() tells.
 
 #include <cstdint>
 #include <optional>
@@ -13,6 +13,10 @@
 #include "dbaccess/db_connection.h"
 
 namespace tandemize::dbaccess {
+
+namespace phys {
+class TPhysBatching;
+}  // namespace phys
 
 // The first run of a batch that failed: its place in the batch, and as
 // what() the message its own run would have raised.
@@ -26,13 +30,17 @@ class EBatchRunFailed : public memtable::EDatabaseError {
   std::size_t FIndex;
 };
 
-// A text that two key values share whenever a server may find them equal
-// (`k = :k`, with the parameter converted to the column's type): numbers by
-// value, date/times by their day, text without letter case or surrounding
-// blanks, and as a number or a day when it reads as one. Values that share
-// no text are never equal; some that share one are not equal either. None
-// for NULL, which equals nothing.
-std::optional<std::string> ComparableKey(const TVariant& aValue);
+// Texts of which two key values share at least one whenever a server may
+// find them equal (`k = :k`, with the parameter converted to the column's
+// type, under whatever collation the column has): numbers by value,
+// date/times by their day, and text by its letters and digits alone, folded
+// as a case- and accent-insensitive collation may fold them (compatibility
+// forms, letter case, accents and other marks, blanks, punctuation and
+// symbols, invisible characters, the script of a digit, katakana and
+// hiragana); text that reads as a number or a day has that key too. Values
+// that share no text are never equal; some that share one are not equal
+// either. None for NULL, which equals nothing.
+std::vector<std::string> ComparableKeys(const TVariant& aValue);
 
 class TDbBatch {
  public:
@@ -56,15 +64,21 @@ class TDbBatch {
   // empty afterwards either way.
   const std::vector<std::int64_t>& Run();
 
-  // One array parameter: one value per row, each with the data type it is
-  // sent as (a parameter's DataType, as TDbParam::AssignFieldValue sets it).
-  struct TArray {
-    std::vector<TFieldType> Types;
-    std::vector<TVariant> Values;
-  };
-  // Runs aQuery once, its i-th parameter (TDbQuery::Params order) bound to
-  // aArrays[i] as an array; returns the rows it changed.
-  std::int64_t RunWithArrays(TDbQuery& aQuery, const std::vector<TArray>& aArrays);
+  // Loads rows into a table with the server's bulk load: aSql is
+  // "COPY <table> (<columns>) FROM STDIN". Each row is its values in column
+  // order, then EndCopyRow. The rows go to the server while more are added;
+  // FinishCopy sends the rest and returns the rows loaded. A failure raises
+  // the server's message and leaves the transaction aborted; a batch
+  // destroyed in the middle of a load ends it as failed.
+  void StartCopy(const std::string& aSql);
+  void CopyValue(const memtable::TField& aField);
+  void CopyValue(std::int64_t aValue);
+  void EndCopyRow();
+  std::int64_t FinishCopy();
+
+  ~TDbBatch();
+  TDbBatch(const TDbBatch&) = delete;
+  TDbBatch& operator=(const TDbBatch&) = delete;
 
  private:
   struct TRun {
@@ -78,6 +92,13 @@ class TDbBatch {
   std::vector<TFieldType> FTypes;
   std::vector<TVariant> FValues;
   std::vector<std::int64_t> FCounts;
+  // The load under way: rows written and not yet sent, whether a value of
+  // the row is written (a tab goes before the next), a value being converted.
+  bool FCopying = false;
+  phys::TPhysBatching* FCopyTarget = nullptr;
+  bool FRowStarted = false;
+  std::string FCopyData;
+  TDbParam FCopyValue{"value"};
 };
 
 }  // namespace tandemize::dbaccess

@@ -7,6 +7,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -40,6 +41,10 @@ enum : Oid {
   kOidTimestampTz = 1184,
   kOidNumeric = 1700
 };
+
+// Set by tests (TScopedPgWithoutPipeline): the loaded client counts as one
+// without pipeline mode.
+std::atomic<bool> gPipelineHidden{false};
 
 struct TPqApi {
   std::shared_ptr<TVendorLibrary> Library;
@@ -80,11 +85,15 @@ struct TPqApi {
   int (*PQisBusy)(PGconn*);
   PGresult* (*PQgetResult)(PGconn*);
   int (*PQsocket)(const PGconn*);
+  int (*PQputCopyData)(PGconn*, const char*, int);
+  int (*PQputCopyEnd)(PGconn*, const char*);
   bool CanPipeline() const {
+    if (gPipelineHidden.load()) return false;
     return PQsendQueryPrepared != nullptr && PQenterPipelineMode != nullptr &&
            PQexitPipelineMode != nullptr && PQpipelineSync != nullptr &&
            PQsetnonblocking != nullptr && PQflush != nullptr && PQconsumeInput != nullptr &&
-           PQisBusy != nullptr && PQgetResult != nullptr && PQsocket != nullptr;
+           PQisBusy != nullptr && PQgetResult != nullptr && PQsocket != nullptr &&
+           PQputCopyData != nullptr && PQputCopyEnd != nullptr;
   }
 };
 
@@ -237,32 +246,41 @@ TPgValue PgValue(const TPhysBind& bind, std::string& text) {
   return {text.c_str(), static_cast<int>(text.size()), 0};
 }
 
-// Appends one element of an array literal ("{...}" text form): NULL, or
-// the value's text in double quotes with quotes and backslashes escaped;
-// bytes in the server's hex form.
-void AppendArrayElement(std::string& literal, const TPhysBind& bind, std::string& scratch) {
+// Appends a value in the text form of COPY: \N for NULL, the value's text
+// with backslash, tab, line feed and carriage return escaped; bytes in the
+// server's hex form.
+void AppendCopyText(std::string& out, const TPhysBind& bind, std::string& scratch) {
   const TPgValue value = PgValue(bind, scratch);
   if (value.Data == nullptr) {
-    literal += "NULL";
+    out += "\\N";
     return;
   }
-  literal += '"';
   if (value.Format == 1) {
     static constexpr char kHex[] = "0123456789abcdef";
-    literal += "\\\\x";
+    const std::size_t at = out.size();
+    out.resize(at + 3 + 2 * static_cast<std::size_t>(value.Length));
+    char* p = out.data() + at;
+    *p++ = '\\';
+    *p++ = '\\';
+    *p++ = 'x';
     for (int i = 0; i < value.Length; ++i) {
       const auto byte = static_cast<unsigned char>(value.Data[i]);
-      literal += kHex[byte >> 4];
-      literal += kHex[byte & 15];
+      *p++ = kHex[byte >> 4];
+      *p++ = kHex[byte & 15];
     }
-  } else {
-    for (int i = 0; i < value.Length; ++i) {
-      const char c = value.Data[i];
-      if (c == '"' || c == '\\') literal += '\\';
-      literal += c;
-    }
+    return;
   }
-  literal += '"';
+  const char* from = value.Data;
+  const char* const end = value.Data + value.Length;
+  for (const char* p = from; p != end; ++p) {
+    const char c = *p;
+    if (c != '\\' && c != '\t' && c != '\n' && c != '\r') continue;
+    out.append(from, p);
+    out += '\\';
+    out += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
+    from = p + 1;
+  }
+  out.append(from, end);
 }
 
 class TPgStatement final : public TPhysStatement {
@@ -315,22 +333,6 @@ class TPgStatement final : public TPhysStatement {
     Bind(binds);
     return FApi.PQsendQueryPrepared(FConn, FName.c_str(), static_cast<int>(binds.size()),
                                     FValues.data(), FLengths.data(), FFormats.data(), 0) == 1;
-  }
-
-  // Runs with the texts of `texts` as the parameters, waiting for the answer.
-  std::int64_t ExecuteTexts(const std::vector<std::string>& texts) {
-    CloseCursor();
-    FValues.assign(texts.size(), nullptr);
-    FLengths.assign(texts.size(), 0);
-    FFormats.assign(texts.size(), 0);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      FValues[i] = texts[i].c_str();
-      FLengths[i] = static_cast<int>(texts[i].size());
-    }
-    RunPrepared(static_cast<int>(texts.size()));
-    const std::int64_t changed = RowsAffected();
-    CloseCursor();
-    return changed;
   }
 
   bool Fetch() override {
@@ -535,21 +537,55 @@ class TPgConnection final : public TPhysConnection, public TPhysBatching {
     }
   }
 
-  std::int64_t RunWithArrays(TPhysStatement& statement,
-                             std::span<const TPhysArrayBind> arrays) override {
-    std::vector<std::string> literals(arrays.size());
-    std::string scratch;
-    for (std::size_t i = 0; i < arrays.size(); ++i) {
-      std::string& literal = literals[i];
-      literal = "{";
-      const TPhysArrayBind& array = arrays[i];
-      for (std::size_t row = 0; row < array.Values.size(); ++row) {
-        if (row > 0) literal += ',';
-        AppendArrayElement(literal, TPhysBind{{}, array.Types[row], &array.Values[row]}, scratch);
-      }
-      literal += '}';
+  void StartCopy(const std::string& sql) override {
+    PGresult* result = FApi.PQexec(FConn, sql.c_str());
+    const ExecStatusType status =
+        result != nullptr ? FApi.PQresultStatus(result) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COPY_IN) {
+      const std::string message = result != nullptr && status != PGRES_COMMAND_OK
+                                      ? FApi.PQresultErrorMessage(result)
+                                      : FApi.PQerrorMessage(FConn);
+      if (result != nullptr) FApi.PQclear(result);
+      Fail(message.empty() ? std::string("COPY did not start") : message);
     }
-    return static_cast<TPgStatement&>(statement).ExecuteTexts(literals);
+    FApi.PQclear(result);
+    // Sending never blocks: a full socket is waited for with a bound.
+    FApi.PQsetnonblocking(FConn, 1);
+  }
+
+  void AppendCopyValue(std::string& out, const TPhysBind& bind) const override {
+    AppendCopyText(out, bind, FCopyScratch);
+  }
+
+  void SendCopyData(std::string_view data) override {
+    while (true) {
+      const int queued = FApi.PQputCopyData(FConn, data.data(), static_cast<int>(data.size()));
+      if (queued == 1) return;
+      if (queued < 0) FailCopy();
+      Wait(true);
+      if (FApi.PQconsumeInput(FConn) == 0 || FApi.PQflush(FConn) < 0) FailCopy();
+    }
+  }
+
+  std::int64_t EndCopy() override {
+    std::int64_t rows = 0;
+    try {
+      rows = FinishCopy(nullptr);
+    } catch (...) {
+      FApi.PQsetnonblocking(FConn, 0);
+      throw;
+    }
+    FApi.PQsetnonblocking(FConn, 0);
+    return rows;
+  }
+
+  void AbandonCopy() noexcept override {
+    try {
+      FinishCopy("the load was abandoned");
+    } catch (...) {
+      // The copy failed, as it was asked to; the transaction is aborted.
+    }
+    FApi.PQsetnonblocking(FConn, 0);
   }
 
  private:
@@ -580,6 +616,66 @@ class TPgConnection final : public TPhysConnection, public TPhysBatching {
   std::string Exec(const char* sql) { return CheckCommand(FApi.PQexec(FConn, sql)); }
 
   [[noreturn]] void FailConnection() { Fail(FApi.PQerrorMessage(FConn)); }
+
+  // A load that failed: the server's message when it has sent one (a row it
+  // refused), the connection's otherwise.
+  [[noreturn]] void FailCopy() {
+    std::string message = FApi.PQerrorMessage(FConn);
+    if (FApi.PQisBusy(FConn) == 0) {
+      while (PGresult* result = FApi.PQgetResult(FConn)) {
+        if (FApi.PQresultStatus(result) == PGRES_FATAL_ERROR) {
+          message = FApi.PQresultErrorMessage(result);
+        }
+        FApi.PQclear(result);
+        if (FApi.PQstatus(FConn) == CONNECTION_BAD) break;
+      }
+    }
+    Fail(message);
+  }
+
+  // Ends the load (as failed when `failure` is given), sends what is left
+  // and reads the server's answer: the rows loaded.
+  std::int64_t FinishCopy(const char* failure) {
+    while (true) {
+      const int ended = FApi.PQputCopyEnd(FConn, failure);
+      if (ended == 1) break;
+      if (ended < 0) FailCopy();
+      Wait(true);
+      if (FApi.PQconsumeInput(FConn) == 0) FailCopy();
+    }
+    while (true) {
+      const int flushed = FApi.PQflush(FConn);
+      if (flushed < 0) FailCopy();
+      if (flushed == 0 && FApi.PQisBusy(FConn) == 0) break;
+      Wait(flushed == 1);
+      if (FApi.PQconsumeInput(FConn) == 0) FailCopy();
+    }
+    std::int64_t rows = 0;
+    std::string failureText;
+    // The answer to the load, then the null that ends it.
+    for (int answers = 0; PGresult* result = FApi.PQgetResult(FConn); ++answers) {
+      const ExecStatusType status = FApi.PQresultStatus(result);
+      if (status == PGRES_COMMAND_OK) {
+        const char* tuples = FApi.PQcmdTuples(result);
+        rows = tuples != nullptr ? std::strtoll(tuples, nullptr, 10) : 0;
+      } else if (failureText.empty()) {
+        failureText = FApi.PQresultErrorMessage(result);
+        if (failureText.empty()) failureText = "the load failed";
+      }
+      FApi.PQclear(result);
+      // A client that lost the connection may answer again and again.
+      if (answers > 2 || FApi.PQstatus(FConn) == CONNECTION_BAD) {
+        if (failureText.empty()) failureText = FApi.PQerrorMessage(FConn);
+        break;
+      }
+      while (FApi.PQisBusy(FConn) != 0) {
+        Wait(false);
+        if (FApi.PQconsumeInput(FConn) == 0) FailConnection();
+      }
+    }
+    if (!failureText.empty()) Fail(failureText);
+    return rows;
+  }
 
   // Waits until the server's answer can be read (or, while `sending`, the
   // rest of the runs can be written). The socket carries the keep-alive and
@@ -626,6 +722,8 @@ class TPgConnection final : public TPhysConnection, public TPhysBatching {
   const TPqApi& FApi;
   PGconn* FConn = nullptr;
   std::uint64_t FStatementCount = 0;
+  // Texts of values that a load converts.
+  mutable std::string FCopyScratch;
 };
 
 class TPgDriver final : public TPhysDriver {
@@ -666,6 +764,8 @@ class TPgDriver final : public TPhysDriver {
     ep.Optional(FApi.PQisBusy, "PQisBusy");
     ep.Optional(FApi.PQgetResult, "PQgetResult");
     ep.Optional(FApi.PQsocket, "PQsocket");
+    ep.Optional(FApi.PQputCopyData, "PQputCopyData");
+    ep.Optional(FApi.PQputCopyEnd, "PQputCopyEnd");
     ep.Check();
     PQconninfoOption* options = FApi.PQconndefaults != nullptr && FApi.PQconninfoFree != nullptr
                                     ? FApi.PQconndefaults()
@@ -700,6 +800,12 @@ class TPgDriver final : public TPhysDriver {
 
 std::unique_ptr<TPhysDriver> CreateDriverPG(const std::string& vendorLib) {
   return std::make_unique<TPgDriver>(vendorLib);
+}
+
+TScopedPgWithoutPipeline::TScopedPgWithoutPipeline() : FPrevious(gPipelineHidden.exchange(true)) {}
+
+TScopedPgWithoutPipeline::~TScopedPgWithoutPipeline() {
+  gPipelineHidden.store(FPrevious);
 }
 
 }  // namespace tandemize::dbaccess::phys

@@ -4,15 +4,20 @@
 //
 // On PG the rows may also go a window at a time (upsert_mode.h): pipelined,
 // the existence queries of a window sent together and then its writes;
-// set-based, a window's rows as arrays in one UPDATE and one INSERT. A
-// window never holds two rows whose keys may be equal, so each existence
-// query sees every row written before it, as one row at a time does.
+// set-based, every row loaded into a temporary table with the server's bulk
+// load, then one statement per window updating the rows whose keys exist and
+// inserting the others. A window never holds two rows whose keys may be
+// equal, so each existence query sees every row written before it, as one
+// row at a time does.
 
 #include "service/upsert.h"
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -102,82 +107,179 @@ constexpr std::size_t kWindowRows = 1000;
 // start, one row at a time, which gives that way's verdict and message.
 struct TRedoSequentially {};
 
-// The current row's key, as far as equality goes; none when a key value is
-// NULL (such a row is never found, and never makes another row found).
-std::optional<std::string> RowKey(const TParamSources& aKeys) {
-  std::string key;
+// The texts under which the current row's key may equal another row's: one
+// for each choice of a text per key column (dbaccess::ComparableKeys). None
+// when a key value is NULL (such a row is never found, and never makes
+// another row found).
+std::vector<std::string> RowKeys(const TParamSources& aKeys) {
+  std::vector<std::string> keys = {std::string()};
   for (const TParamSource& source : aKeys) {
-    const std::optional<std::string> part = dbaccess::ComparableKey(source.Field->AsVariant());
-    if (!part) return std::nullopt;
-    key += *part;
-    key += '\x1f';
+    const std::vector<std::string> parts = dbaccess::ComparableKeys(source.Field->AsVariant());
+    if (parts.empty()) return {};
+    std::vector<std::string> longer;
+    longer.reserve(keys.size() * parts.size());
+    for (const std::string& key : keys) {
+      for (const std::string& part : parts) longer.push_back(key + part + '\x1f');
+    }
+    keys = std::move(longer);
   }
-  return key;
+  return keys;
 }
+
+// The keys of the rows of a window so far, kept as hashes: two keys that
+// share a hash only end a window early.
+class TWindowKeys {
+ public:
+  // Whether a row of aKeys (RowKeys) may have a key equal to one of the window's.
+  bool Shares(const std::vector<std::string>& aKeys) const {
+    for (const std::string& key : aKeys) {
+      if (FKeys.contains(std::hash<std::string>{}(key))) return true;
+    }
+    return false;
+  }
+  void Add(const std::vector<std::string>& aKeys) {
+    for (const std::string& key : aKeys) FKeys.insert(std::hash<std::string>{}(key));
+  }
+  void Reserve(std::size_t aRows) { FKeys.reserve(aRows); }
+  void Clear() { FKeys.clear(); }
+
+ private:
+  std::unordered_set<std::size_t> FKeys;
+};
 
 using memtable::TVariant;
 
 std::atomic<TPgUpsert> gPgUpsert{TPgUpsert::Pipelined};
 
-// The array statements of the set-based way, and the fields that feed
-// their parameters :a1..:aN (the keys, then the other fields).
+// The statements of the set-based way: a temporary table c1..cN (the keys,
+// then the other fields), w (the window) and n (the row's place), loaded
+// with COPY; per window one statement that updates the table's rows whose
+// keys are among the window's and inserts the window's other rows in their
+// order. Its reading of the table is the one from before its update, which
+// changes no key. The fields feed c1..cN.
 struct TSetStatements {
   std::vector<const memtable::TField*> Fields;
-  std::string Update, Insert;
+  std::string Create, Copy, Index, Merge;
 };
+
+// Temporary tables of the set-based way, numbered for the process.
+std::atomic<std::uint64_t> gSetTables{0};
 
 std::string TextOf(const TVariant& aValue) {
   const auto* text = std::get_if<std::string>(&aValue);
   return text != nullptr ? *text : std::string();
 }
 
-// Column types as array casts accept them: the type's own name, without a
-// length or precision (which would cut values that must fail instead).
+// The temporary table's columns take the table's column types by their
+// names alone, without a length or precision (which would cut values that
+// must fail instead): a value fails where the sequential way's fails, when
+// it is written into the table's column. The table is named with its schema
+// in the statements, so that no temporary table can stand for it.
 TSetStatements BuildSetStatements(json::TJsonObject& H, memtable::TMemTable& T,
                                   dbaccess::TDbConnection& aConnection) {
-  const std::string table = StatementName(TableName(H));
   const std::vector<std::string> keys = Names(H, "pks");
   std::vector<std::string> names = keys;
   for (std::string& field : Names(H, "fields")) names.push_back(std::move(field));
   if (names.size() == keys.size()) throw TRedoSequentially{};
 
-  dbaccess::TDbQuery types(&aConnection);
-  types.SQL().SetText(
-      "SELECT format('%I.%I', n.nspname, t.typname), t.typcategory FROM pg_attribute a "
+  dbaccess::TDbQuery columns(&aConnection);
+  columns.SQL().SetText(
+      "SELECT a.attname, format('%I.%I', n.nspname, t.typname), t.typcategory, "
+      "format('%I.%I', cn.nspname, c.relname) FROM pg_attribute a "
       "JOIN pg_type t ON t.oid = a.atttypid JOIN pg_namespace n ON n.oid = t.typnamespace "
-      "WHERE a.attrelid = CAST(:t AS regclass) AND a.attname = :c AND a.attnum > 0 "
-      "AND NOT a.attisdropped");
+      "JOIN pg_class c ON c.oid = a.attrelid JOIN pg_namespace cn ON cn.oid = c.relnamespace "
+      "WHERE a.attrelid = CAST(:t AS regclass) AND a.attnum > 0 AND NOT a.attisdropped");
+  columns.ParamByName("t") = StatementName(TableName(H));
+  columns.Open();
+  std::vector<std::array<std::string, 3>> found;  // name, type, category
+  std::string table;
+  for (; !columns.Eof(); columns.Next()) {
+    found.push_back({TextOf(columns.FieldValue(0)), TextOf(columns.FieldValue(1)),
+                     TextOf(columns.FieldValue(2))});
+    table = TextOf(columns.FieldValue(3));
+  }
+  columns.Close();
+  if (table.empty()) throw TRedoSequentially{};
+
   TSetStatements set;
-  std::string arrays, columns, values, conditions, assignments, insertColumns;
+  const std::string rows = fmt::format("tz_set_rows_{}", ++gSetTables);
+  std::string definitions, loaded, values, conditions, assignments, insertColumns;
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string name = StatementName(names[i]);
-    types.ParamByName("t") = table;
-    types.ParamByName("c") = std::string(Unquoted(name));
-    types.Open();
-    // Array columns would be flattened by unnest.
-    if (types.IsEmpty() || TextOf(types.FieldValue(1)) == "A") throw TRedoSequentially{};
-    const std::string type = TextOf(types.FieldValue(0));
-    types.Close();
+    const std::string_view column = Unquoted(name);
+    const auto match =
+        std::find_if(found.begin(), found.end(), [&](const auto& f) { return f[0] == column; });
+    // Array columns: values of array types are left to the sequential way.
+    if (match == found.end() || (*match)[2] == "A") throw TRedoSequentially{};
     set.Fields.push_back(&T.FieldByName(std::string(Unquoted(names[i]))));
-    const std::string column = fmt::format("c{}", i + 1);
     const std::string separator = i == 0 ? "" : ", ";
-    arrays += fmt::format("{}CAST(:a{} AS {}[])", separator, i + 1, type);
-    columns += separator + column;
-    values += fmt::format("{}v.{}", separator, column);
+    definitions += fmt::format("{}c{} {}", separator, i + 1, (*match)[1]);
+    loaded += fmt::format("{}c{}", separator, i + 1);
+    values += fmt::format("{}v.c{}", separator, i + 1);
     insertColumns += separator + names[i];
     if (i < keys.size()) {
-      conditions += fmt::format("{}t.{} = v.{}", i == 0 ? "" : " AND ", name, column);
+      conditions += fmt::format("{}t.{} = v.c{}", i == 0 ? "" : " AND ", name, i + 1);
     } else {
-      assignments += fmt::format("{}{} = v.{}", i == keys.size() ? "" : ", ", name, column);
+      assignments += fmt::format("{}{} = v.c{}", i == keys.size() ? "" : ", ", name, i + 1);
     }
   }
-  set.Update = fmt::format("UPDATE {} AS t SET {} FROM unnest({}) AS v({}) WHERE {}", table,
-                           assignments, arrays, columns, conditions);
-  set.Insert = fmt::format(
-      "INSERT INTO {} ({}) SELECT {} FROM unnest({}) WITH ORDINALITY AS v({}, n) "
-      "WHERE NOT EXISTS (SELECT 1 FROM {} AS t WHERE {}) ORDER BY v.n",
-      table, insertColumns, values, arrays, columns, table, conditions);
+  set.Create = fmt::format("CREATE TEMPORARY TABLE {} ({}, w integer, n integer) ON COMMIT DROP",
+                           rows, definitions);
+  set.Copy = fmt::format("COPY {} ({}, w, n) FROM STDIN", rows, loaded);
+  set.Index = fmt::format("CREATE INDEX ON {} (w)", rows);
+  set.Merge = fmt::format(
+      "WITH u AS (UPDATE {} AS t SET {} FROM {} AS v WHERE v.w = :w AND {}) "
+      "INSERT INTO {} ({}) SELECT {} FROM {} AS v "
+      "WHERE v.w = :w AND NOT EXISTS (SELECT 1 FROM {} AS t WHERE {}) ORDER BY v.n",
+      table, assignments, rows, conditions, table, insertColumns, values, rows, table, conditions);
   return set;
+}
+
+void Exec(dbaccess::TDbConnection& aConnection, const std::string& aSql) {
+  dbaccess::TDbQuery query(&aConnection);
+  query.SQL().SetText(aSql);
+  query.ExecSQL();
+}
+
+// The set-based way: the rows loaded, then the windows' statements sent
+// together.
+void WriteSets(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbConnection& aConnection,
+               const TParamSources& aKeys) {
+  const TSetStatements set = BuildSetStatements(H, T, aConnection);
+  Exec(aConnection, set.Create);
+  dbaccess::TDbBatch batch(aConnection);
+  batch.StartCopy(set.Copy);
+  std::int64_t window = 1, order = 0;
+  TWindowKeys windowKeys;
+  windowKeys.Reserve(static_cast<std::size_t>(T.RecordCount()));
+  for (T.First(); !T.Eof(); T.Next()) {
+    const std::vector<std::string> keys = RowKeys(aKeys);
+    if (windowKeys.Shares(keys)) {
+      ++window;
+      windowKeys.Clear();
+    }
+    windowKeys.Add(keys);
+    for (const memtable::TField* field : set.Fields) batch.CopyValue(*field);
+    batch.CopyValue(window);
+    batch.CopyValue(++order);
+    batch.EndCopyRow();
+  }
+  batch.FinishCopy();
+  if (order == 0) return;
+
+  dbaccess::TDbQuery merge(&aConnection);
+  merge.SQL().SetText(set.Merge);
+  if (window == 1) {
+    merge.ParamByName("w") = std::int64_t{1};
+    merge.ExecSQL();
+    return;
+  }
+  Exec(aConnection, set.Index);
+  for (std::int64_t w = 1; w <= window; ++w) {
+    merge.ParamByName("w") = w;
+    batch.Add(merge);
+    if (batch.Size() == kWindowRows || w == window) batch.Run();
+  }
 }
 
 }  // namespace
@@ -285,12 +387,18 @@ void TDM::WriteWindows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::T
     keySources.push_back({&keys[i], field});
   }
   dbaccess::TDbConnection& connection = *FDbConnection;
+  if (aAsArrays) {
+    try {
+      WriteSets(H, T, connection, keySources);
+    } catch (...) {
+      throw TRedoSequentially{};
+    }
+    return;
+  }
   dbaccess::TDbBatch batch(connection);
   std::optional<TParamSources> updateSources, insertSources;
-  std::optional<TSetStatements> set;
-  dbaccess::TDbQuery setUpdate(&connection), setInsert(&connection);
   std::vector<int> window;
-  std::unordered_set<std::string> windowKeys;
+  TWindowKeys windowKeys;
 
   // Sends the writes added so far, then raises aFailure: a write of an
   // earlier row that fails is the first failure.
@@ -332,50 +440,22 @@ void TDM::WriteWindows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::T
     }
     batch.Run();
   };
-  // One UPDATE and one INSERT for the whole window.
-  auto writeSet = [&] {
-    if (!set) {
-      set = BuildSetStatements(H, T, connection);
-      setUpdate.SQL().SetText(set->Update);
-      setInsert.SQL().SetText(set->Insert);
-    }
-    std::vector<dbaccess::TDbBatch::TArray> arrays(set->Fields.size());
-    dbaccess::TDbParam value("value");
-    for (const int record : window) {
-      T.SetRecNo(record);
-      for (std::size_t i = 0; i < arrays.size(); ++i) {
-        value.AssignFieldValue(*set->Fields[i]);
-        arrays[i].Types.push_back(value.DataType());
-        arrays[i].Values.push_back(value.Value());
-      }
-    }
-    batch.RunWithArrays(setUpdate, arrays);
-    batch.RunWithArrays(setInsert, arrays);
-  };
   auto writeWindow = [&] {
     if (window.empty()) return;
-    if (aAsArrays) {
-      try {
-        writeSet();
-      } catch (...) {
-        throw TRedoSequentially{};
-      }
-    } else {
-      writePipelined();
-    }
+    writePipelined();
     window.clear();
-    windowKeys.clear();
+    windowKeys.Clear();
   };
 
   for (T.First(); !T.Eof(); T.Next()) {
-    const std::optional<std::string> key = RowKey(keySources);
-    if (window.size() == kWindowRows || (key && windowKeys.contains(*key))) {
+    const std::vector<std::string> keys = RowKeys(keySources);
+    if (window.size() == kWindowRows || windowKeys.Shares(keys)) {
       const int record = T.RecNo();
       writeWindow();
       T.SetRecNo(record);
     }
     window.push_back(T.RecNo());
-    if (key) windowKeys.insert(*key);
+    windowKeys.Add(keys);
   }
   writeWindow();
 }

@@ -5,8 +5,9 @@
 //   pipelined   the same statements in the same order per row, sent a window
 //               of rows at a time without waiting for each answer (the
 //               default; sequential where the client has no pipeline mode);
-//   set         the rows of a window as arrays, one UPDATE and one INSERT per
-//               window.
+//   set         every row loaded into a temporary table with the server's
+//               bulk load, then one statement per window of rows that updates
+//               the rows found and inserts the others.
 // Other kinds always run sequential.
 
 #include <string_view>

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "dbaccess/db_batch.h"
 #include "dbaccess/db_connection.h"
+#include "dbaccess/internal/driver_pg.h"
 #include "service/dm.h"
 #include "service/upsert_mode.h"
 #include "test_servers.h"
@@ -114,8 +116,11 @@ class TCaseMaker {
       return "\"" + std::string(OneIn(2) ? "k" : "K") + std::to_string(Below(3)) + "\"";
     }
     if (aField == "nome") {
-      static const char* kTexts[] = {"a", "b\\\"q", "b'q", "{x,y}", "NULL", "ção", " ", ""};
-      return "\"" + std::string(kTexts[Below(8)]) + "\"";
+      // Quotes, braces, a null's spellings and the bulk load's escapes
+      // (tab, line breaks, backslash, "\N").
+      static const char* kTexts[] = {"a", "b\\\"q", "b'q",   "{x,y}", "NULL",   "ção",   " ",
+                                     "",  "t\\tb",  "n\\nl", "r\\r",  "s\\\\b", "\\\\N", "\\\\."};
+      return "\"" + std::string(kTexts[Below(14)]) + "\"";
     }
     if (aField == "valor") {
       return std::to_string(Below(1000) - 500) + "." + std::to_string(Below(100));
@@ -235,6 +240,104 @@ TEST(UpsertWays, SameTablesAndVerdictsEveryWay) {
   // The generated cases must exercise failures in the middle of an import.
   EXPECT_GT(failures, 0);
   for (const TWay& way : kWays) Exec(c, std::string("DROP TABLE IF EXISTS ") + way.Table);
+}
+
+// One import of aData (JSON rows) into aTable, keyed on k, writing v; the
+// verdict with the table's name taken out.
+std::string Import(const std::string& aTable, const std::string& aStructure,
+                   const std::string& aData) {
+  text::TByteStream body;
+  body.Write(R"({"params":)" + ParamsJson() + R"(,"headers":{"teble_name":")" + aTable +
+             R"(","pks":["k"],"fields":["v"]},"tandemize":{"structure":[)" + aStructure +
+             R"(],"data":[)" + aData + "]}}");
+  std::string verdict = TDMInstance()->Tandemize("", &body, false);
+  for (std::size_t at; (at = verdict.find(aTable)) != std::string::npos;) {
+    verdict.replace(at, aTable.size(), "<table>");
+  }
+  return verdict;
+}
+
+struct TRestoreMode {
+  TPgUpsert Mode = PgUpsertMode();
+  ~TRestoreMode() { SetPgUpsertMode(Mode); }
+};
+
+// A key column whose collation ignores case and accents: keys that differ
+// beyond ASCII letter case are one key to the server, so a row must not share
+// a window with an earlier row of such a key, or its existence query would
+// run before that row is written and it would be inserted a second time.
+TEST(UpsertWays, KeysEqualUnderTheColumnsCollationNeverShareAWindow) {
+  if (Env("TANDEMIZE_PG_HOST").empty()) GTEST_SKIP() << "TANDEMIZE_PG_HOST is not set";
+  dbaccess::TDbConnection c;
+  Connect(c);
+  Exec(c,
+       "DO $$ BEGIN CREATE COLLATION upsert_ways_loose (provider = icu, "
+       "locale = 'und-u-ks-level1-ka-shifted', deterministic = false); "
+       "EXCEPTION WHEN duplicate_object THEN NULL; END $$");
+  TRestoreMode restore;
+  const std::string structure = R"({"fieldName":"k","dataType":"ftWideString","size":40},)"
+                                R"({"fieldName":"v","dataType":"ftInteger","size":0})";
+  // Pairs of spellings of one key (accents, sharp s, full-width letters,
+  // punctuation, a ligature), each later row updating the earlier.
+  const std::string data =
+      R"({"k":"ação","v":1},{"k":"ACAO","v":2},{"k":"straße","v":3},{"k":"STRASSE","v":4},)"
+      R"({"k":"ＡＢＣ","v":5},{"k":"abc","v":6},{"k":"x-y","v":7},{"k":"X Y","v":8},)"
+      R"({"k":"ﬁle","v":9},{"k":"FILE","v":10},{"k":"other","v":11})";
+  std::vector<std::string> verdicts, tables;
+  for (const TWay& way : kWays) {
+    const std::string table = std::string(way.Table) + "_loose";
+    Exec(c, "DROP TABLE IF EXISTS " + table);
+    Exec(c, "CREATE TABLE " + table + " (k text COLLATE upsert_ways_loose, v integer)");
+    SetPgUpsertMode(way.Mode);
+    verdicts.push_back(Import(table, structure, data));
+    tables.push_back(Contents(c, "(SELECT v FROM " + table + ")"));
+    Exec(c, "DROP TABLE " + table);
+  }
+  EXPECT_NE(verdicts[0].find("\"success\":true"), std::string::npos) << verdicts[0];
+  // One row per key, holding the value of its last spelling.
+  EXPECT_EQ(tables[0], "(10)\n(11)\n(2)\n(4)\n(6)\n(8)");
+  for (std::size_t i = 1; i < std::size(kWays); ++i) {
+    EXPECT_EQ(verdicts[i], verdicts[0]) << kWays[i].Table;
+    EXPECT_EQ(tables[i], tables[0]) << kWays[i].Table;
+  }
+}
+
+// A client without pipeline mode offers no batches; an import in either
+// window way then runs one row at a time and ends as that way ends, a
+// failing row included.
+TEST(UpsertWays, WithoutPipelineModeAnImportRunsOneRowAtATime) {
+  if (Env("TANDEMIZE_PG_HOST").empty()) GTEST_SKIP() << "TANDEMIZE_PG_HOST is not set";
+  TRestoreMode restore;
+  {
+    dbaccess::TDbConnection c;
+    Connect(c);
+    ASSERT_TRUE(dbaccess::TDbBatch(c).Available());
+  }
+  dbaccess::phys::TScopedPgWithoutPipeline withoutPipeline;
+  dbaccess::TDbConnection c;
+  Connect(c);
+  EXPECT_FALSE(dbaccess::TDbBatch(c).Available());
+
+  const std::string structure = R"({"fieldName":"k","dataType":"ftInteger","size":0},)"
+                                R"({"fieldName":"v","dataType":"ftWideString","size":20})";
+  const std::string good = R"({"k":1,"v":"a"},{"k":2,"v":"b"},{"k":1,"v":"c"},{"k":3,"v":null})";
+  const std::string failing = R"({"k":4,"v":"d"},{"k":5,"v":"far too long a text"})";
+  for (const TWay& way : kWays) {
+    SCOPED_TRACE(way.Table);
+    const std::string table = std::string(way.Table) + "_nopipe";
+    Exec(c, "DROP TABLE IF EXISTS " + table);
+    Exec(c, "CREATE TABLE " + table + " (k integer, v varchar(5))");
+    Exec(c, "INSERT INTO " + table + " VALUES (2, 'old'), (2, 'old2')");
+    SetPgUpsertMode(way.Mode);
+    EXPECT_EQ(Import(table, structure, good),
+              R"({"success":true,"message":"Dados Importado com sucesso!"})");
+    EXPECT_EQ(Contents(c, table), "(1,c)\n(2,b)\n(2,b)\n(3,)");
+    const std::string verdict = Import(table, structure, failing);
+    EXPECT_NE(verdict.find("\"success\":false"), std::string::npos) << verdict;
+    EXPECT_NE(verdict.find("character varying(5)"), std::string::npos) << verdict;
+    EXPECT_EQ(Contents(c, table), "(1,c)\n(2,b)\n(2,b)\n(3,)");
+    Exec(c, "DROP TABLE " + table);
+  }
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
 #pragma once
 // What a physical connection may offer beyond one statement at a time:
 // several runs of prepared statements sent without waiting for each answer,
-// and one run whose parameters are arrays (one element per row). Internal to
+// and rows streamed into a table by the server's bulk load. Internal to
 // src/dbaccess; a connection that offers it derives from TPhysBatching too.
 
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dbaccess/db_batch.h"
@@ -18,12 +19,6 @@ namespace tandemize::dbaccess::phys {
 struct TPhysRun {
   TPhysStatement* Statement = nullptr;
   std::span<const TPhysBind> Binds;
-};
-
-// One array parameter: the value of every row and the data type it is sent as.
-struct TPhysArrayBind {
-  std::span<const TFieldType> Types;
-  std::span<const TVariant> Values;
 };
 
 using dbaccess::EBatchRunFailed;
@@ -38,10 +33,18 @@ class TPhysBatching {
   // first run that fails raises EBatchRunFailed; the runs after it are not
   // carried out, and the transaction they were in is aborted.
   virtual void RunBatch(std::span<const TPhysRun> runs, std::span<std::int64_t> counts) = 0;
-  // Runs `statement` once with array parameters (text form), one per
-  // placeholder; returns the rows changed.
-  virtual std::int64_t RunWithArrays(TPhysStatement& statement,
-                                     std::span<const TPhysArrayBind> arrays) = 0;
+
+  // Bulk load. StartCopy runs `sql` (a "COPY ... FROM STDIN" of the kind's
+  // text form), AppendCopyValue writes one value in that form (a separator
+  // or row end is the caller's), SendCopyData sends written rows, and
+  // EndCopy ends the load and returns the rows loaded. A failure raises the
+  // server's message; the transaction is then aborted. AbandonCopy ends an
+  // unfinished load as failed, never raising (the transaction is aborted).
+  virtual void StartCopy(const std::string& sql) = 0;
+  virtual void AppendCopyValue(std::string& out, const TPhysBind& bind) const = 0;
+  virtual void SendCopyData(std::string_view data) = 0;
+  virtual std::int64_t EndCopy() = 0;
+  virtual void AbandonCopy() noexcept = 0;
 };
 
 }  // namespace tandemize::dbaccess::phys
