@@ -20,7 +20,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "dbaccess/db_batch.h"
@@ -107,44 +106,80 @@ constexpr std::size_t kWindowRows = 1000;
 // start, one row at a time, which gives that way's verdict and message.
 struct TRedoSequentially {};
 
-// The texts under which the current row's key may equal another row's: one
-// for each choice of a text per key column (dbaccess::ComparableKeys). None
-// when a key value is NULL (such a row is never found, and never makes
-// another row found).
-std::vector<std::string> RowKeys(const TParamSources& aKeys) {
-  std::vector<std::string> keys = {std::string()};
+// Hashes of the texts under which the current row's key may equal another
+// row's: one for each choice of a text per key column
+// (dbaccess::ComparableKeys). None when a key value is NULL (such a row is
+// never found, and never makes another row found).
+std::vector<std::uint64_t> RowKeys(const TParamSources& aKeys) {
+  std::vector<std::uint64_t> keys = {0};
   for (const TParamSource& source : aKeys) {
     const std::vector<std::string> parts = dbaccess::ComparableKeys(source.Field->AsVariant());
     if (parts.empty()) return {};
-    std::vector<std::string> longer;
+    std::vector<std::uint64_t> longer;
     longer.reserve(keys.size() * parts.size());
-    for (const std::string& key : keys) {
-      for (const std::string& part : parts) longer.push_back(key + part + '\x1f');
+    for (const std::uint64_t key : keys) {
+      for (const std::string& part : parts) {
+        longer.push_back(key * 0x9E3779B97F4A7C15ULL + std::hash<std::string>{}(part));
+      }
     }
     keys = std::move(longer);
   }
   return keys;
 }
 
-// The keys of the rows of a window so far, kept as hashes: two keys that
-// share a hash only end a window early.
+// The keys of the rows of a window so far, as hashes (RowKeys): two keys
+// that share a hash only end a window early. Open addressing, so that a
+// lookup touches one place in memory; emptied by the places it filled.
 class TWindowKeys {
  public:
-  // Whether a row of aKeys (RowKeys) may have a key equal to one of the window's.
-  bool Shares(const std::vector<std::string>& aKeys) const {
-    for (const std::string& key : aKeys) {
-      if (FKeys.contains(std::hash<std::string>{}(key))) return true;
+  // Whether a row of aKeys may have a key equal to one of the window's.
+  bool Shares(const std::vector<std::uint64_t>& aKeys) const {
+    if (FSlots.empty()) return false;
+    for (const std::uint64_t key : aKeys) {
+      for (std::size_t at = Start(key);; at = (at + 1) & (FSlots.size() - 1)) {
+        if (FSlots[at] == Stored(key)) return true;
+        if (FSlots[at] == 0) break;
+      }
     }
     return false;
   }
-  void Add(const std::vector<std::string>& aKeys) {
-    for (const std::string& key : aKeys) FKeys.insert(std::hash<std::string>{}(key));
+  void Add(const std::vector<std::uint64_t>& aKeys) {
+    for (const std::uint64_t key : aKeys) {
+      if (2 * (FFilled.size() + 1) > FSlots.size()) Grow();
+      std::size_t at = Start(key);
+      while (FSlots[at] != 0 && FSlots[at] != Stored(key)) at = (at + 1) & (FSlots.size() - 1);
+      if (FSlots[at] == 0) {
+        FSlots[at] = Stored(key);
+        FFilled.push_back(at);
+      }
+    }
   }
-  void Reserve(std::size_t aRows) { FKeys.reserve(aRows); }
-  void Clear() { FKeys.clear(); }
+  void Clear() {
+    for (const std::size_t at : FFilled) FSlots[at] = 0;
+    FFilled.clear();
+  }
 
  private:
-  std::unordered_set<std::size_t> FKeys;
+  static std::uint64_t Stored(std::uint64_t aKey) { return aKey == 0 ? 1 : aKey; }
+  std::size_t Start(std::uint64_t aKey) const {
+    return static_cast<std::size_t>((Stored(aKey) * 0x9E3779B97F4A7C15ULL) >> 20) &
+           (FSlots.size() - 1);
+  }
+  void Grow() {
+    std::vector<std::uint64_t> old = std::move(FSlots);
+    FSlots.assign(std::max<std::size_t>(1024, old.size() * 2), 0);
+    FFilled.clear();
+    for (const std::uint64_t key : old) {
+      if (key == 0) continue;
+      std::size_t at = Start(key);
+      while (FSlots[at] != 0) at = (at + 1) & (FSlots.size() - 1);
+      FSlots[at] = key;
+      FFilled.push_back(at);
+    }
+  }
+
+  std::vector<std::uint64_t> FSlots;
+  std::vector<std::size_t> FFilled;
 };
 
 using memtable::TVariant;
@@ -251,9 +286,8 @@ void WriteSets(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbConnec
   batch.StartCopy(set.Copy);
   std::int64_t window = 1, order = 0;
   TWindowKeys windowKeys;
-  windowKeys.Reserve(static_cast<std::size_t>(T.RecordCount()));
   for (T.First(); !T.Eof(); T.Next()) {
-    const std::vector<std::string> keys = RowKeys(aKeys);
+    const std::vector<std::uint64_t> keys = RowKeys(aKeys);
     if (windowKeys.Shares(keys)) {
       ++window;
       windowKeys.Clear();
@@ -448,7 +482,7 @@ void TDM::WriteWindows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::T
   };
 
   for (T.First(); !T.Eof(); T.Next()) {
-    const std::vector<std::string> keys = RowKeys(keySources);
+    const std::vector<std::uint64_t> keys = RowKeys(keySources);
     if (window.size() == kWindowRows || windowKeys.Shares(keys)) {
       const int record = T.RecNo();
       writeWindow();
