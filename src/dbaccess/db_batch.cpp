@@ -177,7 +177,7 @@ void TDbBatch::EndCopyRow() {
   FRowStarted = false;
   // Rows go out in pieces of about this size, so that the server reads one
   // while the next is written.
-  constexpr std::size_t kCopyPiece = 256 * 1024;
+  constexpr std::size_t kCopyPiece = 64 * 1024;
   if (FCopyData.size() >= kCopyPiece) {
     FCopyTarget->SendCopyData(FCopyData);
     FCopyData.clear();

@@ -557,13 +557,24 @@ class TPgConnection final : public TPhysConnection, public TPhysBatching {
     AppendCopyText(out, bind, FCopyScratch);
   }
 
+  // Hands the rows to the socket before returning: the client's buffer would
+  // otherwise grow to hold every row that the server has not read yet. The
+  // socket's own buffer keeps the server reading while the next rows are
+  // written.
   void SendCopyData(std::string_view data) override {
     while (true) {
       const int queued = FApi.PQputCopyData(FConn, data.data(), static_cast<int>(data.size()));
-      if (queued == 1) return;
       if (queued < 0) FailCopy();
+      if (queued == 1) break;
       Wait(true);
       if (FApi.PQconsumeInput(FConn) == 0 || FApi.PQflush(FConn) < 0) FailCopy();
+    }
+    while (true) {
+      const int rest = FApi.PQflush(FConn);
+      if (rest < 0) FailCopy();
+      if (rest == 0) return;
+      Wait(true);
+      if (FApi.PQconsumeInput(FConn) == 0) FailCopy();
     }
   }
 
@@ -621,14 +632,15 @@ class TPgConnection final : public TPhysConnection, public TPhysBatching {
   // refused), the connection's otherwise.
   [[noreturn]] void FailCopy() {
     std::string message = FApi.PQerrorMessage(FConn);
-    if (FApi.PQisBusy(FConn) == 0) {
-      while (PGresult* result = FApi.PQgetResult(FConn)) {
-        if (FApi.PQresultStatus(result) == PGRES_FATAL_ERROR) {
-          message = FApi.PQresultErrorMessage(result);
-        }
-        FApi.PQclear(result);
-        if (FApi.PQstatus(FConn) == CONNECTION_BAD) break;
-      }
+    // Only answers already read; a load still under way answers "copy in"
+    // again and again.
+    for (int answers = 0; answers < 3 && FApi.PQisBusy(FConn) == 0; ++answers) {
+      PGresult* result = FApi.PQgetResult(FConn);
+      if (result == nullptr) break;
+      const ExecStatusType status = FApi.PQresultStatus(result);
+      if (status == PGRES_FATAL_ERROR) message = FApi.PQresultErrorMessage(result);
+      FApi.PQclear(result);
+      if (status == PGRES_COPY_IN || FApi.PQstatus(FConn) == CONNECTION_BAD) break;
     }
     Fail(message);
   }

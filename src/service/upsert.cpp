@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dbaccess/db_batch.h"
@@ -127,17 +128,19 @@ std::vector<std::uint64_t> RowKeys(const TParamSources& aKeys) {
   return keys;
 }
 
-// The keys of the rows of a window so far, as hashes (RowKeys): two keys
-// that share a hash only end a window early. Open addressing, so that a
-// lookup touches one place in memory; emptied by the places it filled.
+// The keys of the rows of a window so far, as 32-bit parts of their hashes
+// (RowKeys): two keys that share one only end a window early (about one
+// window more per 100,000 rows). Open addressing, so that a lookup touches
+// one place in memory, at most half full.
 class TWindowKeys {
  public:
   // Whether a row of aKeys may have a key equal to one of the window's.
   bool Shares(const std::vector<std::uint64_t>& aKeys) const {
     if (FSlots.empty()) return false;
     for (const std::uint64_t key : aKeys) {
-      for (std::size_t at = Start(key);; at = (at + 1) & (FSlots.size() - 1)) {
-        if (FSlots[at] == Stored(key)) return true;
+      const std::uint32_t stored = Stored(key);
+      for (std::size_t at = Start(stored);; at = Following(at)) {
+        if (FSlots[at] == stored) return true;
         if (FSlots[at] == 0) break;
       }
     }
@@ -145,41 +148,56 @@ class TWindowKeys {
   }
   void Add(const std::vector<std::uint64_t>& aKeys) {
     for (const std::uint64_t key : aKeys) {
-      if (2 * (FFilled.size() + 1) > FSlots.size()) Grow();
-      std::size_t at = Start(key);
-      while (FSlots[at] != 0 && FSlots[at] != Stored(key)) at = (at + 1) & (FSlots.size() - 1);
-      if (FSlots[at] == 0) {
-        FSlots[at] = Stored(key);
-        FFilled.push_back(at);
-      }
+      if (2 * (FCount + 1) > FSlots.size()) Resize(std::max<std::size_t>(1024, 2 * FSlots.size()));
+      Place(Stored(key));
     }
   }
+  // Room for aKeys keys without growing.
+  void Reserve(std::size_t aKeys) {
+    std::size_t size = 1024;
+    while (size < 2 * aKeys) size *= 2;
+    if (size > FSlots.size()) Resize(size);
+  }
+  // Emptied in a time that follows the keys it held, not the room it has.
   void Clear() {
-    for (const std::size_t at : FFilled) FSlots[at] = 0;
-    FFilled.clear();
+    std::size_t size = 1024;
+    while (size < 4 * FCount) size *= 2;
+    if (size < FSlots.size()) {
+      FSlots = std::vector<std::uint32_t>(size, 0);
+    } else {
+      std::fill(FSlots.begin(), FSlots.end(), 0);
+    }
+    FCount = 0;
   }
 
  private:
-  static std::uint64_t Stored(std::uint64_t aKey) { return aKey == 0 ? 1 : aKey; }
-  std::size_t Start(std::uint64_t aKey) const {
-    return static_cast<std::size_t>((Stored(aKey) * 0x9E3779B97F4A7C15ULL) >> 20) &
-           (FSlots.size() - 1);
+  static std::uint32_t Stored(std::uint64_t aKey) {
+    const auto part = static_cast<std::uint32_t>(aKey >> 32);
+    return part == 0 ? 1 : part;
   }
-  void Grow() {
-    std::vector<std::uint64_t> old = std::move(FSlots);
-    FSlots.assign(std::max<std::size_t>(1024, old.size() * 2), 0);
-    FFilled.clear();
-    for (const std::uint64_t key : old) {
-      if (key == 0) continue;
-      std::size_t at = Start(key);
-      while (FSlots[at] != 0) at = (at + 1) & (FSlots.size() - 1);
-      FSlots[at] = key;
-      FFilled.push_back(at);
+  std::size_t Start(std::uint32_t aStored) const {
+    return static_cast<std::size_t>((aStored * 0x9E3779B97F4A7C15ULL) >> 32) & (FSlots.size() - 1);
+  }
+  std::size_t Following(std::size_t aAt) const { return (aAt + 1) & (FSlots.size() - 1); }
+  void Place(std::uint32_t aStored) {
+    std::size_t at = Start(aStored);
+    while (FSlots[at] != 0 && FSlots[at] != aStored) at = Following(at);
+    if (FSlots[at] == 0) {
+      FSlots[at] = aStored;
+      ++FCount;
+    }
+  }
+  void Resize(std::size_t aSize) {
+    const std::vector<std::uint32_t> old =
+        std::exchange(FSlots, std::vector<std::uint32_t>(aSize, 0));
+    FCount = 0;
+    for (const std::uint32_t stored : old) {
+      if (stored != 0) Place(stored);
     }
   }
 
-  std::vector<std::uint64_t> FSlots;
-  std::vector<std::size_t> FFilled;
+  std::vector<std::uint32_t> FSlots;
+  std::size_t FCount = 0;
 };
 
 using memtable::TVariant;
@@ -286,6 +304,7 @@ void WriteSets(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbConnec
   batch.StartCopy(set.Copy);
   std::int64_t window = 1, order = 0;
   TWindowKeys windowKeys;
+  windowKeys.Reserve(static_cast<std::size_t>(T.RecordCount()));
   for (T.First(); !T.Eof(); T.Next()) {
     const std::vector<std::uint64_t> keys = RowKeys(aKeys);
     if (windowKeys.Shares(keys)) {
