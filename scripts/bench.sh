@@ -8,7 +8,8 @@
 #   HTTP     GET /checkrequest vs nginx serving a 60-byte JSON file, wrk,
 #            16 connections, 10 s, one request per connection on both sides
 #   memory   the service's peak resident memory (VmHWM, a fresh service per
-#            measurement) during a 100,000-row SQLite import, per body byte
+#            measurement) during a 100,000-row import, per body byte: SQLite,
+#            and PG with pg_upsert pipelined and set
 #
 # Installs what is missing (scripts/install-deps.sh --test --bench), uses the
 # test database servers (started when they are not up), builds into
@@ -110,6 +111,18 @@ stop_service() {
   stop_pid "$service_pid"
   service_pid=""
 }
+# Starts a fresh service whose PG imports go the way $1 (pg_upsert).
+start_mode_service() {
+  service_port=$(free_port 19095)
+  printf '[Server]\nport=%s\nbind=127.0.0.1\npg_upsert=%s\n' "$service_port" "$1" >"$run/memory-$1.ini"
+  "$build/Tandemize_srv" --config "$run/memory-$1.ini" >"$run/service.log" 2>&1 </dev/null &
+  service_pid=$!
+  for _ in $(seq 100); do
+    port_busy "$service_port" && return 0
+    sleep 0.1
+  done
+  die "the service did not start (see $run/service.log)"
+}
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
@@ -166,24 +179,27 @@ nginx_rps=$(printf '%s\n' "${nginx_rates[@]}" | median)
 service_rps=$(printf '%s\n' "${service_rates[@]}" | median)
 fi
 
-# --- memory: 100,000-row SQLite import, a fresh service each time -----------
+# --- memory: 100,000-row imports, a fresh service each time ------------------
+# Each measurement is "<kind>:<pg_upsert way>:<format>".
 declare -A memory_ratio memory_body memory_peak
-memory_formats=""
-wants memory && memory_formats="json binary"
-for format in $memory_formats; do
-  note "memory: $format, $runs runs"
+memory_cases=""
+wants memory && memory_cases="sqlite:pipelined:json sqlite:pipelined:binary pg:pipelined:json
+  pg:pipelined:binary pg:set:json pg:set:binary"
+for case in $memory_cases; do
+  IFS=: read -r kind way format <<<"$case"
+  note "memory: $kind ($way), $format, $runs runs"
   ratios=() peaks=()
   for _ in $(seq "$runs"); do
-    start_service
-    read -r _ _ body peak < <("$bench_bin" memory --kind sqlite --rows 100000 --format "$format" \
+    if [[ $kind == sqlite ]]; then start_service; else start_mode_service "$way"; fi
+    read -r _ _ body peak < <("$bench_bin" memory --kind "$kind" --rows 100000 --format "$format" \
       --port "$service_port" --pid "$service_pid" --db "$run/bench.db")
     stop_service
     ratios+=("$(awk -v p="$peak" -v b="$body" 'BEGIN {print p * 1024 / b}')")
     peaks+=("$peak")
   done
-  memory_ratio[$format]=$(printf '%s\n' "${ratios[@]}" | median)
-  memory_peak[$format]=$(printf '%s\n' "${peaks[@]}" | median)
-  memory_body[$format]=$body
+  memory_ratio[$case]=$(printf '%s\n' "${ratios[@]}" | median)
+  memory_peak[$case]=$(printf '%s\n' "${peaks[@]}" | median)
+  memory_body[$case]=$body
 done
 
 # --- latency: PG through the delay proxy --------------------------------------
@@ -246,10 +262,13 @@ for line in "${results[@]}"; do
 done
 wants http && printf '| GET /checkrequest, wrk 16 connections %s s | nginx %.0f req/s | %.0f req/s | %sx |\n' \
   "$http_seconds" "$nginx_rps" "$service_rps" "$(ratio "$service_rps" "$nginx_rps")"
-for format in $memory_formats; do
-  printf '| peak memory, 100,000-row import, %s | body %.1f MB | VmHWM %.1f MB | %.2fx body |\n' \
-    "$format" "$(awk -v b="${memory_body[$format]}" 'BEGIN {print b / 1e6}')" \
-    "$(awk -v p="${memory_peak[$format]}" 'BEGIN {print p * 1024 / 1e6}')" "${memory_ratio[$format]}"
+for case in $memory_cases; do
+  IFS=: read -r kind way format <<<"$case"
+  label="$kind"
+  [[ $kind == pg ]] && label="pg $way"
+  printf '| peak memory, 100,000-row %s import, %s | body %.1f MB | VmHWM %.1f MB | %.2fx body |\n' \
+    "$label" "$format" "$(awk -v b="${memory_body[$case]}" 'BEGIN {print b / 1e6}')" \
+    "$(awk -v p="${memory_peak[$case]}" 'BEGIN {print p * 1024 / 1e6}')" "${memory_ratio[$case]}"
 done
 
 if ((${#latency_results[@]})); then
