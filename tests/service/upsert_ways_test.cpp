@@ -1,8 +1,8 @@
 // The three ways an import reaches a PG table (one row at a time, a window
-// of rows pipelined, a window of rows as arrays) against the test server:
-// the same generated imports, run once each way into three tables that start
-// alike, must leave the same tables and answer the same verdicts. Fails
-// when the TANDEMIZE_PG_* coordinates are not set.
+// of rows pipelined, the rows loaded in bulk and merged a window at a time)
+// against the test server: the same generated imports, run once each way
+// into three tables that start alike, must leave the same tables and answer
+// the same verdicts. Fails when the TANDEMIZE_PG_* coordinates are not set.
 
 #include <gtest/gtest.h>
 
@@ -267,7 +267,7 @@ struct TRestoreMode {
 // a window with an earlier row of such a key, or its existence query would
 // run before that row is written and it would be inserted a second time.
 TEST(UpsertWays, KeysEqualUnderTheColumnsCollationNeverShareAWindow) {
-  if (Env("TANDEMIZE_PG_HOST").empty()) GTEST_SKIP() << "TANDEMIZE_PG_HOST is not set";
+  ASSERT_TRUE(harness::TestServerSet("PG"));
   dbaccess::TDbConnection c;
   Connect(c);
   Exec(c,
@@ -307,7 +307,7 @@ TEST(UpsertWays, KeysEqualUnderTheColumnsCollationNeverShareAWindow) {
 // long for its column), after rows that went well: every way answers as one
 // row at a time does and leaves the table as it was.
 TEST(UpsertWays, FailingValuesAnswerAsOneRowAtATime) {
-  if (Env("TANDEMIZE_PG_HOST").empty()) GTEST_SKIP() << "TANDEMIZE_PG_HOST is not set";
+  ASSERT_TRUE(harness::TestServerSet("PG"));
   dbaccess::TDbConnection c;
   Connect(c);
   TRestoreMode restore;
@@ -341,7 +341,7 @@ TEST(UpsertWays, FailingValuesAnswerAsOneRowAtATime) {
 // window way then runs one row at a time and ends as that way ends, a
 // failing row included.
 TEST(UpsertWays, WithoutPipelineModeAnImportRunsOneRowAtATime) {
-  if (Env("TANDEMIZE_PG_HOST").empty()) GTEST_SKIP() << "TANDEMIZE_PG_HOST is not set";
+  ASSERT_TRUE(harness::TestServerSet("PG"));
   TRestoreMode restore;
   {
     dbaccess::TDbConnection c;
