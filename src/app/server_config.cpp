@@ -171,7 +171,7 @@ const TKey kKeys[] = {
      [](TServerConfig& c, const std::string& v) { c.Policy.DatabaseFolders = Folders(v); }},
     {"pg_upsert",
      "how PG imports send their statements: sequential, pipelined (a window of rows at a time) "
-     "or set (a window's rows as arrays) (pipelined)",
+     "or set (the rows loaded in bulk, then one statement per window) (pipelined)",
      [](TServerConfig& c, const std::string& v) {
        if (!service::ParsePgUpsertMode(v, c.PgUpsert)) {
          throw EBadValue(Quoted(v) + " is not sequential, pipelined or set");

@@ -101,9 +101,10 @@ class TDM {
   // Writes T's rows with the three prepared statements of ApplyRows.
   void WriteRows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& aExists,
                  dbaccess::TDbQuery& aUpdate, dbaccess::TDbQuery& aInsert);
-  // WriteRows a window of rows at a time (PG): pipelined, or as arrays.
+  // WriteRows a window of rows at a time (PG): pipelined, or as sets (the rows
+  // loaded in bulk, then one statement per window).
   void WriteWindows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& aExists,
-                    dbaccess::TDbQuery& aUpdate, dbaccess::TDbQuery& aInsert, bool aAsArrays);
+                    dbaccess::TDbQuery& aUpdate, dbaccess::TDbQuery& aInsert, bool aAsSets);
   // Runs the existence query Q (its text set, its values bound) for the
   // current row.
   static bool RunExists(dbaccess::TDbQuery& Q);

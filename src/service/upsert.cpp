@@ -431,7 +431,7 @@ void TDM::WriteRows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQ
 }
 
 void TDM::WriteWindows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::TDbQuery& aExists,
-                       dbaccess::TDbQuery& aUpdate, dbaccess::TDbQuery& aInsert, bool aAsArrays) {
+                       dbaccess::TDbQuery& aUpdate, dbaccess::TDbQuery& aInsert, bool aAsSets) {
   TParamSources keySources;
   dbaccess::TDbParams& keys = aExists.Params();
   for (int i = 0; i < keys.Count(); ++i) {
@@ -440,7 +440,7 @@ void TDM::WriteWindows(json::TJsonObject& H, memtable::TMemTable& T, dbaccess::T
     keySources.push_back({&keys[i], field});
   }
   dbaccess::TDbConnection& connection = *FDbConnection;
-  if (aAsArrays) {
+  if (aAsSets) {
     try {
       WriteSets(H, T, connection, keySources);
     } catch (...) {
