@@ -29,10 +29,18 @@ scripts/install-deps.sh --test
 # and linker to write.
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTANDEMIZE_SANITIZE=ON \
   -DCMAKE_CXX_FLAGS_DEBUG="-Og -g1" >/dev/null
-cmake --build build-test -j "$(nproc)"
 
-trap '"$root/scripts/test-databases.sh" stop' EXIT
-scripts/test-databases.sh start
+# The servers start while the build runs (they mostly wait on their disks);
+# whatever happens next, they are stopped once their start has ended.
+scripts/test-databases.sh start >build-test/test-databases.log 2>&1 &
+servers=$!
+trap 'wait "$servers" 2>/dev/null || true; "$root/scripts/test-databases.sh" stop' EXIT
+cmake --build build-test -j "$(nproc)"
+if ! wait "$servers"; then
+  cat build-test/test-databases.log >&2
+  exit 1
+fi
+cat build-test/test-databases.log
 # shellcheck disable=SC1091
 source "$root/build-test/test-databases.env"
 
