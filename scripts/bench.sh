@@ -95,17 +95,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Waits up to 10 s for the service just started to listen on $service_port.
+wait_for_service() {
+  for _ in $(seq 100); do
+    port_busy "$service_port" && return 0
+    sleep 0.1
+  done
+  die "the service did not start (see $run/service.log)"
+}
 # Starts a fresh service on a free port (the fixed port moved by the shim).
 start_service() {
   service_port=$(free_port 19095)
   TANDEMIZE_BENCH_PORT=$service_port LD_PRELOAD=$build/bench/libbench_port_shim.so \
     "$build/Tandemize_srv" >"$run/service.log" 2>&1 </dev/null &
   service_pid=$!
-  for _ in $(seq 100); do
-    port_busy "$service_port" && return 0
-    sleep 0.1
-  done
-  die "the service did not start (see $run/service.log)"
+  wait_for_service
 }
 stop_service() {
   stop_pid "$service_pid"
@@ -117,11 +121,7 @@ start_mode_service() {
   printf '[Server]\nport=%s\nbind=127.0.0.1\npg_upsert=%s\n' "$service_port" "$1" >"$run/memory-$1.ini"
   "$build/Tandemize_srv" --config "$run/memory-$1.ini" >"$run/service.log" 2>&1 </dev/null &
   service_pid=$!
-  for _ in $(seq 100); do
-    port_busy "$service_port" && return 0
-    sleep 0.1
-  done
-  die "the service did not start (see $run/service.log)"
+  wait_for_service
 }
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
