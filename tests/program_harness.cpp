@@ -30,8 +30,14 @@ namespace asio = boost::asio;
 
 constexpr auto kAnswerBound = std::chrono::minutes(2);
 
-asio::ip::tcp::endpoint Loopback(int aPort) {
-  return {asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(aPort)};
+// A stream connected to 127.0.0.1:aPort whose every operation, connecting
+// included, ends within kAnswerBound.
+beast::tcp_stream Connected(asio::io_context& aIo, int aPort) {
+  beast::tcp_stream stream(aIo);
+  stream.expires_after(kAnswerBound);
+  stream.connect(asio::ip::tcp::endpoint{asio::ip::make_address("127.0.0.1"),
+                                         static_cast<unsigned short>(aPort)});
+  return stream;
 }
 
 http::verb VerbOf(TMethod aMethod) {
@@ -152,9 +158,7 @@ bool TServer::TryStart(const std::string& aBinary, int aPort) {
 TAnswer Request(int aPort, TMethod aMethod, const std::string& aTarget, const THeaders& aHeaders,
                 const std::string& aBody) {
   asio::io_context io;
-  beast::tcp_stream stream(io);
-  stream.expires_after(kAnswerBound);
-  stream.connect(Loopback(aPort));
+  beast::tcp_stream stream = Connected(io, aPort);
   http::request<http::string_body> request(VerbOf(aMethod), aTarget, 11);
   request.set(http::field::host, "127.0.0.1");
   for (const auto& [name, value] : aHeaders) request.set(name, value);
@@ -186,9 +190,7 @@ TAnswer Import(const std::string& aEnvelope) {
 
 TAnswer Exchange(int aPort, const std::string& aBytes) {
   asio::io_context io;
-  beast::tcp_stream stream(io);
-  stream.expires_after(kAnswerBound);
-  stream.connect(Loopback(aPort));
+  beast::tcp_stream stream = Connected(io, aPort);
   if (!aBytes.empty()) asio::write(stream, asio::buffer(aBytes));
   std::string received;
   boost::system::error_code ec;

@@ -579,24 +579,17 @@ class TPgConnection final : public TPhysConnection, public TPhysBatching {
   }
 
   std::int64_t EndCopy() override {
-    std::int64_t rows = 0;
-    try {
-      rows = FinishCopy(nullptr);
-    } catch (...) {
-      FApi.PQsetnonblocking(FConn, 0);
-      throw;
-    }
-    FApi.PQsetnonblocking(FConn, 0);
-    return rows;
+    const TBlockingAfterCopy blocking(FApi, FConn);
+    return FinishCopy(nullptr);
   }
 
   void AbandonCopy() noexcept override {
+    const TBlockingAfterCopy blocking(FApi, FConn);
     try {
       FinishCopy("the load was abandoned");
     } catch (...) {
       // The copy failed, as it was asked to; the transaction is aborted.
     }
-    FApi.PQsetnonblocking(FConn, 0);
   }
 
  private:
@@ -710,6 +703,20 @@ class TPgConnection final : public TPhysConnection, public TPhysBatching {
       if (ready < 0 && errno != EINTR) FailConnection();
     }
   }
+
+  // The socket blocking again once a load (StartCopy) has ended, however it
+  // ended.
+  class TBlockingAfterCopy {
+   public:
+    TBlockingAfterCopy(const TPqApi& api, PGconn* conn) : FApi(api), FConn(conn) {}
+    ~TBlockingAfterCopy() { FApi.PQsetnonblocking(FConn, 0); }
+    TBlockingAfterCopy(const TBlockingAfterCopy&) = delete;
+    TBlockingAfterCopy& operator=(const TBlockingAfterCopy&) = delete;
+
+   private:
+    const TPqApi& FApi;
+    PGconn* FConn;
+  };
 
   // Pipeline mode for the length of a batch, the socket non-blocking so
   // that sending and reading never wait on each other.

@@ -264,7 +264,7 @@ TSetStatements BuildSetStatements(json::TJsonObject& H, memtable::TMemTable& T,
         std::find_if(found.begin(), found.end(), [&](const auto& f) { return f[0] == column; });
     // Array columns: values of array types are left to the sequential way.
     if (match == found.end() || (*match)[2] == "A") throw TRedoSequentially{};
-    set.Fields.push_back(&T.FieldByName(std::string(Unquoted(names[i]))));
+    set.Fields.push_back(&T.FieldByName(std::string(column)));
     const std::string separator = i == 0 ? "" : ", ";
     definitions += fmt::format("{}c{} {}", separator, i + 1, (*match)[1]);
     loaded += fmt::format("{}c{}", separator, i + 1);
