@@ -105,21 +105,38 @@ void TRowStoreRowBuffer::Free() noexcept {
 // ---------------------------------------------------------------------------
 // TRowStoreRow
 
+// Every table holds one row per record, so a row is kept to the values'
+// buffer and a few words.
+static_assert(sizeof(TRowStoreRow) <= 48);
+
+TRowStoreRowBuffer& TRowStoreRow::Slot(TRowStoreBufferKind aKind) const {
+  return FAll ? (*FAll)[static_cast<std::size_t>(aKind)] : FInline;
+}
+
 TRowStoreRowBuffer* TRowStoreRow::Buffer(TRowStoreBufferKind aKind) const {
   if ((FBufferBits & BufferBit(aKind)) == 0) return nullptr;
-  return &FBuffers[static_cast<std::size_t>(aKind)];
+  return &Slot(aKind);
 }
 
 TRowStoreRowBuffer& TRowStoreRow::CreateBuffer(TRowStoreBufferKind aKind,
                                                std::size_t aColumnCount) {
-  TRowStoreRowBuffer& buffer = FBuffers[static_cast<std::size_t>(aKind)];
+  if (!FAll) {
+    if ((FBufferBits & ~BufferBit(aKind)) == 0) {
+      FInlineKind = aKind;
+    } else {
+      // A second buffer: all of them move to a block of their own.
+      FAll = std::make_unique<std::array<TRowStoreRowBuffer, 3>>();
+      (*FAll)[static_cast<std::size_t>(FInlineKind)] = std::move(FInline);
+    }
+  }
+  TRowStoreRowBuffer& buffer = Slot(aKind);
   buffer = TRowStoreRowBuffer(aColumnCount);
   FBufferBits |= BufferBit(aKind);
   return buffer;
 }
 
 void TRowStoreRow::FreeBuffer(TRowStoreBufferKind aKind) {
-  FBuffers[static_cast<std::size_t>(aKind)] = TRowStoreRowBuffer();
+  if (FAll || FInlineKind == aKind) Slot(aKind) = TRowStoreRowBuffer();
   FBufferBits &= static_cast<std::uint8_t>(~BufferBit(aKind));
 }
 

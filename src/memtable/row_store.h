@@ -217,8 +217,12 @@ struct TRowStoreRowError {
   std::vector<TRowStoreDBError> DBErrors;
 };
 
-// A row's buffers live inside the row; a bit per TRowStoreBufferKind says
-// which of them the row has. Rows of a table live in the table's row blocks.
+// A bit per TRowStoreBufferKind says which buffers a row has. Most rows only
+// ever have one (Original once loaded or posted, Current when inserted), and
+// it lives inside the row; a row given a second one keeps all three in a
+// block of its own from then on. Buffer and CreateBuffer hand out addresses
+// that stay valid until the row gets another buffer or is emptied. Rows of a
+// table live in the table's row blocks.
 class TRowStoreRow {
  public:
   explicit TRowStoreRow(std::uint32_t aRowID = 0) : FRowID(aRowID) {}
@@ -255,15 +259,20 @@ class TRowStoreRow {
     return static_cast<std::uint8_t>(1u << static_cast<unsigned>(aKind));
   }
 
+  // Where the buffer of that kind is, or goes once created.
+  TRowStoreRowBuffer& Slot(TRowStoreBufferKind aKind) const;
+
   // Mutable: a row lends its buffers out for writing even through a const
   // reference, as it did when they were objects of their own.
-  mutable std::array<TRowStoreRowBuffer, 3> FBuffers;
+  mutable TRowStoreRowBuffer FInline;  // the one buffer, of FInlineKind, while FAll is null
+  std::unique_ptr<std::array<TRowStoreRowBuffer, 3>> FAll;  // by kind, once a row has had two
   std::unique_ptr<TRowStoreRowError> FError;
   std::uint32_t FRowID;
   std::uint32_t FChangeNumber = 0;
   TRowStoreRowState FRowState = TRowStoreRowState::rsDetached;
   TRowStoreRowState FRowPriorState = TRowStoreRowState::rsDetached;
   std::uint8_t FBufferBits = 0;
+  TRowStoreBufferKind FInlineKind = TRowStoreBufferKind::bkOriginal;
 };
 
 // What describes a column, as a stream carries it.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -119,6 +120,40 @@ TEST(RowStoreRowTest, CreateBufferEmptiesAndFreeBufferRemoves) {
   EXPECT_TRUE(VarIsNull(row.GetValue(0)));
 }
 
+// A row keeps its first buffer inline and moves to a block of its own at the
+// second: every order of creating and freeing buffers must leave each kind
+// with its own values. Checked against a plain model over every sequence of
+// five steps.
+TEST(RowStoreRowTest, BuffersKeepTheirValuesThroughEveryOrderOfCreateAndFree) {
+  constexpr TRowStoreBufferKind kKinds[] = {bkOriginal, bkCurrent, bkProposed};
+  constexpr int kSteps = 5, kChoices = 6;  // create or free, for each kind
+  int sequences = 1;
+  for (int i = 0; i < kSteps; ++i) sequences *= kChoices;
+  for (int sequence = 0; sequence < sequences; ++sequence) {
+    TRowStoreRow row;
+    std::optional<std::string> model[3];
+    int code = sequence;
+    for (int step = 0; step < kSteps; ++step, code /= kChoices) {
+      const int kind = code % kChoices % 3;
+      if (code % kChoices < 3) {
+        model[kind] = "v" + std::to_string(step);
+        row.CreateBuffer(kKinds[kind], 1).SetValue(0, *model[kind]);
+      } else {
+        model[kind].reset();
+        row.FreeBuffer(kKinds[kind]);
+      }
+      for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(testing::Message() << "sequence " << sequence << " step " << step << " kind " << k);
+        const TRowStoreRowBuffer* const buffer = row.Buffer(kKinds[k]);
+        ASSERT_EQ(buffer != nullptr, model[k].has_value());
+        if (buffer != nullptr) {
+          EXPECT_EQ(buffer->GetValue(0), TVariant(*model[k]));
+        }
+      }
+    }
+  }
+}
+
 TEST(RowStoreRowTest, BufferIsAValueThatKeepsItsValuesAsItGrows) {
   // Filled column by column from empty, the buffer moves its values to larger
   // blocks several times; every value written stays where it was put.
@@ -180,9 +215,13 @@ TEST(RowStoreRowTest, EditBufferMovedIntoARowBecomesThatRowsBuffer) {
     EXPECT_EQ(target.GetValue(0), TVariant(std::string("posted")));
     EXPECT_EQ(target.GetValue(1), TVariant(std::int32_t{7}));
     EXPECT_EQ(edit.Count(), 0u);  // NOLINT(bugprone-use-after-move)
+    // Replacing a buffer's content keeps its address.
+    if (kind == bkOriginal) {
+      EXPECT_EQ(row.Buffer(bkOriginal), original);
+    }
   }
-  // The buffer lives in the row: replacing its content keeps its address.
-  EXPECT_EQ(row.Buffer(bkOriginal), original);
+  // A second buffer moved the first one, content and all.
+  EXPECT_EQ(row.Buffer(bkOriginal)->GetValue(0), TVariant(std::string("posted")));
   EXPECT_EQ(row.Buffer(bkProposed), nullptr);
   row.SetRowState(rsModified);
   EXPECT_EQ(row.GetValue(0, rvOriginal), TVariant(std::string("posted")));
