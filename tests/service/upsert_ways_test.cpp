@@ -337,6 +337,41 @@ TEST(UpsertWays, FailingValuesAnswerAsOneRowAtATime) {
   }
 }
 
+// A trigger that keeps some stored rows from being updated: such a row was
+// still found, so one row at a time never inserts it, and neither may the
+// set-based way, whose update does not return it.
+TEST(UpsertWays, ARowWhoseUpdateATriggerSkipsIsNotInserted) {
+  ASSERT_TRUE(harness::TestServerSet("PG"));
+  dbaccess::TDbConnection c;
+  Connect(c);
+  Exec(c,
+       "CREATE OR REPLACE FUNCTION upsert_ways_keep_one() RETURNS trigger LANGUAGE plpgsql AS "
+       "$$ BEGIN IF OLD.k = 1 THEN RETURN NULL; END IF; RETURN NEW; END $$");
+  TRestoreMode restore;
+  const std::string structure = R"({"fieldName":"k","dataType":"ftInteger","size":0},)"
+                                R"({"fieldName":"v","dataType":"ftWideString","size":10})";
+  const std::string data = R"({"k":1,"v":"new"},{"k":2,"v":"new"},{"k":3,"v":"new"})";
+  std::vector<std::string> verdicts, tables;
+  for (const TWay& way : kWays) {
+    const std::string table = std::string(way.Table) + "_kept";
+    Exec(c, "DROP TABLE IF EXISTS " + table);
+    Exec(c, "CREATE TABLE " + table + " (k integer, v text)");
+    Exec(c, "INSERT INTO " + table + " VALUES (1, 'old'), (2, 'old')");
+    Exec(c, "CREATE TRIGGER keep_one BEFORE UPDATE ON " + table +
+                " FOR EACH ROW EXECUTE FUNCTION upsert_ways_keep_one()");
+    SetPgUpsertMode(way.Mode);
+    verdicts.push_back(Import(table, structure, data));
+    tables.push_back(Contents(c, table));
+    Exec(c, "DROP TABLE " + table);
+  }
+  EXPECT_NE(verdicts[0].find("\"success\":true"), std::string::npos) << verdicts[0];
+  EXPECT_EQ(tables[0], "(1,old)\n(2,new)\n(3,new)");
+  for (std::size_t i = 1; i < std::size(kWays); ++i) {
+    EXPECT_EQ(verdicts[i], verdicts[0]) << kWays[i].Table;
+    EXPECT_EQ(tables[i], tables[0]) << kWays[i].Table;
+  }
+}
+
 // A client without pipeline mode offers no batches; an import in either
 // window way then runs one row at a time and ends as that way ends, a
 // failing row included.
