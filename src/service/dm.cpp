@@ -5,6 +5,7 @@
 
 #include "converter/converter.h"
 #include "service/access_policy.h"
+#include "service/disposal.h"
 
 namespace tandemize::service {
 namespace {
@@ -135,6 +136,8 @@ std::string TDM::TesteDatabase(std::string_view aJson) {
 std::string TDM::Tandemize(std::string_view aJsonHeader, text::TByteStream* aStream,
                            bool aBinaryRequest) {
   json::TJsonObject E;
+  // The rows are freed once the verdict is made, on the disposal thread.
+  auto table = std::make_unique<memtable::TMemTable>();
   try {
     if (aBinaryRequest) {
       if (!json::TJsonBase::IsJsonObject(aJsonHeader)) throw EDataService(kContentInvalid);
@@ -159,7 +162,7 @@ std::string TDM::Tandemize(std::string_view aJsonHeader, text::TByteStream* aStr
     if (FDbConnection->Connected()) FDbConnection->SetConnected(false);
     FParamsDB->fromJson(&E["params"].AsObject());
 
-    memtable::TMemTable T;
+    memtable::TMemTable& T = *table;
     if (aBinaryRequest) {
       T.LoadFromStream(aStream->Remaining(), memtable::TStorageFormat::sfBinary);
       aStream->Clear();  // the rows live on in T
@@ -178,6 +181,7 @@ std::string TDM::Tandemize(std::string_view aJsonHeader, text::TByteStream* aStr
   } catch (const std::exception& e) {
     PutVerdict(E, false, MessageOf(e));
   }
+  DisposeLater(std::move(table));
   return E.Stringify();
 }
 
