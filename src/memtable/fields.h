@@ -125,7 +125,7 @@ class TField {
   friend class TMemTable;
   friend class TFields;
   friend std::unique_ptr<TField> CreateField(TFieldType, TFieldClassList);
-  void SetLogical(const TVariant& aValue);
+  void SetLogical(TVariant aValue);
   void CheckRange(double aValue) const;
 
   TMemTable* FDataSet = nullptr;
