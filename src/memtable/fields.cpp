@@ -254,33 +254,6 @@ void TField::CheckRange(double aValue) const {
   }
 }
 
-namespace {
-
-// Text and bytes are held by their columns as they come: such a value needs
-// no conversion, and is moved in rather than copied.
-bool InColumnForm(TColumnDataType aType, const TVariant& aValue) {
-  using enum TColumnDataType;
-  switch (aType) {
-    case dtAnsiString:
-    case dtWideString:
-    case dtMemo:
-    case dtWideMemo:
-    case dtXML:
-    case dtHMemo:
-    case dtWideHMemo:
-      return std::holds_alternative<std::string>(aValue);
-    case dtByteString:
-    case dtBlob:
-    case dtHBlob:
-    case dtHBFile:
-      return std::holds_alternative<TBytes>(aValue);
-    default:
-      return false;
-  }
-}
-
-}  // namespace
-
 void TField::SetLogical(TVariant aValue) {
   if (FDataSet == nullptr || FColumnIndex < 0) {
     throw EDatabaseError(fmt::format("Field '{}' is not bound to an open dataset", FFieldName));
@@ -297,8 +270,7 @@ void TField::SetLogical(TVariant aValue) {
       CheckRange(PlainToDouble(aValue));
     }
   }
-  TVariant raw = InColumnForm(FColumnType, aValue) ? std::move(aValue)
-                                                   : PlainToColumn(FColumnType, aValue);
+  TVariant raw = PlainToColumn(FColumnType, std::move(aValue));
   if (auto* bcd = std::get_if<TBcdValue>(&raw);
       bcd != nullptr && (FDataType == TFieldType::ftBCD || FDataType == TFieldType::ftFMTBcd)) {
     *bcd = BcdRound(*bcd, FSize);

@@ -434,7 +434,7 @@ T NarrowInteger(const TVariant& aPlain, std::string_view aTarget) {
 
 }  // namespace
 
-TVariant PlainToColumn(TColumnDataType aType, const TVariant& aPlain) {
+TVariant PlainToColumn(TColumnDataType aType, TVariant aPlain) {
   using enum TColumnDataType;
   if (VarIsNull(aPlain)) return aPlain;
   switch (aType) {
@@ -503,11 +503,13 @@ TVariant PlainToColumn(TColumnDataType aType, const TVariant& aPlain) {
     case dtXML:
     case dtHMemo:
     case dtWideHMemo:
+      if (std::holds_alternative<std::string>(aPlain)) return aPlain;
       return PlainToString(aPlain);
     case dtByteString:
     case dtBlob:
     case dtHBlob:
     case dtHBFile:
+      if (std::holds_alternative<TBytes>(aPlain)) return aPlain;
       return PlainToBytes(aPlain);
     case dtGUID: {
       TBytes bytes;

@@ -40,8 +40,9 @@ bool StringToGuid(std::string_view aText, TBytes& aBytes);
 // TDateTime, a dtBoolean word as bool, GUID bytes as text ...); null stays null.
 TVariant ColumnToPlain(TColumnDataType aType, const TVariant& aRaw);
 // A plain value in the layout of aType. Throws EDatabaseError when it cannot
-// be converted.
-TVariant PlainToColumn(TColumnDataType aType, const TVariant& aPlain);
+// be converted. Text and bytes that are already in their column's layout are
+// moved, not copied.
+TVariant PlainToColumn(TColumnDataType aType, TVariant aPlain);
 
 // Plain value readers; they throw EDatabaseError when the value cannot be
 // read as that type. Null reads as 0, "", false.
