@@ -70,6 +70,8 @@ void TandemizeHandler(web::TRelayRequest& aRequest, web::TRelayResponse& aRespon
     // The log line lacks the import's fields; the client still gets its verdict.
   }
   aResponse.Send(verdict);
+  // The rows are freed after the verdict has been written.
+  aResponse.FreeAfterAnswer(dm->TakeLeftovers());
 }
 
 }  // namespace tandemize::app

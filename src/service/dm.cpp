@@ -5,7 +5,6 @@
 
 #include "converter/converter.h"
 #include "service/access_policy.h"
-#include "service/disposal.h"
 
 namespace tandemize::service {
 namespace {
@@ -136,8 +135,8 @@ std::string TDM::TesteDatabase(std::string_view aJson) {
 std::string TDM::Tandemize(std::string_view aJsonHeader, text::TByteStream* aStream,
                            bool aBinaryRequest) {
   json::TJsonObject E;
-  // The rows are freed once the verdict is made, on the disposal thread.
-  auto table = std::make_unique<memtable::TMemTable>();
+  // The rows outlive the import, for the caller to free (TakeLeftovers).
+  auto table = std::make_shared<memtable::TMemTable>();
   try {
     if (aBinaryRequest) {
       if (!json::TJsonBase::IsJsonObject(aJsonHeader)) throw EDataService(kContentInvalid);
@@ -181,7 +180,7 @@ std::string TDM::Tandemize(std::string_view aJsonHeader, text::TByteStream* aStr
   } catch (const std::exception& e) {
     PutVerdict(E, false, MessageOf(e));
   }
-  DisposeLater(std::move(table));
+  FLeftovers = std::move(table);
   return E.Stringify();
 }
 

@@ -495,9 +495,12 @@ struct TConnection {
     error_code peerError;
     const tcp::endpoint peer = Stream.socket().remote_endpoint(peerError);
     if (!peerError) request.RemoteAddress = peer.address().to_string();
-    Write(HandlerAnswer(aHandler, request));
+    const TWireResponse answer = HandlerAnswer(aHandler, request);
+    Write(answer);
     error_code ignored;
     Stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    // What the answer holds for after its writing (FreeAfterAnswer) is freed
+    // here, with the answer, the client having all of it.
   }
 };
 

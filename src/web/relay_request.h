@@ -165,6 +165,12 @@ class TRelayResponse {
     FWebResponse.Data.Content = std::move(aText);
     return *this;
   }
+  // Holds aObject until the answer has been written, then frees it: work
+  // the client need not wait for.
+  TRelayResponse& FreeAfterAnswer(std::shared_ptr<void> aObject) {
+    FWebResponse.Data.FreeAfterAnswer = std::move(aObject);
+    return *this;
+  }
   TRelayResponse& ContentType(std::string aType) {
     FWebResponse.Data.ContentType = std::move(aType);
     return *this;

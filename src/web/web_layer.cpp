@@ -211,6 +211,7 @@ TWireResponse EncodeResponse(const TWebResponseData& aData, bool aHeadRequest) {
   }
   for (const auto& header : aData.CustomHeaders) wire.Headers.push_back(header);
   if (!aHeadRequest && !noBodyStatus) wire.Body = std::move(body.Bytes);
+  wire.FreeAfterAnswer = aData.FreeAfterAnswer;
   return wire;
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,6 +53,9 @@ struct TWebResponseData {
   // Name and value pairs a route adds to the request's access log line;
   // never sent.
   THeaderLines LogFields;
+  // What the route's work left behind that the client need not wait for:
+  // held until the answer is written, then freed. Never sent.
+  std::shared_ptr<void> FreeAfterAnswer;
 
   // Replaces (ignoring case) or adds a header.
   void SetCustomHeader(std::string_view aName, std::string aValue);
@@ -89,6 +93,8 @@ struct TWireResponse {
   int Status = 200;
   THeaderLines Headers;
   std::string Body;
+  // Freed once the answer is written (TWebResponseData::FreeAfterAnswer).
+  std::shared_ptr<void> FreeAfterAnswer = nullptr;
 };
 // No body for HEAD, 1xx, 204 and 304; Content-Length still announced for HEAD.
 TWireResponse EncodeResponse(const TWebResponseData& aData, bool aHeadRequest);

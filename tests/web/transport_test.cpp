@@ -10,7 +10,9 @@
 #include <sys/resource.h>
 
 #include <condition_variable>
+#include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -313,6 +315,41 @@ TEST(HttpServer, AnswerLargerThanTheSendBufferReachesASlowReaderWhole) {
   const std::string reply = ReadToClose(socket);
   EXPECT_EQ(StatusOf(reply), 200);
   EXPECT_TRUE(BodyOf(reply) == body) << BodyOf(reply).size() << " bytes of " << body.size();
+}
+
+// What an answer holds for after its writing is freed only once the client
+// has the whole answer, the connection's end included: a slow destructor
+// does not keep the client waiting.
+TEST(HttpServer, WhatAnAnswerHoldsIsFreedAfterTheClientHasIt) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool received = false, freed = false;
+  struct THeld {
+    std::function<void()> OnFree;
+    ~THeld() { OnFree(); }
+  };
+  THttpServer server([&](TWebRequest&) {
+    TWireResponse answer = PlainTextResponse(200, "ok");
+    auto held = std::make_shared<THeld>();
+    held->OnFree = [&] {
+      std::unique_lock lock(mutex);
+      // Freed before the answer was out, this waits for the whole bound.
+      changed.wait_for(lock, std::chrono::seconds(10), [&] { return received; });
+      freed = true;
+      changed.notify_all();
+    };
+    answer.FreeAfterAnswer = std::move(held);
+    return answer;
+  });
+  server.Start("127.0.0.1", 0, 15);
+  const std::string reply = Exchange(server.LocalPort(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(BodyOf(reply), "ok");
+  std::unique_lock lock(mutex);
+  EXPECT_FALSE(freed) << "freed before the client had its answer";
+  received = true;
+  changed.notify_all();
+  EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return freed; }))
+      << "never freed";
 }
 
 TEST(HttpServer, ConnectionsAreServedAtOnceOnThreadsThatServeLaterOnesToo) {
