@@ -12,6 +12,7 @@
 
 #include "dbaccess/internal/phys_batch.h"
 #include "dbaccess/internal/phys_values.h"
+#include "text/charset.h"
 
 namespace tandemize::dbaccess {
 namespace {
@@ -40,14 +41,12 @@ std::string DayKey(const memtable::TSQLTimeStamp& aValue) {
 // only letters and digits kept, each digit as its value, katakana as
 // hiragana. Bytes that are not UTF-8 stay as they are.
 std::string FoldedText(const std::string& aText) {
+  if (!text::IsValidUtf8(aText)) return "x" + aText;
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* fold = icu::Normalizer2::getNFKCCasefoldInstance(status);
   const icu::Normalizer2* decompose = icu::Normalizer2::getNFDInstance(status);
   if (U_FAILURE(status)) return "x" + aText;
   const icu::UnicodeString source = icu::UnicodeString::fromUTF8(aText);
-  std::string check;
-  source.toUTF8String(check);
-  if (check != aText) return "x" + aText;  // not UTF-8: replaced characters
   const icu::UnicodeString folded = decompose->normalize(fold->normalize(source, status), status);
   if (U_FAILURE(status)) return "x" + aText;
   std::string key = "s";
